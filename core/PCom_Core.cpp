@@ -1,0 +1,40 @@
+#include "PCom_Core.h"
+
+#include "PCom_Com_Device.h"
+#include "Plugin_Com_Device.h"
+
+PCom_Core::PCom_Core() = default;
+
+PCom_Core::~PCom_Core() = default;
+
+QString PCom_Core::pluginName()
+{
+    return QStringLiteral("PCom_Core");
+}
+
+QString PCom_Core::getPluginName()
+{
+    return pluginName();
+}
+
+Plugin_Com_Device *PCom_Core::createDevice(ComInterface *com, QString typeKey)
+{
+    PluginInterface_Com *self = this;
+    if (typeKey == QLatin1String("com"))
+        return new PCom_Com_Device(self, com);
+    // The host's oldest projects name no type; they meant a serial port.
+    if (typeKey.isEmpty())
+        return new PCom_Com_Device(self, com);
+    return nullptr;
+}
+
+void PCom_Core::createDevices(QList<Plugin_Com_Device *> &devices)
+{
+    PluginInterface_Com *self = this;
+    devices.append(new PCom_Com_Device(self, nullptr));
+}
+
+void PCom_Core::deleteDevice(Plugin_Com_Device *device)
+{
+    delete device;
+}

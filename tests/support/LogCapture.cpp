@@ -1,0 +1,62 @@
+#include "LogCapture.h"
+
+#include "Plugin_Com_Device.h"
+
+LogCapture *LogCapture::s_current = nullptr;
+
+LogCapture::LogCapture()
+{
+    s_current = this;
+    Plugin_Com_Device::setLogInterface(this);
+    m_previousHandler = qInstallMessageHandler(&LogCapture::messageHandler);
+}
+
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(m_previousHandler);
+    Plugin_Com_Device::setLogInterface(nullptr);
+    s_current = nullptr;
+}
+
+void LogCapture::log(Type type, const QString &text)
+{
+    m_lines.append({QStringLiteral("device"), int(type), text});
+}
+
+void LogCapture::messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (s_current) {
+        s_current->m_lines.append({QStringLiteral("qt"), int(type), text});
+        // QTest's own messages still reach the test log.
+        if (context.category && qstrcmp(context.category, "default") != 0 && s_current->m_previousHandler)
+            s_current->m_previousHandler(type, context, text);
+    }
+}
+
+QStringList LogCapture::deviceTexts(int type) const
+{
+    QStringList out;
+    for (const Line &line : m_lines) {
+        if (line.channel == QLatin1String("device") && (type < 0 || line.type == type))
+            out.append(line.text);
+    }
+    return out;
+}
+
+QStringList LogCapture::qtTexts(int level) const
+{
+    QStringList out;
+    for (const Line &line : m_lines) {
+        if (line.channel == QLatin1String("qt") && (level < 0 || line.type == level))
+            out.append(line.text);
+    }
+    return out;
+}
+
+QStringList LogCapture::texts() const
+{
+    QStringList out;
+    for (const Line &line : m_lines)
+        out.append(line.text);
+    return out;
+}
