@@ -30,6 +30,8 @@ void tst_Factory::createDeviceByKey_data()
     QTest::newRow("leading blank") << " com" << "";
     QTest::newRow("trailing blank") << "com " << "";
     QTest::newRow("unknown") << "modbus" << "";
+    QTest::newRow("tcpServer") << "tcpServer" << "Ethernet TCP server";
+    QTest::newRow("case server") << "tcpserver" << "";
 }
 
 void tst_Factory::createDeviceByKey()
