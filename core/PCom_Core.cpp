@@ -1,5 +1,6 @@
 #include "PCom_Core.h"
 
+#include "PCom_CanBus_Device.h"
 #include "PCom_Com_Device.h"
 #include "PCom_TcpServer_Device.h"
 #include "Plugin_Com_Device.h"
@@ -28,6 +29,8 @@ Plugin_Com_Device *PCom_Core::createDevice(ComInterface *com, QString typeKey)
     // The host's oldest projects name no type; they meant a serial port.
     if (typeKey.isEmpty())
         return new PCom_Com_Device(self, com);
+    if (typeKey == QLatin1String("canBus"))
+        return new PCom_CanBus_Device(self, com);
     return nullptr;
 }
 
@@ -35,6 +38,7 @@ void PCom_Core::createDevices(QList<Plugin_Com_Device *> &devices)
 {
     PluginInterface_Com *self = this;
     devices.append(new PCom_Com_Device(self, nullptr));
+    devices.append(new PCom_CanBus_Device(self, nullptr));
     devices.append(new PCom_TcpServer_Device(self, nullptr));
 }
 

@@ -24,6 +24,7 @@ void tst_Factory::createDeviceByKey_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("name");
     QTest::newRow("com") << "com" << "COM port";
+    QTest::newRow("canBus") << "canBus" << "CAN bus";
     QTest::newRow("empty") << "" << "COM port";
     QTest::newRow("case") << "COM" << "";
     QTest::newRow("case client") << "tcpclient" << "";
