@@ -24,13 +24,13 @@ Plugin_Com_Device *PCom_Core::createDevice(ComInterface *com, QString typeKey)
     PluginInterface_Com *self = this;
     if (typeKey == QLatin1String("com"))
         return new PCom_Com_Device(self, com);
+    if (typeKey == QLatin1String("canBus"))
+        return new PCom_CanBus_Device(self, com);
     if (typeKey == QLatin1String("tcpServer"))
         return new PCom_TcpServer_Device(self, com);
     // The host's oldest projects name no type; they meant a serial port.
     if (typeKey.isEmpty())
         return new PCom_Com_Device(self, com);
-    if (typeKey == QLatin1String("canBus"))
-        return new PCom_CanBus_Device(self, com);
     return nullptr;
 }
 
