@@ -1,0 +1,31 @@
+#pragma once
+
+#include "PropertyAssigner.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class PluginHost;
+class PortHandle;
+
+// A port as the command line describes it: the type key and the NAME=VALUE
+// settings in the order given.
+class PortSpec
+{
+public:
+    QString typeKey;
+    QList<PropertyAssigner::Assignment> assignments;
+
+    // TYPE followed by NAME=VALUE words.
+    static PortSpec fromWords(const QStringList &words);
+
+    // Creates the port and writes the defaults and the settings; nothing is
+    // opened. Null, with a one-line reason, on bad input.
+    std::unique_ptr<PortHandle> create(PluginHost &host, QString *error) const;
+
+    // Writes "connect" = true; false when it reads back false.
+    static bool open(PortHandle &handle);
+};
