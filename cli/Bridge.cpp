@@ -29,7 +29,7 @@ Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, QObject *
     connect(m_signals, &SignalWatcher::terminationRequested, this, &Bridge::onSignal);
     if (statsSeconds > 0) {
         connect(&m_stats, &QTimer::timeout, this, &Bridge::printStats);
-        m_stats.start(int(statsSeconds * 1000));
+        m_stats.setInterval(int(statsSeconds * 1000));
     }
 }
 
@@ -41,6 +41,8 @@ int Bridge::run()
     m_second->monitor()->start();
     QTimer::singleShot(0, m_first->reader(), &PortReader::drain);
     QTimer::singleShot(0, m_second->reader(), &PortReader::drain);
+    if (m_stats.interval() > 0)
+        m_stats.start();
     const int code = m_loop.exec();
     m_stats.stop();
     printStats();

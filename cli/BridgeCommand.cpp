@@ -91,10 +91,10 @@ int BridgeCommand::run(const QStringList &arguments)
     const PortSpec secondSpec = PortSpec::fromWords(secondWords);
     QString error;
     std::unique_ptr<PortHandle> firstHandle = firstSpec.create(host, &error);
-    if (!firstHandle)
+    if (!firstHandle || !firstSpec.configure(*firstHandle, &error))
         return badInput(error);
     std::unique_ptr<PortHandle> secondHandle = secondSpec.create(host, &error);
-    if (!secondHandle)
+    if (!secondHandle || !secondSpec.configure(*secondHandle, &error))
         return badInput(error);
 
     QString firstLabel = firstSpec.typeKey;
@@ -108,6 +108,7 @@ int BridgeCommand::run(const QStringList &arguments)
     {
         PortLink firstLink(firstHandle->port(), firstLabel, &log);
         PortLink secondLink(secondHandle->port(), secondLabel, &log);
+        Bridge bridge(&firstLink, &secondLink, statsSeconds);
         if (!PortSpec::open(*firstHandle)) {
             LogPrinter::print(QStringLiteral("error"),
                               QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(firstLabel));
@@ -118,7 +119,8 @@ int BridgeCommand::run(const QStringList &arguments)
             firstHandle->port()->close();
             code = ExitCode::LinkFailure;
         } else {
-            Bridge bridge(&firstLink, &secondLink, statsSeconds);
+            log.log(KrLog_Interface::Progress,
+                    QStringLiteral("pcom: opened the %1 and %2 ports").arg(firstLabel, secondLabel));
             code = bridge.run();
         }
     }

@@ -78,8 +78,6 @@ int OpenCommand::run(const QStringList &arguments)
         return ExitCode::BadInput;
 
     PortSpec spec = PortSpec::fromWords(words);
-    if (parser.isSet(canPlugin))
-        spec.assignments.prepend({QStringLiteral("interface"), parser.value(canPlugin), true});
     QString error;
     std::unique_ptr<PortHandle> handle = spec.create(host, &error);
     if (!handle)
@@ -90,6 +88,10 @@ int OpenCommand::run(const QStringList &arguments)
     if (parser.isSet(hex) && port->usesFrameIds())
         return badInput(QStringLiteral("--hex applies to byte streams; a %1 port reads and writes ID#DATA lines")
                             .arg(spec.typeKey));
+    if (parser.isSet(canPlugin))
+        spec.assignments.prepend({QStringLiteral("interface"), parser.value(canPlugin), true});
+    if (!spec.configure(*handle, &error))
+        return badInput(error);
 
     InputDecoder::Mode input = InputDecoder::Raw;
     OutputEncoder::Mode output = OutputEncoder::Raw;
@@ -104,12 +106,15 @@ int OpenCommand::run(const QStringList &arguments)
     int code = ExitCode::Ok;
     {
         PortLink link(port, spec.typeKey, &log);
+        // Watches for signals from here on, so that one during the open
+        // still closes the port cleanly.
+        StdioRelay relay(&link, input, output, linger);
         if (!PortSpec::open(*handle)) {
             LogPrinter::print(QStringLiteral("error"),
                               QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(spec.typeKey));
             code = ExitCode::LinkFailure;
         } else {
-            StdioRelay relay(&link, input, output, linger);
+            log.log(KrLog_Interface::Progress, QStringLiteral("pcom: opened the %1 port").arg(spec.typeKey));
             code = relay.run();
         }
     }

@@ -27,10 +27,13 @@ std::unique_ptr<PortHandle> PortSpec::create(PluginHost &host, QString *error) c
                      .arg(typeKey, host.typeKeys().join(QStringLiteral(", ")));
         return nullptr;
     }
-    PropertyAssigner::writeDefaults(handle->port(), assignments);
-    if (!PropertyAssigner::assign(handle->port(), assignments, error))
-        return nullptr;
     return handle;
+}
+
+bool PortSpec::configure(PortHandle &handle, QString *error) const
+{
+    PropertyAssigner::writeDefaults(handle.port(), assignments);
+    return PropertyAssigner::assign(handle.port(), assignments, error);
 }
 
 bool PortSpec::open(PortHandle &handle)

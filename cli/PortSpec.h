@@ -22,9 +22,11 @@ public:
     // TYPE followed by NAME=VALUE words.
     static PortSpec fromWords(const QStringList &words);
 
-    // Creates the port and writes the defaults and the settings; nothing is
-    // opened. Null, with a one-line reason, on bad input.
+    // Creates the port. Null, with a one-line reason, for an unknown type.
     std::unique_ptr<PortHandle> create(PluginHost &host, QString *error) const;
+    // Writes the defaults and the settings; nothing is opened. False, with a
+    // one-line reason, on bad input.
+    bool configure(PortHandle &handle, QString *error) const;
 
     // Writes "connect" = true; false when it reads back false.
     static bool open(PortHandle &handle);
