@@ -30,6 +30,9 @@ void tst_Factory::createDeviceByKey_data()
     QTest::newRow("leading blank") << " com" << "";
     QTest::newRow("trailing blank") << "com " << "";
     QTest::newRow("unknown") << "modbus" << "";
+    QTest::newRow("tcpClient") << "tcpClient" << "Ethernet TCP client";
+    QTest::newRow("udpClient") << "udpClient" << "Ethernet UDP client";
+    QTest::newRow("case udp") << "UdpClient" << "";
 }
 
 void tst_Factory::createDeviceByKey()
@@ -66,6 +69,7 @@ void tst_Factory::createDevicesAppends()
     for (int i = 2; i < devices.size(); ++i)
         QCOMPARE(devices.at(i)->comInterface(), nullptr);
     QCOMPARE(devices.at(0)->comInterface(), &com);
+    QCOMPARE(names.mid(names.size() - 2), (QStringList{"Ethernet TCP client", "Ethernet UDP client"}));
     qDeleteAll(devices);
 }
 
