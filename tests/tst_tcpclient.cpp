@@ -67,6 +67,8 @@ void tst_TcpClient::deviceAndNewPort()
         names << i.humanReadableName();
     QCOMPARE(device.availablePorts(), names);
     device.deletePort(nullptr);
+    QVERIFY(device.getChildPropertyDoc(Version(QStringLiteral("2.12")))
+                .contains(QLatin1String("Server port to connect to")));
 
     QScopedPointer<Plugin_Com_Port> port(device.createPort());
     QVERIFY(qobject_cast<PCom_TcpClient_Port *>(port.data()));
@@ -191,9 +193,13 @@ void tst_TcpClient::connectExchangeAndClose()
     QTRY_VERIFY(server.hasPendingConnections());
     QScopedPointer<QTcpSocket> peer(server.nextPendingConnection());
 
-    // Open while open: refused, silent, nothing changes.
+    // Open while open: refused, silent, nothing changes (the locks are not
+    // even refreshed).
     log.clear();
+    port->tavlinProperty("address")->setWritable(true);
     QVERIFY(!port->open(Plugin_Com_Port::ReadWrite));
+    QVERIFY(port->tavlinProperty("address")->isWritable());
+    port->tavlinProperty("address")->setWritable(false);
     QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
     QVERIFY(log.texts().isEmpty());
     QVERIFY(port->opened());

@@ -35,11 +35,15 @@ bool bindPeer(QUdpSocket &peer, const QHostAddress &address = QHostAddress::Loca
     return peer.bind(address, 0, QAbstractSocket::DontShareAddress);
 }
 
-// A free loopback UDP port number: taken from the system and given back.
-quint16 freePort()
+// Two different free loopback UDP port numbers: taken from the system and
+// given back.
+QPair<quint16, quint16> twoFreePorts()
 {
-    QUdpSocket probe;
-    return bindPeer(probe) ? probe.localPort() : 0;
+    QUdpSocket first;
+    QUdpSocket second;
+    if (!bindPeer(first) || !bindPeer(second))
+        return {0, 0};
+    return {first.localPort(), second.localPort()};
 }
 
 PCom_UdpClient_Port *newPort(PCom_UdpClient_Device &device, const QString &bindAddress, quint16 bindPort,
@@ -92,6 +96,8 @@ void tst_UdpClient::deviceAndNewPort()
         names << i.humanReadableName();
     QCOMPARE(device.availablePorts(), names);
     device.deletePort(nullptr);
+    QVERIFY(device.getChildPropertyDoc(Version(QStringLiteral("2.12")))
+                .contains(QLatin1String("UDP bind IP port (Host to listen from)")));
 
     QScopedPointer<Plugin_Com_Port> port(device.createPort());
     QVERIFY(qobject_cast<PCom_UdpClient_Port *>(port.data()));
@@ -406,9 +412,8 @@ void tst_UdpClient::pluginPortsTalkToEachOther()
     QVERIFY(device);
     QCOMPARE(device->name(), QStringLiteral("Ethernet UDP client"));
 
-    const quint16 portA = freePort();
-    const quint16 portB = freePort();
-    QVERIFY(portA != 0 && portB != 0 && portA != portB);
+    const auto [portA, portB] = twoFreePorts();
+    QVERIFY(portA != 0 && portB != 0);
     Plugin_Com_Port *a = device->createPort();
     Plugin_Com_Port *b = device->createPort();
     for (auto [port, own, peer] : {std::make_tuple(a, portA, portB), std::make_tuple(b, portB, portA)}) {
