@@ -10,5 +10,5 @@ template <class Port, class Device>
 QString pcomChildPropertyDoc(Device *device, const Version &version)
 {
     Port port(device);
-    return QString() + port.getPropertyDoc(version, QStringLiteral("Port object"));
+    return QString() + port.getPropertyDoc(version, QLatin1String("Port object"));
 }

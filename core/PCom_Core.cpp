@@ -1,6 +1,10 @@
 #include "PCom_Core.h"
 
+#include "PCom_CanBus_Device.h"
 #include "PCom_Com_Device.h"
+#include "PCom_TcpServer_Device.h"
+#include "PCom_TcpClient_Device.h"
+#include "PCom_UdpClient_Device.h"
 #include "Plugin_Com_Device.h"
 
 PCom_Core::PCom_Core() = default;
@@ -22,6 +26,14 @@ Plugin_Com_Device *PCom_Core::createDevice(ComInterface *com, QString typeKey)
     PluginInterface_Com *self = this;
     if (typeKey == QLatin1String("com"))
         return new PCom_Com_Device(self, com);
+    if (typeKey == QLatin1String("canBus"))
+        return new PCom_CanBus_Device(self, com);
+    if (typeKey == QLatin1String("tcpServer"))
+        return new PCom_TcpServer_Device(self, com);
+    if (typeKey == QLatin1String("tcpClient"))
+        return new PCom_TcpClient_Device(self, com);
+    if (typeKey == QLatin1String("udpClient"))
+        return new PCom_UdpClient_Device(self, com);
     // The host's oldest projects name no type; they meant a serial port.
     if (typeKey.isEmpty())
         return new PCom_Com_Device(self, com);
@@ -32,6 +44,10 @@ void PCom_Core::createDevices(QList<Plugin_Com_Device *> &devices)
 {
     PluginInterface_Com *self = this;
     devices.append(new PCom_Com_Device(self, nullptr));
+    devices.append(new PCom_CanBus_Device(self, nullptr));
+    devices.append(new PCom_TcpServer_Device(self, nullptr));
+    devices.append(new PCom_TcpClient_Device(self, nullptr));
+    devices.append(new PCom_UdpClient_Device(self, nullptr));
 }
 
 void PCom_Core::deleteDevice(Plugin_Com_Device *device)

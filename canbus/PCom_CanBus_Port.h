@@ -1,0 +1,58 @@
+#pragma once
+
+#include "PCom_Port.h"
+
+#include <QCanBusDevice>
+#include <QStringList>
+
+class PCom_CanBus_Device;
+
+// One CAN interface of the device's back-end, opened at the bit rate last
+// written. Every call sends or takes exactly one frame with its identifier;
+// frames wait in the Qt CAN device until read.
+class PCom_CanBus_Port : public PCom_Port
+{
+    Q_OBJECT
+public:
+    explicit PCom_CanBus_Port(PCom_CanBus_Device *device);
+    ~PCom_CanBus_Port() override;
+
+    int writeRawData(const char *data, int len, unsigned int frameId) override;
+    int writeByteStream(const char *data, int len, unsigned int frameId) override;
+    int readRawData(char *buffer, int maxLen, unsigned int *frameId) override;
+    int readByteStream(char *buffer, int maxLen, unsigned int *frameId) override;
+
+    // A CAN link carries frames only: the plain byte operations do nothing.
+    int writeRawData(const char *data, int len) override;
+    int writeByteStream(const char *data, int len) override;
+    int readRawData(char *buffer, int maxLen) override;
+    int readByteStream(char *buffer, int maxLen) override;
+
+    bool usesFrameIds() const override;
+
+    bool opened() const override;
+    bool openPrivate(QFlags<OpenModeFlag> mode) override;
+    void closePrivate() override;
+
+    QVariant getTavlinProperty(QString name) const override;
+    AbstractTreeItem *createInstance() override;
+
+    static QStringList standardBaudRates();
+
+protected:
+    void traceSet(const QString &name, const QVariant &value) override;
+    void applyProperty(const QString &name, const QVariant &value) override;
+
+private slots:
+    void onError(QCanBusDevice::CanBusError error);
+    void onFrameWritten(qint64 framesCount);
+
+private:
+    bool sendFrame(const char *data, int len, unsigned int frameId);
+    bool canSend() const;
+
+    PCom_CanBus_Device *m_device;
+    QCanBusDevice *m_canDevice = nullptr;
+    QString m_deviceName;
+    QString m_baudRate;
+};

@@ -1,0 +1,259 @@
+#include "PCom_TcpServer_Port.h"
+
+#include "PCom_NetworkSession.h"
+#include "PCom_Release.h"
+#include "Plugin_Com_Device.h"
+#include "TavlinProperty_RegexValidator.h"
+
+#include <QHostAddress>
+#include <QIntValidator>
+#include <QNetworkInterface>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+const QString kTypeKey = QStringLiteral("tcpServer");
+
+void logProgress(const QString &text)
+{
+    Plugin_Com_Device::log(KrLog_Interface::Progress, text);
+}
+
+// Every record of this port is shown from host version 2.12 on.
+void supportedSince212(TavlinProperty *property)
+{
+    property->setSupportedVersion(Version(QStringLiteral("2.12")), Version(-1, 0, 0));
+}
+}
+
+PCom_TcpServer_Port::PCom_TcpServer_Port(Plugin_Com_Device *device)
+    : PCom_Port(device, kTypeKey)
+{
+    TavlinProperty *plugin = declareProperty(QStringLiteral("plugin"), TavlinProperty::FreeText, QString());
+    plugin->description = QStringLiteral("Plugin name");
+    supportedSince212(plugin);
+    plugin->setWritable(false);
+
+    TavlinProperty *port = declareProperty(QStringLiteral("port"), TavlinProperty::FreeText,
+                                           QStringLiteral("0"), true);
+    port->description = QStringLiteral("Port where the server listen on");
+    supportedSince212(port);
+    port->setValidator(new QIntValidator(0, 65535, nullptr));
+
+    TavlinProperty *address = declareProperty(QStringLiteral("address"), TavlinProperty::FreeText,
+                                              QStringLiteral("127.0.0.1"), true);
+    address->description = QStringLiteral("IP address where the server listen on");
+    supportedSince212(address);
+    address->setValidator(new TavlinProperty_RegexValidator(TavlinProperty_RegexValidator::IpAddress));
+
+    TavlinProperty *connectProp = declareProperty(QStringLiteral("connect"), TavlinProperty::Boolean,
+                                                  QStringLiteral("false"));
+    connectProp->description = QStringLiteral("Enable / disable the server for listening for connection");
+    supportedSince212(connectProp);
+}
+
+// Clients go first, the most recently accepted first, without the
+// disconnection chain: nothing is logged and nothing is announced.
+PCom_TcpServer_Port::~PCom_TcpServer_Port()
+{
+    while (!m_socketOwners.isEmpty())
+        delete m_socketOwners.takeLast();
+    pcomRelease(m_tcpServer);
+    pcomRelease(m_networkSession);
+}
+
+bool PCom_TcpServer_Port::opened() const
+{
+    return m_tcpServer && m_tcpServer->isListening();
+}
+
+void PCom_TcpServer_Port::createServer()
+{
+    if (m_serverCreated)
+        return;
+    m_serverCreated = true;
+
+    startNetworkSession(this, m_networkSession, kTypeKey, &PCom_TcpServer_Port::sessionOpened, logProgress);
+
+    logProgress(QStringLiteral("%1: The following server addresses are available:").arg(kTypeKey));
+    logProgress(QStringLiteral("%1: - any").arg(kTypeKey));
+    const auto addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress &address : addresses) {
+        if (address.toIPv4Address() != 0)
+            logProgress(QStringLiteral("%1: - IPv4: %2").arg(kTypeKey, address.toString()));
+    }
+}
+
+bool PCom_TcpServer_Port::openPrivate(QFlags<OpenModeFlag>)
+{
+    createServer();
+
+    // Without a server the network session is still opening; the host opens
+    // again once it is.
+    bool result = false;
+    if (m_tcpServer) {
+        QHostAddress address;
+        if (m_address == QLatin1String("any")) {
+            address = QHostAddress::Any;
+        } else if (m_address.isEmpty()) {
+            Plugin_Com_Device::log(KrLog_Interface::Error, tr("IP address not set"));
+            return false;
+        } else {
+            address.setAddress(m_address);
+        }
+
+        result = m_tcpServer->listen(address, m_port);
+        if (result) {
+            logProgress(QStringLiteral("%1: Server running on IP %2, port %3")
+                            .arg(kTypeKey, m_address)
+                            .arg(m_tcpServer->serverPort()));
+        } else {
+            Plugin_Com_Device::log(KrLog_Interface::Error,
+                                   tr("Unable to start the server: %1").arg(m_tcpServer->errorString()));
+            closePrivate();
+        }
+    }
+    updatePropertiesState();
+    return result;
+}
+
+void PCom_TcpServer_Port::closePrivate()
+{
+    // A client that disconnects at once is removed and destroyed inside
+    // disconnectFromHost(), hence the copy; one that is already gone is
+    // not asked again.
+    const auto owners = m_socketOwners;
+    for (PCom_TcpServer_SockerOwner *owner : owners) {
+        if (m_socketOwners.contains(owner))
+            owner->disconnectFromHost();
+    }
+    if (m_tcpServer)
+        m_tcpServer->close();
+    updatePropertiesState();
+}
+
+int PCom_TcpServer_Port::writeByteStream(const char *data, int size)
+{
+    if (m_socketOwners.isEmpty())
+        return 0;
+
+    qint64 written = 0;
+    const auto owners = m_socketOwners;
+    for (PCom_TcpServer_SockerOwner *owner : owners) {
+        written = owner->socket()->write(data, qint64(size));
+        if (written != size) {
+            Plugin_Com_Device::log(KrLog_Interface::Error,
+                                   QStringLiteral("PCom_TcpServer_Port: %1 byte could not be send")
+                                       .arg(bytesNotAccepted(size, written)));
+        }
+    }
+    return int(written);
+}
+
+// One client per call: the first, in order of acceptance, that holds bytes.
+// Bytes of different clients therefore never overwrite one another in the
+// caller's buffer, and whatever a call leaves behind, of this client or of
+// the next, is served by the following calls.
+int PCom_TcpServer_Port::readByteStream(char *data, int maxSize)
+{
+    const auto owners = m_socketOwners;
+    for (PCom_TcpServer_SockerOwner *owner : owners) {
+        QTcpSocket *socket = owner->socket();
+        if (socket->bytesAvailable() == 0)
+            continue;
+        const qint64 count = socket->read(data, maxSize);
+        return count > 0 ? int(count) : -1;
+    }
+    return -1;
+}
+
+QVariant PCom_TcpServer_Port::getTavlinProperty(QString name) const
+{
+    if (name == QLatin1String("plugin"))
+        return pluginText();
+    if (name == QLatin1String("port"))
+        return int(m_port);
+    if (name == QLatin1String("address"))
+        return m_address;
+    if (name == QLatin1String("connect"))
+        return opened();
+    return QVariant();
+}
+
+AbstractTreeItem *PCom_TcpServer_Port::createInstance()
+{
+    return new PCom_TcpServer_Port(device());
+}
+
+void PCom_TcpServer_Port::traceSet(const QString &name, const QVariant &value)
+{
+    Plugin_Com_Device::log(KrLog_Interface::Trace,
+                           QStringLiteral("PCom_TcpServer_Port(%1)::setTavlinProperty(%2, %3) ")
+                               .arg(QStringLiteral("Server"), name, value.toString()));
+}
+
+// Written values are stored as they are; a running server keeps its binding
+// until the next open.
+void PCom_TcpServer_Port::applyProperty(const QString &name, const QVariant &value)
+{
+    if (name == QLatin1String("port"))
+        m_port = quint16(value.toUInt() & 0xFFFF);
+    else if (name == QLatin1String("address"))
+        m_address = value.toString();
+}
+
+// Should the session report opened() again, the server that the port already
+// has stays, with its binding and its clients: a second one would orphan
+// the first.
+void PCom_TcpServer_Port::sessionOpened()
+{
+    logProgress(QStringLiteral("%1: Session opened").arg(kTypeKey));
+    if (!m_tcpServer) {
+        m_tcpServer = new QTcpServer(nullptr);
+        m_tcpServer->setMaxPendingConnections(1);
+        connect(m_tcpServer, SIGNAL(newConnection()), this, SLOT(newConnection()));
+    }
+    updatePropertiesState();
+    raiseDataChanged();
+}
+
+// Accepting pauses before the connection is taken. A signal with nothing
+// pending creates no client and only resumes accepting, so that the
+// server does not stay deaf.
+void PCom_TcpServer_Port::newConnection()
+{
+    if (!m_tcpServer || !m_tcpServer->isListening())
+        return;
+    m_tcpServer->pauseAccepting();
+    if (!m_tcpServer->hasPendingConnections()) {
+        m_tcpServer->resumeAccepting();
+        return;
+    }
+
+    logProgress(QStringLiteral("%1: New connection").arg(kTypeKey));
+    auto *owner = new PCom_TcpServer_SockerOwner(m_tcpServer->nextPendingConnection());
+    connect(owner, SIGNAL(disconnected(PCom_TcpServer_SockerOwner *)), this,
+            SLOT(disconnected(PCom_TcpServer_SockerOwner *)));
+    connect(owner, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
+    m_socketOwners.append(owner);
+    updatePropertiesState();
+    raiseDataChanged();
+}
+
+// Runs while the owner is still emitting; it does nothing after that.
+void PCom_TcpServer_Port::disconnected(PCom_TcpServer_SockerOwner *socketOwner)
+{
+    if (socketOwner && m_socketOwners.removeOne(socketOwner))
+        delete socketOwner;
+    resumeAccepting();
+    updatePropertiesState();
+    raiseDataChanged();
+}
+
+// A closed server has no listening socket to resume (Qt would dereference
+// a null one); a client that finishes disconnecting after close leaves it be.
+void PCom_TcpServer_Port::resumeAccepting()
+{
+    if (m_tcpServer && m_tcpServer->isListening())
+        m_tcpServer->resumeAccepting();
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "PCom_Port.h"
+#include "PCom_TcpServer_SockerOwner.h"
+
+#include <QList>
+#include <QString>
+
+class QNetworkSession;
+class QTcpServer;
+
+// One TCP listening endpoint. The server is created the first time the port
+// opens (after a network session, where the platform needs one) and kept
+// until the port is destroyed; "connect" starts and stops listening. Every
+// accepted client gets a socket owner; writes go to every client.
+class PCom_TcpServer_Port : public PCom_Port
+{
+    Q_OBJECT
+public:
+    explicit PCom_TcpServer_Port(Plugin_Com_Device *device);
+    ~PCom_TcpServer_Port() override;
+
+    int writeByteStream(const char *data, int size) override;
+    int readByteStream(char *data, int maxSize) override;
+
+    bool opened() const override;
+    bool openPrivate(QFlags<OpenModeFlag> mode) override;
+    void closePrivate() override;
+    void createServer();
+
+    QVariant getTavlinProperty(QString name) const override;
+    AbstractTreeItem *createInstance() override;
+
+    // The listening server, null until the port has created it.
+    QTcpServer *tcpServer() const { return m_tcpServer; }
+
+protected:
+    void traceSet(const QString &name, const QVariant &value) override;
+    void applyProperty(const QString &name, const QVariant &value) override;
+
+private slots:
+    void sessionOpened();
+    void newConnection();
+    void disconnected(PCom_TcpServer_SockerOwner *socketOwner);
+
+private:
+    void resumeAccepting();
+
+    QTcpServer *m_tcpServer = nullptr;
+    QNetworkSession *m_networkSession = nullptr;
+    bool m_serverCreated = false;
+    QList<PCom_TcpServer_SockerOwner *> m_socketOwners;
+    quint16 m_port = 0;
+    QString m_address;
+};

@@ -1,0 +1,79 @@
+#include "PCom_TcpServer_SockerOwner.h"
+
+#include "PCom_Release.h"
+#include "Plugin_Com_Device.h"
+
+#include <QTcpSocket>
+
+namespace {
+void logProgress(const QString &what)
+{
+    Plugin_Com_Device::log(KrLog_Interface::Progress, QStringLiteral("%1: %2").arg(QStringLiteral("tcpServer"), what));
+}
+}
+
+PCom_TcpServer_SockerOwner::PCom_TcpServer_SockerOwner(QTcpSocket *socket)
+    : QObject(nullptr), m_socket(socket)
+{
+    connect(m_socket, SIGNAL(connected()), this, SLOT(onSocketConnected()));
+    connect(m_socket, SIGNAL(hostFound()), this, SLOT(onHostFound()));
+    connect(m_socket, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()));
+    connect(m_socket, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
+    connect(m_socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
+            SLOT(displayError(QAbstractSocket::SocketError)));
+}
+
+// The socket may be in the middle of emitting the signal that led here, so
+// it is only cut off and left to the event loop, which also closes it.
+PCom_TcpServer_SockerOwner::~PCom_TcpServer_SockerOwner()
+{
+    pcomRelease(m_socket);
+}
+
+void PCom_TcpServer_SockerOwner::disconnectFromHost()
+{
+    Plugin_Com_Device::log(KrLog_Interface::Trace,
+                           QStringLiteral("%1: PCom_TcpServer_SockerOwner::~disconnectFromHost()")
+                               .arg(QStringLiteral("tcpServer")));
+    m_socket->disconnectFromHost();
+}
+
+void PCom_TcpServer_SockerOwner::onSocketConnected()
+{
+    logProgress(QStringLiteral("Connected"));
+}
+
+void PCom_TcpServer_SockerOwner::onHostFound()
+{
+    logProgress(QStringLiteral("Host found"));
+}
+
+void PCom_TcpServer_SockerOwner::onSocketDisconnected()
+{
+    logProgress(QStringLiteral("Disconnected"));
+    emit disconnected(this);
+}
+
+void PCom_TcpServer_SockerOwner::displayError(QAbstractSocket::SocketError socketError)
+{
+    QString text;
+    switch (socketError) {
+    case QAbstractSocket::RemoteHostClosedError:
+        text = tr("The client closed the connection.");
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        text = tr("The host was not found. Please check the host name and port settings.");
+        break;
+    case QAbstractSocket::ConnectionRefusedError:
+        text = tr("The connection was refused by the peer. Make sure the server is running, "
+                  "and that the host name and port settings are correct.");
+        break;
+    default:
+        text = tr("The following error occurred: %1.").arg(m_socket->errorString());
+        break;
+    }
+    Plugin_Com_Device::log(KrLog_Interface::Error, text);
+    // Any error ends the connection; the socket's later disconnected()
+    // then reaches nobody.
+    emit disconnected(this);
+}

@@ -1,0 +1,56 @@
+#include "ObjectCensus.h"
+
+#include <QtCore/private/qhooks_p.h>
+
+ObjectCensus *ObjectCensus::s_current = nullptr;
+
+ObjectCensus::ObjectCensus()
+    : m_previousAdd(qtHookData[QHooks::AddQObject]),
+      m_previousRemove(qtHookData[QHooks::RemoveQObject])
+{
+    s_current = this;
+    qtHookData[QHooks::AddQObject] = reinterpret_cast<quintptr>(&ObjectCensus::added);
+    qtHookData[QHooks::RemoveQObject] = reinterpret_cast<quintptr>(&ObjectCensus::removed);
+}
+
+ObjectCensus::~ObjectCensus()
+{
+    qtHookData[QHooks::AddQObject] = m_previousAdd;
+    qtHookData[QHooks::RemoveQObject] = m_previousRemove;
+    s_current = nullptr;
+}
+
+int ObjectCensus::created() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_created;
+}
+
+int ObjectCensus::alive() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_alive.size();
+}
+
+void ObjectCensus::added(QObject *object)
+{
+    ObjectCensus *census = s_current;
+    if (!census)
+        return;
+    if (census->m_previousAdd)
+        reinterpret_cast<QHooks::AddQObjectCallback>(census->m_previousAdd)(object);
+    QMutexLocker lock(&census->m_mutex);
+    census->m_alive.insert(object);
+    ++census->m_created;
+}
+
+void ObjectCensus::removed(QObject *object)
+{
+    ObjectCensus *census = s_current;
+    if (!census)
+        return;
+    if (census->m_previousRemove)
+        reinterpret_cast<QHooks::RemoveQObjectCallback>(census->m_previousRemove)(object);
+    QMutexLocker lock(&census->m_mutex);
+    census->m_alive.remove(object);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QCanBusDevice>
+
+// A CAN device without hardware: it connects at once, keeps what it is asked
+// to write and receives what the test injects.
+class TestCanBackend : public QCanBusDevice
+{
+    Q_OBJECT
+public:
+    explicit TestCanBackend(const QString &interfaceName);
+    ~TestCanBackend() override;
+
+    static QCanBusDeviceInfo interfaceInfo(const QString &name);
+
+    void setConfigurationParameter(int key, const QVariant &value) override;
+    bool writeFrame(const QCanBusFrame &frame) override;
+    QString interpretErrorFrame(const QCanBusFrame &errorFrame) override;
+
+    Q_INVOKABLE void injectError(int code, const QString &text);
+    Q_INVOKABLE void resetError();
+    Q_INVOKABLE void injectFrame(int frameType, uint frameId, const QByteArray &payload);
+
+protected:
+    bool open() override;
+    void close() override;
+
+private:
+    QString m_interfaceName;
+};
