@@ -1,5 +1,6 @@
 #include "BridgeCommand.h"
 #include "DevicesCommand.h"
+#include "DocCommand.h"
 #include "ExitCode.h"
 #include "LogPrinter.h"
 #include "OpenCommand.h"
@@ -21,6 +22,8 @@ const char usage[] =
     "Commands:\n"
     "  devices                            every device of the plug-in (the default command)\n"
     "  props TYPE [--host-version V]      the property records of a port of that type\n"
+    "  doc TYPE [--host-version V] [-o FILE]\n"
+    "                                     the rendered help page of a device\n"
     "  open TYPE [NAME=VALUE...]          open a port and relay standard input and output through it\n"
     "  bridge TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]\n"
     "                                     relay between two ports\n"
@@ -35,7 +38,7 @@ bool takesValue(const QString &option)
 {
     static const QStringList withValue{QStringLiteral("--plugin"), QStringLiteral("-w"), QStringLiteral("--wait"),
                                        QStringLiteral("--can-plugin"), QStringLiteral("--host-version"),
-                                       QStringLiteral("--stats")};
+                                       QStringLiteral("--stats"), QStringLiteral("-o"), QStringLiteral("--output")};
     return withValue.contains(option);
 }
 
@@ -90,13 +93,15 @@ int main(int argc, char **argv)
         return DevicesCommand::run(arguments);
     if (command == QLatin1String("props"))
         return PropsCommand::run(arguments);
+    if (command == QLatin1String("doc"))
+        return DocCommand::run(arguments);
     if (command == QLatin1String("open"))
         return OpenCommand::run(arguments);
     if (command == QLatin1String("bridge"))
         return BridgeCommand::run(arguments);
 
     LogPrinter::print(QStringLiteral("error"),
-                      QStringLiteral("unknown command '%1'; commands: devices, props, open, bridge (see pcom --help)")
+                      QStringLiteral("unknown command '%1'; commands: devices, props, doc, open, bridge (see pcom --help)")
                           .arg(command));
     return ExitCode::BadInput;
 }

@@ -14,6 +14,7 @@ private slots:
     void valuesOutsideOptionsThatThePortTakes();
     void helpOnEveryCommand();
     void devicesAndProps();
+    void helpPages();
 };
 
 void tst_CliBadInput::rejected_data()
@@ -24,7 +25,8 @@ void tst_CliBadInput::rejected_data()
     auto row = [](const char *name, const QStringList &args, const char *message) {
         QTest::newRow(name) << args << QString::fromLatin1(message);
     };
-    row("unknown type", {"open", "modem"}, "unknown port type 'modem'; types: com");
+    row("unknown type", {"open", "modem"},
+        "unknown port type 'modem'; types: com, canBus, tcpServer, tcpClient, udpClient");
     row("type in wrong case", {"open", "COM"}, "unknown port type 'COM'");
     row("no type", {"open"}, "missing TYPE");
     row("unknown property", {"open", "com", "speed=9600"},
@@ -52,6 +54,22 @@ void tst_CliBadInput::rejected_data()
     row("bridge without second type", {"bridge", "com", "--"}, "bridge needs two ports");
     row("bridge bad stats", {"bridge", "com", "--stats", "0", "--", "com"}, "--stats takes a number of seconds");
     row("bridge bad second property", {"bridge", "com", "--", "com", "speed=1"}, "unknown property 'speed'");
+    row("port out of range", {"open", "tcpClient", "address=127.0.0.1", "port=70000"},
+        "value '70000' for 'port' rejected: expected an integer from 0 to 65535");
+    row("port not a number", {"open", "tcpServer", "port=http"}, "value 'http' for 'port' rejected");
+    row("host name for an address", {"open", "tcpClient", "address=localhost"},
+        "value 'localhost' for 'address' rejected: expected an IPv4 address");
+    row("short bind address", {"open", "udpClient", "bind-address=1.2.3"}, "value '1.2.3' for 'bind-address' rejected");
+    row("server address out of range", {"open", "tcpServer", "address=256.0.0.1"}, "for 'address' rejected");
+    row("unknown server property", {"open", "tcpServer", "host=1.2.3.4"},
+        "unknown property 'host' of a tcpServer port; settable: port, address");
+    row("hex on a CAN port", {"open", "canBus", "--hex"}, "--hex applies to byte streams");
+    row("read-only plugin of CAN", {"open", "canBus", "plugin=x"}, "'plugin' of a canBus port is read-only");
+    row("bridge second port bad", {"bridge", "tcpServer", "port=0", "--", "tcpClient", "port=99999"},
+        "value '99999' for 'port' rejected");
+    row("doc unknown type", {"doc", "modem"}, "unknown port type 'modem'");
+    row("doc bad version", {"doc", "com", "--host-version", "x.y"}, "'x.y' is no host version");
+    row("doc unwritable output", {"doc", "com", "-o", "/nonexistent-dir/page.html"}, "cannot write");
 }
 
 void tst_CliBadInput::rejected()
@@ -69,6 +87,7 @@ void tst_CliBadInput::rejected()
     // Nothing was opened.
     QVERIFY(!pcom->err().contains("setTavlinProperty(connect"));
     QVERIFY(!pcom->err().contains("pcom: opened"));
+    QVERIFY(!pcom->err().contains("Server running"));
 }
 
 // A serial device path and a custom baud rate are no options, but the port
@@ -89,7 +108,7 @@ void tst_CliBadInput::valuesOutsideOptionsThatThePortTakes()
 
 void tst_CliBadInput::helpOnEveryCommand()
 {
-    const QList<QStringList> commands{{"--help"}, {"help"}, {"devices", "--help"}, {"props", "--help"},
+    const QList<QStringList> commands{{"--help"}, {"help"}, {"devices", "--help"}, {"props", "--help"}, {"doc", "--help"},
                                       {"open", "--help"}, {"open", "com", "-h"}, {"bridge", "--help"}};
     for (const QStringList &command : commands) {
         QScopedPointer<PcomProcess> pcom(PcomProcess::run(command));
@@ -111,6 +130,10 @@ void tst_CliBadInput::devicesAndProps()
     QScopedPointer<PcomProcess> bare(PcomProcess::run({}));
     QCOMPARE(bare->exitCode(), 0);
     QVERIFY2(bare->out().contains("\ncom: COM port\n"), bare->out().constData());
+    QVERIFY(bare->out().contains("\ntcpServer: Ethernet TCP server\n"));
+    QVERIFY(bare->out().contains("\nudpClient: Ethernet UDP client\n  brief:     "));
+    QVERIFY(bare->out().contains("back-ends: "));
+    QVERIFY(bare->out().contains("virtualcan"));
     QVERIFY(bare->out().contains("  available: "));
     QScopedPointer<PcomProcess> devices(PcomProcess::run({"devices", "--plugin", PCOM_PLUGIN_FILE}));
     QCOMPARE(devices->exitCode(), 0);
@@ -134,6 +157,42 @@ void tst_CliBadInput::devicesAndProps()
     QVERIFY(!recent->out().contains("\ninterface\n"));
     QVERIFY(recent->out().contains("\nplugin\n"));
     QVERIFY(recent->out().contains("\nconnect\n"));
+}
+
+void tst_CliBadInput::helpPages()
+{
+    QScopedPointer<PcomProcess> com(PcomProcess::run({"doc", "com"}));
+    QCOMPARE(com->exitCode(), 0);
+    const QByteArray page = com->out();
+    QVERIFY(page.startsWith("<!DOCTYPE html>"));
+    QVERIFY(page.contains("<title>COM port</title>"));
+    QVERIFY(page.contains("<td>baudrate</td>"));
+    QVERIFY(page.contains("data:image/png;base64,"));
+    // By default the newest host version that the records name: 2.12 here.
+    QVERIFY(page.contains("<td>plugin</td>"));
+    QVERIFY(!page.contains("<td>interface</td>"));
+
+    QScopedPointer<PcomProcess> old(PcomProcess::run({"doc", "com", "--host-version", "2.10"}));
+    QVERIFY(old->out().contains("<td>interface</td>"));
+    QVERIFY(!old->out().contains("<td>plugin</td>"));
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("com.html"));
+    QScopedPointer<PcomProcess> saved(PcomProcess::run({"doc", "com", "-o", file}));
+    QCOMPARE(saved->exitCode(), 0);
+    QVERIFY(saved->out().isEmpty());
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), page);
+
+    for (const char *type : {"canBus", "tcpServer", "tcpClient", "udpClient"}) {
+        QScopedPointer<PcomProcess> doc(PcomProcess::run({"doc", type}));
+        QCOMPARE(doc->exitCode(), 0);
+        QVERIFY2(doc->out().contains("<td>connect</td>"), type);
+    }
+    QScopedPointer<PcomProcess> can(PcomProcess::run({"doc", "canBus"}));
+    QVERIFY(can->out().contains("<td>interface</td>"));
 }
 
 QTEST_GUILESS_MAIN(tst_CliBadInput)
