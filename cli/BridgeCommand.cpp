@@ -7,7 +7,7 @@
 #include "PluginHost.h"
 #include "PortHandle.h"
 #include "PortLink.h"
-#include "PortSpec.h"
+#include "PortRequest.h"
 #include "Plugin_Com_Port.h"
 
 #include <QCoreApplication>
@@ -87,18 +87,18 @@ int BridgeCommand::run(const QStringList &arguments)
     if (!CommonOptions::loadPlugin(host, pluginParser))
         return ExitCode::BadInput;
 
-    const PortSpec firstSpec = PortSpec::fromWords(firstWords);
-    const PortSpec secondSpec = PortSpec::fromWords(secondWords);
+    const PortRequest firstRequest = PortRequest::fromWords(firstWords);
+    const PortRequest secondRequest = PortRequest::fromWords(secondWords);
     QString error;
-    std::unique_ptr<PortHandle> firstHandle = firstSpec.create(host, &error);
-    if (!firstHandle || !firstSpec.configure(*firstHandle, &error))
+    std::unique_ptr<PortHandle> firstHandle = firstRequest.create(host, &error);
+    if (!firstHandle || !firstRequest.configure(*firstHandle, &error))
         return badInput(error);
-    std::unique_ptr<PortHandle> secondHandle = secondSpec.create(host, &error);
-    if (!secondHandle || !secondSpec.configure(*secondHandle, &error))
+    std::unique_ptr<PortHandle> secondHandle = secondRequest.create(host, &error);
+    if (!secondHandle || !secondRequest.configure(*secondHandle, &error))
         return badInput(error);
 
-    QString firstLabel = firstSpec.typeKey;
-    QString secondLabel = secondSpec.typeKey;
+    QString firstLabel = firstRequest.typeKey;
+    QString secondLabel = secondRequest.typeKey;
     if (firstLabel == secondLabel) {
         firstLabel += QStringLiteral("#1");
         secondLabel += QStringLiteral("#2");
@@ -109,11 +109,11 @@ int BridgeCommand::run(const QStringList &arguments)
         PortLink firstLink(firstHandle->port(), firstLabel, &log);
         PortLink secondLink(secondHandle->port(), secondLabel, &log);
         Bridge bridge(&firstLink, &secondLink, statsSeconds);
-        if (!PortSpec::open(*firstHandle)) {
+        if (!PortRequest::open(*firstHandle)) {
             LogPrinter::print(QStringLiteral("error"),
                               QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(firstLabel));
             code = ExitCode::LinkFailure;
-        } else if (!PortSpec::open(*secondHandle)) {
+        } else if (!PortRequest::open(*secondHandle)) {
             LogPrinter::print(QStringLiteral("error"),
                               QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(secondLabel));
             firstHandle->port()->close();

@@ -6,7 +6,7 @@
 #include "PluginHost.h"
 #include "PortHandle.h"
 #include "PortLink.h"
-#include "PortSpec.h"
+#include "PortRequest.h"
 #include "Plugin_Com_Port.h"
 #include "StdioRelay.h"
 
@@ -77,20 +77,20 @@ int OpenCommand::run(const QStringList &arguments)
     if (!CommonOptions::loadPlugin(host, parser))
         return ExitCode::BadInput;
 
-    PortSpec spec = PortSpec::fromWords(words);
+    PortRequest request = PortRequest::fromWords(words);
     QString error;
-    std::unique_ptr<PortHandle> handle = spec.create(host, &error);
+    std::unique_ptr<PortHandle> handle = request.create(host, &error);
     if (!handle)
         return badInput(error);
     Plugin_Com_Port *port = handle->port();
     if (parser.isSet(canPlugin) && !port->usesFrameIds())
-        return badInput(QStringLiteral("--can-plugin applies to CAN ports only, not to %1").arg(spec.typeKey));
+        return badInput(QStringLiteral("--can-plugin applies to CAN ports only, not to %1").arg(request.typeKey));
     if (parser.isSet(hex) && port->usesFrameIds())
         return badInput(QStringLiteral("--hex applies to byte streams; a %1 port reads and writes ID#DATA lines")
-                            .arg(spec.typeKey));
+                            .arg(request.typeKey));
     if (parser.isSet(canPlugin))
-        spec.assignments.prepend({QStringLiteral("interface"), parser.value(canPlugin), true});
-    if (!spec.configure(*handle, &error))
+        request.assignments.prepend({QStringLiteral("interface"), parser.value(canPlugin), true});
+    if (!request.configure(*handle, &error))
         return badInput(error);
 
     InputDecoder::Mode input = InputDecoder::Raw;
@@ -105,16 +105,16 @@ int OpenCommand::run(const QStringList &arguments)
 
     int code = ExitCode::Ok;
     {
-        PortLink link(port, spec.typeKey, &log);
+        PortLink link(port, request.typeKey, &log);
         // Watches for signals from here on, so that one during the open
         // still closes the port cleanly.
         StdioRelay relay(&link, input, output, linger);
-        if (!PortSpec::open(*handle)) {
+        if (!PortRequest::open(*handle)) {
             LogPrinter::print(QStringLiteral("error"),
-                              QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(spec.typeKey));
+                              QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(request.typeKey));
             code = ExitCode::LinkFailure;
         } else {
-            log.log(KrLog_Interface::Progress, QStringLiteral("pcom: opened the %1 port").arg(spec.typeKey));
+            log.log(KrLog_Interface::Progress, QStringLiteral("pcom: opened the %1 port").arg(request.typeKey));
             code = relay.run();
         }
     }

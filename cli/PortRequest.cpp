@@ -1,21 +1,21 @@
-#include "PortSpec.h"
+#include "PortRequest.h"
 
 #include "PluginHost.h"
 #include "PortHandle.h"
 #include "Plugin_Com_Port.h"
 
-PortSpec PortSpec::fromWords(const QStringList &words)
+PortRequest PortRequest::fromWords(const QStringList &words)
 {
-    PortSpec spec;
+    PortRequest request;
     if (words.isEmpty())
-        return spec;
-    spec.typeKey = words.first();
+        return request;
+    request.typeKey = words.first();
     for (int i = 1; i < words.size(); ++i)
-        spec.assignments.append(PropertyAssigner::parse(words.at(i)));
-    return spec;
+        request.assignments.append(PropertyAssigner::parse(words.at(i)));
+    return request;
 }
 
-std::unique_ptr<PortHandle> PortSpec::create(PluginHost &host, QString *error) const
+std::unique_ptr<PortHandle> PortRequest::create(PluginHost &host, QString *error) const
 {
     if (typeKey.isEmpty()) {
         *error = QStringLiteral("no port type given; types: %1").arg(host.typeKeys().join(QStringLiteral(", ")));
@@ -30,13 +30,13 @@ std::unique_ptr<PortHandle> PortSpec::create(PluginHost &host, QString *error) c
     return handle;
 }
 
-bool PortSpec::configure(PortHandle &handle, QString *error) const
+bool PortRequest::configure(PortHandle &handle, QString *error) const
 {
     PropertyAssigner::writeDefaults(handle.port(), assignments);
     return PropertyAssigner::assign(handle.port(), assignments, error);
 }
 
-bool PortSpec::open(PortHandle &handle)
+bool PortRequest::open(PortHandle &handle)
 {
     return handle.port()->setTavlinProperty(QStringLiteral("connect"), true).toBool();
 }

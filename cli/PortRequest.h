@@ -13,14 +13,14 @@ class PortHandle;
 
 // A port as the command line describes it: the type key and the NAME=VALUE
 // settings in the order given.
-class PortSpec
+class PortRequest
 {
 public:
     QString typeKey;
     QList<PropertyAssigner::Assignment> assignments;
 
     // TYPE followed by NAME=VALUE words.
-    static PortSpec fromWords(const QStringList &words);
+    static PortRequest fromWords(const QStringList &words);
 
     // Creates the port. Null, with a one-line reason, for an unknown type.
     std::unique_ptr<PortHandle> create(PluginHost &host, QString *error) const;
