@@ -74,15 +74,17 @@ bool PCom_TcpClient_Port::openPrivate(QFlags<OpenModeFlag>)
     return true;
 }
 
-// A socket that has not started connecting (it still waits for its session)
-// would never report anything, so closing drops it at once instead of
-// leaving the port opened for good. A connecting or connected socket is
-// released when it reports the end of the link.
+// Only a connected socket is asked to finish; it is released when it
+// reports the end of the link. A socket still waiting for its session,
+// looking up the host or connecting would never report an end (or would
+// connect after all), so closing gives it up at once.
 void PCom_TcpClient_Port::closePrivate()
 {
     if (!m_socket)
         return;
-    if (m_socket->state() == QAbstractSocket::UnconnectedState) {
+    const QAbstractSocket::SocketState state = m_socket->state();
+    if (state != QAbstractSocket::ConnectedState && state != QAbstractSocket::ClosingState) {
+        m_socket->abort();
         dropPendingOpen();
         return;
     }

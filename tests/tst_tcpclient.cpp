@@ -22,6 +22,7 @@ private slots:
     void serverClosesConnection();
     void failedConnections();
     void deletingConnectedPortEndsLink();
+    void closeWhileConnecting();
 };
 
 namespace {
@@ -342,6 +343,34 @@ void tst_TcpClient::deletingConnectedPortEndsLink()
     QVERIFY(peerGone.wait(5000));
     // The port is gone: its socket's last signals reach nobody.
     QVERIFY(log.texts().isEmpty());
+}
+
+// A close during the host lookup must not let the connection happen later.
+void tst_TcpClient::closeWhileConnecting()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    PCom_TcpClient_Device device(nullptr, nullptr);
+    QScopedPointer<PCom_TcpClient_Port> port(newPort(device, QStringLiteral("localhost"), server.serverPort()));
+    LogCapture log;
+    QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
+
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
+    QCOMPARE(port->setTavlinProperty(QStringLiteral("connect"), false), QVariant(false));
+    QVERIFY(!port->opened());
+    QVERIFY(port->tavlinProperty(QStringLiteral("address"))->isWritable());
+    QCOMPARE(log.qtTexts().last(), QStringLiteral("tcpClient: Disconnected"));
+    QVERIFY(changed.count() >= 2);
+
+    // The event loop runs long enough for a lookup of localhost to finish.
+    QSignalSpy accepted(&server, &QTcpServer::newConnection);
+    QVERIFY(!accepted.wait(500));
+    QVERIFY(!log.contains(QStringLiteral("tcpClient: Connected")));
+
+    // The port opens again as usual.
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
+    QTRY_VERIFY(log.contains(QStringLiteral("tcpClient: Connected")));
+    QTRY_COMPARE(accepted.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_TcpClient)
