@@ -65,6 +65,24 @@ bool isNumeric(const QVariant &value)
     }
 }
 
+QString validatorWords(const TavlinProperty *record)
+{
+    if (record->inputType() == TavlinProperty::Boolean)
+        return QStringLiteral("true or false");
+    const QValidator *validator = record->validator();
+    if (!validator)
+        return QString();
+    if (auto *v = qobject_cast<const QIntValidator *>(validator))
+        return QStringLiteral("an integer from %1 to %2").arg(v->bottom()).arg(v->top());
+    if (auto *v = qobject_cast<const QDoubleValidator *>(validator))
+        return QStringLiteral("a number from %1 to %2").arg(v->bottom()).arg(v->top());
+    if (auto *v = qobject_cast<const TavlinProperty_RegexValidator *>(validator))
+        return patternWords(v->pattern());
+    if (auto *v = qobject_cast<const QRegularExpressionValidator *>(validator))
+        return QStringLiteral("text matching %1").arg(v->regularExpression().pattern());
+    return QStringLiteral("a value that its validator accepts");
+}
+
 } // namespace
 
 PropertyAssigner::Assignment PropertyAssigner::parse(const QString &argument)
@@ -104,29 +122,27 @@ QStringList PropertyAssigner::settableNames(const Plugin_Com_Port *port)
     return names;
 }
 
-QString PropertyAssigner::expectation(const TavlinProperty *record)
+QStringList PropertyAssigner::specialWords(const QString &typeKey, const QString &name)
 {
-    if (record->inputType() == TavlinProperty::Boolean)
-        return QStringLiteral("true or false");
-    const QValidator *validator = record->validator();
-    if (!validator)
-        return QString();
-    if (auto *v = qobject_cast<const QIntValidator *>(validator))
-        return QStringLiteral("an integer from %1 to %2").arg(v->bottom()).arg(v->top());
-    if (auto *v = qobject_cast<const QDoubleValidator *>(validator))
-        return QStringLiteral("a number from %1 to %2").arg(v->bottom()).arg(v->top());
-    if (auto *v = qobject_cast<const TavlinProperty_RegexValidator *>(validator))
-        return patternWords(v->pattern());
-    if (auto *v = qobject_cast<const QRegularExpressionValidator *>(validator))
-        return QStringLiteral("text matching %1").arg(v->regularExpression().pattern());
-    return QStringLiteral("a value that its validator accepts");
+    if (typeKey == QLatin1String("tcpServer") && name == QLatin1String("address"))
+        return {QStringLiteral("any")};
+    return {};
 }
 
-QString PropertyAssigner::rejection(const TavlinProperty *record, const QString &text)
+QString PropertyAssigner::expectation(const QString &typeKey, const TavlinProperty *record)
 {
-    if (record->acceptsText(text))
+    QString words = validatorWords(record);
+    const QStringList special = specialWords(typeKey, record->name());
+    if (!words.isEmpty() && !special.isEmpty())
+        words += QStringLiteral(", or ") + special.join(QStringLiteral(", or "));
+    return words;
+}
+
+QString PropertyAssigner::rejection(const QString &typeKey, const TavlinProperty *record, const QString &text)
+{
+    if (record->acceptsText(text) || specialWords(typeKey, record->name()).contains(text))
         return QString();
-    const QString expected = expectation(record);
+    const QString expected = expectation(typeKey, record);
     return expected.isEmpty() ? QStringLiteral("the property's validator refuses it")
                               : QStringLiteral("expected %1").arg(expected);
 }
@@ -176,7 +192,7 @@ bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &as
             *error = QStringLiteral("property '%1' of a %2 port is read-only").arg(a.name, kind);
             return false;
         }
-        const QString why = rejection(record, a.value);
+        const QString why = rejection(kind, record, a.value);
         if (!why.isEmpty()) {
             *error = QStringLiteral("value '%1' for '%2' rejected: %3").arg(a.value, a.name, why);
             return false;

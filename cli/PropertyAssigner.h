@@ -33,13 +33,18 @@ public:
     // Checks and writes the assignments in order. Nothing is opened.
     static bool assign(Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error);
 
-    // Why the record refuses the text before it is written; empty when it
-    // accepts it.
-    static QString rejection(const TavlinProperty *record, const QString &text);
+    // Why the record of a port of that type refuses the text before it is
+    // written; empty when it accepts it.
+    static QString rejection(const QString &typeKey, const TavlinProperty *record, const QString &text);
 
     // What the record's validator or input type asks for, in words; empty
     // when anything goes.
-    static QString expectation(const TavlinProperty *record);
+    static QString expectation(const QString &typeKey, const TavlinProperty *record);
+
+    // Words that a port gives a meaning of its own although the record's
+    // validator does not know them: a TCP server listens on every address
+    // for "any".
+    static QStringList specialWords(const QString &typeKey, const QString &name);
 
     // Names that may be set on the command line.
     static QStringList settableNames(const Plugin_Com_Port *port);

@@ -103,7 +103,7 @@ int PropsCommand::run(const QStringList &arguments)
                      QStringLiteral("\"%1\"").arg(port->getTavlinProperty(record->name()).toString()));
         if (!record->options().isEmpty())
             out += field(QStringLiteral("options"), record->options().join(QStringLiteral(", ")));
-        const QString expected = PropertyAssigner::expectation(record);
+        const QString expected = PropertyAssigner::expectation(handle->typeKey(), record);
         if (!expected.isEmpty())
             out += field(QStringLiteral("accepts"), expected);
         out += field(QStringLiteral("writable"), record->isWritable() ? QStringLiteral("yes") : QStringLiteral("no"));

@@ -269,17 +269,23 @@ void tst_CliCodec::propertyChecks()
 {
     TavlinProperty port(QStringLiteral("port"), TavlinProperty::FreeText, true, QStringLiteral("0"), true, false);
     port.setValidator(new QIntValidator(0, 65535));
-    QVERIFY(PropertyAssigner::rejection(&port, QStringLiteral("5000")).isEmpty());
-    QCOMPARE(PropertyAssigner::rejection(&port, QStringLiteral("70000")),
+    QVERIFY(PropertyAssigner::rejection(QStringLiteral("tcpClient"), &port, QStringLiteral("5000")).isEmpty());
+    QCOMPARE(PropertyAssigner::rejection(QStringLiteral("tcpClient"), &port, QStringLiteral("70000")),
              QStringLiteral("expected an integer from 0 to 65535"));
 
     TavlinProperty address(QStringLiteral("address"), TavlinProperty::FreeText, true, QString(), true, false);
     address.setValidator(new TavlinProperty_RegexValidator(TavlinProperty_RegexValidator::IpAddress));
-    QVERIFY(PropertyAssigner::rejection(&address, QStringLiteral("127.0.0.1")).isEmpty());
-    QVERIFY(PropertyAssigner::rejection(&address, QStringLiteral("300.1.1.1")).contains("IPv4"));
+    QVERIFY(PropertyAssigner::rejection(QStringLiteral("tcpClient"), &address, QStringLiteral("127.0.0.1")).isEmpty());
+    QVERIFY(PropertyAssigner::rejection(QStringLiteral("tcpClient"), &address, QStringLiteral("300.1.1.1")).contains("IPv4"));
+
+    // A TCP server listens on every address for "any"; a client has no such word.
+    QVERIFY(PropertyAssigner::rejection(QStringLiteral("tcpServer"), &address, QStringLiteral("any")).isEmpty());
+    QVERIFY(!PropertyAssigner::rejection(QStringLiteral("tcpServer"), &address, QStringLiteral("all")).isEmpty());
+    QCOMPARE(PropertyAssigner::expectation(QStringLiteral("tcpServer"), &address),
+             QStringLiteral("an IPv4 address such as 127.0.0.1, or any"));
 
     TavlinProperty flag(QStringLiteral("connect"), TavlinProperty::Boolean, true, QString(), false, true);
-    QVERIFY(PropertyAssigner::rejection(&flag, QStringLiteral("maybe")).contains("true or false"));
+    QVERIFY(PropertyAssigner::rejection(QStringLiteral("tcpClient"), &flag, QStringLiteral("maybe")).contains("true or false"));
 
     QVERIFY(PropertyAssigner::takenBack(QStringLiteral("12345"), QVariant(12345)));
     QVERIFY(!PropertyAssigner::takenBack(QStringLiteral("abc"), QVariant(0)));
