@@ -5,8 +5,12 @@
 #include "PCom_CanBus_Port.h"
 #include "PCom_Com_Device.h"
 #include "PCom_Com_Port.h"
+#include "PCom_TcpClient_Device.h"
+#include "PCom_TcpClient_Port.h"
 #include "PCom_TcpServer_Device.h"
 #include "PCom_TcpServer_Port.h"
+#include "PCom_UdpClient_Device.h"
+#include "PCom_UdpClient_Port.h"
 #include "PseudoTerminal.h"
 #include "StressReport.h"
 #include "StressScale.h"
@@ -14,6 +18,8 @@
 #include <QLoggingCategory>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -30,6 +36,8 @@ private slots:
     void serialOpenClose();
     void canOpenClose();
     void tcpServerOpenClose();
+    void tcpClientOpenClose();
+    void udpClientOpenClose();
 
 private:
     quint16 m_relayPort = 0;
@@ -127,6 +135,82 @@ void tst_StressLeaks::tcpServerOpenClose()
     });
     QCOMPARE(log.deviceCount(KrLog_Interface::Error), 0);
     stressReport(QStringLiteral("leaks: TCP server open/close: %1 of the cycles closed with a client connected").arg(clients));
+}
+
+// Each cycle connects to a server of the test and waits until the server
+// has the connection, then closes.
+void tst_StressLeaks::tcpClientOpenClose()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    int accepted = 0;
+    connect(&server, &QTcpServer::newConnection, &server, [&] {
+        while (QTcpSocket *socket = server.nextPendingConnection()) {
+            ++accepted;
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+    PCom_TcpClient_Device device(nullptr, nullptr);
+    QScopedPointer<PCom_TcpClient_Port> port(static_cast<PCom_TcpClient_Port *>(device.createPort()));
+    port->setTavlinProperty(QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    port->setTavlinProperty(QStringLiteral("port"), server.serverPort());
+    LogCounter log;
+    runFlat(QStringLiteral("TCP client open/close"), [&](int i) {
+        const int before = accepted;
+        const bool opened = i % 2 ? port->open(Plugin_Com_Port::ReadWrite)
+                                  : port->setTavlinProperty("connect", true).toBool();
+        if (!opened || port->getTavlinProperty("connect") != QVariant(true))
+            return false;
+        if (!waitUntil([&] { return accepted > before; }, 5000) || port->writeRawData("t", 1) != 1)
+            return false;
+        if (i % 2)
+            port->close();
+        else
+            port->setTavlinProperty("connect", false);
+        return waitUntil([&] { return !port->opened(); }, 5000)
+               && port->getTavlinProperty("connect") == QVariant(false) && port->tavlinProperty("port")->isWritable();
+    });
+    QCOMPARE(log.qtCount(QtCriticalMsg), 0);
+    QCOMPARE(log.qtCount(QtWarningMsg), 0);
+    QCOMPARE(accepted, StressScale::cycles);
+}
+
+// Each cycle binds, sends a datagram to a sink of the test and closes.
+void tst_StressLeaks::udpClientOpenClose()
+{
+    QUdpSocket sink;
+    QVERIFY(sink.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    PCom_UdpClient_Device device(nullptr, nullptr);
+    QScopedPointer<PCom_UdpClient_Port> port(static_cast<PCom_UdpClient_Port *>(device.createPort()));
+    port->setTavlinProperty(QStringLiteral("bind-address"), QStringLiteral("127.0.0.1"));
+    port->setTavlinProperty(QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    port->setTavlinProperty(QStringLiteral("port"), sink.localPort());
+    LogCounter log;
+    int received = 0;
+    runFlat(QStringLiteral("UDP client open/close"), [&](int i) {
+        const bool opened = i % 2 ? port->open(Plugin_Com_Port::ReadWrite)
+                                  : port->setTavlinProperty("connect", true).toBool();
+        if (!opened || port->getTavlinProperty("connect") != QVariant(true))
+            return false;
+        if (port->writeRawData("u", 1) != 1)
+            return false;
+        if (i % 2)
+            port->close();
+        else
+            port->setTavlinProperty("connect", false);
+        for (int n = 0; n < 100 && sink.hasPendingDatagrams(); ++n)
+            received += sink.receiveDatagram().data() == "u";
+        return !port->opened() && port->tavlinProperty("bind-address")->isWritable();
+    });
+    waitUntil([&] {
+        for (int n = 0; n < 100 && sink.hasPendingDatagrams(); ++n)
+            received += sink.receiveDatagram().data() == "u";
+        return received == StressScale::cycles;
+    }, 5000);
+    QCOMPARE(log.qtCount(QtCriticalMsg), 0);
+    QCOMPARE(log.qtCount(QtWarningMsg), 0);
+    // Loopback drops no datagram that a reader keeps up with.
+    QCOMPARE(received, StressScale::cycles);
 }
 
 QTEST_GUILESS_MAIN(tst_StressLeaks)

@@ -1,9 +1,11 @@
+#include "Duplex.h"
 #include "EventWait.h"
 #include "LogCapture.h"
+#include "PCom_TcpClient_Device.h"
+#include "PCom_TcpClient_Port.h"
 #include "PCom_TcpServer_Device.h"
 #include "PCom_TcpServer_Port.h"
 #include "ProcStats.h"
-#include "StreamTransfer.h"
 #include "StressReport.h"
 #include "StressScale.h"
 #include "TcpServerTestUtil.h"
@@ -24,6 +26,9 @@ const QString kNewConnection = QStringLiteral("tcpServer: New connection");
 const QString kDisconnected = QStringLiteral("tcpServer: Disconnected");
 const QString kClientClosed = QStringLiteral("The client closed the connection.");
 const QString kAsked = QStringLiteral("tcpServer: PCom_TcpServer_SockerOwner::~disconnectFromHost()");
+const QString kClientConnected = QStringLiteral("tcpClient: Connected");
+const QString kClientDisconnected = QStringLiteral("tcpClient: Disconnected");
+const QString kServerClosed = QStringLiteral("The server closed the connection.");
 
 // Makes the next close of the socket send a reset instead of an orderly end.
 bool resetOnClose(const QAbstractSocket &socket)
@@ -51,39 +56,6 @@ QString mib(qint64 bytes)
     return QStringLiteral("%1 MiB").arg(double(bytes) / StressScale::MiB, 0, 'f', 1);
 }
 
-// Both ways at once between a client socket and the port's only client.
-struct Duplex {
-    Duplex(quint64 seed, qint64 total, QTcpSocket &client, PCom_TcpServer_Port *port)
-        : up(seed, total,
-             [&client](const char *data, int size) { return client.write(data, size); },
-             [port](char *buffer, int size) { return qint64(port->readRawData(buffer, size)); }),
-          down(seed + 1, total,
-               [port](const char *data, int size) { return qint64(port->writeRawData(data, size)); },
-               [&client](char *buffer, int size) { return client.read(buffer, size); })
-    {
-        QObject::connect(port, &Plugin_Com_Port::readyRead, &up, &StreamTransfer::pump);
-        QObject::connect(&client, &QTcpSocket::readyRead, &down, &StreamTransfer::pump);
-        up.pump();
-        down.pump();
-    }
-    bool finished() const { return up.finished() && down.finished(); }
-
-    StreamTransfer up;
-    StreamTransfer down;
-};
-
-// A whole duplex transfer, checked at both ends.
-void checkDuplex(Duplex &link, qint64 total)
-{
-    for (StreamTransfer *way : {&link.up, &link.down}) {
-        QVERIFY(!way->failed());
-        QCOMPARE(way->firstMismatch(), qint64(-1));
-        QCOMPARE(way->sentCount(), total);
-        QCOMPARE(way->receivedCount(), total);
-        QCOMPARE(way->receivedChecksum(), way->sentChecksum());
-    }
-}
-
 // The port answers a new client both ways, as after any fault.
 void checkUsable(PCom_TcpServer_Port *port, LogCapture &log, quint16 chosen)
 {
@@ -91,23 +63,71 @@ void checkUsable(PCom_TcpServer_Port *port, LogCapture &log, quint16 chosen)
     QTcpSocket client;
     QVERIFY(connectClient(client, QHostAddress::LocalHost, chosen));
     QTRY_COMPARE(countOf(log, kNewConnection), accepted + 1);
-    Duplex link(99, StressScale::MiB, client, port);
+    Duplex link(99, StressScale::MiB, LinkEnd::device(&client), LinkEnd::port(port));
     QVERIFY(waitUntil([&] { return link.finished(); }, 30000));
-    checkDuplex(link, StressScale::MiB);
+    link.check(StressScale::MiB);
+}
+
+// Opens the TCP client port on a loopback server and waits until it is
+// connected.
+bool connectClientPort(PCom_TcpClient_Port *client, quint16 serverPort, const LogCapture &log)
+{
+    const int connected = log.qtTexts().count(kClientConnected);
+    client->setTavlinProperty(QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    client->setTavlinProperty(QStringLiteral("port"), serverPort);
+    return client->setTavlinProperty(QStringLiteral("connect"), true) == QVariant(true)
+           && waitUntil([&] { return log.qtTexts().count(kClientConnected) > connected; }, 10000);
+}
+
+// Sockets that a test server accepted.
+QTcpSocket *accepted(QTcpServer &server)
+{
+    QTcpSocket *socket = nullptr;
+    waitUntil([&] { return (socket = server.nextPendingConnection()) != nullptr; }, 10000);
+    return socket;
+}
+
+// The client port's link is over: released, unlocked, "connect" false.
+void checkClientClosed(PCom_TcpClient_Port *client)
+{
+    QVERIFY(!client->opened());
+    QCOMPARE(client->getTavlinProperty("connect"), QVariant(false));
+    QVERIFY(client->tavlinProperty("address")->isWritable());
+    QVERIFY(client->tavlinProperty("port")->isWritable());
+    char buffer[4];
+    QCOMPARE(client->writeRawData("x", 1), 0);
+    QCOMPARE(client->readRawData(buffer, sizeof buffer), -1);
+}
+
+// The client port, opened again, talks both ways with a new server.
+void checkClientUsable(PCom_TcpClient_Port *client, LogCapture &log)
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QVERIFY(connectClientPort(client, server.serverPort(), log));
+    QTcpSocket *peer = accepted(server);
+    QVERIFY(peer);
+    Duplex link(98, StressScale::MiB, LinkEnd::port(client), LinkEnd::device(peer));
+    QVERIFY(waitUntil([&] { return link.finished(); }, 30000));
+    link.check(StressScale::MiB);
+    QCOMPARE(client->setTavlinProperty("connect", false), QVariant(false));
 }
 }
 
-// The TCP server port under load and faults, against real loopback clients
-// and a peer process.
+// The TCP ports under load and faults: the client port against the server
+// port, each against loopback sockets of the test, and against a peer
+// process that the test kills.
 class tst_StressTcp : public QObject
 {
     Q_OBJECT
 private slots:
     void init();
     void cleanup();
-    void integrityBothWays();
-    void clientResetsMidTransfer();
-    void peerProcessKilledMidTransfer();
+    void integrityClientPortToServerPort();
+    void serverResetsClientPortMidTransfer();
+    void clientResetsServerPortMidTransfer();
+    void serverProcessKilledUnderClientPort();
+    void clientProcessKilledUnderServerPort();
     void closedWithFiftyClients();
     void destroyedWithFiftyClients();
     void thousandsOfConnections();
@@ -115,45 +135,89 @@ private slots:
 private:
     PCom_TcpServer_Device *m_device = nullptr;
     PCom_TcpServer_Port *m_port = nullptr;
+    PCom_TcpClient_Device *m_clientDevice = nullptr;
+    PCom_TcpClient_Port *m_client = nullptr;
 };
 
 void tst_StressTcp::init()
 {
     m_device = new PCom_TcpServer_Device(nullptr, nullptr);
     m_port = static_cast<PCom_TcpServer_Port *>(m_device->createPort());
+    m_clientDevice = new PCom_TcpClient_Device(nullptr, nullptr);
+    m_client = static_cast<PCom_TcpClient_Port *>(m_clientDevice->createPort());
 }
 
 void tst_StressTcp::cleanup()
 {
+    m_clientDevice->deletePort(m_client);
+    delete m_clientDevice;
     m_device->deletePort(m_port);
     delete m_device;
     flushDeferredDeletes();
 }
 
-void tst_StressTcp::integrityBothWays()
+void tst_StressTcp::integrityClientPortToServerPort()
 {
     LogCapture log;
     const quint16 chosen = listen(*m_port, log);
     QVERIFY(chosen != 0);
-    QTcpSocket client;
-    QVERIFY(connectClient(client, QHostAddress::LocalHost, chosen));
+    QVERIFY(connectClientPort(m_client, chosen, log));
     QTRY_COMPARE(countOf(log, kNewConnection), 1);
     log.clear();
 
     QElapsedTimer timer;
     timer.start();
-    Duplex link(1, StressScale::tcpBytes, client, m_port);
+    Duplex link(1, StressScale::tcpBytes, LinkEnd::port(m_client), LinkEnd::port(m_port));
     QVERIFY(waitUntil([&] { return link.finished(); }, StressScale::transferTimeoutMs));
     const qint64 ms = timer.elapsed();
-    checkDuplex(link, StressScale::tcpBytes);
+    link.check(StressScale::tcpBytes);
     // Not a short write, not a socket error, nothing.
     QCOMPARE(log.texts(), QStringList());
     QCOMPARE(m_port->getTavlinProperty("connect"), QVariant(true));
-    stressReport(QStringLiteral("tcp: %1 each way between a client and the server port in %2 ms, checksums equal")
+    QCOMPARE(m_client->getTavlinProperty("connect"), QVariant(true));
+
+    // The client ends the link: both sides let go.
+    QCOMPARE(m_client->setTavlinProperty("connect", false), QVariant(false));
+    QVERIFY(waitUntil([&] { return releases(log) == 1 && !m_client->opened(); }, 10000));
+    QCOMPARE(log.qtTexts(QtInfoMsg), QStringList{kClientDisconnected});
+    QCOMPARE(liveServerSockets(m_port), 0);
+    stressReport(QStringLiteral("tcp: %1 each way between the client port and the server port in %2 ms, checksums equal")
                      .arg(mib(StressScale::tcpBytes)).arg(ms));
 }
 
-void tst_StressTcp::clientResetsMidTransfer()
+void tst_StressTcp::serverResetsClientPortMidTransfer()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    LogCapture log;
+    QVERIFY(connectClientPort(m_client, server.serverPort(), log));
+    std::unique_ptr<QTcpSocket> peer(accepted(server));
+    QVERIFY(peer);
+    log.clear();
+
+    {
+        Duplex link(4, std::numeric_limits<qint64>::max() / 2, LinkEnd::port(m_client), LinkEnd::device(peer.get()));
+        QVERIFY(waitUntil([&] { return link.up.receivedCount() > 4 * StressScale::MiB
+                                       && link.down.receivedCount() > 4 * StressScale::MiB; },
+                          30000));
+        QCOMPARE(link.up.firstMismatch(), qint64(-1));
+        QCOMPARE(link.down.firstMismatch(), qint64(-1));
+        QVERIFY(resetOnClose(*peer));
+        peer->abort();
+        QVERIFY(waitUntil([&] { return !m_client->opened(); }, 10000));
+        QCOMPARE(link.down.firstMismatch(), qint64(-1));
+        peer.reset();
+    }
+
+    // The reset ends the link: the error, then the release.
+    QCOMPARE(log.qtTexts(QtCriticalMsg), QStringList{kServerClosed});
+    QCOMPARE(log.qtTexts(QtInfoMsg), QStringList{kClientDisconnected});
+    checkClientClosed(m_client);
+    checkClientUsable(m_client, log);
+    stressReport(QStringLiteral("tcp: server reset (SO_LINGER 0) under the client port mid-transfer: closed, reopened, usable"));
+}
+
+void tst_StressTcp::clientResetsServerPortMidTransfer()
 {
     LogCapture log;
     const quint16 chosen = listen(*m_port, log);
@@ -165,7 +229,7 @@ void tst_StressTcp::clientResetsMidTransfer()
 
     {
         // Endless both ways; the reset comes once a few MiB went each way.
-        Duplex link(2, std::numeric_limits<qint64>::max() / 2, *client, m_port);
+        Duplex link(2, std::numeric_limits<qint64>::max() / 2, LinkEnd::device(client.get()), LinkEnd::port(m_port));
         QVERIFY(waitUntil([&] { return link.up.receivedCount() > 4 * StressScale::MiB
                                        && link.down.receivedCount() > 4 * StressScale::MiB; },
                           30000));
@@ -191,10 +255,10 @@ void tst_StressTcp::clientResetsMidTransfer()
     QCOMPARE(acceptingState(m_port->tcpServer()), 1);
     QCOMPARE(m_port->writeRawData("x", 1), 0);
     checkUsable(m_port, log, chosen);
-    stressReport(QStringLiteral("tcp: client reset (SO_LINGER 0) mid-transfer: released, port still listening"));
+    stressReport(QStringLiteral("tcp: client reset (SO_LINGER 0) under the server port mid-transfer: released, port still listening"));
 }
 
-void tst_StressTcp::peerProcessKilledMidTransfer()
+void tst_StressTcp::clientProcessKilledUnderServerPort()
 {
     LogCapture log;
     const quint16 chosen = listen(*m_port, log);
@@ -233,8 +297,44 @@ void tst_StressTcp::peerProcessKilledMidTransfer()
     QCOMPARE(m_port->getTavlinProperty("connect"), QVariant(true));
     QCOMPARE(acceptingState(m_port->tcpServer()), 1);
     checkUsable(m_port, log, chosen);
-    stressReport(QStringLiteral("tcp: peer process killed (SIGKILL) after %1 from it: released, port still listening")
+    stressReport(QStringLiteral("tcp: client process killed (SIGKILL) under the server port after %1 from it: released, port still listening")
                      .arg(mib(fromPeer.receivedCount())));
+}
+
+void tst_StressTcp::serverProcessKilledUnderClientPort()
+{
+    QProcess peer;
+    peer.start(QStringLiteral(PCOM_STRESS_PEER), {QStringLiteral("tcp-serve"), QStringLiteral("6")});
+    QVERIFY2(peer.waitForStarted(10000), qPrintable(peer.errorString()));
+    QVERIFY(peer.waitForReadyRead(10000));
+    const QByteArray line = peer.readLine().trimmed();
+    QVERIFY(line.startsWith("port "));
+    LogCapture log;
+    QVERIFY(connectClientPort(m_client, quint16(line.mid(5).toUInt()), log));
+    log.clear();
+
+    // The peer streams without end; the client port writes to it as well.
+    StreamTransfer fromPeer(6, std::numeric_limits<qint64>::max() / 2,
+                            [this](const char *data, int size) { return qint64(m_client->writeRawData(data, size)); },
+                            [this](char *buffer, int size) { return qint64(m_client->readRawData(buffer, size)); });
+    connect(m_client, &Plugin_Com_Port::readyRead, &fromPeer, &StreamTransfer::pump);
+    QVERIFY(waitUntil([&] { return fromPeer.receivedCount() > 8 * StressScale::MiB || fromPeer.failed(); }, 30000));
+    QCOMPARE(fromPeer.firstMismatch(), qint64(-1));
+
+    peer.kill();
+    QVERIFY(peer.waitForFinished(10000));
+    QCOMPARE(peer.exitStatus(), QProcess::CrashExit);
+    QVERIFY(waitUntil([&] { return !m_client->opened(); }, 10000));
+    disconnect(m_client, nullptr, &fromPeer, nullptr);
+    QCOMPARE(fromPeer.firstMismatch(), qint64(-1));
+
+    // One error line for the end of the peer, then the release.
+    QCOMPARE(log.qtTexts(QtCriticalMsg).size(), 1);
+    QCOMPARE(log.qtTexts(QtInfoMsg), QStringList{kClientDisconnected});
+    checkClientClosed(m_client);
+    checkClientUsable(m_client, log);
+    stressReport(QStringLiteral("tcp: server process killed (SIGKILL) under the client port after %1 from it (\"%2\"): closed, reopened, usable")
+                     .arg(mib(fromPeer.receivedCount()), log.qtTexts(QtCriticalMsg).value(0)));
 }
 
 void tst_StressTcp::closedWithFiftyClients()
