@@ -35,7 +35,7 @@ QString FuzzValues::name()
 
 QString FuzzValues::canInterface()
 {
-    return QStringLiteral("tcp://127.0.0.1:%1/%2").arg(m_endpoints.relay).arg(pick({"can0", "can1", "can7", "garbage"}));
+    return QStringLiteral("tcp://127.0.0.1:%1/%2").arg(m_endpoints.relay).arg(pick({"can0", "can0", "can0", "can1", "can7", "garbage"}));
 }
 
 QVariant FuzzValues::anyValue()

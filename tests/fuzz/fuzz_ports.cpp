@@ -1,24 +1,33 @@
 // libFuzzer target: ports of every kind driven through setTavlinProperty
 // with arbitrary names and values of every QVariant type, interleaved with
-// open, close, writes, reads, event processing and port replacement. The
-// values that choose a destination are kept safe (see FuzzValues).
+// open, close, writes, reads, event processing, peers that send, connect
+// and reset, and port replacement. A host's readyRead() handler reads,
+// writes or closes the port. The values that choose a destination are kept
+// safe (see FuzzValues).
 
 #include "FuzzValues.h"
 #include "LogCounter.h"
 #include "PCom_CanBus_Device.h"
 #include "PCom_Core.h"
+#include "PCom_TcpServer_Port.h"
 #include "Plugin_Com_Device.h"
 #include "Plugin_Com_Port.h"
 #include "PseudoTerminal.h"
 
+#include <QCanBus>
+#include <QCanBusDevice>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
 
 #include <cstdint>
-#include <unistd.h>
+#include <memory>
 #include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +37,7 @@ struct Fixture {
     PseudoTerminal *pty = nullptr;
     QTcpServer *tcpSink = nullptr;
     QUdpSocket *udpSink = nullptr;
+    QCanBusDevice *canPeer = nullptr; // on can0 of the relay
     FuzzValues::Endpoints endpoints;
 };
 Fixture fixture;
@@ -38,15 +48,14 @@ const char *const kTypeKeys[] = {"com", "canBus", "tcpServer", "tcpClient", "udp
 // pseudo-terminal, and lets released objects go.
 void settle()
 {
-    for (int round = 0; round < 3; ++round) {
+    // Rounds enough for a loopback connect and a first exchange.
+    for (int round = 0; round < 10; ++round) {
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     char buffer[4096];
     for (int i = 0; i < 64 && ::read(fixture.pty->masterFd(), buffer, sizeof buffer) > 0; ++i) {
     }
-    for (int i = 0; i < 64 && fixture.udpSink->hasPendingDatagrams(); ++i)
-        fixture.udpSink->readDatagram(buffer, sizeof buffer);
 }
 
 struct FuzzPort {
@@ -62,15 +71,83 @@ FuzzPort makePort(const std::vector<Plugin_Com_Device *> &devices, FuzzValues &v
     Plugin_Com_Port *port = device->createPort();
     if (kind == FuzzValues::Can)
         port->setTavlinProperty(QStringLiteral("device"), values.canInterface());
+    // The host's handler: reads, answers, closes or ignores.
+    QObject::connect(port, &Plugin_Com_Port::readyRead, port, [port, &data] {
+        char buffer[512];
+        unsigned int frameId = 0;
+        switch (data.ConsumeIntegralInRange<int>(0, 4)) {
+        case 0:
+            port->readRawData(buffer, data.ConsumeIntegralInRange<int>(0, int(sizeof buffer)));
+            break;
+        case 1:
+            port->readRawData(buffer, int(sizeof buffer), &frameId);
+            break;
+        case 2:
+            port->writeRawData("echo", 4);
+            break;
+        case 3:
+            if (data.ConsumeBool())
+                port->close();
+            else
+                port->setTavlinProperty(QStringLiteral("connect"), false);
+            break;
+        default:
+            break;
+        }
+    });
     return {kind, device, port};
 }
 
-void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, FuzzValues &values,
+using Clients = std::vector<std::unique_ptr<QTcpSocket>>;
+
+// The other ends: the pseudo-terminal's master sends, a CAN node on can0
+// sends a frame, a loopback client connects to a listening server port,
+// sends, ends or resets.
+void peer(FuzzPort &target, Clients &clients, FuzzedDataProvider &data)
+{
+    const std::string bytes = data.ConsumeRandomLengthString(300);
+    switch (data.ConsumeIntegralInRange<int>(0, 4)) {
+    case 0:
+        if (::write(fixture.pty->masterFd(), bytes.data(), bytes.size()) < 0)
+            return;
+        break;
+    case 1:
+        if (auto *server = dynamic_cast<PCom_TcpServer_Port *>(target.port)) {
+            if (server->opened() && clients.size() < 8) {
+                clients.push_back(std::make_unique<QTcpSocket>());
+                clients.back()->connectToHost(QHostAddress::LocalHost, server->tcpServer()->serverPort());
+            }
+        }
+        break;
+    case 2:
+        if (!clients.empty())
+            clients.at(data.ConsumeIntegralInRange<size_t>(0, clients.size() - 1))->write(bytes.data(), qint64(bytes.size()));
+        break;
+    case 4:
+        fixture.canPeer->writeFrame(QCanBusFrame(data.ConsumeIntegralInRange<quint32>(0, 0x7FF),
+                                                 QByteArray::fromStdString(bytes.substr(0, 8))));
+        break;
+    default:
+        if (!clients.empty()) {
+            QTcpSocket &client = *clients.at(data.ConsumeIntegralInRange<size_t>(0, clients.size() - 1));
+            if (data.ConsumeBool() && client.socketDescriptor() >= 0) {
+                const linger hard{1, 0};
+                ::setsockopt(int(client.socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                client.abort();
+            } else {
+                client.disconnectFromHost();
+            }
+        }
+        break;
+    }
+}
+
+void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Clients &clients, FuzzValues &values,
           FuzzedDataProvider &data)
 {
     Plugin_Com_Port *port = target.port;
     char buffer[4096];
-    switch (data.ConsumeIntegralInRange<int>(0, 11)) {
+    switch (data.ConsumeIntegralInRange<int>(0, 12)) {
     case 0:
     case 1:
     case 2: {
@@ -82,7 +159,9 @@ void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Fuz
         port->getTavlinProperty(values.name());
         break;
     case 4:
+        // A host goes back to its loop after an open: a link gets ready.
         port->open(QFlags<Plugin_Com_Port::OpenModeFlag>(data.ConsumeIntegralInRange<int>(0, 7)));
+        settle();
         break;
     case 5:
         port->close();
@@ -127,7 +206,12 @@ void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Fuz
     case 9:
         settle();
         break;
-    case 10: {
+    case 10:
+        // What a peer sends arrives; the host's handler may run.
+        peer(target, clients, data);
+        settle();
+        break;
+    case 11: {
         // The host's copy of a port, made and dropped.
         AbstractTreeItem *copy = port->createInstance();
         delete copy;
@@ -158,15 +242,38 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (!fixture.pty->isValid() || !fixture.tcpSink->listen(QHostAddress::LocalHost, 0)
         || !fixture.udpSink->bind(QHostAddress(QHostAddress::LocalHost), 0) || !probe.listen(QHostAddress::LocalHost, 0))
         abort();
-    // The sink takes every connection and drops what it receives.
+    // The sinks send back what they receive (to loopback only).
     QObject::connect(fixture.tcpSink, &QTcpServer::newConnection, [] {
         while (QTcpSocket *socket = fixture.tcpSink->nextPendingConnection()) {
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->write(socket->readAll()); });
             QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+    QObject::connect(fixture.udpSink, &QUdpSocket::readyRead, [] {
+        char buffer[2048];
+        for (int i = 0; i < 64 && fixture.udpSink->hasPendingDatagrams(); ++i) {
+            QHostAddress sender;
+            quint16 port = 0;
+            const qint64 n = fixture.udpSink->readDatagram(buffer, sizeof buffer, &sender, &port);
+            if (n >= 0 && sender.isLoopback())
+                fixture.udpSink->writeDatagram(buffer, n, sender, port);
         }
     });
     fixture.endpoints = {fixture.pty->slavePath(), fixture.tcpSink->serverPort(), fixture.udpSink->localPort(),
                          probe.serverPort()};
+    probe.close();
+
+    // The first virtualcan device of the process starts the relay.
+    fixture.canPeer = QCanBus::instance()->createDevice(
+        QStringLiteral("virtualcan"), QStringLiteral("tcp://127.0.0.1:%1/can0").arg(fixture.endpoints.relay));
+    if (!fixture.canPeer || !fixture.canPeer->connectDevice())
+        abort();
+    QElapsedTimer started;
+    started.start();
+    while (fixture.canPeer->state() != QCanBusDevice::ConnectedState && started.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    if (fixture.canPeer->state() != QCanBusDevice::ConnectedState)
+        abort();
     return 0;
 }
 
@@ -182,16 +289,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         if (!device)
             abort();
     }
+    // Often the CAN device starts on virtualcan, so that CAN ports get
+    // as far as frames without first finding the "interface" write.
+    if (data.ConsumeBool())
+        static_cast<PCom_CanBus_Device *>(devices.at(FuzzValues::Can))->setCanPlugin(QStringLiteral("virtualcan"));
 
+    Clients clients;
     std::vector<FuzzPort> ports;
     const int count = data.ConsumeIntegralInRange<int>(1, 3);
     for (int i = 0; i < count; ++i)
         ports.push_back(makePort(devices, values, data));
     for (int i = 0; i < 48 && data.remaining_bytes() > 0; ++i) {
         FuzzPort &target = ports.at(data.ConsumeIntegralInRange<size_t>(0, ports.size() - 1));
-        step(target, devices, values, data);
+        step(target, devices, clients, values, data);
     }
 
+    clients.clear();
     for (FuzzPort &port : ports)
         port.device->deletePort(port.port);
     for (Plugin_Com_Device *device : devices)
