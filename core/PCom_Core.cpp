@@ -3,6 +3,8 @@
 #include "PCom_CanBus_Device.h"
 #include "PCom_Com_Device.h"
 #include "PCom_TcpServer_Device.h"
+#include "PCom_TcpClient_Device.h"
+#include "PCom_UdpClient_Device.h"
 #include "Plugin_Com_Device.h"
 
 PCom_Core::PCom_Core() = default;
@@ -28,6 +30,10 @@ Plugin_Com_Device *PCom_Core::createDevice(ComInterface *com, QString typeKey)
         return new PCom_CanBus_Device(self, com);
     if (typeKey == QLatin1String("tcpServer"))
         return new PCom_TcpServer_Device(self, com);
+    if (typeKey == QLatin1String("tcpClient"))
+        return new PCom_TcpClient_Device(self, com);
+    if (typeKey == QLatin1String("udpClient"))
+        return new PCom_UdpClient_Device(self, com);
     // The host's oldest projects name no type; they meant a serial port.
     if (typeKey.isEmpty())
         return new PCom_Com_Device(self, com);
@@ -40,6 +46,8 @@ void PCom_Core::createDevices(QList<Plugin_Com_Device *> &devices)
     devices.append(new PCom_Com_Device(self, nullptr));
     devices.append(new PCom_CanBus_Device(self, nullptr));
     devices.append(new PCom_TcpServer_Device(self, nullptr));
+    devices.append(new PCom_TcpClient_Device(self, nullptr));
+    devices.append(new PCom_UdpClient_Device(self, nullptr));
 }
 
 void PCom_Core::deleteDevice(Plugin_Com_Device *device)

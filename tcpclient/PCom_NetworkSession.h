@@ -15,9 +15,13 @@ QT_WARNING_DISABLE_DEPRECATED
 // network is usable: at once where the platform needs no session, otherwise
 // when a freshly opened session reports that it is open. A session left from
 // an earlier start-up is released first, so a port holds at most one.
+// A port that wants to hear of a session that fails gives onFailed; it is
+// connected before the session opens, since a session without a usable
+// configuration fails inside open().
 template <class Port>
 void startNetworkSession(Port *port, QNetworkSession *&session, const QString &typeKey,
-                         void (Port::*onOpened)(), const std::function<void(const QString &)> &log)
+                         void (Port::*onOpened)(), const std::function<void(const QString &)> &log,
+                         void (Port::*onFailed)() = nullptr)
 {
     QNetworkConfigurationManager manager;
     if (!(manager.capabilities() & QNetworkConfigurationManager::NetworkSessionRequired)) {
@@ -33,6 +37,10 @@ void startNetworkSession(Port *port, QNetworkSession *&session, const QString &t
     pcomRelease(session);
     session = new QNetworkSession(config, nullptr);
     QObject::connect(session, &QNetworkSession::opened, port, onOpened);
+    if (onFailed) {
+        QObject::connect(session, QOverload<QNetworkSession::SessionError>::of(&QNetworkSession::error),
+                         port, onFailed);
+    }
     log(QStringLiteral("%1: Opening network session").arg(typeKey));
     session->open();
 }

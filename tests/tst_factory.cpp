@@ -33,6 +33,9 @@ void tst_Factory::createDeviceByKey_data()
     QTest::newRow("unknown") << "modbus" << "";
     QTest::newRow("tcpServer") << "tcpServer" << "Ethernet TCP server";
     QTest::newRow("case server") << "tcpserver" << "";
+    QTest::newRow("tcpClient") << "tcpClient" << "Ethernet TCP client";
+    QTest::newRow("udpClient") << "udpClient" << "Ethernet UDP client";
+    QTest::newRow("case udp") << "UdpClient" << "";
 }
 
 void tst_Factory::createDeviceByKey()
@@ -64,8 +67,8 @@ void tst_Factory::createDevicesAppends()
     QStringList names;
     for (Plugin_Com_Device *d : devices)
         names << d->name();
-    QVERIFY(names.size() >= 3);
-    QCOMPARE(names.mid(0, 3), (QStringList{"COM port", "COM port", "COM port"}));
+    QCOMPARE(names, (QStringList{"COM port", "COM port", "COM port", "CAN bus", "Ethernet TCP server",
+                                 "Ethernet TCP client", "Ethernet UDP client"}));
     for (int i = 2; i < devices.size(); ++i)
         QCOMPARE(devices.at(i)->comInterface(), nullptr);
     QCOMPARE(devices.at(0)->comInterface(), &com);

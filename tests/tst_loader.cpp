@@ -13,6 +13,8 @@ class tst_Loader : public QObject
 {
     Q_OBJECT
 private slots:
+    // First: later cases keep the library loaded.
+    void unloadReleasesResources();
     void metadata();
     void rootObject();
     void metadataRecordBytes();
@@ -77,6 +79,24 @@ void tst_Loader::metadataRecordBytes()
     const QByteArray body = image.mid(at + 16, 200);
     QVERIFY(body.contains(PluginInterface_Com_Core_iid));
     QVERIFY(body.contains("PCom_Core"));
+}
+
+// The host may unload the plug-in; its embedded help must go with it.
+void tst_Loader::unloadReleasesResources()
+{
+    const QString brief = QStringLiteral(":/PCom_Core/com/help/brief.html");
+    QVERIFY(!QFile::exists(brief));
+    QPluginLoader loader(QStringLiteral(PCOM_PLUGIN_FILE));
+    // QPluginLoader keeps libraries mapped by default; a host may not.
+    loader.setLoadHints({});
+    QVERIFY(loader.load());
+    QVERIFY(QFile::exists(brief));
+    QVERIFY(loader.instance());
+    QVERIFY(loader.unload());
+    QVERIFY(!QFile::exists(brief));
+    QVERIFY(loader.load());
+    QVERIFY(QFile::exists(brief));
+    QVERIFY(loader.instance());
 }
 
 QTEST_GUILESS_MAIN(tst_Loader)

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "Plugin_Com_Device.h"
+
+// The Ethernet UDP client device: lists the machine's network interfaces and
+// makes UDP client ports.
+class PCom_UdpClient_Device : public Plugin_Com_Device
+{
+public:
+    PCom_UdpClient_Device(PluginInterface_Com *plugin, ComInterface *com);
+
+    QStringList availablePorts() override;
+    Plugin_Com_Port *createPort() override;
+    void deletePort(Plugin_Com_Port *port) override;
+    QString getDocPath() const override;
+    QString getChildPropertyDoc(const Version &version) override;
+};
