@@ -10,6 +10,8 @@
 #include <QUdpSocket>
 
 static const QString s_typeKey = QStringLiteral("udpClient");
+// The length field of a UDP header bounds every datagram.
+static const int kLargestDatagram = 65535;
 
 static void logInfo(const QString &text)
 {
@@ -186,13 +188,14 @@ void PCom_UdpClient_Port::onDisplayError(QAbstractSocket::SocketError socketErro
 }
 
 // The destination is read on every write, so a new "address" or "port"
-// redirects the next datagram even while the port is open. A send error
+// redirects the next datagram even while the port is open; the address is
+// parsed once, when "address" changes, not for every datagram. A send error
 // releases the socket inside writeDatagram(); it is not touched afterwards.
 int PCom_UdpClient_Port::writeByteStream(const char *data, int len)
 {
     if (!m_socket)
         return 0;
-    const qint64 sent = m_socket->writeDatagram(data, qint64(len), QHostAddress(m_address), m_port);
+    const qint64 sent = m_socket->writeDatagram(data, qint64(len), m_destination, m_port);
     if (sent == len)
         return len;
     qCritical().noquote() << QStringLiteral("PCom_UdpClient_Port: %1 byte could not be send")
@@ -200,12 +203,14 @@ int PCom_UdpClient_Port::writeByteStream(const char *data, int len)
     return int(sent);
 }
 
-// One datagram per call; bytes beyond the buffer are lost with it.
+// One datagram per call; bytes beyond the buffer are lost with it. No UDP
+// datagram is longer than 65535 bytes, so a buffer that large cannot cut one
+// and the size of the next datagram (one more system call) is not needed.
 int PCom_UdpClient_Port::readByteStream(char *buffer, int maxLen)
 {
     if (!m_socket || !m_socket->hasPendingDatagrams())
         return -1;
-    const qint64 size = m_socket->pendingDatagramSize();
+    const qint64 size = maxLen >= kLargestDatagram ? 0 : m_socket->pendingDatagramSize();
     const qint64 count = m_socket->readDatagram(buffer, maxLen);
     if (quint32(count) < size) {
         qWarning().noquote() << QStringLiteral("UDP client: packet dropped in received datagram: %1 ")
@@ -234,14 +239,16 @@ QVariant PCom_UdpClient_Port::getTavlinProperty(QString name) const
 // The bind endpoint applies at the next open.
 void PCom_UdpClient_Port::applyProperty(const QString &name, const QVariant &value)
 {
-    if (name == QLatin1String("port"))
+    if (name == QLatin1String("port")) {
         m_port = quint16(value.toUInt());
-    else if (name == QLatin1String("bind-address"))
+    } else if (name == QLatin1String("bind-address")) {
         m_bindAddress = value.toString();
-    else if (name == QLatin1String("bind-port"))
+    } else if (name == QLatin1String("bind-port")) {
         m_bindPort = quint16(value.toUInt());
-    else if (name == QLatin1String("address"))
+    } else if (name == QLatin1String("address")) {
         m_address = value.toString();
+        m_destination = QHostAddress(m_address);
+    }
 }
 
 AbstractTreeItem *PCom_UdpClient_Port::createInstance()

@@ -3,6 +3,7 @@
 #include "PCom_Port.h"
 
 #include <QAbstractSocket>
+#include <QHostAddress>
 
 class QNetworkSession;
 class QUdpSocket;
@@ -52,4 +53,6 @@ private:
     quint16 m_bindPort = 0;
     quint16 m_port = 0;
     QString m_address;
+    // m_address parsed: where every datagram goes.
+    QHostAddress m_destination;
 };
