@@ -13,7 +13,7 @@ struct BenchConfig
     qint64 tcpBytes = 1024ll << 20;
     int tcpRounds = 10000;
     int udpDatagrams = 200000;
-    qint64 serialBytes = 32ll << 20;
+    qint64 serialBytes = 64ll << 20;
     int canFrames = 100000;
     qint64 bridgeBytes = 256ll << 20;
     int propertyCalls = 200000;
@@ -37,7 +37,7 @@ struct BenchConfig
         c.repetitions = 3;
         c.tcpBytes = 256ll << 20;
         c.udpDatagrams = 30000;
-        c.serialBytes = 4ll << 20;
+        c.serialBytes = 16ll << 20;
         c.canFrames = 10000;
         c.bridgeBytes = 32ll << 20;
         c.propertyCalls = 30000;

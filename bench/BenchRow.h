@@ -17,6 +17,7 @@ struct BenchRow
     QString path;
     QString unit;
     QString baselineName;
+    // Sample i of both sides comes from the same repetition, run back to back.
     Samples plugin;
     Samples baseline;
     Target target = NoTarget;
@@ -24,12 +25,10 @@ struct BenchRow
     // Why a figure is missing, what was lost, or anything else worth saying.
     QString note;
 
-    bool hasRatio() const { return !plugin.isEmpty() && !baseline.isEmpty() && baseline.median() != 0; }
-    double ratio() const { return hasRatio() ? plugin.median() / baseline.median() : 0; }
-    bool targetMet() const
-    {
-        if (target == NoTarget || !hasRatio())
-            return true;
-        return target == AtLeast ? ratio() >= targetRatio : ratio() <= targetRatio;
-    }
+    bool hasRatio() const;
+    // The median of the per-repetition ratios when both sides have every
+    // repetition: a change of machine load between repetitions then cancels
+    // out. Otherwise the ratio of the medians.
+    double ratio() const;
+    bool targetMet() const;
 };

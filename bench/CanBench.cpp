@@ -130,6 +130,9 @@ bool CanBench::measure(Endpoint *from, Endpoint *to, int frames, Samples *sample
         *error = QStringLiteral("no frame crossed the bus");
         return false;
     }
+    // Probes written before the back-end had connected were refused and
+    // logged; that is the start-up, not the measurement.
+    m_log.takeErrors();
     StreamRun run(from, to, kPayload, kWindow, true);
     const StreamRun::Result r = run.run(frames, kTimeoutMs);
     if (!r.ok) {

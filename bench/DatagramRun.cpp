@@ -9,10 +9,13 @@
 namespace {
 // Quiet time after which the datagrams in flight are taken as lost.
 const int kStallMs = 50;
+// The receiver reads as a host does that cannot know the datagram size in
+// advance: into a buffer that holds the largest one.
+const int kReadBuffer = 65536;
 }
 
 DatagramRun::DatagramRun(Endpoint *from, Endpoint *to, int datagramSize, int window)
-    : m_from(from), m_to(to), m_datagram(datagramSize, 'd'), m_buffer(datagramSize * 2, '\0'), m_window(window)
+    : m_from(from), m_to(to), m_datagram(datagramSize, 'd'), m_buffer(kReadBuffer, '\0'), m_window(window)
 {
     m_stall.setSingleShot(true);
     m_stall.setInterval(kStallMs);

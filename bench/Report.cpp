@@ -15,6 +15,8 @@ namespace {
 QString number(double value)
 {
     const double magnitude = qAbs(value);
+    if (value == double(qint64(value)) && magnitude < 1e15)
+        return QString::number(qint64(value));
     if (magnitude >= 10000)
         return QString::number(value, 'f', 0);
     if (magnitude >= 100)
