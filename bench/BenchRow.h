@@ -24,6 +24,9 @@ struct BenchRow
     double targetRatio = 0;
     // Why a figure is missing, what was lost, or anything else worth saying.
     QString note;
+    // A measurement that should have run did not (a part that this build
+    // does not have is no failure).
+    bool failed = false;
 
     bool hasRatio() const;
     // The median of the per-repetition ratios when both sides have every

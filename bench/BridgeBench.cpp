@@ -73,5 +73,6 @@ QVector<BenchRow> BridgeBench::run()
     if (!socatError.isEmpty())
         notes.append(QStringLiteral("socat: %1").arg(socatError));
     throughput.note = notes.join(QStringLiteral("; "));
+    throughput.failed = socat.isEmpty() || !pcomError.isEmpty() || !socatError.isEmpty();
     return {throughput, cpu};
 }

@@ -50,6 +50,7 @@ QVector<BenchRow> CanBench::run()
 
     if (!QCanBus::instance()->plugins().contains(QStringLiteral("virtualcan"))) {
         rate.note = QStringLiteral("Qt's virtualcan back-end is not installed");
+        rate.failed = true;
         return {rate};
     }
 
@@ -67,6 +68,7 @@ QVector<BenchRow> CanBench::run()
                 runRaw(m_config.canFrames, &rate.baseline, &rawError);
         }
     }
+    rate.failed = !pluginError.isEmpty() || !rawError.isEmpty();
     if (!pluginError.isEmpty())
         notes.append(QStringLiteral("plug-in: %1").arg(pluginError));
     if (!rawError.isEmpty())

@@ -165,6 +165,8 @@ QVector<BenchRow> MemoryBench::run()
                 break;
         }
         QStringList notes;
+        row.failed = (!pluginError.isEmpty() && !pluginError.endsWith(QLatin1String("not built")))
+                     || !rawError.isEmpty();
         if (!pluginError.isEmpty())
             notes.append(QStringLiteral("plug-in: %1").arg(pluginError));
         if (!rawError.isEmpty())

@@ -72,8 +72,10 @@ QVector<BenchRow> PropertyBench::run()
             get.plugin.add(rate(count, [&](int) { sink = port->getTavlinProperty(name); }));
             get.baseline.add(rate(count, [&](int) { sink = named.property("value"); }));
         }
-        if (port->getTavlinProperty(name) != values[(count - 1) & 1])
+        if (port->getTavlinProperty(name) != values[(count - 1) & 1]) {
             set.note = QStringLiteral("the value did not stick");
+            set.failed = true;
+        }
         m_ports.release(port);
         rows << set << get;
     }

@@ -135,9 +135,18 @@ QString Report::table() const
         if (!anyNote)
             s << "\nNotes:\n";
         anyNote = true;
-        s << "  " << row.path << ": " << row.note << '\n';
+        s << "  " << row.path << ": " << (row.failed ? "FAILED: " : "") << row.note << '\n';
     }
     return out;
+}
+
+bool Report::anyFailed() const
+{
+    for (const BenchRow &row : m_rows) {
+        if (row.failed)
+            return true;
+    }
+    return false;
 }
 
 QByteArray Report::json() const
@@ -164,6 +173,8 @@ QByteArray Report::json() const
         }
         if (!row.note.isEmpty())
             o.insert(QStringLiteral("note"), row.note);
+        if (row.failed)
+            o.insert(QStringLiteral("failed"), true);
         rows.append(o);
     }
     QJsonObject root;

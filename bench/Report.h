@@ -16,6 +16,7 @@ public:
     void setLoadAtEnd();
 
     QString table() const;
+    bool anyFailed() const;
     QByteArray json() const;
     bool writeJson(const QString &fileName) const;
 

@@ -42,6 +42,7 @@ QVector<BenchRow> SerialBench::run()
     PseudoTerminal pluginPty;
     if (!rawPty.isValid() || !pluginPty.isValid()) {
         out.note = QStringLiteral("no pseudo-terminal");
+        out.failed = true;
         return {out, in};
     }
 
@@ -99,6 +100,7 @@ QVector<BenchRow> SerialBench::run()
         }
     }
 
+    out.failed = !notes.isEmpty();
     const QStringList errors = m_log.takeErrors();
     if (!errors.isEmpty())
         notes.append(QStringLiteral("log: %1").arg(errors.last()));

@@ -154,10 +154,12 @@ QVector<BenchRow> TcpBench::run()
                 stream(raw, m_config.tcpBytes, &throughput.baseline, &rawNote);
         }
         const PosixStream::Result posix = PosixStream::run(m_config.tcpBytes, kChunk);
-        if (posix.ok)
+        if (posix.ok) {
             kernel.baseline.add(mibPerSecond(m_config.tcpBytes, posix.seconds));
-        else
+        } else {
             kernel.note = posix.error;
+            kernel.failed = true;
+        }
         for (int side = 0; side < 2; ++side) {
             if ((side == 0) == pluginFirst)
                 pingPong(plugin, m_config.tcpRounds, &latency.plugin, &pluginNote);
@@ -180,6 +182,9 @@ QVector<BenchRow> TcpBench::run()
     if (!errors.isEmpty())
         notes.append(QStringLiteral("log: %1").arg(errors.last()));
     throughput.note = notes.join(QStringLiteral("; "));
+    throughput.failed = (!plugin.error.isEmpty() && clientPort) || (!serverPort || !serverPort->opened())
+                        || !pluginNote.isEmpty() || !raw.error.isEmpty() || !rawNote.isEmpty();
+    latency.failed = throughput.failed;
 
     plugin.client.reset();
     plugin.server.reset();

@@ -72,10 +72,12 @@ QVector<BenchRow> UdpBench::run()
         rawTo.reset(new UdpSocketEndpoint(&rawB, QHostAddress::LocalHost, rawA.localPort()));
         if (!EventWait::handshake(rawFrom.data(), rawTo.data())) {
             notes.append(QStringLiteral("raw: the pair carries no datagrams"));
+            rate.failed = true;
             rawFrom.reset();
         }
     } else {
         notes.append(QStringLiteral("raw: bind failed"));
+        rate.failed = true;
     }
 
     // Plug-in pair.
@@ -95,10 +97,12 @@ QVector<BenchRow> UdpBench::run()
             pluginTo.reset(new PortEndpoint(portB));
             if (!EventWait::handshake(pluginFrom.data(), pluginTo.data())) {
                 notes.append(QStringLiteral("plug-in: the pair carries no datagrams"));
+                rate.failed = true;
                 pluginFrom.reset();
             }
         } else {
             notes.append(QStringLiteral("plug-in: a port did not bind"));
+            rate.failed = true;
         }
     }
 
@@ -112,6 +116,7 @@ QVector<BenchRow> UdpBench::run()
         if (!r.ok) {
             notes.append(QStringLiteral("%1: %2").arg(isPlugin ? QStringLiteral("plug-in") : QStringLiteral("raw"),
                                                       r.error));
+            rate.failed = true;
             return;
         }
         if (!timed)

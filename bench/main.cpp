@@ -57,8 +57,19 @@ int main(int argc, char *argv[])
     }
 
     BenchConfig config = parser.isSet(quick) ? BenchConfig::quickConfig() : BenchConfig::full();
-    if (parser.isSet(only))
+    if (parser.isSet(only)) {
+        const QStringList suites{QStringLiteral("tcp"),    QStringLiteral("udp"),    QStringLiteral("serial"),
+                                 QStringLiteral("can"),    QStringLiteral("bridge"), QStringLiteral("property"),
+                                 QStringLiteral("memory")};
         config.only = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (const QString &name : qAsConst(config.only)) {
+            if (!suites.contains(name)) {
+                std::fprintf(stderr, "pcom_bench: unknown suite '%s'; the suites are %s\n", qPrintable(name),
+                             qPrintable(suites.join(QStringLiteral(", "))));
+                return 2;
+            }
+        }
+    }
     if (parser.isSet(repetitions))
         config.repetitions = qMax(1, parser.value(repetitions).toInt());
     config.pcomPath = parser.isSet(pcom) ? parser.value(pcom) : QString::fromUtf8(PCOM_BENCH_PCOM);
@@ -90,6 +101,10 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     if (parser.isSet(json) && !report.writeJson(parser.value(json))) {
         std::fprintf(stderr, "pcom_bench: cannot write %s\n", qPrintable(parser.value(json)));
+        return 1;
+    }
+    if (report.anyFailed()) {
+        std::fprintf(stderr, "pcom_bench: some measurements failed; see the notes\n");
         return 1;
     }
     return 0;
