@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QStringList>
+
+// pcom open TYPE [NAME=VALUE ...] [options]: creates a port, writes its
+// properties in the order given, opens it and relays standard input and
+// output through it (see StdioRelay).
+class OpenCommand
+{
+public:
+    // `arguments`: the program name, the command word, the rest.
+    static int run(const QStringList &arguments);
+};

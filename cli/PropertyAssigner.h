@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+class Plugin_Com_Port;
+class TavlinProperty;
+
+// Writes NAME=VALUE settings to a port the way the host's property editor
+// would: the name must be a writable property, the value must pass the
+// record's validator, and a value outside a choice list must be one that
+// the port takes (a serial device path, a custom baud rate). The first
+// problem stops it with a one-line reason.
+class PropertyAssigner
+{
+public:
+    struct Assignment {
+        QString name;
+        QString value;
+        bool hasValue = false;
+    };
+
+    // "NAME=VALUE"; an argument without '=' has no value.
+    static Assignment parse(const QString &argument);
+
+    // Writes the default text of every writable record that has one and is
+    // not named in `assignments` ("connect" excepted), as the host does for
+    // a new port.
+    static void writeDefaults(Plugin_Com_Port *port, const QList<Assignment> &assignments);
+
+    // Checks and writes the assignments in order. Nothing is opened.
+    static bool assign(Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error);
+
+    // Why the record of a port of that type refuses the text before it is
+    // written; empty when it accepts it.
+    static QString rejection(const QString &typeKey, const TavlinProperty *record, const QString &text);
+
+    // What the record's validator or input type asks for, in words; empty
+    // when anything goes.
+    static QString expectation(const QString &typeKey, const TavlinProperty *record);
+
+    // Words that a port gives a meaning of its own although the record's
+    // validator does not know them: a TCP server listens on every address
+    // for "any".
+    static QStringList specialWords(const QString &typeKey, const QString &name);
+
+    // Names that may be set on the command line.
+    static QStringList settableNames(const Plugin_Com_Port *port);
+
+    // Whether the value read back after a write shows that the port took
+    // the text (numbers compare as numbers; a device path may read back as
+    // its last part).
+    static bool takenBack(const QString &text, const QVariant &readBack);
+};

@@ -1,0 +1,107 @@
+#include "BridgeCommand.h"
+#include "DevicesCommand.h"
+#include "DocCommand.h"
+#include "ExitCode.h"
+#include "LogPrinter.h"
+#include "OpenCommand.h"
+#include "PropsCommand.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+const char usage[] =
+    "Usage: pcom [COMMAND] [options] [arguments]\n"
+    "\n"
+    "A command-line host of the communication plug-in: it loads the plug-in file and uses its devices\n"
+    "and ports through the host interface.\n"
+    "\n"
+    "Commands:\n"
+    "  devices                            every device of the plug-in (the default command)\n"
+    "  props TYPE [--host-version V]      the property records of a port of that type\n"
+    "  doc TYPE [--host-version V] [-o FILE]\n"
+    "                                     the rendered help page of a device\n"
+    "  open TYPE [NAME=VALUE...]          open a port and relay standard input and output through it\n"
+    "  bridge TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]\n"
+    "                                     relay between two ports\n"
+    "\n"
+    "Port types: com, canBus, tcpServer, tcpClient, udpClient.\n"
+    "Every command takes --help, -q (no trace and progress lines) and --plugin FILE.\n"
+    "Exit status: 0 success or orderly close, 1 the link failed, 2 bad input.\n";
+
+// Options of any command that take a value, so that the value is not
+// mistaken for the command word.
+bool takesValue(const QString &option)
+{
+    static const QStringList withValue{QStringLiteral("--plugin"), QStringLiteral("-w"), QStringLiteral("--wait"),
+                                       QStringLiteral("--can-plugin"), QStringLiteral("--host-version"),
+                                       QStringLiteral("--stats"), QStringLiteral("-o"), QStringLiteral("--output")};
+    return withValue.contains(option);
+}
+
+// Index of the command word in `arguments`, or -1.
+int commandIndex(const QStringList &arguments)
+{
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (a == QLatin1String("--"))
+            return -1;
+        if (a.startsWith(QLatin1Char('-'))) {
+            if (takesValue(a))
+                ++i;
+            continue;
+        }
+        return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pcom"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PCOM_VERSION));
+
+    QStringList arguments = QCoreApplication::arguments();
+    const int at = commandIndex(arguments);
+    QString command = at < 0 ? QString() : arguments.at(at);
+    if (at > 1) {
+        // Options before the command word go after it, for its own parser.
+        arguments.move(at, 1);
+    }
+    if (command.isEmpty()) {
+        const bool help = arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))
+                          || arguments.contains(QStringLiteral("-?"));
+        if (help) {
+            std::fputs(usage, stdout);
+            return ExitCode::Ok;
+        }
+        command = QStringLiteral("devices");
+        arguments.insert(1, command);
+    }
+
+    if (command == QLatin1String("help")) {
+        std::fputs(usage, stdout);
+        return ExitCode::Ok;
+    }
+    if (command == QLatin1String("devices"))
+        return DevicesCommand::run(arguments);
+    if (command == QLatin1String("props"))
+        return PropsCommand::run(arguments);
+    if (command == QLatin1String("doc"))
+        return DocCommand::run(arguments);
+    if (command == QLatin1String("open"))
+        return OpenCommand::run(arguments);
+    if (command == QLatin1String("bridge"))
+        return BridgeCommand::run(arguments);
+
+    LogPrinter::print(QStringLiteral("error"),
+                      QStringLiteral("unknown command '%1'; commands: devices, props, doc, open, bridge (see pcom --help)")
+                          .arg(command));
+    return ExitCode::BadInput;
+}

@@ -1,0 +1,73 @@
+#include "LoopbackPeer.h"
+
+#include <QSignalSpy>
+
+LoopbackPeer::LoopbackPeer(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, [this]() {
+        if (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            if (m_socket)
+                socket->abort();
+            else
+                adopt(socket);
+        }
+    });
+}
+
+bool LoopbackPeer::listen()
+{
+    return m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+bool LoopbackPeer::connectTo(quint16 port, int timeoutMs)
+{
+    auto *socket = new QTcpSocket(this);
+    adopt(socket);
+    QSignalSpy connected(socket, &QTcpSocket::connected);
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    return socket->state() == QAbstractSocket::ConnectedState || connected.wait(timeoutMs);
+}
+
+void LoopbackPeer::adopt(QTcpSocket *socket)
+{
+    m_socket = socket;
+    connect(socket, &QTcpSocket::readyRead, this, &LoopbackPeer::onReadyRead);
+    connect(socket, &QTcpSocket::disconnected, this, [this]() {
+        onReadyRead();
+        m_disconnected = true;
+    });
+}
+
+void LoopbackPeer::onReadyRead()
+{
+    if (!m_socket || !m_socket->isReadable())
+        return;
+    m_received += m_socket->readAll();
+    if (!m_trigger.isEmpty() && m_received.contains(m_trigger)) {
+        m_trigger.clear();
+        m_socket->write(m_reply);
+        if (m_closeAfterReply)
+            m_socket->disconnectFromHost();
+    }
+}
+
+void LoopbackPeer::send(const QByteArray &data)
+{
+    if (m_socket)
+        m_socket->write(data);
+}
+
+void LoopbackPeer::close()
+{
+    if (m_socket)
+        m_socket->disconnectFromHost();
+}
+
+void LoopbackPeer::answer(const QByteArray &trigger, const QByteArray &reply, bool closeAfter)
+{
+    m_trigger = trigger;
+    m_reply = reply;
+    m_closeAfterReply = closeAfter;
+    onReadyRead();
+}

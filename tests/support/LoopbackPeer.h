@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+// A TCP peer on loopback for the pcom tests: either a server that accepts
+// one connection or a client, collecting what arrives and answering with
+// what the test gives it.
+class LoopbackPeer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit LoopbackPeer(QObject *parent = nullptr);
+
+    // Server side: listens on 127.0.0.1 and a port that the system picks.
+    bool listen();
+    quint16 serverPort() const { return m_server.serverPort(); }
+    // Client side.
+    bool connectTo(quint16 port, int timeoutMs = 5000);
+
+    bool hasConnection() const { return m_socket != nullptr; }
+    bool isDisconnected() const { return m_disconnected; }
+    QByteArray received() const { return m_received; }
+    void send(const QByteArray &data);
+    void close();
+    // Sends `reply` once the received bytes contain `trigger`.
+    void answer(const QByteArray &trigger, const QByteArray &reply, bool closeAfter);
+
+private:
+    void adopt(QTcpSocket *socket);
+    void onReadyRead();
+
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_socket;
+    QByteArray m_received;
+    QByteArray m_trigger;
+    QByteArray m_reply;
+    bool m_closeAfterReply = false;
+    bool m_disconnected = false;
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// The built pcom run as a child process, with bounded waits on what it
+// prints and on its end.
+class PcomProcess : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PcomProcess(QObject *parent = nullptr);
+    ~PcomProcess() override;
+
+    static QString program();
+
+    void start(const QStringList &arguments);
+    void write(const QByteArray &data);
+    void closeStdin();
+    // SIGTERM.
+    void terminate();
+    void interrupt();
+
+    // Wait until standard error / output holds `text`, the process ended, or
+    // the time ran out.
+    bool waitForStderr(const QByteArray &text, int timeoutMs = 10000);
+    bool waitForStdout(const QByteArray &text, int timeoutMs = 10000);
+    bool waitForStdoutSize(int size, int timeoutMs = 10000);
+    bool waitForExit(int timeoutMs = 15000);
+
+    QByteArray out() const { return m_out; }
+    QByteArray err() const { return m_err; }
+    // The exit status, or -1 while running or when it crashed.
+    int exitCode() const;
+    qint64 pid() const { return m_process.processId(); }
+
+    // The number in "text<number>" in standard error, or -1.
+    int numberAfter(const QByteArray &text) const;
+
+    // Runs to the end with `input` on standard input (closed afterwards).
+    static PcomProcess *run(const QStringList &arguments, const QByteArray &input = QByteArray(),
+                            int timeoutMs = 15000, QObject *parent = nullptr);
+
+private:
+    void collect();
+    bool waitFor(const std::function<bool()> &done, int timeoutMs);
+
+    QProcess m_process;
+    QByteArray m_out;
+    QByteArray m_err;
+    bool m_finished = false;
+};
