@@ -39,7 +39,7 @@ struct BenchConfig
         c.udpDatagrams = 30000;
         c.serialBytes = 16ll << 20;
         c.canFrames = 10000;
-        c.bridgeBytes = 32ll << 20;
+        c.bridgeBytes = 64ll << 20;
         c.propertyCalls = 30000;
         c.memoryRepetitions = 1;
         return c;
