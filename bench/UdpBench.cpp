@@ -124,14 +124,11 @@ QVector<BenchRow> UdpBench::run()
         (isPlugin ? rate.plugin : rate.baseline).add(r.received / r.seconds);
         (isPlugin ? throughput.plugin : throughput.baseline).add(r.received * double(kDatagram) / (1 << 20) / r.seconds);
         (isPlugin ? lost.plugin : lost.baseline).add(r.lost);
-        if (r.lost > 0) {
-            QString &text = isPlugin ? pluginLost : rawLost;
-            text += QStringLiteral("%1%2 of %3 (%4)")
-                        .arg(text.isEmpty() ? QString() : QStringLiteral("; "))
-                        .arg(r.lost)
-                        .arg(count)
-                        .arg(r.lostRanges);
-        }
+        // The sequence numbers of the first run that lost any; the others
+        // are in the figures.
+        QString &text = isPlugin ? pluginLost : rawLost;
+        if (r.lost > 0 && text.isEmpty())
+            text = QStringLiteral("numbers %1 in a run of %2").arg(r.lostRanges).arg(count);
     };
 
     // Untimed warm-up.
