@@ -29,6 +29,11 @@ QVector<BenchRow> BridgeBench::run()
     cpu.unit = QStringLiteral("s");
     cpu.baselineName = QStringLiteral("socat");
 
+    BenchRow memory;
+    memory.path = QStringLiteral("bridge relay peak resident memory");
+    memory.unit = QStringLiteral("MiB");
+    memory.baselineName = QStringLiteral("socat");
+
     QStringList notes;
     const bool havePcom = !m_config.pcomPath.isEmpty() && QFileInfo(m_config.pcomPath).isExecutable();
     if (!havePcom)
@@ -47,7 +52,7 @@ QVector<BenchRow> BridgeBench::run()
 
     QString pcomError;
     QString socatError;
-    auto measure = [&](RelayRun &relay, Samples *rate, Samples *time, QString *error) {
+    auto measure = [&](RelayRun &relay, Samples *rate, Samples *time, Samples *peak, QString *error) {
         const RelayRun::Result r = relay.run(total, kTimeoutMs);
         if (!r.ok) {
             *error = r.error;
@@ -56,15 +61,17 @@ QVector<BenchRow> BridgeBench::run()
         rate->add(total / (1024.0 * 1024.0) / r.seconds);
         if (r.cpuSeconds >= 0)
             time->add(r.cpuSeconds);
+        if (r.peakMiB >= 0)
+            peak->add(r.peakMiB);
     };
     for (int rep = 0; rep < m_config.repetitions; ++rep) {
         const bool pcomFirst = rep % 2 == 0;
         for (int side = 0; side < 2; ++side) {
             if ((side == 0) == pcomFirst) {
                 if (havePcom)
-                    measure(pcomRun, &throughput.plugin, &cpu.plugin, &pcomError);
+                    measure(pcomRun, &throughput.plugin, &cpu.plugin, &memory.plugin, &pcomError);
             } else if (!socat.isEmpty()) {
-                measure(socatRun, &throughput.baseline, &cpu.baseline, &socatError);
+                measure(socatRun, &throughput.baseline, &cpu.baseline, &memory.baseline, &socatError);
             }
         }
     }
@@ -74,5 +81,5 @@ QVector<BenchRow> BridgeBench::run()
         notes.append(QStringLiteral("socat: %1").arg(socatError));
     throughput.note = notes.join(QStringLiteral("; "));
     throughput.failed = socat.isEmpty() || !pcomError.isEmpty() || !socatError.isEmpty();
-    return {throughput, cpu};
+    return {throughput, cpu, memory};
 }

@@ -6,7 +6,8 @@
 #include <QVector>
 
 // The relay: `pcom bridge` from a tcpServer port to a tcpClient port against
-// socat doing the same relay, throughput and the relay's CPU time.
+// socat doing the same relay: throughput, the relay's CPU time and its peak
+// resident memory.
 class BridgeBench
 {
 public:

@@ -83,6 +83,18 @@ double RelayRun::processCpuSeconds(qint64 pid)
     return total;
 }
 
+double RelayRun::processPeakMiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
 RelayRun::Result RelayRun::run(qint64 total, int timeoutMs)
 {
     Result result;
@@ -176,6 +188,7 @@ RelayRun::Result RelayRun::run(qint64 total, int timeoutMs)
     while (!sourceFailed && received < total && waited.elapsed() < timeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const double cpuAfter = processCpuSeconds(pid);
+    const double peakMiB = processPeakMiB(pid);
 
     stop = true;
     sink.join();
@@ -200,5 +213,6 @@ RelayRun::Result RelayRun::run(qint64 total, int timeoutMs)
     result.ok = true;
     result.seconds = lastByteAt - startedAt;
     result.cpuSeconds = cpuBefore >= 0 && cpuAfter >= 0 ? cpuAfter - cpuBefore : -1;
+    result.peakMiB = peakMiB;
     return result;
 }

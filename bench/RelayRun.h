@@ -17,6 +17,8 @@ public:
         // CPU time (user and system, every thread) that the relay used while
         // the bytes went through.
         double cpuSeconds = 0;
+        // The relay's peak resident memory (VmHWM) in MiB, -1 when unknown.
+        double peakMiB = -1;
         QString error;
     };
 
@@ -28,6 +30,8 @@ public:
 
     // CPU time of every thread of a process, in seconds; -1 when unknown.
     static double processCpuSeconds(qint64 pid);
+    // Peak resident memory of a process in MiB; -1 when unknown.
+    static double processPeakMiB(qint64 pid);
 
 private:
     QString m_program;
