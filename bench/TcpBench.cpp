@@ -74,8 +74,9 @@ QVector<BenchRow> TcpBench::run()
             raw.client.reset(new IoDeviceEndpoint(&rawClient));
             raw.server.reset(new IoDeviceEndpoint(rawAccepted));
             if (!EventWait::handshake(raw.client.data(), raw.server.data())
-                || !EventWait::handshake(raw.server.data(), raw.client.data()))
+                || !EventWait::handshake(raw.server.data(), raw.client.data())) {
                 raw.error = QStringLiteral("the raw pair carries no bytes");
+            }
         } else {
             raw.error = QStringLiteral("the raw client did not connect");
         }
