@@ -70,7 +70,6 @@ void tst_Docs::deviceResources()
         const ExpectedDocs::Kind kind = ExpectedDocs::kinds().at(i);
         Plugin_Com_Device *device = m_devices.at(i);
         QCOMPARE(device->getDocPath(), ExpectedDocs::directory(kind.key));
-        QCOMPARE(device->name(), kind.deviceName);
         QCOMPARE(readAll(device->getDocBriefPath()), kind.briefLine + "\r\n");
         QCOMPARE(readAll(device->getDocMainPath()), ExpectedDocs::mainPage(kind.key));
         QCOMPARE(readAll(device->getIconPath()), icon);

@@ -45,6 +45,7 @@ void tst_PropertyModel::newPort()
     QCOMPARE(names, (QStringList{"plugin", "interface", "device", "baudrate", "connect"}));
     QCOMPARE(values, (QStringList{"PCom_Core::com", "COM", "", QString::number(QSerialPort().baudRate()), "false"}));
     QCOMPARE(writable, (QStringList{"device", "baudrate", "connect"}));
+    QVERIFY(m_port->tavlinProperty("baudrate")->options().contains(QStringLiteral("115200")));
     QCOMPARE(m_port->defaultText(), QStringLiteral("COM."));
     QVERIFY(m_port->isPluginPort() && !m_port->usesFrameIds());
     QVERIFY(m_port->supportsHandler(QStringLiteral("dataMessageHandler")));

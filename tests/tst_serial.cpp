@@ -22,16 +22,6 @@ static PCom_Com_Port *newPort(PCom_Com_Device &device, const QString &path)
     return port;
 }
 
-static QStringList writableNames(const Plugin_Com_Port *port)
-{
-    QStringList names;
-    for (const TavlinProperty *p : port->tavlinProperties()) {
-        if (p->isWritable())
-            names << p->name();
-    }
-    return names;
-}
-
 void tst_Serial::bytesLocksAndFailures()
 {
     PseudoTerminal pty;
@@ -43,7 +33,8 @@ void tst_Serial::bytesLocksAndFailures()
 
     QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
     QCOMPARE(changed.count(), 1);
-    QCOMPARE(writableNames(port.data()), QStringList{"connect"});
+    for (const TavlinProperty *p : port->tavlinProperties())
+        QCOMPARE(p->isWritable(), p->name() == QLatin1String("connect"));
     // Already open: "connect" compares equal, a direct open is refused by the
     // line, and the locks stay.
     log.clear();
@@ -51,7 +42,8 @@ void tst_Serial::bytesLocksAndFailures()
     QVERIFY(log.texts().isEmpty());
     QVERIFY(!port->open(Plugin_Com_Port::ReadWrite));
     QVERIFY(port->opened());
-    QCOMPARE(writableNames(port.data()), QStringList{"connect"});
+    for (const TavlinProperty *p : port->tavlinProperties())
+        QCOMPARE(p->isWritable(), p->name() == QLatin1String("connect"));
 
     char empty[8];
     QCOMPARE(port->readRawData(empty, sizeof empty), -1);
@@ -79,7 +71,8 @@ void tst_Serial::bytesLocksAndFailures()
 
     QCOMPARE(port->setTavlinProperty("connect", false), QVariant(false));
     QVERIFY(!port->opened());
-    QCOMPARE(writableNames(port.data()), (QStringList{"device", "baudrate", "connect"}));
+    for (const TavlinProperty *p : port->tavlinProperties())
+        QCOMPARE(p->isWritable(), p->name() != QLatin1String("plugin") && p->name() != QLatin1String("interface"));
 
     // Writes to a line opened for reading only, or closed, fail and are logged.
     log.clear();
