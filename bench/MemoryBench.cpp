@@ -70,11 +70,11 @@ MemoryBench::MemoryBench(const BenchConfig &config) : m_config(config)
 {
 }
 
-int MemoryBench::probe(const QString &spec)
+int MemoryBench::probe(const QString &request)
 {
-    const QStringList parts = spec.split(QLatin1Char(':'));
+    const QStringList parts = request.split(QLatin1Char(':'));
     if (parts.size() != 3) {
-        std::printf("error: bad probe %s\n", qPrintable(spec));
+        std::printf("error: bad probe %s\n", qPrintable(request));
         return 2;
     }
     const QString typeKey = parts[0];

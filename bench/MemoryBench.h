@@ -19,7 +19,7 @@ public:
 
     // The probe's side: "KIND:plugin|raw:COUNT". Prints the resident growth
     // in KiB, or an error; returns the exit status.
-    static int probe(const QString &spec);
+    static int probe(const QString &request);
 
 private:
     double runProbe(const QString &typeKey, bool plugin, int count, QString *error) const;

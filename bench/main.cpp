@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
                                      QStringLiteral("Show the plug-in's log lines on standard error."));
     // The memory suite runs each measurement in a fresh process of its own.
     QCommandLineOption memoryProbe(QStringLiteral("memory-probe"), QStringLiteral("Internal."),
-                                   QStringLiteral("SPEC"));
+                                   QStringLiteral("KIND:SIDE:COUNT"));
     memoryProbe.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({quick, json, only, repetitions, pcom, verbose, memoryProbe});
     parser.process(app);
