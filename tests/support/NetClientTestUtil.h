@@ -2,6 +2,7 @@
 
 #include "LogCapture.h"
 #include "Plugin_Com_Port.h"
+#include "TavlinProperty.h"
 
 #include <QSignalSpy>
 #include <QVariant>
@@ -25,6 +26,17 @@ inline QList<int> levels(const LogCapture &log)
     QList<int> out;
     for (const LogCapture::Line &line : log.lines())
         out << line.type;
+    return out;
+}
+
+// The names of the properties the host's editor may change now.
+inline QStringList writable(const Plugin_Com_Port &port)
+{
+    QStringList out;
+    for (const TavlinProperty *record : port.tavlinProperties()) {
+        if (record->isWritable())
+            out << record->name();
+    }
     return out;
 }
 
