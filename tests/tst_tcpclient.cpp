@@ -181,12 +181,9 @@ void tst_TcpClient::failedConnections_data()
     QTest::addColumn<bool>("viaDeadProxy");
     QTest::addColumn<QStringList>("expected"); // after the opening lines, before "Disconnected"
     QTest::newRow("never configured") << QString() << false
-                                      << QStringList{"The host was not found. Please check the host name and port "
-                                                     "settings."};
+                                      << QStringList{s_hostNotFound};
     QTest::newRow("nobody listens") << QStringLiteral("127.0.0.1") << false
-                                    << QStringList{"tcpClient: Host found",
-                                                   "The connection was refused by the peer. Make sure the server is "
-                                                   "running, and that the host name and port settings are correct."};
+                                    << QStringList{"tcpClient: Host found", s_refused};
     // Other errors quote the socket: a SOCKS proxy on loopback that does not
     // answer. Loopback targets are never proxied, so the target is a
     // documentation address that no request reaches.
