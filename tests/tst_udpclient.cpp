@@ -111,44 +111,40 @@ void tst_UdpClient::datagramsBothWays()
     QCOMPARE(port->writeRawData("0123456789", 10), 10);
     const QNetworkDatagram out = nextDatagram(peer);
     QCOMPARE(out.data(), QByteArray("0123456789"));
-    const QHostAddress portAddress = out.senderAddress();
-    const quint16 portPort = quint16(out.senderPort());
 
     QSignalSpy ready(port.data(), &Plugin_Com_Port::readyRead);
+    const auto send = [&](const QByteArray &data) {
+        return peer.writeDatagram(data, out.senderAddress(), quint16(out.senderPort())) == data.size();
+    };
     char buf[128];
-    QCOMPARE(port->readRawData(buf, sizeof buf), -1);
+    const auto read = [&](int max) {
+        const int n = port->readRawData(buf, max);
+        return n > 0 ? QByteArray(buf, n) : QByteArray::number(n);
+    };
+    QCOMPARE(read(128), QByteArray("-1"));
 
     // A datagram larger than the buffer: the rest is lost with it.
     QByteArray big;
     for (int i = 0; i < 100; ++i)
         big += char(i);
-    QCOMPARE(peer.writeDatagram(big, portAddress, portPort), qint64(100));
-    QVERIFY(waitReady(ready));
-    QCOMPARE(port->readRawData(buf, 60), 60);
-    QCOMPARE(QByteArray(buf, 60), big.left(60));
+    QVERIFY(send(big) && waitReady(ready));
+    QCOMPARE(read(60), big.left(60));
     QCOMPARE(log.texts(), QStringList{"UDP client: packet dropped in received datagram: 40 "});
     QCOMPARE(levels(log), QList<int>{QtWarningMsg});
 
     // An empty datagram is consumed and reads as nothing.
     log.clear();
-    QCOMPARE(peer.writeDatagram(QByteArray(), portAddress, portPort), qint64(0));
-    QVERIFY(waitReady(ready));
+    QVERIFY(send(QByteArray()) && waitReady(ready));
     QCOMPARE(port->readByteStream(buf, sizeof buf), -1);
-    QCOMPARE(peer.writeDatagram(QByteArray("abc"), portAddress, portPort), qint64(3));
-    QVERIFY(waitReady(ready));
-    QCOMPARE(port->readByteStream(buf, sizeof buf), 3);
-    QCOMPARE(QByteArray(buf, 3), QByteArray("abc"));
+    QVERIFY(send("abc") && waitReady(ready));
+    QCOMPARE(read(128), QByteArray("abc"));
 
     // Two datagrams, two reads; the first read returns only the first.
-    QCOMPARE(peer.writeDatagram(QByteArray("first"), portAddress, portPort), qint64(5));
-    QCOMPARE(peer.writeDatagram(QByteArray("second!"), portAddress, portPort), qint64(7));
-    QVERIFY(waitReady(ready));
-    QCOMPARE(port->readRawData(buf, sizeof buf), 5);
-    QCOMPARE(QByteArray(buf, 5), QByteArray("first"));
-    int n = -1;
-    QTRY_VERIFY(n > 0 || (n = port->readRawData(buf, sizeof buf)) > 0);
-    QCOMPARE(n, 7);
-    QCOMPARE(QByteArray(buf, 7), QByteArray("second!"));
+    QVERIFY(send("first") && send("second!") && waitReady(ready));
+    QCOMPARE(read(128), QByteArray("first"));
+    QByteArray second = "-1";
+    QTRY_VERIFY(second != "-1" || (second = read(128)) != "-1");
+    QCOMPARE(second, QByteArray("second!"));
     QVERIFY(log.texts().isEmpty());
 
     // Closing a bound socket ends at once.
@@ -210,17 +206,13 @@ void tst_UdpClient::bindToPortInUse()
     // The bind fails inside the open call: the error ends the port before
     // the bind line is written, and the open still reports success.
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
-    const QStringList texts = log.texts();
-    QCOMPARE(texts.size(), 5);
-    QCOMPARE(texts.mid(0, 2), (QStringList{"udpClient: Session opened", "udpClient: Connecting to host..."}));
-    QVERIFY2(texts.at(2).startsWith(QLatin1String("The following error occurred: ")) &&
-                 texts.at(2).endsWith(QLatin1Char('.')) &&
-                 texts.at(2).size() > int(qstrlen("The following error occurred: .")),
-             qPrintable(texts.at(2)));
-    QCOMPARE(texts.mid(3), (QStringList{"udpClient: Disconnected",
-                                        QStringLiteral("udpClient: Bind to IP 127.0.0.1 port %1")
-                                            .arg(holder.localPort())}));
     QCOMPARE(levels(log), (QList<int>{QtInfoMsg, QtInfoMsg, QtCriticalMsg, QtInfoMsg, QtInfoMsg}));
+    QStringList texts = log.texts();
+    QVERIFY2(QRegularExpression("^The following error occurred: .+\\.$").match(texts.takeAt(2)).hasMatch(),
+             qPrintable(log.texts().at(2)));
+    QCOMPARE(texts, (QStringList{"udpClient: Session opened", "udpClient: Connecting to host...",
+                                 "udpClient: Disconnected",
+                                 QStringLiteral("udpClient: Bind to IP 127.0.0.1 port %1").arg(holder.localPort())}));
     QCOMPARE(port->getTavlinProperty("connect"), QVariant(false));
     QCOMPARE(writable(*port), s_addressing + QStringList{"connect"});
     QCOMPARE(changed.count(), 2);
