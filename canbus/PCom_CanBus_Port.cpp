@@ -1,6 +1,7 @@
 #include "PCom_CanBus_Port.h"
 
 #include "PCom_CanBus_Device.h"
+#include "PCom_Release.h"
 
 #include <QCanBus>
 #include <QCanBusFrame>
@@ -76,7 +77,9 @@ bool PCom_CanBus_Port::openPrivate(QFlags<OpenModeFlag>)
 
     connect(m_canDevice, SIGNAL(errorOccurred(QCanBusDevice::CanBusError)), this,
             SLOT(onError(QCanBusDevice::CanBusError)));
+    connect(m_canDevice, &QCanBusDevice::framesReceived, this, [this] { ++m_announcing; });
     connect(m_canDevice, SIGNAL(framesReceived()), this, SIGNAL(readyRead()));
+    connect(m_canDevice, &QCanBusDevice::framesReceived, this, [this] { --m_announcing; });
     connect(m_canDevice, SIGNAL(framesWritten(qint64)), this, SLOT(onFrameWritten(qint64)));
 
     // The rate goes to the back-end as text, unchecked; the back-end judges it.
@@ -104,13 +107,20 @@ bool PCom_CanBus_Port::openPrivate(QFlags<OpenModeFlag>)
     return true;
 }
 
+// The device goes at once, unless the host closes from its readyRead()
+// handler: the device is still emitting then, and goes when the loop is back.
 void PCom_CanBus_Port::closePrivate()
 {
     if (!m_canDevice)
         return;
     m_canDevice->disconnectDevice();
-    delete m_canDevice;
-    m_canDevice = nullptr;
+    if (m_announcing > 0) {
+        m_announcing = 0;
+        pcomRelease(m_canDevice);
+    } else {
+        delete m_canDevice;
+        m_canDevice = nullptr;
+    }
     updatePropertiesState();
 }
 

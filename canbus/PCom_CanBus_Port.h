@@ -55,4 +55,8 @@ private:
     QCanBusDevice *m_canDevice = nullptr;
     QString m_deviceName;
     QString m_baudRate;
+    // Above 0 while the CAN device announces received frames, that is while
+    // the host's readyRead() handler may run: a close from there must not
+    // delete the device under its own signal.
+    int m_announcing = 0;
 };

@@ -1,0 +1,95 @@
+// libFuzzer target: the command-line host's CAN line parser, hex codec and
+// input decoder on arbitrary text. Beyond not failing, parsed frames and
+// decoded bytes must survive a round trip through their own formats.
+
+#include "CanLineParser.h"
+#include "HexCodec.h"
+#include "InputDecoder.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+void check(bool condition)
+{
+    if (!condition)
+        abort();
+}
+
+void canLine(const QByteArray &line)
+{
+    CanLineParser::Frame frame;
+    QString error;
+    if (!CanLineParser::parse(line, &frame, &error)) {
+        check(!error.isEmpty());
+        return;
+    }
+    check(frame.id <= 0x1FFFFFFF);
+    check(frame.extended || frame.id <= 0x7FF);
+    check(frame.payload.size() <= (frame.flexibleDataRate ? CanLineParser::maxFlexiblePayload
+                                                          : CanLineParser::maxClassicPayload));
+    CanLineParser::Frame again;
+    check(CanLineParser::parse(CanLineParser::format(frame.id, frame.payload), &again, &error));
+    check(again.id == frame.id);
+    check(again.payload == frame.payload);
+}
+
+void hex(const QByteArray &text)
+{
+    QByteArray decoded;
+    QString error;
+    if (HexCodec::decode(text, &decoded, &error)) {
+        QByteArray again;
+        check(HexCodec::decode(HexCodec::encode(decoded), &again, &error));
+        check(again == decoded);
+    } else {
+        check(!error.isEmpty());
+    }
+    HexCodec::dump(text, text.size());
+}
+
+// The input in two pieces cut at the first byte's position: lines that
+// straddle the cut must come out as if fed at once.
+void decoder(InputDecoder::Mode mode, const QByteArray &input)
+{
+    const int cut = input.isEmpty() ? 0 : uchar(input.at(0)) % (input.size() + 1);
+    InputDecoder whole(mode);
+    InputDecoder pieces(mode);
+    QList<InputDecoder::Item> wholeItems, pieceItems;
+    QList<InputDecoder::Problem> wholeProblems, pieceProblems;
+    whole.feed(input, &wholeItems, &wholeProblems);
+    whole.finish(&wholeItems, &wholeProblems);
+    pieces.feed(input.left(cut), &pieceItems, &pieceProblems);
+    pieces.feed(input.mid(cut), &pieceItems, &pieceProblems);
+    pieces.finish(&pieceItems, &pieceProblems);
+
+    QByteArray wholeData, pieceData;
+    for (const auto &item : wholeItems)
+        wholeData += item.data;
+    for (const auto &item : pieceItems)
+        pieceData += item.data;
+    check(wholeData == pieceData);
+    check(wholeProblems.size() == pieceProblems.size());
+    if (mode == InputDecoder::Raw)
+        check(wholeData == input);
+    else
+        check(wholeItems.size() == pieceItems.size());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+    const QByteArray input(reinterpret_cast<const char *>(bytes), int(size));
+    canLine(input);
+    hex(input);
+    for (const QByteArray &line : input.split('\n')) {
+        canLine(line);
+        hex(line);
+    }
+    decoder(InputDecoder::Raw, input);
+    decoder(InputDecoder::Hex, input);
+    decoder(InputDecoder::Frames, input);
+    return 0;
+}
