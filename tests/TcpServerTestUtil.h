@@ -31,6 +31,12 @@ inline quint16 runningPort(const LogCapture &log)
     return port;
 }
 
+// How many times the device log carries exactly this line.
+inline int countOf(const LogCapture &log, const QString &text)
+{
+    return log.deviceTexts().count(text);
+}
+
 // Opens the port on the given address and port 0; the chosen port, or 0
 // when the open failed.
 inline quint16 listen(PCom_TcpServer_Port &port, const LogCapture &log,
