@@ -1,52 +1,29 @@
 #pragma once
 
-#include "PCom_Port.h"
+#include "PCom_SocketClientPort.h"
 
-#include <QAbstractSocket>
-
-class QNetworkSession;
 class QTcpSocket;
 
-// One outgoing TCP connection to the server at "address" and "port". The
-// socket exists from a successful open until it reports that it disconnected
-// or failed; its existence is the port's opened state.
-class PCom_TcpClient_Port : public PCom_Port
+// One outgoing TCP connection to the server at "address" and "port".
+class PCom_TcpClient_Port : public PCom_SocketClientPort
 {
     Q_OBJECT
 public:
     explicit PCom_TcpClient_Port(Plugin_Com_Device *device);
-    ~PCom_TcpClient_Port() override;
 
     int writeByteStream(const char *data, int len) override;
     int readByteStream(char *buffer, int maxLen) override;
-    bool opened() const override;
     QVariant getTavlinProperty(QString name) const override;
     AbstractTreeItem *createInstance() override;
 
-    bool openPrivate(QFlags<OpenModeFlag> mode) override;
-    void closePrivate() override;
-
 protected:
     void applyProperty(const QString &name, const QVariant &value) override;
-
-private slots:
-    void onSessionOpened();
-    void onHostFound();
-    void onSocketConnected();
-    void onSocketDisconnected();
-    void onDisplayError(QAbstractSocket::SocketError socketError);
+    QAbstractSocket *createSocket() override;
+    void startLink() override;
+    QString remoteClosedText() const override;
+    bool refreshesLocksOnRefusedOpen() const override;
 
 private:
-    void onSessionFailed();
-    void dropPendingOpen();
-
-    // Qt 5.15 deprecates the bearer classes, yet they are still how a
-    // platform tells that it needs a session.
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
-    QNetworkSession *m_networkSession = nullptr;
-    QT_WARNING_POP
-    QTcpSocket *m_socket = nullptr;
     quint16 m_port = 0;
     QString m_address;
 };

@@ -1,56 +1,31 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 // What every type key's embedded documentation must hold, byte for byte.
 namespace ExpectedDocs {
 
-inline QStringList typeKeys()
+struct Kind {
+    QString key;
+    QString deviceName;
+    QByteArray briefLine;
+};
+
+// In the order in which the factory creates all devices at once.
+inline QList<Kind> kinds()
 {
-    return {QStringLiteral("com"), QStringLiteral("canBus"), QStringLiteral("tcpServer"),
-            QStringLiteral("tcpClient"), QStringLiteral("udpClient")};
+    return {{"com", "COM port", "COM port interface"},
+            {"canBus", "CAN bus", "CAN interface (SocketCAN, PassThruCAN, SystecCAN, PeakCAN, TinyCAN, VectorCAN)"},
+            {"tcpServer", "Ethernet TCP server", "Ethernet TCP server"},
+            {"tcpClient", "Ethernet TCP client", "Ethernet TCP client"},
+            {"udpClient", "Ethernet UDP client", "Ethernet UDP client"}};
 }
 
 inline QString directory(const QString &key)
 {
     return QStringLiteral(":/PCom_Core/") + key;
-}
-
-inline QString deviceName(const QString &key)
-{
-    if (key == QLatin1String("com"))
-        return QStringLiteral("COM port");
-    if (key == QLatin1String("canBus"))
-        return QStringLiteral("CAN bus");
-    if (key == QLatin1String("tcpServer"))
-        return QStringLiteral("Ethernet TCP server");
-    if (key == QLatin1String("tcpClient"))
-        return QStringLiteral("Ethernet TCP client");
-    if (key == QLatin1String("udpClient"))
-        return QStringLiteral("Ethernet UDP client");
-    return QString();
-}
-
-inline QByteArray briefLine(const QString &key)
-{
-    if (key == QLatin1String("com"))
-        return "COM port interface";
-    if (key == QLatin1String("canBus"))
-        return "CAN interface (SocketCAN, PassThruCAN, SystecCAN, PeakCAN, TinyCAN, VectorCAN)";
-    if (key == QLatin1String("tcpServer"))
-        return "Ethernet TCP server";
-    if (key == QLatin1String("tcpClient"))
-        return "Ethernet TCP client";
-    if (key == QLatin1String("udpClient"))
-        return "Ethernet UDP client";
-    return QByteArray();
-}
-
-inline QByteArray brief(const QString &key)
-{
-    return briefLine(key) + "\r\n";
 }
 
 inline QByteArray canNote()
@@ -59,20 +34,13 @@ inline QByteArray canNote()
            "is available in the PATH variable or copy the dll to the Tavlin bin directory.";
 }
 
+// Only the CAN page has the note, and only it ends with a line end.
 inline QByteArray mainPage(const QString &key)
 {
-    if (key == QLatin1String("canBus")) {
-        return "<H1>${name}</H1>\r\n<br/>${icon}<br/>\r\n\r\n${brief}\r\n\r\n" + canNote()
-            + "\r\n\r\n<h2>Properties</h2>\r\n${properties}\r\n";
-    }
-    return "<H1>${name}</H1>\r\n<br/>${icon}<br/>\r\n\r\n${brief}\r\n\r\n"
-           "<h2>Properties</h2>\r\n${properties}";
-}
-
-inline QStringList fileNames()
-{
-    return {QStringLiteral("help/main.html"), QStringLiteral("help/brief.html"),
-            QStringLiteral("images/toolIcon.png")};
+    const QByteArray head = "<H1>${name}</H1>\r\n<br/>${icon}<br/>\r\n\r\n${brief}\r\n\r\n";
+    if (key == QLatin1String("canBus"))
+        return head + canNote() + "\r\n\r\n<h2>Properties</h2>\r\n${properties}\r\n";
+    return head + "<h2>Properties</h2>\r\n${properties}";
 }
 
 } // namespace ExpectedDocs

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LogCapture.h"
+#include "PCom_TcpServer_Device.h"
 #include "PCom_TcpServer_Port.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 
 // Helpers shared by the TCP server port tests: real client sockets on
 // loopback against a port that listens on a port the system chooses.
@@ -29,6 +31,7 @@ inline quint16 runningPort(const LogCapture &log)
     return port;
 }
 
+// How many times the device log carries exactly this line.
 inline int countOf(const LogCapture &log, const QString &text)
 {
     return log.deviceTexts().count(text);
@@ -54,6 +57,15 @@ inline bool connectClient(QTcpSocket &client, const QHostAddress &host, quint16 
     return client.state() == QAbstractSocket::ConnectedState || connected.wait(5000);
 }
 
+// Connects one more client and waits, bounded, until the port took it over.
+inline bool addClient(QTcpSocket &client, const LogCapture &log, quint16 port,
+                      const QHostAddress &host = QHostAddress(QHostAddress::LocalHost))
+{
+    const auto taken = [&log] { return log.deviceTexts().count(QStringLiteral("tcpServer: New connection")); };
+    const int before = taken();
+    return connectClient(client, host, port) && QTest::qWaitFor([&] { return taken() > before; }, 5000);
+}
+
 // Whether the server watches its listening socket for new connections:
 // 1 yes, 0 paused, -1 not listening, -2 no watcher found.
 inline int acceptingState(const QTcpServer *server)
@@ -75,3 +87,25 @@ inline void flushDeferredDeletes()
 }
 
 } // namespace TcpServerTestUtil
+
+// Gives every test function a new port of a new device.
+class TcpServerPortTest : public QObject
+{
+    Q_OBJECT
+protected slots:
+    void init()
+    {
+        m_device = new PCom_TcpServer_Device(nullptr, nullptr);
+        m_port = static_cast<PCom_TcpServer_Port *>(m_device->createPort());
+    }
+    void cleanup()
+    {
+        m_device->deletePort(m_port);
+        delete m_device;
+        TcpServerTestUtil::flushDeferredDeletes();
+    }
+
+protected:
+    PCom_TcpServer_Device *m_device = nullptr;
+    PCom_TcpServer_Port *m_port = nullptr;
+};

@@ -1,181 +1,154 @@
 #include "PcomProcess.h"
-#include "PseudoTerminal.h"
 
+#include <QTcpServer>
+#include <QUdpSocket>
 #include <QtTest>
 
-// What pcom does with wrong command lines: a one-line message and exit
-// status 2 before anything is opened; and the commands that only read.
+// pcom runs that need no peer: a wrong command line (exit status 2, a
+// one-line message, nothing opened), a port that does not open (1), and the
+// commands that only read (0).
 class tst_CliBadInput : public QObject
 {
     Q_OBJECT
 private slots:
-    void rejected_data();
-    void rejected();
-    void valuesOutsideOptionsThatThePortTakes();
-    void helpOnEveryCommand();
-    void devicesAndProps();
-    void helpPages();
+    void initTestCase();
+    void answers_data();
+    void answers();
+    void docToFile();
+
+private:
+    // Loopback ports that a TCP listener and a UDP socket hold, and one
+    // that nobody listens on.
+    QTcpServer m_tcpTaken;
+    QUdpSocket m_udpTaken;
+    quint16 m_closed = 0;
 };
 
-void tst_CliBadInput::rejected_data()
+void tst_CliBadInput::initTestCase()
+{
+    QVERIFY(m_tcpTaken.listen(QHostAddress::LocalHost));
+    QVERIFY(m_udpTaken.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    m_closed = probe.serverPort();
+}
+
+void tst_CliBadInput::answers_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("message");
-
-    auto row = [](const char *name, const QStringList &args, const char *message) {
-        QTest::newRow(name) << args << QString::fromLatin1(message);
+    QTest::addColumn<int>("exitCode");
+    // Texts that standard output (exit 0) or standard error holds, and ones it must not.
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+    const auto row = [](const char *name, const QStringList &arguments, int code, const QStringList &present,
+                        const QStringList &absent = {}) {
+        QTest::newRow(name) << arguments << code << present << absent;
     };
-    row("unknown type", {"open", "modem"},
-        "unknown port type 'modem'; types: com, canBus, tcpServer, tcpClient, udpClient");
-    row("type in wrong case", {"open", "COM"}, "unknown port type 'COM'");
-    row("no type", {"open"}, "missing TYPE");
-    row("unknown property", {"open", "com", "speed=9600"},
-        "unknown property 'speed' of a com port; settable: device, baudrate");
-    row("no property name", {"open", "com", "=9600"}, "names no property");
-    row("missing value", {"open", "com", "baudrate"}, "missing value for 'baudrate'");
-    row("read-only plugin", {"open", "com", "plugin=PCom_Core::tcpClient"}, "'plugin' of a com port is read-only");
-    row("read-only interface", {"open", "com", "interface=CAN"}, "'interface' of a com port is read-only");
-    row("connect on the command line", {"open", "com", "connect=true"}, "'connect' is not set on the command line");
-    row("value the port refuses", {"open", "com", "baudrate=fast"},
-        "value 'fast' for 'baudrate' rejected: it is none of the options (");
-    row("problem after a good setting", {"open", "com", "baudrate=9600", "parity=none"}, "unknown property 'parity'");
-    row("bad wait", {"open", "com", "-w", "soon"}, "-w takes a number of seconds, not 'soon'");
-    row("negative wait", {"open", "com", "-w", "-1"}, "-w takes a number of seconds");
-    row("can plugin on serial", {"open", "com", "--can-plugin", "virtualcan"}, "--can-plugin applies to CAN ports only");
-    row("unknown option", {"open", "com", "--frobnicate"}, "Unknown option 'frobnicate'");
-    row("unknown command", {"connect", "com"}, "unknown command 'connect'");
-    row("no plug-in", {"--plugin", "/nonexistent/libPCom_Core.so", "devices"}, "cannot load the plug-in");
-    row("not a plug-in", {"--plugin", PCOM_CLI_BINARY, "devices"}, "cannot load the plug-in");
-    row("props unknown type", {"props", "udp"}, "unknown port type 'udp'");
-    row("props bad version", {"props", "com", "--host-version", "two"}, "'two' is no host version");
-    row("props two types", {"props", "com", "com"}, "props takes one TYPE");
-    row("devices with argument", {"devices", "com"}, "devices takes no arguments");
-    row("bridge without separator", {"bridge", "com", "baudrate=9600"}, "bridge needs two ports");
-    row("bridge without second type", {"bridge", "com", "--"}, "bridge needs two ports");
-    row("bridge bad stats", {"bridge", "com", "--stats", "0", "--", "com"}, "--stats takes a number of seconds");
-    row("bridge bad second property", {"bridge", "com", "--", "com", "speed=1"}, "unknown property 'speed'");
-    row("port out of range", {"open", "tcpClient", "address=127.0.0.1", "port=70000"},
-        "value '70000' for 'port' rejected: expected an integer from 0 to 65535");
-    row("port not a number", {"open", "tcpServer", "port=http"}, "value 'http' for 'port' rejected");
-    row("host name for an address", {"open", "tcpClient", "address=localhost"},
-        "value 'localhost' for 'address' rejected: expected an IPv4 address");
-    row("short bind address", {"open", "udpClient", "bind-address=1.2.3"}, "value '1.2.3' for 'bind-address' rejected");
-    row("server address out of range", {"open", "tcpServer", "address=256.0.0.1"}, "for 'address' rejected");
-    row("unknown server property", {"open", "tcpServer", "host=1.2.3.4"},
-        "unknown property 'host' of a tcpServer port; settable: port, address");
-    row("hex on a CAN port", {"open", "canBus", "--hex"}, "--hex applies to byte streams");
-    row("read-only plugin of CAN", {"open", "canBus", "plugin=x"}, "'plugin' of a canBus port is read-only");
-    row("bridge second port bad", {"bridge", "tcpServer", "port=0", "--", "tcpClient", "port=99999"},
-        "value '99999' for 'port' rejected");
-    row("doc unknown type", {"doc", "modem"}, "unknown port type 'modem'");
-    row("doc bad version", {"doc", "com", "--host-version", "x.y"}, "'x.y' is no host version");
-    row("doc unwritable output", {"doc", "com", "-o", "/nonexistent-dir/page.html"}, "cannot write");
+    row("unknown type", {"open", "modem"}, 2,
+        {"unknown port type 'modem'; types: com, canBus, tcpServer, tcpClient, udpClient"});
+    row("no type", {"open"}, 2, {"missing TYPE"});
+    row("unknown property", {"open", "com", "speed=9600"}, 2,
+        {"unknown property 'speed' of a com port; settable: device, baudrate"});
+    row("no property name", {"open", "com", "=9600"}, 2, {"names no property"});
+    row("missing value", {"open", "com", "baudrate"}, 2, {"missing value for 'baudrate'"});
+    row("read-only", {"open", "com", "plugin=PCom_Core::tcpClient"}, 2, {"'plugin' of a com port is read-only"});
+    row("connect", {"open", "com", "connect=true"}, 2, {"'connect' is not set on the command line"});
+    row("value the port refuses", {"open", "com", "baudrate=fast"}, 2,
+        {"value 'fast' for 'baudrate' rejected: it is none of the options ("});
+    row("problem after a good setting", {"open", "com", "baudrate=9600", "parity=none"}, 2,
+        {"unknown property 'parity'"});
+    row("bad wait", {"open", "com", "-w", "soon"}, 2, {"-w takes a number of seconds, not 'soon'"});
+    row("negative wait", {"open", "com", "-w", "-1"}, 2, {"-w takes a number of seconds, not '-1'"});
+    row("can plugin on serial", {"open", "com", "--can-plugin", "virtualcan"}, 2,
+        {"--can-plugin applies to CAN ports only"});
+    row("hex on CAN", {"open", "canBus", "--hex"}, 2, {"--hex applies to byte streams"});
+    row("unknown option", {"open", "com", "--frobnicate"}, 2, {"Unknown option 'frobnicate'"});
+    row("unknown command", {"connect", "com"}, 2, {"unknown command 'connect'"});
+    row("not a plug-in", {"--plugin", PCOM_CLI_BINARY, "devices"}, 2, {"cannot load the plug-in"});
+    row("devices with argument", {"devices", "com"}, 2, {"devices takes no arguments"});
+    row("props unknown type", {"props", "udp"}, 2, {"unknown port type 'udp'"});
+    row("props bad version", {"props", "com", "--host-version", "two"}, 2, {"'two' is no host version"});
+    row("props two types", {"props", "com", "com"}, 2, {"props takes one TYPE"});
+    row("doc unknown type", {"doc", "modem"}, 2, {"unknown port type 'modem'"});
+    row("doc bad version", {"doc", "com", "--host-version", "x.y"}, 2, {"'x.y' is no host version"});
+    row("doc unwritable output", {"doc", "com", "-o", "/nonexistent-dir/page.html"}, 2, {"cannot write"});
+    row("bridge without separator", {"bridge", "com", "baudrate=9600"}, 2, {"bridge needs two ports"});
+    row("bridge without second type", {"bridge", "com", "--"}, 2, {"bridge needs two ports"});
+    row("bridge bad stats", {"bridge", "com", "--stats", "0", "--", "com"}, 2, {"--stats takes a number of seconds"});
+    row("bridge bad second port", {"bridge", "com", "--", "tcpClient", "port=99999"}, 2,
+        {"value '99999' for 'port' rejected"});
+    row("port out of range", {"open", "tcpServer", "port=70000"}, 2,
+        {"value '70000' for 'port' rejected: expected an integer from 0 to 65535"});
+    row("value holding '='", {"open", "tcpClient", "address=1.2.3.4=5"}, 2, {"value '1.2.3.4=5' for 'address'"});
+    row("any for a client", {"open", "tcpClient", "address=any"}, 2,
+        {"value 'any' for 'address' rejected: expected an IPv4 address such as 127.0.0.1\n"});
+    row("all for a server", {"open", "tcpServer", "address=all"}, 2,
+        {"value 'all' for 'address' rejected: expected an IPv4 address such as 127.0.0.1, or any\n"});
+    row("unknown server property", {"open", "tcpServer", "host=1.2.3.4"}, 2,
+        {"unknown property 'host' of a tcpServer port; settable: port, address"});
+
+    row("no serial line", {"open", "com", "device=/dev/pcom-no-such-line"}, 1, {"error: the com port did not open"});
+    row("no CAN back-end", {"open", "canBus"}, 1,
+        {"error: Error creating device ''", "error: the canBus port did not open"});
+    row("server port in use", {"open", "tcpServer", "port=%TCP"}, 1,
+        {"error: Unable to start the server: ", "error: the tcpServer port did not open"});
+    row("UDP port in use", {"open", "udpClient", "bind-address=127.0.0.1", "bind-port=%UDP"}, 1,
+        {"critical: The following error occurred: ", "error: the udpClient port did not open"});
+    row("refused", {"open", "tcpClient", "address=127.0.0.1", "port=%CLOSED"}, 1,
+        {"critical: The connection was refused by the peer.",
+         "error: the tcpClient link failed: The connection was refused"});
+
+    row("help", {"--help"}, 0, {"Usage: "});
+    row("help command", {"help"}, 0, {"Usage: "});
+    row("open help", {"open", "--help"}, 0, {"Usage: ", "open", "--can-plugin", "--hex", "-w, --wait"});
+    row("bridge help", {"bridge", "--help"}, 0, {"Usage: ", "bridge", "--stats"});
+    row("devices of a named plug-in", {"devices", "--plugin", PCOM_PLUGIN_FILE}, 0, {"\ncom: COM port\n"});
+    row("devices by default", {}, 0,
+        {"\ncom: COM port\n", "\ntcpServer: Ethernet TCP server\n", "\nudpClient: Ethernet UDP client\n  brief:     ",
+         "back-ends: ", "virtualcan", "  available: "});
+    row("props", {"props", "com"}, 0,
+        {"\nbaudrate\n  type:        choice\n", "  options:     50, 75, 110,", "  value:       \"PCom_Core::com\"\n",
+         "  versions:    up to 2.10\n"});
+    row("props of host 2.10", {"props", "com", "--host-version", "2.10"}, 0, {"\ninterface\n"}, {"\nplugin\n"});
+    row("props of host 2.12", {"props", "com", "--host-version", "2.12"}, 0, {"\nplugin\n", "\nconnect\n"},
+        {"\ninterface\n"});
+    // By default the newest host version that the records name: 2.12 here.
+    row("doc", {"doc", "com"}, 0,
+        {"<!DOCTYPE html>", "<title>COM port</title>", "<td>baudrate</td>", "data:image/png;base64,",
+         "<td>plugin</td>"},
+        {"<td>interface</td>"});
+    row("doc of host 2.10", {"doc", "com", "--host-version", "2.10"}, 0, {"<td>interface</td>"}, {"<td>plugin</td>"});
 }
 
-void tst_CliBadInput::rejected()
+void tst_CliBadInput::answers()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, message);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    arguments.replaceInStrings(QStringLiteral("%TCP"), QString::number(m_tcpTaken.serverPort()));
+    arguments.replaceInStrings(QStringLiteral("%UDP"), QString::number(m_udpTaken.localPort()));
+    arguments.replaceInStrings(QStringLiteral("%CLOSED"), QString::number(m_closed));
     QScopedPointer<PcomProcess> pcom(PcomProcess::run(arguments));
-    QCOMPARE(pcom->exitCode(), 2);
-    const QList<QByteArray> lines = pcom->err().split('\n');
-    bool found = false;
-    for (const QByteArray &line : lines)
-        found = found || (line.startsWith("error: ") && line.contains(message.toUtf8()));
-    QVERIFY2(found, pcom->err().constData());
+    QCOMPARE(pcom->exitCode(), exitCode);
+    const QByteArray text = exitCode == 0 ? pcom->out() : pcom->err();
+    for (const QString &t : present)
+        QVERIFY2(text.contains(t.toUtf8()), qPrintable(t + QStringLiteral(" in:\n") + text));
+    for (const QString &t : absent)
+        QVERIFY2(!text.contains(t.toUtf8()), qPrintable(t));
+    if (exitCode != 2)
+        return;
+    // The message is on an error line; nothing was opened.
+    const QByteArray err = pcom->err();
+    const int at = err.indexOf(present.first().toUtf8());
+    QVERIFY2(at >= 0 && err.mid(err.lastIndexOf('\n', at) + 1).startsWith("error: "), err.constData());
     QVERIFY(pcom->out().isEmpty());
-    // Nothing was opened.
-    QVERIFY(!pcom->err().contains("setTavlinProperty(connect"));
-    QVERIFY(!pcom->err().contains("pcom: opened"));
-    QVERIFY(!pcom->err().contains("Server running"));
+    QVERIFY(!err.contains("setTavlinProperty(connect") && !err.contains("pcom: opened"));
 }
 
-// A serial device path and a custom baud rate are no options, but the port
-// takes them.
-void tst_CliBadInput::valuesOutsideOptionsThatThePortTakes()
+// A page written to a file is the one printed.
+void tst_CliBadInput::docToFile()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    QScopedPointer<PcomProcess> pcom(PcomProcess::run({QStringLiteral("open"), QStringLiteral("com"),
-                                                        QStringLiteral("baudrate=12345"),
-                                                        QStringLiteral("device=") + pty.slavePath(),
-                                                        QStringLiteral("-w"), QStringLiteral("0")},
-                                                       "x"));
-    QCOMPARE(pcom->exitCode(), 0);
-    QVERIFY2(pcom->err().contains("pcom: opened the com port"), pcom->err().constData());
-    QCOMPARE(pty.readMaster(1), QByteArray("x"));
-}
-
-void tst_CliBadInput::helpOnEveryCommand()
-{
-    const QList<QStringList> commands{{"--help"}, {"help"}, {"devices", "--help"}, {"props", "--help"}, {"doc", "--help"},
-                                      {"open", "--help"}, {"open", "com", "-h"}, {"bridge", "--help"}};
-    for (const QStringList &command : commands) {
-        QScopedPointer<PcomProcess> pcom(PcomProcess::run(command));
-        QCOMPARE(pcom->exitCode(), 0);
-        QVERIFY2(pcom->out().contains("Usage: "), pcom->out().constData());
-        if (command.first() != QLatin1String("--help") && command.first() != QLatin1String("help"))
-            QVERIFY2(pcom->out().contains(command.first().toUtf8()), pcom->out().constData());
-    }
-    QScopedPointer<PcomProcess> open(PcomProcess::run({"open", "--help"}));
-    QVERIFY(open->out().contains("--can-plugin"));
-    QVERIFY(open->out().contains("--hex"));
-    QVERIFY(open->out().contains("-w, --wait"));
-    QScopedPointer<PcomProcess> bridge(PcomProcess::run({"bridge", "--help"}));
-    QVERIFY(bridge->out().contains("--stats"));
-}
-
-void tst_CliBadInput::devicesAndProps()
-{
-    QScopedPointer<PcomProcess> bare(PcomProcess::run({}));
-    QCOMPARE(bare->exitCode(), 0);
-    QVERIFY2(bare->out().contains("\ncom: COM port\n"), bare->out().constData());
-    QVERIFY(bare->out().contains("\ntcpServer: Ethernet TCP server\n"));
-    QVERIFY(bare->out().contains("\nudpClient: Ethernet UDP client\n  brief:     "));
-    QVERIFY(bare->out().contains("back-ends: "));
-    QVERIFY(bare->out().contains("virtualcan"));
-    QVERIFY(bare->out().contains("  available: "));
-    QScopedPointer<PcomProcess> devices(PcomProcess::run({"devices", "--plugin", PCOM_PLUGIN_FILE}));
-    QCOMPARE(devices->exitCode(), 0);
-    QCOMPARE(devices->out(), bare->out());
-
-    QScopedPointer<PcomProcess> props(PcomProcess::run({"props", "com"}));
-    QCOMPARE(props->exitCode(), 0);
-    const QByteArray text = props->out();
-    QVERIFY(text.contains("\nbaudrate\n  type:        choice\n"));
-    QVERIFY(text.contains("  options:     50, 75, 110,"));
-    QVERIFY(text.contains("  description: COM port name (COM1, ...)\n"));
-    QVERIFY(text.contains("\nplugin\n"));
-    QVERIFY(text.contains("  value:       \"PCom_Core::com\"\n"));
-    QVERIFY(text.contains("  versions:    up to 2.10\n"));
-
-    QScopedPointer<PcomProcess> old(PcomProcess::run({"props", "com", "--host-version", "2.10"}));
-    QCOMPARE(old->exitCode(), 0);
-    QVERIFY(old->out().contains("\ninterface\n"));
-    QVERIFY(!old->out().contains("\nplugin\n"));
-    QScopedPointer<PcomProcess> recent(PcomProcess::run({"props", "com", "--host-version", "2.12"}));
-    QVERIFY(!recent->out().contains("\ninterface\n"));
-    QVERIFY(recent->out().contains("\nplugin\n"));
-    QVERIFY(recent->out().contains("\nconnect\n"));
-}
-
-void tst_CliBadInput::helpPages()
-{
-    QScopedPointer<PcomProcess> com(PcomProcess::run({"doc", "com"}));
-    QCOMPARE(com->exitCode(), 0);
-    const QByteArray page = com->out();
-    QVERIFY(page.startsWith("<!DOCTYPE html>"));
-    QVERIFY(page.contains("<title>COM port</title>"));
-    QVERIFY(page.contains("<td>baudrate</td>"));
-    QVERIFY(page.contains("data:image/png;base64,"));
-    // By default the newest host version that the records name: 2.12 here.
-    QVERIFY(page.contains("<td>plugin</td>"));
-    QVERIFY(!page.contains("<td>interface</td>"));
-
-    QScopedPointer<PcomProcess> old(PcomProcess::run({"doc", "com", "--host-version", "2.10"}));
-    QVERIFY(old->out().contains("<td>interface</td>"));
-    QVERIFY(!old->out().contains("<td>plugin</td>"));
-
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString file = dir.filePath(QStringLiteral("com.html"));
@@ -184,15 +157,8 @@ void tst_CliBadInput::helpPages()
     QVERIFY(saved->out().isEmpty());
     QFile written(file);
     QVERIFY(written.open(QIODevice::ReadOnly));
-    QCOMPARE(written.readAll(), page);
-
-    for (const char *type : {"canBus", "tcpServer", "tcpClient", "udpClient"}) {
-        QScopedPointer<PcomProcess> doc(PcomProcess::run({"doc", type}));
-        QCOMPARE(doc->exitCode(), 0);
-        QVERIFY2(doc->out().contains("<td>connect</td>"), type);
-    }
-    QScopedPointer<PcomProcess> can(PcomProcess::run({"doc", "canBus"}));
-    QVERIFY(can->out().contains("<td>interface</td>"));
+    QScopedPointer<PcomProcess> printed(PcomProcess::run({"doc", "com"}));
+    QCOMPARE(written.readAll(), printed->out());
 }
 
 QTEST_GUILESS_MAIN(tst_CliBadInput)

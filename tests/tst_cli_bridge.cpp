@@ -1,13 +1,12 @@
 #include "LoopbackPeer.h"
 #include "PcomProcess.h"
 
-#include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <QtTest>
 
 // pcom bridge between a TCP server port and a TCP client port: a source
 // client connects to the bridge's server, the bridge's client connects to a
-// sink server, and a mebibyte goes each way.
+// sink server.
 class tst_CliBridge : public QObject
 {
     Q_OBJECT
@@ -16,24 +15,9 @@ private slots:
     void peerCloseEndsTheBridge();
 };
 
-static QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray data(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        data[i] = char(random.bounded(256));
-    return data;
-}
-
-static QByteArray sha256(const QByteArray &data)
-{
-    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
-}
-
 static quint16 startBridge(PcomProcess &bridge, quint16 sinkPort, const QStringList &more = {})
 {
-    bridge.start(QStringList{QStringLiteral("bridge"), QStringLiteral("tcpServer"), QStringLiteral("port=0"),
-                             QStringLiteral("--"), QStringLiteral("tcpClient"), QStringLiteral("address=127.0.0.1"),
+    bridge.start(QStringList{"bridge", "tcpServer", "port=0", "--", "tcpClient", "address=127.0.0.1",
                              QStringLiteral("port=%1").arg(sinkPort)}
                  + more);
     if (!bridge.waitForStderr("progress: pcom: opened the tcpServer and tcpClient ports"))
@@ -46,32 +30,31 @@ void tst_CliBridge::mebibyteEachWayIntact()
     LoopbackPeer sink;
     QVERIFY(sink.listen());
     PcomProcess bridge;
-    const quint16 port = startBridge(bridge, sink.serverPort(), {QStringLiteral("--stats"), QStringLiteral("0.2")});
+    const quint16 port = startBridge(bridge, sink.serverPort(), {"--stats", "0.2"});
     QVERIFY2(port > 0, bridge.err().constData());
     QVERIFY(bridge.waitForStderr("info: tcpClient: Connected"));
     LoopbackPeer source;
     QVERIFY(source.connectTo(port));
 
     const int size = 1024 * 1024;
-    const QByteArray forth = randomBytes(size, 11);
-    const QByteArray back = randomBytes(size, 12);
+    QByteArray forth(size, Qt::Uninitialized);
+    QByteArray back(size, Qt::Uninitialized);
+    QRandomGenerator(11).fillRange(reinterpret_cast<quint32 *>(forth.data()), size / 4);
+    QRandomGenerator(12).fillRange(reinterpret_cast<quint32 *>(back.data()), size / 4);
     source.send(forth);
     sink.send(back);
     QTRY_VERIFY_WITH_TIMEOUT(sink.received().size() >= size && source.received().size() >= size, 60000);
-    QCOMPARE(sink.received().size(), size);
-    QCOMPARE(source.received().size(), size);
-    QCOMPARE(sha256(sink.received()), sha256(forth));
-    QCOMPARE(sha256(source.received()), sha256(back));
+    QVERIFY(sink.received() == forth);
+    QVERIFY(source.received() == back);
 
     // Periodic counts while it runs, the final ones on exit.
     QVERIFY(bridge.waitForStderr("stats: tcpServer -> tcpClient: 1048576 bytes\n"));
     bridge.terminate();
     QVERIFY(bridge.waitForExit());
     QCOMPARE(bridge.exitCode(), 0);
-    const QList<QByteArray> lines = bridge.err().split('\n');
-    QVERIFY(lines.size() >= 3);
-    QCOMPARE(lines.at(lines.size() - 3), QByteArray("stats: tcpServer -> tcpClient: 1048576 bytes"));
-    QCOMPARE(lines.at(lines.size() - 2), QByteArray("stats: tcpClient -> tcpServer: 1048576 bytes"));
+    QVERIFY2(bridge.err().endsWith("stats: tcpServer -> tcpClient: 1048576 bytes\n"
+                                   "stats: tcpClient -> tcpServer: 1048576 bytes\n"),
+             bridge.err().constData());
     QTRY_VERIFY_WITH_TIMEOUT(sink.isDisconnected() && source.isDisconnected(), 5000);
 }
 
@@ -82,10 +65,8 @@ void tst_CliBridge::peerCloseEndsTheBridge()
     LoopbackPeer sink;
     QVERIFY(sink.listen());
     PcomProcess bridge;
-    const quint16 port = startBridge(bridge, sink.serverPort());
-    QVERIFY(port > 0);
     LoopbackPeer source;
-    QVERIFY(source.connectTo(port));
+    QVERIFY(source.connectTo(startBridge(bridge, sink.serverPort())));
     QTRY_VERIFY_WITH_TIMEOUT(sink.hasConnection(), 5000);
 
     sink.send("goodbye");

@@ -15,10 +15,18 @@ private slots:
     void initTestCase();
     void framesBetweenTwoProcesses();
     void bridgeCarriesFramesAsLines();
-    void noBackEndChosen();
 
 private:
-    QStringList canArgs(int channel) const;
+    QString device(int channel) const
+    {
+        return QStringLiteral("device=tcp://127.0.0.1:%1/can%2").arg(m_relayPort).arg(channel);
+    }
+    bool startNode(PcomProcess &node, int channel) const
+    {
+        node.start({"open", "canBus", "--can-plugin", "virtualcan", device(channel), "baudrate=500000"});
+        return node.waitForStderr("progress: pcom: opened the canBus port");
+    }
+
     quint16 m_relayPort = 0;
 };
 
@@ -26,13 +34,11 @@ private:
 // probes go out until one arrives.
 static const QByteArray probeLine("7FF#00\n");
 
-static bool waitForBus(PcomProcess &sender, const std::function<bool()> &arrived,
-                       const std::function<void(int)> &wait)
+static bool waitForBus(PcomProcess &sender, const std::function<bool(int)> &arrivedWithin)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         sender.write(probeLine);
-        wait(100);
-        if (arrived())
+        if (arrivedWithin(100))
             return true;
     }
     return false;
@@ -55,38 +61,23 @@ void tst_CliCan::initTestCase()
     m_relayPort = probe.serverPort();
 }
 
-QStringList tst_CliCan::canArgs(int channel) const
-{
-    return {QStringLiteral("open"), QStringLiteral("canBus"), QStringLiteral("--can-plugin"),
-            QStringLiteral("virtualcan"),
-            QStringLiteral("device=tcp://127.0.0.1:%1/can%2").arg(m_relayPort).arg(channel),
-            QStringLiteral("baudrate=500000")};
-}
-
 void tst_CliCan::framesBetweenTwoProcesses()
 {
     PcomProcess receiver;
-    receiver.start(canArgs(0));
-    QVERIFY2(receiver.waitForStderr("progress: pcom: opened the canBus port"), receiver.err().constData());
-    QVERIFY(receiver.err().contains("progress: Plugin: virtualcan, connected to tcp://127.0.0.1:"));
+    QVERIFY2(startNode(receiver, 0), receiver.err().constData());
     PcomProcess sender;
-    sender.start(canArgs(0));
-    QVERIFY(sender.waitForStderr("progress: pcom: opened the canBus port"));
-    QVERIFY(waitForBus(sender, [&]() { return receiver.out().contains(probeLine); },
-                       [&](int ms) { receiver.waitForStdout(probeLine, ms); }));
+    QVERIFY(startNode(sender, 0));
+    QVERIFY(waitForBus(sender, [&](int ms) { return receiver.waitForStdout(probeLine, ms); }));
 
     sender.write("123#DEADBEEF\n1F334455#11.22.33\n123#\nnot a frame\n00000005#0102\n");
-    const QByteArray expected("123#DEADBEEF\n1F334455#112233\n123#\n005#0102\n");
     QVERIFY(receiver.waitForStdout("005#0102\n"));
-    QCOMPARE(withoutProbes(receiver.out()), expected);
-    QVERIFY(sender.waitForStderr("(skipped)"));
-    QVERIFY2(sender.err().contains("error: input line "), sender.err().constData());
-    QVERIFY(sender.err().contains(": no '#' between identifier and data"));
+    QCOMPARE(withoutProbes(receiver.out()), QByteArray("123#DEADBEEF\n1F334455#112233\n123#\n005#0102\n"));
+    QVERIFY2(sender.waitForStderr("(skipped)"), sender.err().constData());
+    QVERIFY(sender.err().contains(": no '#' between identifier and data (expected ID#DATA"));
 
     receiver.write("321#CAFE\n");
     QVERIFY(sender.waitForStdout("321#CAFE\n"));
     QCOMPARE(withoutProbes(sender.out()), QByteArray("321#CAFE\n"));
-
     sender.closeStdin();
     QVERIFY(sender.waitForExit());
     QCOMPARE(sender.exitCode(), 0);
@@ -98,26 +89,21 @@ void tst_CliCan::framesBetweenTwoProcesses()
 // A CAN bus served on a TCP server: frames become cansend lines and back.
 void tst_CliCan::bridgeCarriesFramesAsLines()
 {
-    const QString device = QStringLiteral("device=tcp://127.0.0.1:%1/can1").arg(m_relayPort);
     PcomProcess bridge;
-    bridge.start({QStringLiteral("bridge"), QStringLiteral("canBus"), QStringLiteral("interface=virtualcan"), device,
-                  QStringLiteral("--"), QStringLiteral("tcpServer"), QStringLiteral("port=0")});
+    bridge.start({"bridge", "canBus", "interface=virtualcan", device(1), "--", "tcpServer", "port=0"});
     QVERIFY2(bridge.waitForStderr("progress: pcom: opened the canBus and tcpServer ports"), bridge.err().constData());
-    const quint16 port = quint16(bridge.numberAfter("Server running on IP 127.0.0.1, port "));
-    QVERIFY(port > 0);
     LoopbackPeer client;
-    QVERIFY(client.connectTo(port));
-
+    QVERIFY(client.connectTo(quint16(bridge.numberAfter("Server running on IP 127.0.0.1, port "))));
     PcomProcess node;
-    node.start(canArgs(1));
-    QVERIFY(node.waitForStderr("progress: pcom: opened the canBus port"));
-    QVERIFY(waitForBus(node, [&]() { return client.received().contains(probeLine); },
-                       [&](int ms) { node.waitForStdout("never", ms); }));
+    QVERIFY(startNode(node, 1));
+    QVERIFY(waitForBus(node, [&](int ms) {
+        node.waitForStdout("never", ms);
+        return client.received().contains(probeLine);
+    }));
 
     node.write("123#0102\n");
     QTRY_VERIFY_WITH_TIMEOUT(client.received().contains("123#0102\n"), 10000);
     QCOMPARE(withoutProbes(client.received()), QByteArray("123#0102\n"));
-
     client.send("456#03\nxyz\n00000800#FF\n");
     QVERIFY(node.waitForStdout("800#FF\n"));
     QCOMPARE(withoutProbes(node.out()), QByteArray("456#03\n00000800#FF\n"));
@@ -131,14 +117,6 @@ void tst_CliCan::bridgeCarriesFramesAsLines()
     QCOMPARE(bridge.exitCode(), 0);
     QVERIFY(bridge.err().contains("stats: canBus -> tcpServer: "));
     QVERIFY(bridge.err().contains("stats: tcpServer -> canBus: 2 bytes\n"));
-}
-
-void tst_CliCan::noBackEndChosen()
-{
-    QScopedPointer<PcomProcess> pcom(PcomProcess::run({QStringLiteral("open"), QStringLiteral("canBus")}));
-    QCOMPARE(pcom->exitCode(), 1);
-    QVERIFY2(pcom->err().contains("error: Error creating device ''"), pcom->err().constData());
-    QVERIFY(pcom->err().contains("error: the canBus port did not open"));
 }
 
 QTEST_GUILESS_MAIN(tst_CliCan)

@@ -1,7 +1,5 @@
 #include <QDir>
-#include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,17 +13,18 @@ private slots:
     void installedPcomFindsItsPlugin();
 };
 
-static bool runProcess(const QString &program, const QStringList &arguments, const QProcessEnvironment &env,
-                       QByteArray *out, int *exitCode)
+// The exit status (-1 when it did not finish or crashed) and all output.
+static int run(const QString &program, const QStringList &arguments, QByteArray *out, const QString &destDir = {})
 {
     QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!destDir.isEmpty())
+        env.insert(QStringLiteral("DESTDIR"), destDir);
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    if (!process.waitForFinished(60000))
-        return false;
+    const bool finished = process.waitForFinished(60000);
     *out = process.readAllStandardOutput() + process.readAllStandardError();
-    *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return true;
+    return finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
 void tst_CliInstall::installedPcomFindsItsPlugin()
@@ -34,36 +33,18 @@ void tst_CliInstall::installedPcomFindsItsPlugin()
     QVERIFY(root.isValid());
     const QString prefix = root.filePath(QStringLiteral("prefix"));
     const QString stage = root.filePath(QStringLiteral("stage"));
-    const QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
     QByteArray out;
-    int code = -1;
+    QVERIFY2(run(PCOM_CMAKE_COMMAND, {"--install", PCOM_BUILD_DIR, "--prefix", prefix}, &out) == 0, out.constData());
+    QVERIFY2(run(PCOM_CMAKE_COMMAND, {"--install", PCOM_BUILD_DIR}, &out, stage) == 0, out.constData());
 
-    QVERIFY(runProcess(QStringLiteral(PCOM_CMAKE_COMMAND),
-                       {QStringLiteral("--install"), QStringLiteral(PCOM_BUILD_DIR), QStringLiteral("--prefix"), prefix},
-                       plain, &out, &code));
-    QVERIFY2(code == 0, out.constData());
-
-    QProcessEnvironment staged = plain;
-    staged.insert(QStringLiteral("DESTDIR"), stage);
-    QVERIFY(runProcess(QStringLiteral(PCOM_CMAKE_COMMAND), {QStringLiteral("--install"), QStringLiteral(PCOM_BUILD_DIR)},
-                       staged, &out, &code));
-    QVERIFY2(code == 0, out.constData());
-
-    const QString stagedPrefix = stage + QStringLiteral(PCOM_INSTALL_PREFIX);
-    for (const QString &installed : {prefix, stagedPrefix}) {
+    for (const QString &installed : {prefix, stage + QStringLiteral(PCOM_INSTALL_PREFIX)}) {
         const QString pcom = installed + QStringLiteral("/bin/pcom");
-        QVERIFY2(QFileInfo(pcom).isExecutable(), qPrintable(pcom));
-        QVERIFY(runProcess(pcom, {QStringLiteral("devices")}, plain, &out, &code));
-        QVERIFY2(code == 0, out.constData());
+        QVERIFY2(run(pcom, {"devices"}, &out) == 0, out.constData());
         // The plug-in of this installation, not the one of the build tree.
-        const QByteArray pluginLine = "Plug-in PCom_Core (" + QDir(installed).canonicalPath().toUtf8() + "/";
-        QVERIFY2(out.startsWith(pluginLine), out.constData());
-        QVERIFY(out.contains("/pcom/plugins/libPCom_Core.so)\n"));
-        QVERIFY(out.contains("\ncom: COM port\n"));
-
-        QVERIFY(runProcess(pcom, {QStringLiteral("open"), QStringLiteral("com"), QStringLiteral("speed=1")}, plain,
-                           &out, &code));
-        QCOMPARE(code, 2);
+        const QByteArray here = "Plug-in PCom_Core (" + QDir(installed).canonicalPath().toUtf8() + "/";
+        QVERIFY2(out.startsWith(here), out.constData());
+        QVERIFY(out.contains("/pcom/plugins/libPCom_Core.so)\n") && out.contains("\ncom: COM port\n"));
+        QCOMPARE(run(pcom, {"open", "com", "speed=1"}, &out), 2);
     }
 }
 

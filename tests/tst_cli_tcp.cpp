@@ -9,89 +9,53 @@ class tst_CliTcp : public QObject
 {
     Q_OBJECT
 private slots:
-    void clientDeliversAndPrintsTheAnswer();
-    void clientWhenTheServerCloses();
-    void clientRefused();
+    void clientEnds_data();
+    void clientEnds();
     void clientBinaryBothWaysUntilSignal();
-    void serverRelaysWithAClient();
-    void serverWaitsForAClientWithPipedInput();
-    void serverFlushesBeforeClosing();
-    void serverPortInUse();
+    void serverRelaysWithClients();
+    void serverHoldsInputForAClient();
 };
 
 static QByteArray randomBytes(int size, quint32 seed)
 {
-    QRandomGenerator random(seed);
     QByteArray data(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        data[i] = char(random.bounded(256));
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
     return data;
 }
 
 static QStringList clientArgs(quint16 port)
 {
-    return {QStringLiteral("open"), QStringLiteral("tcpClient"), QStringLiteral("address=127.0.0.1"),
-            QStringLiteral("port=%1").arg(port)};
+    return {"open", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(port)};
 }
 
-static quint16 startServer(PcomProcess &pcom, const QStringList &more = {})
+void tst_CliTcp::clientEnds_data()
 {
-    pcom.start(QStringList{QStringLiteral("open"), QStringLiteral("tcpServer"), QStringLiteral("port=0")} + more);
-    if (!pcom.waitForStderr("progress: pcom: opened the tcpServer port"))
-        return 0;
-    return quint16(pcom.numberAfter(", port "));
+    QTest::addColumn<bool>("serverCloses");
+    QTest::addColumn<QByteArray>("line");
+    // Standard input ends: pcom prints what arrives meanwhile, then closes.
+    QTest::newRow("input ends") << false << QByteArray("info: tcpClient: Disconnected\n");
+    // The peer closing is an orderly end too.
+    QTest::newRow("server closes") << true << QByteArray("critical: The server closed the connection.\n");
 }
 
-// printf hello | pcom open tcpClient address=127.0.0.1 port=N
-void tst_CliTcp::clientDeliversAndPrintsTheAnswer()
+void tst_CliTcp::clientEnds()
 {
+    QFETCH(bool, serverCloses);
+    QFETCH(QByteArray, line);
     LoopbackPeer server;
     QVERIFY(server.listen());
-    server.answer("hello", "answer from the server\n", false);
-
+    server.answer("hello", "answer from the server\n", serverCloses);
     PcomProcess pcom;
     pcom.start(clientArgs(server.serverPort()));
     pcom.write("hello");
-    pcom.closeStdin();
+    if (!serverCloses)
+        pcom.closeStdin();
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
     QCOMPARE(server.received(), QByteArray("hello"));
     QCOMPARE(pcom.out(), QByteArray("answer from the server\n"));
     QTRY_VERIFY_WITH_TIMEOUT(server.isDisconnected(), 5000);
-    QVERIFY(pcom.err().contains("info: tcpClient: Connected\n"));
-    QVERIFY(pcom.err().contains("info: tcpClient: Disconnected\n"));
-}
-
-// The peer closing is an orderly end: exit 0, with what it sent printed.
-void tst_CliTcp::clientWhenTheServerCloses()
-{
-    LoopbackPeer server;
-    QVERIFY(server.listen());
-    server.answer("bye", "last words", true);
-
-    PcomProcess pcom;
-    pcom.start(clientArgs(server.serverPort()));
-    pcom.write("bye");
-    QVERIFY(pcom.waitForExit());
-    QCOMPARE(pcom.exitCode(), 0);
-    QCOMPARE(pcom.out(), QByteArray("last words"));
-    QVERIFY2(pcom.err().contains("critical: The server closed the connection.\n"), pcom.err().constData());
-}
-
-void tst_CliTcp::clientRefused()
-{
-    quint16 closedPort = 0;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        closedPort = probe.serverPort();
-    }
-    PcomProcess pcom;
-    pcom.start(clientArgs(closedPort));
-    QVERIFY(pcom.waitForExit());
-    QCOMPARE(pcom.exitCode(), 1);
-    QVERIFY2(pcom.err().contains("critical: The connection was refused by the peer."), pcom.err().constData());
-    QVERIFY(pcom.err().contains("error: the tcpClient link failed: The connection was refused"));
+    QVERIFY2(pcom.err().contains("info: tcpClient: Connected\n") && pcom.err().contains(line), pcom.err().constData());
 }
 
 void tst_CliTcp::clientBinaryBothWaysUntilSignal()
@@ -104,27 +68,26 @@ void tst_CliTcp::clientBinaryBothWaysUntilSignal()
     const QByteArray down = randomBytes(300 * 1024, 2);
     pcom.write(up);
     QTRY_VERIFY_WITH_TIMEOUT(server.received().size() >= up.size(), 20000);
-    QCOMPARE(server.received(), up);
+    QVERIFY(server.received() == up);
     server.send(down);
     QVERIFY(pcom.waitForStdoutSize(down.size(), 20000));
-    QCOMPARE(pcom.out(), down);
+    QVERIFY(pcom.out() == down);
 
     pcom.interrupt();
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(server.isDisconnected(), 5000);
     // Quiet leaves out trace and progress lines only.
-    QVERIFY(!pcom.err().contains("trace:"));
-    QVERIFY(!pcom.err().contains("progress:"));
+    QVERIFY(!pcom.err().contains("trace:") && !pcom.err().contains("progress:"));
     QVERIFY(pcom.err().contains("info: tcpClient: Connected\n"));
 }
 
-void tst_CliTcp::serverRelaysWithAClient()
+void tst_CliTcp::serverRelaysWithClients()
 {
     PcomProcess pcom;
-    const quint16 port = startServer(pcom);
-    QVERIFY2(port > 0, pcom.err().constData());
-
+    pcom.start({"open", "tcpServer", "port=0"});
+    QVERIFY2(pcom.waitForStderr("progress: pcom: opened the tcpServer port"), pcom.err().constData());
+    const quint16 port = quint16(pcom.numberAfter("Server running on IP 127.0.0.1, port "));
     LoopbackPeer client;
     QVERIFY(client.connectTo(port));
     QVERIFY(pcom.waitForStderr("progress: tcpServer: New connection"));
@@ -141,7 +104,6 @@ void tst_CliTcp::serverRelaysWithAClient()
     QVERIFY(next.connectTo(port));
     next.send("second client");
     QVERIFY(pcom.waitForStdout("second client"));
-
     pcom.closeStdin();
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
@@ -149,57 +111,25 @@ void tst_CliTcp::serverRelaysWithAClient()
     QCOMPARE(pcom.out(), QByteArray("from the clientsecond client"));
 }
 
-// Like nc -l: the input is held until a client is there to take it.
-void tst_CliTcp::serverWaitsForAClientWithPipedInput()
+// Like nc -l: the input is held until a client is there to take it, and all
+// of it has left before the port closes the client.
+void tst_CliTcp::serverHoldsInputForAClient()
 {
     PcomProcess pcom;
-    pcom.start({QStringLiteral("open"), QStringLiteral("tcpServer"), QStringLiteral("address=any"),
-                QStringLiteral("port=0")});
-    pcom.write("waiting for you");
-    pcom.closeStdin();
-    QVERIFY2(pcom.waitForStderr("progress: pcom: opened the tcpServer port"), pcom.err().constData());
-    QVERIFY(pcom.err().contains("progress: tcpServer: Server running on IP any, port "));
-    const quint16 port = quint16(pcom.numberAfter("Server running on IP any, port "));
-    QVERIFY(port > 0);
-    QVERIFY(pcom.exitCode() == -1);
-
-    LoopbackPeer client;
-    QVERIFY(client.connectTo(port));
-    QVERIFY(pcom.waitForExit());
-    QCOMPARE(pcom.exitCode(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(client.isDisconnected(), 5000);
-    QCOMPARE(client.received(), QByteArray("waiting for you"));
-}
-
-// The port closes its clients only after what it wrote to them has left.
-void tst_CliTcp::serverFlushesBeforeClosing()
-{
-    PcomProcess pcom;
-    const quint16 port = startServer(pcom, {QStringLiteral("-w"), QStringLiteral("0")});
-    QVERIFY(port > 0);
-    LoopbackPeer client;
-    QVERIFY(client.connectTo(port));
-    QVERIFY(pcom.waitForStderr("progress: tcpServer: New connection"));
-
+    pcom.start({"open", "tcpServer", "address=any", "port=0", "-w", "0"});
     const QByteArray data = randomBytes(4 * 1024 * 1024, 3);
     pcom.write(data);
     pcom.closeStdin();
+    QVERIFY2(pcom.waitForStderr("progress: pcom: opened the tcpServer port"), pcom.err().constData());
+    // Nobody there to take the input yet: pcom must not give up on it.
+    QVERIFY(!pcom.waitForExit(300));
+    LoopbackPeer client;
+    QVERIFY(client.connectTo(quint16(pcom.numberAfter("progress: tcpServer: Server running on IP any, port "))));
     QVERIFY(pcom.waitForExit(30000));
     QCOMPARE(pcom.exitCode(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(client.isDisconnected(), 20000);
     QCOMPARE(client.received().size(), data.size());
     QVERIFY(client.received() == data);
-}
-
-void tst_CliTcp::serverPortInUse()
-{
-    QTcpServer taken;
-    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
-    QScopedPointer<PcomProcess> pcom(PcomProcess::run(
-        {QStringLiteral("open"), QStringLiteral("tcpServer"), QStringLiteral("port=%1").arg(taken.serverPort())}));
-    QCOMPARE(pcom->exitCode(), 1);
-    QVERIFY2(pcom->err().contains("error: Unable to start the server: "), pcom->err().constData());
-    QVERIFY(pcom->err().contains("error: the tcpServer port did not open"));
 }
 
 QTEST_GUILESS_MAIN(tst_CliTcp)

@@ -4,58 +4,35 @@
 #include "Version.h"
 
 #include <QIntValidator>
-#include <QSignalSpy>
 #include <QtTest>
 
 class tst_Host : public QObject
 {
     Q_OBJECT
 private slots:
-    void versionParsingAndOrder();
-    void supportedRange();
+    void versions();
     void ipAddressPattern_data();
     void ipAddressPattern();
-    void treeItemProperties();
-    void propertyDocFollowsVersion();
+    void treeItemPropertiesAndDoc();
 };
 
-void tst_Host::versionParsingAndOrder()
+static Version v(const char *text)
 {
-    QCOMPARE(Version(QStringLiteral("2.12")), Version(2, 12, 0));
-    QVERIFY(Version(QStringLiteral("2.10")) < Version(QStringLiteral("2.12")));
-    QVERIFY(Version(QStringLiteral("2.20")) > Version(QStringLiteral("2.12")));
-    QVERIFY(Version(QStringLiteral("2.9")) < Version(QStringLiteral("2.10")));
-    QVERIFY(Version(2, 12, 1) > Version(QStringLiteral("2.12")));
-    QVERIFY(Version(-1, 0, 0).isOpenEnd());
-    QVERIFY(!Version(QStringLiteral("2.x")).isValid());
-    QCOMPARE(Version(QStringLiteral("2.12")).toString(), QStringLiteral("2.12"));
+    return Version(QString::fromLatin1(text));
 }
 
-void tst_Host::supportedRange()
+void tst_Host::versions()
 {
-    TavlinProperty since(QStringLiteral("a"), TavlinProperty::FreeText, true, QString(), false, true);
-    since.setSupportedVersion(Version(QStringLiteral("2.12")), Version(-1, 0, 0));
-    QVERIFY(!since.isSupported(Version(QStringLiteral("2.10"))));
-    QVERIFY(since.isSupported(Version(QStringLiteral("2.12"))));
-    QVERIFY(since.isSupported(Version(QStringLiteral("9.0"))));
-
-    TavlinProperty until(QStringLiteral("b"), TavlinProperty::FreeText, true, QString(), false, true);
-    until.setSupportedVersion(Version(-1, 0, 0), Version(QStringLiteral("2.10")));
-    QVERIFY(until.isSupported(Version(QStringLiteral("1.0"))));
-    QVERIFY(until.isSupported(Version(QStringLiteral("2.10"))));
-    QVERIFY(!until.isSupported(Version(QStringLiteral("2.12"))));
-
-    TavlinProperty always(QStringLiteral("c"), TavlinProperty::Boolean, true, QStringLiteral("false"), false, true);
-    QVERIFY(always.isSupported(Version(QStringLiteral("0.1"))));
-    QVERIFY(always.acceptsText(QStringLiteral("true")));
-    QVERIFY(!always.acceptsText(QStringLiteral("maybe")));
+    QCOMPARE(v("2.12"), Version(2, 12, 0));
+    QVERIFY(v("2.9") < v("2.10") && Version(2, 12, 1) > v("2.12"));
+    QVERIFY(Version(-1, 0, 0).isOpenEnd() && !v("2.x").isValid());
+    QCOMPARE(v("2.12").toString(), QStringLiteral("2.12"));
 }
 
 void tst_Host::ipAddressPattern_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("state");
-    QTest::newRow("loopback") << "127.0.0.1" << int(QValidator::Acceptable);
     QTest::newRow("max") << "255.255.255.255" << int(QValidator::Acceptable);
     QTest::newRow("zeros") << "0.0.0.0" << int(QValidator::Acceptable);
     QTest::newRow("typing") << "192.168." << int(QValidator::Intermediate);
@@ -70,52 +47,38 @@ void tst_Host::ipAddressPattern()
 {
     QFETCH(QString, text);
     QFETCH(int, state);
-    TavlinProperty_RegexValidator validator(TavlinProperty_RegexValidator::IpAddress);
-    QCOMPARE(int(TavlinProperty_RegexValidator::IpAddress), 9);
+    TavlinProperty_RegexValidator validator(TavlinProperty_RegexValidator::Pattern(9));
     int pos = 0;
     QCOMPARE(int(validator.validate(text, pos)), state);
 }
 
-void tst_Host::treeItemProperties()
+void tst_Host::treeItemPropertiesAndDoc()
 {
     AbstractTreeItem item;
-    QSignalSpy changed(&item, &AbstractTreeItem::dataChanged);
-    auto *first = new TavlinProperty(QStringLiteral("port"), TavlinProperty::FreeText, true,
-                                     QStringLiteral("0"), true, false);
-    QCOMPARE(item.appendProperty(first), first);
-    first->setValidator(new QIntValidator(0, 65535));
-    auto *second = item.appendProperty(new TavlinProperty(QStringLiteral("connect"), TavlinProperty::Boolean,
-                                                          true, QStringLiteral("false"), false, true));
-    QCOMPARE(item.tavlinProperty(QStringLiteral("port")), first);
-    QCOMPARE(item.tavlinProperty(QStringLiteral("connect")), second);
-    QCOMPARE(item.tavlinProperty(QStringLiteral("Port")), nullptr);
-    QCOMPARE(item.tavlinProperties(), (QList<TavlinProperty *>{first, second}));
-    QVERIFY(first->acceptsText(QStringLiteral("65535")));
-    QVERIFY(!first->acceptsText(QStringLiteral("70000")));
-    QVERIFY(first->isValidated() && !first->isStored());
-
-    item.raiseDataChanged();
-    item.raiseDataChanged();
-    QCOMPARE(changed.count(), 2);
-}
-
-void tst_Host::propertyDocFollowsVersion()
-{
-    AbstractTreeItem item;
-    auto *old = item.appendProperty(new TavlinProperty(QStringLiteral("interface"), TavlinProperty::FreeText,
-                                                       true, QString(), false, true));
-    old->setSupportedVersion(Version(-1, 0, 0), Version(QStringLiteral("2.10")));
-    auto *rate = item.appendProperty(new TavlinProperty(QStringLiteral("baudrate"), TavlinProperty::Choice,
-                                                        true, QString(), false, true));
+    auto add = [&item](const char *name, TavlinProperty::InputType type) {
+        return item.appendProperty(new TavlinProperty(QString::fromLatin1(name), type, true, QString(), false, true));
+    };
+    TavlinProperty *port = add("port", TavlinProperty::FreeText);
+    port->setValidator(new QIntValidator(0, 65535));
+    TavlinProperty *old = add("interface", TavlinProperty::FreeText);
+    old->setSupportedVersion(Version(-1, 0, 0), v("2.10"));
+    TavlinProperty *rate = add("baudrate", TavlinProperty::Choice);
+    rate->setSupportedVersion(v("2.12"), Version(-1, 0, 0));
     rate->description = QStringLiteral("Baudrate <in> baud");
     rate->setOptions({QStringLiteral("9600"), QStringLiteral("115200")});
+    TavlinProperty *flag = add("connect", TavlinProperty::Boolean);
 
-    const QString oldDoc = item.getPropertyDoc(Version(QStringLiteral("2.10")), QStringLiteral("Port object"));
-    const QString newDoc = item.getPropertyDoc(Version(QStringLiteral("2.20")), QStringLiteral("Port object"));
-    QVERIFY(oldDoc.contains(QStringLiteral("<td>interface</td>")));
-    QVERIFY(!newDoc.contains(QStringLiteral("<td>interface</td>")));
-    QVERIFY(newDoc.contains(QStringLiteral("Port object")));
-    QVERIFY(newDoc.contains(QStringLiteral("9600, 115200")));
+    QCOMPARE(item.tavlinProperty(QStringLiteral("Port")), nullptr);
+    QCOMPARE(item.tavlinProperties(), (QList<TavlinProperty *>{port, old, rate, flag}));
+    QVERIFY(port->acceptsText(QStringLiteral("65535")) && !port->acceptsText(QStringLiteral("70000")));
+    QVERIFY(flag->acceptsText(QStringLiteral("true")) && !flag->acceptsText(QStringLiteral("maybe")));
+
+    // Each version documents the records it supports, open ends included.
+    const QString oldDoc = item.getPropertyDoc(v("2.10"), QStringLiteral("Port object"));
+    const QString newDoc = item.getPropertyDoc(v("2.12"), QStringLiteral("Port object"));
+    QVERIFY(oldDoc.contains(QStringLiteral("<td>interface</td>")) && !oldDoc.contains(QStringLiteral("<td>baudrate")));
+    QVERIFY(!newDoc.contains(QStringLiteral("<td>interface</td>")) && newDoc.contains(QStringLiteral("<td>connect")));
+    QVERIFY(newDoc.contains(QStringLiteral("Port object")) && newDoc.contains(QStringLiteral("9600, 115200")));
     QVERIFY(newDoc.contains(QStringLiteral("Baudrate &lt;in&gt; baud")));
 }
 

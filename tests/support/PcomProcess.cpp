@@ -26,17 +26,12 @@ PcomProcess::~PcomProcess()
     }
 }
 
-QString PcomProcess::program()
-{
-    return QStringLiteral(PCOM_CLI_BINARY);
-}
-
 void PcomProcess::start(const QStringList &arguments)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
     m_process.setProcessEnvironment(env);
-    m_process.start(program(), arguments);
+    m_process.start(QStringLiteral(PCOM_CLI_BINARY), arguments);
     m_process.waitForStarted(10000);
 }
 
@@ -129,13 +124,11 @@ int PcomProcess::numberAfter(const QByteArray &text) const
     return ok ? value : -1;
 }
 
-PcomProcess *PcomProcess::run(const QStringList &arguments, const QByteArray &input, int timeoutMs, QObject *parent)
+PcomProcess *PcomProcess::run(const QStringList &arguments)
 {
-    auto *p = new PcomProcess(parent);
+    auto *p = new PcomProcess;
     p->start(arguments);
-    if (!input.isEmpty())
-        p->write(input);
     p->closeStdin();
-    p->waitForExit(timeoutMs);
+    p->waitForExit();
     return p;
 }

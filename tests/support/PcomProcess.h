@@ -17,8 +17,6 @@ public:
     explicit PcomProcess(QObject *parent = nullptr);
     ~PcomProcess() override;
 
-    static QString program();
-
     void start(const QStringList &arguments);
     void write(const QByteArray &data);
     void closeStdin();
@@ -37,14 +35,12 @@ public:
     QByteArray err() const { return m_err; }
     // The exit status, or -1 while running or when it crashed.
     int exitCode() const;
-    qint64 pid() const { return m_process.processId(); }
 
     // The number in "text<number>" in standard error, or -1.
     int numberAfter(const QByteArray &text) const;
 
-    // Runs to the end with `input` on standard input (closed afterwards).
-    static PcomProcess *run(const QStringList &arguments, const QByteArray &input = QByteArray(),
-                            int timeoutMs = 15000, QObject *parent = nullptr);
+    // Runs to the end with standard input closed.
+    static PcomProcess *run(const QStringList &arguments);
 
 private:
     void collect();

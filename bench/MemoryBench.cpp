@@ -1,0 +1,178 @@
+#include "MemoryBench.h"
+
+#include "PluginPorts.h"
+#include "Plugin_Com_Device.h"
+#include "Plugin_Com_Port.h"
+
+#include <QCanBus>
+#include <QCanBusDevice>
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+#include <cstdio>
+#include <functional>
+#include <malloc.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+const int kProbeTimeoutMs = 60000;
+
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
+}
+
+// The raw Qt object that a port of each kind wraps, unopened.
+std::function<QObject *()> rawMaker(const QString &typeKey)
+{
+    if (typeKey == QLatin1String("com"))
+        return [] { return new QSerialPort; };
+    if (typeKey == QLatin1String("canBus")) {
+        return [] {
+            return QCanBus::instance()->createDevice(QStringLiteral("virtualcan"),
+                                                     QStringLiteral("tcp://127.0.0.1:1/can0"));
+        };
+    }
+    if (typeKey == QLatin1String("tcpServer"))
+        return [] { return new QTcpServer; };
+    if (typeKey == QLatin1String("tcpClient"))
+        return [] { return new QTcpSocket; };
+    if (typeKey == QLatin1String("udpClient"))
+        return [] { return new QUdpSocket; };
+    return nullptr;
+}
+
+QString rawName(const QString &typeKey)
+{
+    if (typeKey == QLatin1String("com"))
+        return QStringLiteral("QSerialPort");
+    if (typeKey == QLatin1String("canBus"))
+        return QStringLiteral("QCanBusDevice");
+    if (typeKey == QLatin1String("tcpServer"))
+        return QStringLiteral("QTcpServer");
+    if (typeKey == QLatin1String("tcpClient"))
+        return QStringLiteral("QTcpSocket");
+    return QStringLiteral("QUdpSocket");
+}
+}
+
+MemoryBench::MemoryBench(const BenchConfig &config) : m_config(config)
+{
+}
+
+int MemoryBench::probe(const QString &request)
+{
+    const QStringList parts = request.split(QLatin1Char(':'));
+    if (parts.size() != 3) {
+        std::printf("error: bad probe %s\n", qPrintable(request));
+        return 2;
+    }
+    const QString typeKey = parts[0];
+    const bool plugin = parts[1] == QLatin1String("plugin");
+    const int count = parts[2].toInt();
+
+    PluginPorts ports;
+    std::function<QObject *()> make;
+    if (plugin) {
+        Plugin_Com_Device *device = ports.device(typeKey);
+        if (!device) {
+            std::printf("error: %s not built\n", qPrintable(typeKey));
+            return 1;
+        }
+        make = [device]() -> QObject * { return device->createPort(); };
+    } else {
+        make = rawMaker(typeKey);
+    }
+    if (!make) {
+        std::printf("error: unknown kind %s\n", qPrintable(typeKey));
+        return 2;
+    }
+
+    // A few first objects untimed: code, plug-ins and static data in place.
+    for (int i = 0; i < 10; ++i)
+        delete make();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    malloc_trim(0);
+
+    std::vector<QObject *> objects;
+    objects.reserve(size_t(count));
+    const qint64 before = residentBytes();
+    for (int i = 0; i < count; ++i)
+        objects.push_back(make());
+    const qint64 after = residentBytes();
+    std::printf("%.1f\n", (after - before) / 1024.0);
+    std::fflush(stdout);
+    for (QObject *object : objects)
+        delete object;
+    return 0;
+}
+
+double MemoryBench::runProbe(const QString &typeKey, bool plugin, int count, QString *error) const
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--memory-probe"),
+                 QStringLiteral("%1:%2:%3").arg(typeKey, plugin ? QStringLiteral("plugin") : QStringLiteral("raw"))
+                     .arg(count)});
+    if (!child.waitForFinished(kProbeTimeoutMs)) {
+        child.kill();
+        child.waitForFinished();
+        *error = QStringLiteral("the probe did not finish");
+        return -1;
+    }
+    const QString said = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
+    bool ok = false;
+    const double kib = said.toDouble(&ok);
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0 || !ok) {
+        *error = said.startsWith(QLatin1String("error: ")) ? said.mid(7) : QStringLiteral("the probe failed");
+        return -1;
+    }
+    return kib;
+}
+
+QVector<BenchRow> MemoryBench::run()
+{
+    const QStringList kinds{QStringLiteral("com"), QStringLiteral("canBus"), QStringLiteral("tcpServer"),
+                            QStringLiteral("tcpClient"), QStringLiteral("udpClient")};
+    const int count = m_config.memoryPorts;
+    QVector<BenchRow> rows;
+    for (const QString &typeKey : kinds) {
+        BenchRow row;
+        row.path = QStringLiteral("memory, %1 idle %2 ports").arg(count).arg(typeKey);
+        row.unit = QStringLiteral("KiB");
+        row.baselineName = rawName(typeKey);
+        QString pluginError;
+        QString rawError;
+        for (int rep = 0; rep < m_config.memoryRepetitions; ++rep) {
+            const double pluginKiB = runProbe(typeKey, true, count, &pluginError);
+            if (pluginKiB >= 0)
+                row.plugin.add(pluginKiB);
+            const double rawKiB = runProbe(typeKey, false, count, &rawError);
+            if (rawKiB >= 0)
+                row.baseline.add(rawKiB);
+            if (!pluginError.isEmpty())
+                break;
+        }
+        QStringList notes;
+        row.failed = (!pluginError.isEmpty() && !pluginError.endsWith(QLatin1String("not built")))
+                     || !rawError.isEmpty();
+        if (!pluginError.isEmpty())
+            notes.append(QStringLiteral("plug-in: %1").arg(pluginError));
+        if (!rawError.isEmpty())
+            notes.append(QStringLiteral("raw: %1").arg(rawError));
+        row.note = notes.join(QStringLiteral("; "));
+        rows << row;
+    }
+    return rows;
+}

@@ -1,0 +1,9 @@
+#include "NamedProperty.h"
+
+void NamedProperty::setValue(const QVariant &value)
+{
+    if (m_value == value)
+        return;
+    m_value = value;
+    emit valueChanged();
+}

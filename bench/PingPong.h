@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+class Endpoint;
+class QEventLoop;
+
+// One byte back and forth between two endpoints, a fixed number of rounds:
+// the round-trip time through both ends and the event loop.
+class PingPong : public QObject
+{
+    Q_OBJECT
+public:
+    struct Result
+    {
+        bool ok = false;
+        double microsecondsPerRound = 0;
+        QString error;
+    };
+
+    PingPong(Endpoint *a, Endpoint *b);
+
+    Result run(int rounds, int timeoutMs);
+
+private:
+    void onA();
+    void onB();
+
+    Endpoint *m_a;
+    Endpoint *m_b;
+    int m_rounds = 0;
+    int m_done = 0;
+    QEventLoop *m_loop = nullptr;
+    QElapsedTimer m_timer;
+    double m_seconds = 0;
+};

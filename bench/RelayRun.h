@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// One relay process carrying a byte stream from a loopback source to a
+// loopback sink: the source connects to the relay's listening port, the
+// relay connects on to the sink. The source and the sink are blocking POSIX
+// sockets on threads of their own, so that the relay is what is measured.
+class RelayRun
+{
+public:
+    struct Result
+    {
+        bool ok = false;
+        double seconds = 0;
+        // CPU time (user and system, every thread) that the relay used while
+        // the bytes went through.
+        double cpuSeconds = 0;
+        // The relay's peak resident memory (VmHWM) in MiB, -1 when unknown.
+        double peakMiB = -1;
+        QString error;
+    };
+
+    // `arguments` may contain %LISTEN% and %SINK%, replaced by the relay's
+    // listening port and the sink's port.
+    RelayRun(const QString &program, const QStringList &arguments);
+
+    Result run(qint64 total, int timeoutMs);
+
+    // CPU time of every thread of a process, in seconds; -1 when unknown.
+    static double processCpuSeconds(qint64 pid);
+    // Peak resident memory of a process in MiB; -1 when unknown.
+    static double processPeakMiB(qint64 pid);
+
+private:
+    QString m_program;
+    QStringList m_arguments;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "PCom_Port.h"
+
+#include <QAbstractSocket>
+
+class QNetworkSession;
+class QValidator;
+
+// What the TCP client and the UDP client ports share: one socket that exists
+// from a successful open until it reports that it disconnected or failed (its
+// existence is the port's opened state), a network session where the platform
+// needs one, and the lines they write to Qt's message log. A port supplies
+// its socket, the network action that runs once the session is open, and its
+// text for a remote close.
+class PCom_SocketClientPort : public PCom_Port
+{
+    Q_OBJECT
+public:
+    ~PCom_SocketClientPort() override;
+
+    bool opened() const override;
+    bool openPrivate(QFlags<OpenModeFlag> mode) override;
+    void closePrivate() override;
+
+protected:
+    PCom_SocketClientPort(Plugin_Com_Device *device, const QString &typeKey);
+
+    // A record shown from host version 2.12 on.
+    TavlinProperty *declareRecord(const QString &name, TavlinProperty::InputType type, const QString &defaultText,
+                                  const QString &description, QValidator *validator = nullptr);
+
+    virtual QAbstractSocket *createSocket() = 0;
+    // Connects or binds m_socket; runs once the network is usable.
+    virtual void startLink() = 0;
+    virtual QString remoteClosedText() const = 0;
+    // Whether a refused open (the port is open already) refreshes the locks.
+    virtual bool refreshesLocksOnRefusedOpen() const = 0;
+
+    void logInfo(const QString &text) const;
+    // The port's own text in its translation context.
+    QString translated(const char *text) const;
+
+    // Qt 5.15 deprecates the bearer classes, yet they are still how a
+    // platform tells that it needs a session.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    QNetworkSession *m_networkSession = nullptr;
+    QT_WARNING_POP
+    QAbstractSocket *m_socket = nullptr;
+
+private slots:
+    void onSessionOpened();
+    void onHostFound();
+    void onSocketConnected();
+    void onSocketDisconnected();
+    void onDisplayError(QAbstractSocket::SocketError socketError);
+
+private:
+    void onSessionFailed();
+    void dropPendingOpen();
+};
