@@ -115,10 +115,14 @@ QString Report::table() const
         s << ", " << m_loadAtEnd << " at end";
     s << "\n\n";
     auto printLine = [&](const QStringList &cells) {
+        QString line;
         for (int c = 0; c < cells.size(); ++c) {
-            s << (c ? "  " : "") << (c == 0 ? cells[c].leftJustified(widths[c]) : cells[c].rightJustified(widths[c]));
+            line += (c ? QStringLiteral("  ") : QString())
+                    + (c == 0 ? cells[c].leftJustified(widths[c]) : cells[c].rightJustified(widths[c]));
         }
-        s << '\n';
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        s << line << '\n';
     };
     printLine(header);
     QStringList rule;
