@@ -6,6 +6,7 @@
 #include "LogPrinter.h"
 #include "PluginHost.h"
 #include "PortHandle.h"
+#include "PortRequest.h"
 #include "Plugin_Com_Port.h"
 #include "StdoutWriter.h"
 #include "TavlinProperty.h"
@@ -71,11 +72,10 @@ int DocCommand::run(const QStringList &arguments)
     PluginHost host;
     if (!CommonOptions::loadPlugin(host, parser))
         return ExitCode::BadInput;
-    std::unique_ptr<PortHandle> handle = PortHandle::create(host.plugin(), words.first());
-    if (!handle) {
-        return badInput(QStringLiteral("unknown port type '%1'; types: %2")
-                            .arg(words.first(), host.typeKeys().join(QStringLiteral(", "))));
-    }
+    QString error;
+    std::unique_ptr<PortHandle> handle = PortRequest::fromWords(words).create(host, &error);
+    if (!handle)
+        return badInput(error);
 
     const Version version = versionGiven ? requested : newestNamedVersion(handle->port());
     const QString page = HelpRenderer::render(handle->device(), version);

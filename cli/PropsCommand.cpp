@@ -5,6 +5,7 @@
 #include "LogPrinter.h"
 #include "PluginHost.h"
 #include "PortHandle.h"
+#include "PortRequest.h"
 #include "PropertyAssigner.h"
 #include "Plugin_Com_Port.h"
 #include "StdoutWriter.h"
@@ -82,11 +83,10 @@ int PropsCommand::run(const QStringList &arguments)
     PluginHost host;
     if (!CommonOptions::loadPlugin(host, parser))
         return ExitCode::BadInput;
-    std::unique_ptr<PortHandle> handle = PortHandle::create(host.plugin(), words.first());
-    if (!handle) {
-        return badInput(QStringLiteral("unknown port type '%1'; types: %2")
-                            .arg(words.first(), host.typeKeys().join(QStringLiteral(", "))));
-    }
+    QString error;
+    std::unique_ptr<PortHandle> handle = PortRequest::fromWords(words).create(host, &error);
+    if (!handle)
+        return badInput(error);
 
     const Plugin_Com_Port *port = handle->port();
     QString out = QStringLiteral("Properties of a new %1 port").arg(handle->typeKey());
