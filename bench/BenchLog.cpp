@@ -1,6 +1,6 @@
-#include "BenchLog.h"
+#include "bench/BenchLog.h"
 
-#include "Plugin_Com_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "BenchRow.h"
+#include "bench/BenchRow.h"
 
 namespace {
 Samples pairedRatios(const Samples &plugin, const Samples &baseline)

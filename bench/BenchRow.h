@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Samples.h"
+#include "bench/Samples.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "BridgeBench.h"
+#include "bench/BridgeBench.h"
 
-#include "RelayRun.h"
+#include "bench/RelayRun.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>

@@ -1,12 +1,12 @@
-#include "CanBench.h"
+#include "bench/CanBench.h"
 
-#include "BenchLog.h"
-#include "CanDeviceEndpoint.h"
-#include "EventWait.h"
-#include "PluginPorts.h"
-#include "PortEndpoint.h"
-#include "Plugin_Com_Port.h"
-#include "StreamRun.h"
+#include "bench/BenchLog.h"
+#include "bench/CanDeviceEndpoint.h"
+#include "bench/EventWait.h"
+#include "bench/PluginPorts.h"
+#include "bench/PortEndpoint.h"
+#include "host/Plugin_Com_Port.h"
+#include "bench/StreamRun.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>

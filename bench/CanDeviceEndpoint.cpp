@@ -1,4 +1,4 @@
-#include "CanDeviceEndpoint.h"
+#include "bench/CanDeviceEndpoint.h"
 
 #include <QCanBusDevice>
 

@@ -1,6 +1,6 @@
-#include "DatagramRun.h"
+#include "bench/DatagramRun.h"
 
-#include "Endpoint.h"
+#include "bench/Endpoint.h"
 
 #include <QEventLoop>
 

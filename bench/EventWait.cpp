@@ -1,6 +1,6 @@
-#include "EventWait.h"
+#include "bench/EventWait.h"
 
-#include "Endpoint.h"
+#include "bench/Endpoint.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "FdEndpoint.h"
+#include "bench/FdEndpoint.h"
 
 #include <QSocketNotifier>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Endpoint.h"
+#include "bench/Endpoint.h"
 
 class QSocketNotifier;
 

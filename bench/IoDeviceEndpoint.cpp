@@ -1,4 +1,4 @@
-#include "IoDeviceEndpoint.h"
+#include "bench/IoDeviceEndpoint.h"
 
 #include <QIODevice>
 

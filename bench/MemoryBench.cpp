@@ -1,8 +1,8 @@
-#include "MemoryBench.h"
+#include "bench/MemoryBench.h"
 
-#include "PluginPorts.h"
-#include "Plugin_Com_Device.h"
-#include "Plugin_Com_Port.h"
+#include "bench/PluginPorts.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Plugin_Com_Port.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>

@@ -1,4 +1,4 @@
-#include "NamedProperty.h"
+#include "bench/NamedProperty.h"
 
 void NamedProperty::setValue(const QVariant &value)
 {

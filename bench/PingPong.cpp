@@ -1,6 +1,6 @@
-#include "PingPong.h"
+#include "bench/PingPong.h"
 
-#include "Endpoint.h"
+#include "bench/Endpoint.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -1,8 +1,8 @@
-#include "PluginPorts.h"
+#include "bench/PluginPorts.h"
 
-#include "PCom_Core.h"
-#include "Plugin_Com_Device.h"
-#include "Plugin_Com_Port.h"
+#include "core/PCom_Core.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Plugin_Com_Port.h"
 
 #include <QCoreApplication>
 #include <QVariant>

@@ -1,6 +1,6 @@
-#include "PortEndpoint.h"
+#include "bench/PortEndpoint.h"
 
-#include "Plugin_Com_Port.h"
+#include "host/Plugin_Com_Port.h"
 
 PortEndpoint::PortEndpoint(Plugin_Com_Port *port, unsigned int frameId, QObject *parent)
     : Endpoint(parent), m_port(port), m_frames(port->usesFrameIds()), m_frameId(frameId)

@@ -1,4 +1,4 @@
-#include "PosixStream.h"
+#include "bench/PosixStream.h"
 
 #include <QElapsedTimer>
 

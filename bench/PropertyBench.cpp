@@ -1,9 +1,9 @@
-#include "PropertyBench.h"
+#include "bench/PropertyBench.h"
 
-#include "BenchLog.h"
-#include "NamedProperty.h"
-#include "PluginPorts.h"
-#include "Plugin_Com_Port.h"
+#include "bench/BenchLog.h"
+#include "bench/NamedProperty.h"
+#include "bench/PluginPorts.h"
+#include "host/Plugin_Com_Port.h"
 
 #include <QElapsedTimer>
 

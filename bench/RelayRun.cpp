@@ -1,4 +1,4 @@
-#include "RelayRun.h"
+#include "bench/RelayRun.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BenchRow.h"
+#include "bench/BenchRow.h"
 
 #include <QString>
 #include <QVector>

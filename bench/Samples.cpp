@@ -1,4 +1,4 @@
-#include "Samples.h"
+#include "bench/Samples.h"
 
 #include <algorithm>
 

@@ -1,14 +1,14 @@
-#include "SerialBench.h"
+#include "bench/SerialBench.h"
 
-#include "BenchLog.h"
-#include "EventWait.h"
-#include "FdEndpoint.h"
-#include "IoDeviceEndpoint.h"
-#include "PluginPorts.h"
-#include "PortEndpoint.h"
-#include "Plugin_Com_Port.h"
-#include "PseudoTerminal.h"
-#include "StreamRun.h"
+#include "bench/BenchLog.h"
+#include "bench/EventWait.h"
+#include "bench/FdEndpoint.h"
+#include "bench/IoDeviceEndpoint.h"
+#include "bench/PluginPorts.h"
+#include "bench/PortEndpoint.h"
+#include "host/Plugin_Com_Port.h"
+#include "tests/support/PseudoTerminal.h"
+#include "bench/StreamRun.h"
 
 #include <QScopedPointer>
 #include <QSerialPort>

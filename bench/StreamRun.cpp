@@ -1,6 +1,6 @@
-#include "StreamRun.h"
+#include "bench/StreamRun.h"
 
-#include "Endpoint.h"
+#include "bench/Endpoint.h"
 
 #include <QEventLoop>
 #include <QTimer>

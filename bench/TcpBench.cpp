@@ -1,14 +1,14 @@
-#include "TcpBench.h"
+#include "bench/TcpBench.h"
 
-#include "BenchLog.h"
-#include "EventWait.h"
-#include "IoDeviceEndpoint.h"
-#include "PCom_TcpServer_Port.h"
-#include "PingPong.h"
-#include "PluginPorts.h"
-#include "PortEndpoint.h"
-#include "PosixStream.h"
-#include "StreamRun.h"
+#include "bench/BenchLog.h"
+#include "bench/EventWait.h"
+#include "bench/IoDeviceEndpoint.h"
+#include "tcpserver/PCom_TcpServer_Port.h"
+#include "bench/PingPong.h"
+#include "bench/PluginPorts.h"
+#include "bench/PortEndpoint.h"
+#include "bench/PosixStream.h"
+#include "bench/StreamRun.h"
 
 #include <QScopedPointer>
 #include <QTcpServer>

@@ -1,12 +1,12 @@
-#include "UdpBench.h"
+#include "bench/UdpBench.h"
 
-#include "BenchLog.h"
-#include "DatagramRun.h"
-#include "EventWait.h"
-#include "PluginPorts.h"
-#include "PortEndpoint.h"
-#include "Plugin_Com_Port.h"
-#include "UdpSocketEndpoint.h"
+#include "bench/BenchLog.h"
+#include "bench/DatagramRun.h"
+#include "bench/EventWait.h"
+#include "bench/PluginPorts.h"
+#include "bench/PortEndpoint.h"
+#include "host/Plugin_Com_Port.h"
+#include "bench/UdpSocketEndpoint.h"
 
 #include <QScopedPointer>
 #include <QUdpSocket>

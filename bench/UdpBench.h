@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BenchConfig.h"
-#include "BenchRow.h"
+#include "bench/BenchConfig.h"
+#include "bench/BenchRow.h"
 
 #include <QVector>
 

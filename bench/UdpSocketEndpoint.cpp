@@ -1,4 +1,4 @@
-#include "UdpSocketEndpoint.h"
+#include "bench/UdpSocketEndpoint.h"
 
 #include <QUdpSocket>
 

@@ -1,8 +1,8 @@
-#include "PCom_CanBus_Device.h"
+#include "canbus/PCom_CanBus_Device.h"
 
-#include "PCom_CanBus_Port.h"
-#include "PCom_ChildPropertyDoc.h"
-#include "PCom_Core.h"
+#include "canbus/PCom_CanBus_Port.h"
+#include "core/PCom_ChildPropertyDoc.h"
+#include "core/PCom_Core.h"
 
 #include <QCanBus>
 #include <QCanBusDeviceInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Plugin_Com_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "PCom_CanBus_Port.h"
+#include "canbus/PCom_CanBus_Port.h"
 
-#include "PCom_CanBus_Device.h"
-#include "PCom_Release.h"
+#include "canbus/PCom_CanBus_Device.h"
+#include "core/PCom_Release.h"
 
 #include <QCanBus>
 #include <QCanBusFrame>

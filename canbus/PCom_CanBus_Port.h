@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PCom_Port.h"
+#include "core/PCom_Port.h"
 
 #include <QCanBusDevice>
 #include <QStringList>

@@ -1,13 +1,13 @@
-#include "Bridge.h"
+#include "cli/Bridge.h"
 
-#include "CanLineParser.h"
-#include "ExitCode.h"
-#include "LinkMonitor.h"
-#include "LogPrinter.h"
-#include "PortLink.h"
-#include "PortReader.h"
-#include "PortWriter.h"
-#include "SignalWatcher.h"
+#include "cli/CanLineParser.h"
+#include "cli/ExitCode.h"
+#include "cli/LinkMonitor.h"
+#include "cli/LogPrinter.h"
+#include "cli/PortLink.h"
+#include "cli/PortReader.h"
+#include "cli/PortWriter.h"
+#include "cli/SignalWatcher.h"
 
 Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, QObject *parent)
     : QObject(parent),

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InputDecoder.h"
+#include "cli/InputDecoder.h"
 
 #include <QEventLoop>
 #include <QObject>

@@ -1,14 +1,14 @@
-#include "BridgeCommand.h"
+#include "cli/BridgeCommand.h"
 
-#include "Bridge.h"
-#include "CommonOptions.h"
-#include "ExitCode.h"
-#include "LogPrinter.h"
-#include "PluginHost.h"
-#include "PortHandle.h"
-#include "PortLink.h"
-#include "PortRequest.h"
-#include "Plugin_Com_Port.h"
+#include "cli/Bridge.h"
+#include "cli/CommonOptions.h"
+#include "cli/ExitCode.h"
+#include "cli/LogPrinter.h"
+#include "cli/PluginHost.h"
+#include "cli/PortHandle.h"
+#include "cli/PortLink.h"
+#include "cli/PortRequest.h"
+#include "host/Plugin_Com_Port.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
-#include "CanLineParser.h"
+#include "cli/CanLineParser.h"
 
-#include "HexCodec.h"
+#include "cli/HexCodec.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "CommonOptions.h"
+#include "cli/CommonOptions.h"
 
-#include "LogPrinter.h"
-#include "PluginHost.h"
+#include "cli/LogPrinter.h"
+#include "cli/PluginHost.h"
 
 #include <QCoreApplication>
 #include <QDir>

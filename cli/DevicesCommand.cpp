@@ -1,14 +1,14 @@
-#include "DevicesCommand.h"
+#include "cli/DevicesCommand.h"
 
-#include "CommonOptions.h"
-#include "ExitCode.h"
-#include "LogPrinter.h"
-#include "PluginHost.h"
-#include "PluginInterface_Com.h"
-#include "Plugin_Com_Device.h"
-#include "Plugin_Com_Port.h"
-#include "StdoutWriter.h"
-#include "TavlinProperty.h"
+#include "cli/CommonOptions.h"
+#include "cli/ExitCode.h"
+#include "cli/LogPrinter.h"
+#include "cli/PluginHost.h"
+#include "host/PluginInterface_Com.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Plugin_Com_Port.h"
+#include "cli/StdoutWriter.h"
+#include "host/TavlinProperty.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "HexCodec.h"
+#include "cli/HexCodec.h"
 
 namespace {
 

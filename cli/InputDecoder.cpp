@@ -1,7 +1,7 @@
-#include "InputDecoder.h"
+#include "cli/InputDecoder.h"
 
-#include "CanLineParser.h"
-#include "HexCodec.h"
+#include "cli/CanLineParser.h"
+#include "cli/HexCodec.h"
 
 InputDecoder::InputDecoder(Mode mode)
     : m_mode(mode)

@@ -1,7 +1,7 @@
-#include "LinkMonitor.h"
+#include "cli/LinkMonitor.h"
 
-#include "LogPrinter.h"
-#include "Plugin_Com_Port.h"
+#include "cli/LogPrinter.h"
+#include "host/Plugin_Com_Port.h"
 
 #include <QTimer>
 

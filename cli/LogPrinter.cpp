@@ -1,6 +1,6 @@
-#include "LogPrinter.h"
+#include "cli/LogPrinter.h"
 
-#include "Plugin_Com_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 #include <QCoreApplication>
 #include <QMutex>

@@ -1,7 +1,7 @@
-#include "OutputEncoder.h"
+#include "cli/OutputEncoder.h"
 
-#include "CanLineParser.h"
-#include "HexCodec.h"
+#include "cli/CanLineParser.h"
+#include "cli/HexCodec.h"
 
 OutputEncoder::OutputEncoder(Mode mode)
     : m_mode(mode)

@@ -1,8 +1,8 @@
-#include "PluginHost.h"
+#include "cli/PluginHost.h"
 
-#include "PluginInterface_Com.h"
-#include "Plugin_Com_Device.h"
-#include "Plugin_Com_Port.h"
+#include "host/PluginInterface_Com.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Plugin_Com_Port.h"
 
 #include <QFileInfo>
 #include <QPluginLoader>

@@ -1,8 +1,8 @@
-#include "PortCloser.h"
+#include "cli/PortCloser.h"
 
-#include "LogPrinter.h"
-#include "PortWriter.h"
-#include "Plugin_Com_Port.h"
+#include "cli/LogPrinter.h"
+#include "cli/PortWriter.h"
+#include "host/Plugin_Com_Port.h"
 
 PortCloser::PortCloser(Plugin_Com_Port *port, PortWriter *writer, LogPrinter *log, QObject *parent)
     : QObject(parent), m_port(port), m_writer(writer)

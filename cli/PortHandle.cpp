@@ -1,8 +1,8 @@
-#include "PortHandle.h"
+#include "cli/PortHandle.h"
 
-#include "PluginInterface_Com.h"
-#include "Plugin_Com_Device.h"
-#include "Plugin_Com_Port.h"
+#include "host/PluginInterface_Com.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Plugin_Com_Port.h"
 
 std::unique_ptr<PortHandle> PortHandle::create(PluginInterface_Com *plugin, const QString &typeKey)
 {

@@ -1,11 +1,11 @@
-#include "PortLink.h"
+#include "cli/PortLink.h"
 
-#include "LinkMonitor.h"
-#include "LogPrinter.h"
-#include "PortCloser.h"
-#include "PortReader.h"
-#include "PortWriter.h"
-#include "Plugin_Com_Port.h"
+#include "cli/LinkMonitor.h"
+#include "cli/LogPrinter.h"
+#include "cli/PortCloser.h"
+#include "cli/PortReader.h"
+#include "cli/PortWriter.h"
+#include "host/Plugin_Com_Port.h"
 
 PortLink::PortLink(Plugin_Com_Port *port, const QString &label, LogPrinter *log, QObject *parent)
     : QObject(parent),

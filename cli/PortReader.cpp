@@ -1,6 +1,6 @@
-#include "PortReader.h"
+#include "cli/PortReader.h"
 
-#include "Plugin_Com_Port.h"
+#include "host/Plugin_Com_Port.h"
 
 #include <QTimer>
 

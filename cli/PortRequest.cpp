@@ -1,8 +1,8 @@
-#include "PortRequest.h"
+#include "cli/PortRequest.h"
 
-#include "PluginHost.h"
-#include "PortHandle.h"
-#include "Plugin_Com_Port.h"
+#include "cli/PluginHost.h"
+#include "cli/PortHandle.h"
+#include "host/Plugin_Com_Port.h"
 
 PortRequest PortRequest::fromWords(const QStringList &words)
 {

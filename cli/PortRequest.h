@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PropertyAssigner.h"
+#include "cli/PropertyAssigner.h"
 
 #include <QList>
 #include <QString>

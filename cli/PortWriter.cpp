@@ -1,8 +1,8 @@
-#include "PortWriter.h"
+#include "cli/PortWriter.h"
 
-#include "CanLineParser.h"
-#include "LogPrinter.h"
-#include "Plugin_Com_Port.h"
+#include "cli/CanLineParser.h"
+#include "cli/LogPrinter.h"
+#include "host/Plugin_Com_Port.h"
 
 PortWriter::PortWriter(Plugin_Com_Port *port, QObject *parent)
     : QObject(parent), m_port(port), m_frames(port->usesFrameIds())

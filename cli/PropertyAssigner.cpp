@@ -1,8 +1,8 @@
-#include "PropertyAssigner.h"
+#include "cli/PropertyAssigner.h"
 
-#include "Plugin_Com_Port.h"
-#include "TavlinProperty.h"
-#include "TavlinProperty_RegexValidator.h"
+#include "host/Plugin_Com_Port.h"
+#include "host/TavlinProperty.h"
+#include "host/TavlinProperty_RegexValidator.h"
 
 #include <QDoubleValidator>
 #include <QIntValidator>

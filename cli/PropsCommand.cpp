@@ -1,16 +1,16 @@
-#include "PropsCommand.h"
+#include "cli/PropsCommand.h"
 
-#include "CommonOptions.h"
-#include "ExitCode.h"
-#include "LogPrinter.h"
-#include "PluginHost.h"
-#include "PortHandle.h"
-#include "PortRequest.h"
-#include "PropertyAssigner.h"
-#include "Plugin_Com_Port.h"
-#include "StdoutWriter.h"
-#include "TavlinProperty.h"
-#include "Version.h"
+#include "cli/CommonOptions.h"
+#include "cli/ExitCode.h"
+#include "cli/LogPrinter.h"
+#include "cli/PluginHost.h"
+#include "cli/PortHandle.h"
+#include "cli/PortRequest.h"
+#include "cli/PropertyAssigner.h"
+#include "host/Plugin_Com_Port.h"
+#include "cli/StdoutWriter.h"
+#include "host/TavlinProperty.h"
+#include "host/Version.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "StdinReader.h"
+#include "cli/StdinReader.h"
 
-#include "LogPrinter.h"
+#include "cli/LogPrinter.h"
 
 #include <QByteArray>
 #include <QSocketNotifier>

@@ -1,14 +1,14 @@
-#include "StdioRelay.h"
+#include "cli/StdioRelay.h"
 
-#include "ExitCode.h"
-#include "LinkMonitor.h"
-#include "LogPrinter.h"
-#include "PortLink.h"
-#include "PortReader.h"
-#include "PortWriter.h"
-#include "Plugin_Com_Port.h"
-#include "SignalWatcher.h"
-#include "StdinReader.h"
+#include "cli/ExitCode.h"
+#include "cli/LinkMonitor.h"
+#include "cli/LogPrinter.h"
+#include "cli/PortLink.h"
+#include "cli/PortReader.h"
+#include "cli/PortWriter.h"
+#include "host/Plugin_Com_Port.h"
+#include "cli/SignalWatcher.h"
+#include "cli/StdinReader.h"
 
 StdioRelay::StdioRelay(PortLink *link, InputDecoder::Mode input, OutputEncoder::Mode output,
                        double lingerSeconds, QObject *parent)

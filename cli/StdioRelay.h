@@ -1,8 +1,8 @@
 #pragma once
 
-#include "InputDecoder.h"
-#include "OutputEncoder.h"
-#include "StdoutWriter.h"
+#include "cli/InputDecoder.h"
+#include "cli/OutputEncoder.h"
+#include "cli/StdoutWriter.h"
 
 #include <QEventLoop>
 #include <QObject>

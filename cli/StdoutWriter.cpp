@@ -1,4 +1,4 @@
-#include "StdoutWriter.h"
+#include "cli/StdoutWriter.h"
 
 #include <cerrno>
 #include <poll.h>

@@ -1,10 +1,10 @@
-#include "BridgeCommand.h"
-#include "DevicesCommand.h"
-#include "DocCommand.h"
-#include "ExitCode.h"
-#include "LogPrinter.h"
-#include "OpenCommand.h"
-#include "PropsCommand.h"
+#include "cli/BridgeCommand.h"
+#include "cli/DevicesCommand.h"
+#include "cli/DocCommand.h"
+#include "cli/ExitCode.h"
+#include "cli/LogPrinter.h"
+#include "cli/OpenCommand.h"
+#include "cli/PropsCommand.h"
 
 #include <QCoreApplication>
 #include <QStringList>

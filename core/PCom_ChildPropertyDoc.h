@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Version.h"
+#include "host/Version.h"
 
 #include <QString>
 

@@ -1,11 +1,11 @@
-#include "PCom_Core.h"
+#include "core/PCom_Core.h"
 
-#include "PCom_CanBus_Device.h"
-#include "PCom_Com_Device.h"
-#include "PCom_TcpServer_Device.h"
-#include "PCom_TcpClient_Device.h"
-#include "PCom_UdpClient_Device.h"
-#include "Plugin_Com_Device.h"
+#include "canbus/PCom_CanBus_Device.h"
+#include "serial/PCom_Com_Device.h"
+#include "tcpserver/PCom_TcpServer_Device.h"
+#include "tcpclient/PCom_TcpClient_Device.h"
+#include "udpclient/PCom_UdpClient_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 PCom_Core::PCom_Core() = default;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PluginInterface_Com.h"
+#include "host/PluginInterface_Com.h"
 
 #include <QObject>
 

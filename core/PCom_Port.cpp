@@ -1,6 +1,6 @@
-#include "PCom_Port.h"
+#include "core/PCom_Port.h"
 
-#include "PCom_Core.h"
+#include "core/PCom_Core.h"
 
 PCom_Port::PCom_Port(Plugin_Com_Device *device, const QString &typeKey)
     : Plugin_Com_Port(device, typeKey),

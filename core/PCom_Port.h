@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Plugin_Com_Port.h"
-#include "TavlinProperty.h"
+#include "host/Plugin_Com_Port.h"
+#include "host/TavlinProperty.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
-#include "AbstractTreeItem.h"
+#include "host/AbstractTreeItem.h"
 
-#include "TavlinProperty.h"
-#include "Version.h"
+#include "host/TavlinProperty.h"
+#include "host/Version.h"
 
 AbstractTreeItem::AbstractTreeItem(QObject *parent)
     : QObject(parent)

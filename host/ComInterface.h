@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host_export.h"
+#include "host/host_export.h"
 
 // The host's own interface object that it hands to the devices it creates.
 // A plug-in only passes it on.

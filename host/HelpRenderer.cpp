@@ -1,7 +1,7 @@
-#include "HelpRenderer.h"
+#include "host/HelpRenderer.h"
 
-#include "Plugin_Com_Device.h"
-#include "Version.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Version.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "KrLog_Interface.h"
+#include "host/KrLog_Interface.h"
 
 QString KrLog_Interface::typeName(Type type)
 {

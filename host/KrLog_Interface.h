@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host_export.h"
+#include "host/host_export.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Abstract_ComPlugin.h"
-#include "Abstract_PluginInterface.h"
-#include "host_export.h"
+#include "host/Abstract_ComPlugin.h"
+#include "host/Abstract_PluginInterface.h"
+#include "host/host_export.h"
 
 #include <QtPlugin>
 

@@ -1,4 +1,4 @@
-#include "Plugin_Com_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 #include <QDebug>
 

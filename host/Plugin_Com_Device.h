@@ -1,8 +1,8 @@
 #pragma once
 
-#include "AbstractTreeItem.h"
-#include "KrLog_Interface.h"
-#include "host_export.h"
+#include "host/AbstractTreeItem.h"
+#include "host/KrLog_Interface.h"
+#include "host/host_export.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "Plugin_Com_Port.h"
+#include "host/Plugin_Com_Port.h"
 
 Plugin_Com_Port::Plugin_Com_Port(Plugin_Com_Device *device, const QString &typeKey)
     : m_device(device), m_typeKey(typeKey)

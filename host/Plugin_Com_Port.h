@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AbstractTreeItem.h"
-#include "host_export.h"
+#include "host/AbstractTreeItem.h"
+#include "host/host_export.h"
 
 #include <QFlags>
 #include <QVariant>

@@ -1,4 +1,4 @@
-#include "TavlinProperty.h"
+#include "host/TavlinProperty.h"
 
 #include <QValidator>
 

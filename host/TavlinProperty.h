@@ -1,7 +1,7 @@
 #pragma once
 
-#include "host_export.h"
-#include "Version.h"
+#include "host/host_export.h"
+#include "host/Version.h"
 
 #include <QString>
 #include <QStringList>

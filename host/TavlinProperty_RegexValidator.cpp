@@ -1,4 +1,4 @@
-#include "TavlinProperty_RegexValidator.h"
+#include "host/TavlinProperty_RegexValidator.h"
 
 #include <QHostAddress>
 

@@ -1,4 +1,4 @@
-#include "Version.h"
+#include "host/Version.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
-#include "PCom_Com_Device.h"
+#include "serial/PCom_Com_Device.h"
 
-#include "PCom_ChildPropertyDoc.h"
-#include "PCom_Com_Port.h"
-#include "PCom_Core.h"
+#include "core/PCom_ChildPropertyDoc.h"
+#include "serial/PCom_Com_Port.h"
+#include "core/PCom_Core.h"
 
 #include <QSerialPortInfo>
 

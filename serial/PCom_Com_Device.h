@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Plugin_Com_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 // The serial (COM) port device: lists the machine's serial ports and makes
 // serial ports.

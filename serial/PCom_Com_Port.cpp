@@ -1,6 +1,6 @@
-#include "PCom_Com_Port.h"
+#include "serial/PCom_Com_Port.h"
 
-#include "Plugin_Com_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 #include <QSerialPortInfo>
 

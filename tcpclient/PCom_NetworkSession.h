@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PCom_Release.h"
+#include "core/PCom_Release.h"
 
 #include <QNetworkConfigurationManager>
 #include <QNetworkSession>

@@ -1,7 +1,7 @@
-#include "PCom_SocketClientPort.h"
+#include "tcpclient/PCom_SocketClientPort.h"
 
-#include "PCom_NetworkSession.h"
-#include "PCom_Release.h"
+#include "tcpclient/PCom_NetworkSession.h"
+#include "core/PCom_Release.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,8 +1,8 @@
-#include "PCom_TcpClient_Device.h"
+#include "tcpclient/PCom_TcpClient_Device.h"
 
-#include "PCom_ChildPropertyDoc.h"
-#include "PCom_Core.h"
-#include "PCom_TcpClient_Port.h"
+#include "core/PCom_ChildPropertyDoc.h"
+#include "core/PCom_Core.h"
+#include "tcpclient/PCom_TcpClient_Port.h"
 
 #include <QNetworkInterface>
 

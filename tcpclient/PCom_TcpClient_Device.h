@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Plugin_Com_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 // The Ethernet TCP client device: lists the machine's network interfaces and
 // makes TCP client ports.

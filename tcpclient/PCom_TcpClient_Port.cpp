@@ -1,6 +1,6 @@
-#include "PCom_TcpClient_Port.h"
+#include "tcpclient/PCom_TcpClient_Port.h"
 
-#include "TavlinProperty_RegexValidator.h"
+#include "host/TavlinProperty_RegexValidator.h"
 
 #include <QDebug>
 #include <QIntValidator>

@@ -1,8 +1,8 @@
-#include "PCom_TcpServer_Device.h"
+#include "tcpserver/PCom_TcpServer_Device.h"
 
-#include "PCom_ChildPropertyDoc.h"
-#include "PCom_Core.h"
-#include "PCom_TcpServer_Port.h"
+#include "core/PCom_ChildPropertyDoc.h"
+#include "core/PCom_Core.h"
+#include "tcpserver/PCom_TcpServer_Port.h"
 
 #include <QNetworkInterface>
 

@@ -1,9 +1,9 @@
-#include "PCom_TcpServer_Port.h"
+#include "tcpserver/PCom_TcpServer_Port.h"
 
-#include "PCom_NetworkSession.h"
-#include "PCom_Release.h"
-#include "Plugin_Com_Device.h"
-#include "TavlinProperty_RegexValidator.h"
+#include "tcpclient/PCom_NetworkSession.h"
+#include "core/PCom_Release.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/TavlinProperty_RegexValidator.h"
 
 #include <QHostAddress>
 #include <QIntValidator>

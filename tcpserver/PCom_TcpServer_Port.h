@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PCom_Port.h"
-#include "PCom_TcpServer_SockerOwner.h"
+#include "core/PCom_Port.h"
+#include "tcpserver/PCom_TcpServer_SockerOwner.h"
 
 #include <QList>
 #include <QString>

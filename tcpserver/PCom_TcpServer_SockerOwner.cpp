@@ -1,7 +1,7 @@
-#include "PCom_TcpServer_SockerOwner.h"
+#include "tcpserver/PCom_TcpServer_SockerOwner.h"
 
-#include "PCom_Release.h"
-#include "Plugin_Com_Device.h"
+#include "core/PCom_Release.h"
+#include "host/Plugin_Com_Device.h"
 
 #include <QTcpSocket>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "LogCapture.h"
-#include "PCom_TcpServer_Device.h"
-#include "PCom_TcpServer_Port.h"
+#include "tests/support/LogCapture.h"
+#include "tcpserver/PCom_TcpServer_Device.h"
+#include "tcpserver/PCom_TcpServer_Port.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
-#include "LogCapture.h"
-#include "PCom_CanBus_Device.h"
-#include "PCom_CanBus_Port.h"
+#include "tests/support/LogCapture.h"
+#include "canbus/PCom_CanBus_Device.h"
+#include "canbus/PCom_CanBus_Port.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

@@ -1,7 +1,7 @@
-#include "LogCapture.h"
-#include "PCom_CanBus_Device.h"
-#include "PCom_CanBus_Port.h"
-#include "TestCanControl.h"
+#include "tests/support/LogCapture.h"
+#include "canbus/PCom_CanBus_Device.h"
+#include "canbus/PCom_CanBus_Port.h"
+#include "tests/testcan/TestCanControl.h"
 
 #include <QCanBusDevice>
 #include <QCanBusFrame>

@@ -1,7 +1,7 @@
-#include "CanLineParser.h"
-#include "HexCodec.h"
-#include "InputDecoder.h"
-#include "PropertyAssigner.h"
+#include "cli/CanLineParser.h"
+#include "cli/HexCodec.h"
+#include "cli/InputDecoder.h"
+#include "cli/PropertyAssigner.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

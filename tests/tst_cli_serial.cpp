@@ -1,5 +1,5 @@
-#include "PcomProcess.h"
-#include "PseudoTerminal.h"
+#include "tests/support/PcomProcess.h"
+#include "tests/support/PseudoTerminal.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "LoopbackPeer.h"
-#include "PcomProcess.h"
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/PcomProcess.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

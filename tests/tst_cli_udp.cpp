@@ -1,4 +1,4 @@
-#include "PcomProcess.h"
+#include "tests/support/PcomProcess.h"
 
 #include <QNetworkDatagram>
 #include <QSignalSpy>

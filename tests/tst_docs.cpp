@@ -1,9 +1,9 @@
-#include "ExpectedDocs.h"
-#include "HelpRenderer.h"
-#include "ObjectCensus.h"
-#include "PCom_Core.h"
-#include "Plugin_Com_Device.h"
-#include "Version.h"
+#include "tests/ExpectedDocs.h"
+#include "host/HelpRenderer.h"
+#include "tests/support/ObjectCensus.h"
+#include "core/PCom_Core.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Version.h"
 
 #include <QFile>
 #include <QtTest>

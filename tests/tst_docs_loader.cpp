@@ -1,4 +1,4 @@
-#include "ExpectedDocs.h"
+#include "tests/ExpectedDocs.h"
 
 #include <QDir>
 #include <QFile>

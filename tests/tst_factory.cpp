@@ -1,6 +1,6 @@
-#include "ComInterface.h"
-#include "PCom_Core.h"
-#include "Plugin_Com_Device.h"
+#include "host/ComInterface.h"
+#include "core/PCom_Core.h"
+#include "host/Plugin_Com_Device.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
-#include "AbstractTreeItem.h"
-#include "TavlinProperty.h"
-#include "TavlinProperty_RegexValidator.h"
-#include "Version.h"
+#include "host/AbstractTreeItem.h"
+#include "host/TavlinProperty.h"
+#include "host/TavlinProperty_RegexValidator.h"
+#include "host/Version.h"
 
 #include <QIntValidator>
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "PluginInterface_Com.h"
+#include "host/PluginInterface_Com.h"
 
 #include <QFile>
 #include <QJsonObject>

@@ -1,8 +1,8 @@
-#include "LogCapture.h"
-#include "PCom_TcpClient_Device.h"
-#include "PCom_UdpClient_Device.h"
-#include "Plugin_Com_Port.h"
-#include "TavlinProperty.h"
+#include "tests/support/LogCapture.h"
+#include "tcpclient/PCom_TcpClient_Device.h"
+#include "udpclient/PCom_UdpClient_Device.h"
+#include "host/Plugin_Com_Port.h"
+#include "host/TavlinProperty.h"
 
 #include <QNetworkConfigurationManager>
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
-#include "LogCapture.h"
-#include "PCom_Com_Device.h"
-#include "PCom_Com_Port.h"
+#include "tests/support/LogCapture.h"
+#include "serial/PCom_Com_Device.h"
+#include "serial/PCom_Com_Port.h"
 
 #include <QSerialPort>
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
-#include "LogCapture.h"
-#include "PCom_Com_Device.h"
-#include "PCom_Com_Port.h"
-#include "PseudoTerminal.h"
+#include "tests/support/LogCapture.h"
+#include "serial/PCom_Com_Device.h"
+#include "serial/PCom_Com_Port.h"
+#include "tests/support/PseudoTerminal.h"
 
 #include <QSignalSpy>
 #include <QtTest>

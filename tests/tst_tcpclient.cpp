@@ -1,7 +1,7 @@
-#include "LogCapture.h"
-#include "NetClientTestUtil.h"
-#include "PCom_TcpClient_Device.h"
-#include "PCom_TcpClient_Port.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/NetClientTestUtil.h"
+#include "tcpclient/PCom_TcpClient_Device.h"
+#include "tcpclient/PCom_TcpClient_Port.h"
 
 #include <QNetworkProxy>
 #include <QSignalSpy>

@@ -1,4 +1,4 @@
-#include "TcpServerTestUtil.h"
+#include "tests/TcpServerTestUtil.h"
 
 #include <QNetworkInterface>
 #include <QtTest>

@@ -1,8 +1,8 @@
-#include "LogCapture.h"
-#include "NetClientTestUtil.h"
-#include "PCom_UdpClient_Device.h"
-#include "PCom_UdpClient_Port.h"
-#include "PluginInterface_Com.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/NetClientTestUtil.h"
+#include "udpclient/PCom_UdpClient_Device.h"
+#include "udpclient/PCom_UdpClient_Port.h"
+#include "host/PluginInterface_Com.h"
 
 #include <QNetworkDatagram>
 #include <QPluginLoader>

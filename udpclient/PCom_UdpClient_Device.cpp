@@ -1,8 +1,8 @@
-#include "PCom_UdpClient_Device.h"
+#include "udpclient/PCom_UdpClient_Device.h"
 
-#include "PCom_ChildPropertyDoc.h"
-#include "PCom_Core.h"
-#include "PCom_UdpClient_Port.h"
+#include "core/PCom_ChildPropertyDoc.h"
+#include "core/PCom_Core.h"
+#include "udpclient/PCom_UdpClient_Port.h"
 
 #include <QNetworkInterface>
 

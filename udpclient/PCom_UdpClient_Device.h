@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Plugin_Com_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 // The Ethernet UDP client device: lists the machine's network interfaces and
 // makes UDP client ports.

@@ -1,6 +1,6 @@
-#include "PCom_UdpClient_Port.h"
+#include "udpclient/PCom_UdpClient_Port.h"
 
-#include "TavlinProperty_RegexValidator.h"
+#include "host/TavlinProperty_RegexValidator.h"
 
 #include <QDebug>
 #include <QIntValidator>

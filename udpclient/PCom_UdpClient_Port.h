@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PCom_SocketClientPort.h"
+#include "tcpclient/PCom_SocketClientPort.h"
 
 #include <QHostAddress>
 

@@ -1,4 +1,4 @@
-#include "FuzzValues.h"
+#include "tests/fuzz/FuzzValues.h"
 
 #include <QDate>
 #include <QStringList>

@@ -2,9 +2,9 @@
 // input decoder on arbitrary text. Beyond not failing, parsed frames and
 // decoded bytes must survive a round trip through their own formats.
 
-#include "CanLineParser.h"
-#include "HexCodec.h"
-#include "InputDecoder.h"
+#include "cli/CanLineParser.h"
+#include "cli/HexCodec.h"
+#include "cli/InputDecoder.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -5,14 +5,14 @@
 // writes or closes the port. The values that choose a destination are kept
 // safe (see FuzzValues).
 
-#include "FuzzValues.h"
-#include "LogCounter.h"
-#include "PCom_CanBus_Device.h"
-#include "PCom_Core.h"
-#include "PCom_TcpServer_Port.h"
-#include "Plugin_Com_Device.h"
-#include "Plugin_Com_Port.h"
-#include "PseudoTerminal.h"
+#include "tests/fuzz/FuzzValues.h"
+#include "tests/stress/LogCounter.h"
+#include "canbus/PCom_CanBus_Device.h"
+#include "core/PCom_Core.h"
+#include "tcpserver/PCom_TcpServer_Port.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Plugin_Com_Port.h"
+#include "tests/support/PseudoTerminal.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>

@@ -1,4 +1,4 @@
-#include "Duplex.h"
+#include "tests/stress/Duplex.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LinkEnd.h"
-#include "StreamTransfer.h"
+#include "tests/stress/LinkEnd.h"
+#include "tests/stress/StreamTransfer.h"
 
 // Both ways at once between two ends: `up` from a to b, `down` from b to a.
 struct Duplex {

@@ -1,4 +1,4 @@
-#include "EventWait.h"
+#include "tests/stress/EventWait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
-#include "FlatRun.h"
+#include "tests/stress/FlatRun.h"
 
-#include "EventWait.h"
-#include "ObjectCensus.h"
-#include "ProcStats.h"
-#include "StressReport.h"
-#include "StressScale.h"
+#include "tests/stress/EventWait.h"
+#include "tests/support/ObjectCensus.h"
+#include "tests/stress/ProcStats.h"
+#include "tests/stress/StressReport.h"
+#include "tests/stress/StressScale.h"
 
 #include <QCoreApplication>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "LinkEnd.h"
+#include "tests/stress/LinkEnd.h"
 
-#include "Plugin_Com_Port.h"
+#include "host/Plugin_Com_Port.h"
 
 #include <QIODevice>
 

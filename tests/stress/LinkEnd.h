@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StreamTransfer.h"
+#include "tests/stress/StreamTransfer.h"
 
 #include <functional>
 

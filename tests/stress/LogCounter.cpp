@@ -1,6 +1,6 @@
-#include "LogCounter.h"
+#include "tests/stress/LogCounter.h"
 
-#include "Plugin_Com_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 LogCounter *LogCounter::s_current = nullptr;
 

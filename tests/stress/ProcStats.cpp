@@ -1,4 +1,4 @@
-#include "ProcStats.h"
+#include "tests/stress/ProcStats.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "StreamTally.h"
+#include "tests/stress/StreamTally.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StressStream.h"
+#include "tests/stress/StressStream.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>

@@ -1,4 +1,4 @@
-#include "StreamTransfer.h"
+#include "tests/stress/StreamTransfer.h"
 
 StreamTransfer::StreamTransfer(quint64 seed, qint64 total, Writer writer, Reader reader, qint64 window, int chunk)
     : m_stream(seed), m_total(total), m_writer(std::move(writer)), m_reader(std::move(reader)),

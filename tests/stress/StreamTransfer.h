@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StreamTally.h"
+#include "tests/stress/StreamTally.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "StressReport.h"
+#include "tests/stress/StressReport.h"
 
 #include <QLoggingCategory>
 

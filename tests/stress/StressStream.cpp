@@ -1,4 +1,4 @@
-#include "StressStream.h"
+#include "tests/stress/StressStream.h"
 
 // splitmix64 of the word index: cheap, and no two nearby words look alike.
 quint64 StressStream::word(quint64 index) const

@@ -11,7 +11,7 @@
 // whatever arrives. The CAN mode prints "ready" once on the bus, then sends
 // frame k with identifier k % 0x800 and k as 8 little-endian bytes.
 
-#include "StressStream.h"
+#include "tests/stress/StressStream.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>

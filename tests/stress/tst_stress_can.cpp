@@ -1,10 +1,10 @@
-#include "EventWait.h"
-#include "LogCapture.h"
-#include "PCom_CanBus_Device.h"
-#include "PCom_CanBus_Port.h"
-#include "StressReport.h"
-#include "StressScale.h"
-#include "StressStream.h"
+#include "tests/stress/EventWait.h"
+#include "tests/support/LogCapture.h"
+#include "canbus/PCom_CanBus_Device.h"
+#include "canbus/PCom_CanBus_Port.h"
+#include "tests/stress/StressReport.h"
+#include "tests/stress/StressScale.h"
+#include "tests/stress/StressStream.h"
 
 #include <QCanBus>
 #include <QElapsedTimer>

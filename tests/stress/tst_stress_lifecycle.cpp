@@ -1,11 +1,11 @@
-#include "FlatRun.h"
-#include "LogCounter.h"
-#include "PCom_CanBus_Device.h"
-#include "PCom_Core.h"
-#include "Plugin_Com_Port.h"
-#include "StressReport.h"
-#include "StressScale.h"
-#include "Version.h"
+#include "tests/stress/FlatRun.h"
+#include "tests/stress/LogCounter.h"
+#include "canbus/PCom_CanBus_Device.h"
+#include "core/PCom_Core.h"
+#include "host/Plugin_Com_Port.h"
+#include "tests/stress/StressReport.h"
+#include "tests/stress/StressScale.h"
+#include "host/Version.h"
 
 #include <QtTest>
 

@@ -1,11 +1,11 @@
-#include "EventWait.h"
-#include "LogCapture.h"
-#include "PCom_Com_Device.h"
-#include "PCom_Com_Port.h"
-#include "PseudoTerminal.h"
-#include "StreamTransfer.h"
-#include "StressReport.h"
-#include "StressScale.h"
+#include "tests/stress/EventWait.h"
+#include "tests/support/LogCapture.h"
+#include "serial/PCom_Com_Device.h"
+#include "serial/PCom_Com_Port.h"
+#include "tests/support/PseudoTerminal.h"
+#include "tests/stress/StreamTransfer.h"
+#include "tests/stress/StressReport.h"
+#include "tests/stress/StressScale.h"
 
 #include <QElapsedTimer>
 #include <QSocketNotifier>

@@ -1,6 +1,6 @@
-#include "LogCapture.h"
+#include "tests/support/LogCapture.h"
 
-#include "Plugin_Com_Device.h"
+#include "host/Plugin_Com_Device.h"
 
 LogCapture *LogCapture::s_current = nullptr;
 

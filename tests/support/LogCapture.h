@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KrLog_Interface.h"
+#include "host/KrLog_Interface.h"
 
 #include <QList>
 #include <QString>

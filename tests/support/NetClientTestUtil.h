@@ -1,8 +1,8 @@
 #pragma once
 
-#include "LogCapture.h"
-#include "Plugin_Com_Port.h"
-#include "TavlinProperty.h"
+#include "tests/support/LogCapture.h"
+#include "host/Plugin_Com_Port.h"
+#include "host/TavlinProperty.h"
 
 #include <QSignalSpy>
 #include <QVariant>

@@ -1,4 +1,4 @@
-#include "ObjectCensus.h"
+#include "tests/support/ObjectCensus.h"
 
 #include <QtCore/private/qhooks_p.h>
 

@@ -1,6 +1,6 @@
-#include "TestCanBackend.h"
+#include "tests/testcan/TestCanBackend.h"
 
-#include "TestCanControl.h"
+#include "tests/testcan/TestCanControl.h"
 
 #include <QCanBusFrame>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
-#include "TestCanFactory.h"
+#include "tests/testcan/TestCanFactory.h"
 
-#include "TestCanBackend.h"
-#include "TestCanControl.h"
+#include "tests/testcan/TestCanBackend.h"
+#include "tests/testcan/TestCanControl.h"
 
 #include <QCoreApplication>
 #include <QVariant>

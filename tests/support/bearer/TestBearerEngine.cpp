@@ -1,6 +1,6 @@
-#include "TestBearerEngine.h"
+#include "tests/support/bearer/TestBearerEngine.h"
 
-#include "TestBearerSession.h"
+#include "tests/support/bearer/TestBearerSession.h"
 
 static const QString s_defaultId = QStringLiteral("pcom-test-default");
 static const QString s_namedId = QStringLiteral("DefaultNetworkConfiguration");

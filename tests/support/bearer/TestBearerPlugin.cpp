@@ -1,6 +1,6 @@
-#include "TestBearerPlugin.h"
+#include "tests/support/bearer/TestBearerPlugin.h"
 
-#include "TestBearerEngine.h"
+#include "tests/support/bearer/TestBearerEngine.h"
 
 QBearerEngine *TestBearerPlugin::create(const QString &key) const
 {

@@ -1,4 +1,4 @@
-#include "TestBearerSession.h"
+#include "tests/support/bearer/TestBearerSession.h"
 
 #include <QCoreApplication>
 #include <QNetworkInterface>
