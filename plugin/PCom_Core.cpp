@@ -1,11 +1,11 @@
-#include "core/PCom_Core.h"
+#include "plugin/PCom_Core.h"
 
 #include "canbus/PCom_CanBus_Device.h"
 #include "serial/PCom_Com_Device.h"
 #include "tcpserver/PCom_TcpServer_Device.h"
 #include "tcpclient/PCom_TcpClient_Device.h"
 #include "udpclient/PCom_UdpClient_Device.h"
-#include "host/Plugin_Com_Device.h"
+#include "core/PCom_Names.h"
 
 PCom_Core::PCom_Core() = default;
 
@@ -13,7 +13,7 @@ PCom_Core::~PCom_Core() = default;
 
 QString PCom_Core::pluginName()
 {
-    return QStringLiteral("PCom_Core");
+    return PCom_Names::pluginName();
 }
 
 QString PCom_Core::getPluginName()
@@ -24,15 +24,15 @@ QString PCom_Core::getPluginName()
 Plugin_Com_Device *PCom_Core::createDevice(ComInterface *com, QString typeKey)
 {
     PluginInterface_Com *self = this;
-    if (typeKey == QLatin1String("com"))
+    if (typeKey == PCom_Names::com())
         return new PCom_Com_Device(self, com);
-    if (typeKey == QLatin1String("canBus"))
+    if (typeKey == PCom_Names::canBus())
         return new PCom_CanBus_Device(self, com);
-    if (typeKey == QLatin1String("tcpServer"))
+    if (typeKey == PCom_Names::tcpServer())
         return new PCom_TcpServer_Device(self, com);
-    if (typeKey == QLatin1String("tcpClient"))
+    if (typeKey == PCom_Names::tcpClient())
         return new PCom_TcpClient_Device(self, com);
-    if (typeKey == QLatin1String("udpClient"))
+    if (typeKey == PCom_Names::udpClient())
         return new PCom_UdpClient_Device(self, com);
     // The host's oldest projects name no type; they meant a serial port.
     if (typeKey.isEmpty())

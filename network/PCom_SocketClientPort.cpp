@@ -1,6 +1,6 @@
-#include "tcpclient/PCom_SocketClientPort.h"
+#include "network/PCom_SocketClientPort.h"
 
-#include "tcpclient/PCom_NetworkSession.h"
+#include "network/PCom_NetworkSession.h"
 #include "core/PCom_Release.h"
 
 #include <QCoreApplication>
@@ -17,16 +17,13 @@ PCom_SocketClientPort::~PCom_SocketClientPort()
     pcomRelease(m_networkSession);
 }
 
-TavlinProperty *PCom_SocketClientPort::declareRecord(const QString &name, TavlinProperty::InputType type,
-                                                     const QString &defaultText, const QString &description,
-                                                     QValidator *validator)
+PCom_Port::Record PCom_SocketClientPort::endpointRecord(const QString &name, const QString &defaultText,
+                                                        const QString &description, Check check,
+                                                        std::function<QVariant()> read,
+                                                        std::function<void(const QVariant &)> apply)
 {
-    TavlinProperty *record = declareProperty(name, type, defaultText, validator != nullptr);
-    record->description = description;
-    record->setSupportedVersion(Version(QStringLiteral("2.12")), Version(-1, 0, 0));
-    if (validator)
-        record->setValidator(validator);
-    return record;
+    return {name, TavlinProperty::FreeText, defaultText, description, Shown::From212, Access::WhileClosed,
+            check, {}, std::move(read), std::move(apply)};
 }
 
 void PCom_SocketClientPort::logInfo(const QString &text) const
@@ -53,6 +50,10 @@ bool PCom_SocketClientPort::openPrivate(QFlags<OpenModeFlag>)
     }
 
     m_socket = createSocket();
+    m_socket->setReadBufferSize(m_readBufferSize);
+    m_closeRequested = false;
+    clearLinkLoss();
+    connect(m_socket, &QAbstractSocket::bytesWritten, this, &PCom_Port::bytesWritten);
     connect(m_socket, SIGNAL(hostFound()), this, SLOT(onHostFound()));
     connect(m_socket, SIGNAL(connected()), this, SLOT(onSocketConnected()));
     connect(m_socket, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()));
@@ -67,29 +68,56 @@ bool PCom_SocketClientPort::openPrivate(QFlags<OpenModeFlag>)
     return true;
 }
 
-// Only a connected (or bound) socket is asked to finish; it is released when
-// it reports the end of the link. A socket still waiting for its session,
-// looking up the host or connecting would never report an end (or would
-// connect after all), so closing gives it up at once.
+// The socket is asked to finish and released only when it reports the end
+// of the link, so "connect" reads true until then. A socket that is still
+// looking up the host or connecting finishes once Qt has connected it; the
+// network session is left as it is.
 void PCom_SocketClientPort::closePrivate()
 {
     if (!m_socket)
         return;
-    const QAbstractSocket::SocketState state = m_socket->state();
-    if (state != QAbstractSocket::ConnectedState && state != QAbstractSocket::BoundState
-        && state != QAbstractSocket::ClosingState) {
-        m_socket->abort();
-        dropPendingOpen();
-        return;
-    }
+    m_closeRequested = true;
     m_socket->disconnectFromHost();
     updatePropertiesState();
 }
 
+PCom_LinkStatus::LinkState PCom_SocketClientPort::linkState() const
+{
+    if (!m_socket)
+        return LinkState::Closed;
+    if (m_closeRequested)
+        return LinkState::Closing;
+    const QAbstractSocket::SocketState state = m_socket->state();
+    if (state == QAbstractSocket::ConnectedState || state == QAbstractSocket::BoundState)
+        return LinkState::Open;
+    return LinkState::Opening;
+}
+
+qint64 PCom_SocketClientPort::bytesToWrite() const
+{
+    return m_socket ? m_socket->bytesToWrite() : 0;
+}
+
+QString PCom_SocketClientPort::lastErrorString() const
+{
+    return m_lastError;
+}
+
+void PCom_SocketClientPort::setReadBufferSize(qint64 size)
+{
+    m_readBufferSize = size;
+    if (m_socket)
+        m_socket->setReadBufferSize(size);
+}
+
+// A port that the host closed while it waited for the session finishes its
+// close here instead of connecting.
 void PCom_SocketClientPort::onSessionOpened()
 {
     logInfo(QStringLiteral("%1: Session opened").arg(typeKey()));
-    if (m_socket) {
+    if (m_socket && m_closeRequested) {
+        onSocketDisconnected();
+    } else if (m_socket) {
         logInfo(QStringLiteral("%1: Connecting to host...").arg(typeKey()));
         startLink();
     }
@@ -103,9 +131,12 @@ void PCom_SocketClientPort::onSessionFailed()
     QT_WARNING_DISABLE_DEPRECATED
     qCritical().noquote() << QStringLiteral("%1: Network session failed: %2")
                                  .arg(typeKey(), m_networkSession ? m_networkSession->errorString() : QString());
-    QT_WARNING_POP
-    if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
+    if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState) {
+        m_lastError = m_networkSession ? m_networkSession->errorString() : QString();
+        reportLinkLost(LossKind::Failed, m_lastError);
         dropPendingOpen();
+    }
+    QT_WARNING_POP
 }
 
 // The session is released with the socket: opening it later would only
@@ -134,6 +165,7 @@ void PCom_SocketClientPort::onSocketDisconnected()
         logInfo(QStringLiteral("%1: Disconnected").arg(typeKey()));
         pcomRelease(m_socket);
     }
+    m_closeRequested = false;
     updatePropertiesState();
     raiseDataChanged();
 }
@@ -141,21 +173,29 @@ void PCom_SocketClientPort::onSocketDisconnected()
 // Every socket error ends the link.
 void PCom_SocketClientPort::onDisplayError(QAbstractSocket::SocketError socketError)
 {
+    // Without a socket (released by an earlier error) Qt's text is empty.
+    const QString qtError = m_socket ? m_socket->errorString() : QString();
+    if (!qtError.isEmpty())
+        m_lastError = qtError;
+    const ErrorTexts texts = errorTexts();
     switch (socketError) {
     case QAbstractSocket::RemoteHostClosedError:
-        qCritical().noquote() << remoteClosedText();
+        qCritical().noquote() << translated(texts.remoteClosed);
         break;
     case QAbstractSocket::HostNotFoundError:
-        qCritical().noquote() << translated("The host was not found. Please check the host name and port settings.");
+        qCritical().noquote() << translated(texts.hostNotFound);
         break;
     case QAbstractSocket::ConnectionRefusedError:
-        qCritical().noquote() << translated("The connection was refused by the peer. Make sure the server is "
-                                            "running, and that the host name and port settings are correct.");
+        qCritical().noquote() << translated(texts.refused);
         break;
     default:
-        qCritical().noquote() << translated("The following error occurred: %1.")
-                                     .arg(m_socket ? m_socket->errorString() : QString());
+        qCritical().noquote() << translated(texts.other).arg(qtError);
         break;
+    }
+    if (!m_closeRequested) {
+        reportLinkLost(socketError == QAbstractSocket::RemoteHostClosedError ? LossKind::PeerClosed
+                                                                             : LossKind::Failed,
+                       m_lastError);
     }
     onSocketDisconnected();
 }

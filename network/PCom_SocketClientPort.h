@@ -5,7 +5,6 @@
 #include <QAbstractSocket>
 
 class QNetworkSession;
-class QValidator;
 
 // What the TCP client and the UDP client ports share: one socket that exists
 // from a successful open until it reports that it disconnected or failed (its
@@ -23,22 +22,36 @@ public:
     bool openPrivate(QFlags<OpenModeFlag> mode) override;
     void closePrivate() override;
 
+    LinkState linkState() const override;
+    qint64 bytesToWrite() const override;
+    QString lastErrorString() const override;
+    void setReadBufferSize(qint64 size) override;
+
 protected:
     PCom_SocketClientPort(Plugin_Com_Device *device, const QString &typeKey);
 
-    // A record shown from host version 2.12 on.
-    TavlinProperty *declareRecord(const QString &name, TavlinProperty::InputType type, const QString &defaultText,
-                                  const QString &description, QValidator *validator = nullptr);
+    // A free-text record shown from host version 2.12 on, written while closed.
+    static Record endpointRecord(const QString &name, const QString &defaultText, const QString &description,
+                                 Check check, std::function<QVariant()> read,
+                                 std::function<void(const QVariant &)> apply);
 
     virtual QAbstractSocket *createSocket() = 0;
     // Connects or binds m_socket; runs once the network is usable.
     virtual void startLink() = 0;
-    virtual QString remoteClosedText() const = 0;
+    // The port's error texts, marked with QT_TR_NOOP in the port's own class
+    // so that they are translated in its context.
+    struct ErrorTexts {
+        const char *remoteClosed;
+        const char *hostNotFound;
+        const char *refused;
+        const char *other; // %1: Qt's error text
+    };
+    virtual ErrorTexts errorTexts() const = 0;
     // Whether a refused open (the port is open already) refreshes the locks.
     virtual bool refreshesLocksOnRefusedOpen() const = 0;
 
     void logInfo(const QString &text) const;
-    // The port's own text in its translation context.
+    // A text in the translation context of the port's class.
     QString translated(const char *text) const;
 
     // Qt 5.15 deprecates the bearer classes, yet they are still how a
@@ -48,6 +61,8 @@ protected:
     QNetworkSession *m_networkSession = nullptr;
     QT_WARNING_POP
     QAbstractSocket *m_socket = nullptr;
+    // Set by a close of the host's until the socket reports its end.
+    bool m_closeRequested = false;
 
 private slots:
     void onSessionOpened();
@@ -58,5 +73,7 @@ private slots:
 
 private:
     void onSessionFailed();
+    QString m_lastError;
+    qint64 m_readBufferSize = 0;
     void dropPendingOpen();
 };
