@@ -50,7 +50,7 @@ void StdinReader::onActivated()
 {
     if (m_atEnd || m_paused)
         return;
-    QByteArray buffer(chunkSize, Qt::Uninitialized);
+    QByteArray buffer(m_chunkSize, Qt::Uninitialized);
     const ssize_t n = ::read(m_fd, buffer.data(), size_t(buffer.size()));
     if (n > 0) {
         buffer.resize(int(n));

@@ -38,7 +38,7 @@ bool takesValue(const QString &option)
 {
     static const QStringList withValue{QStringLiteral("--plugin"), QStringLiteral("-w"), QStringLiteral("--wait"),
                                        QStringLiteral("--can-plugin"), QStringLiteral("--host-version"),
-                                       QStringLiteral("--stats"), QStringLiteral("-o"), QStringLiteral("--output")};
+                                       QStringLiteral("--stats"), QStringLiteral("--hold"), QStringLiteral("-o"), QStringLiteral("--output")};
     return withValue.contains(option);
 }
 

@@ -96,7 +96,7 @@ void tst_CliBadInput::answers_data()
         {"critical: The following error occurred: ", "error: the udpClient port did not open"});
     row("refused", {"open", "tcpClient", "address=127.0.0.1", "port=%CLOSED"}, 1,
         {"critical: The connection was refused by the peer.",
-         "error: the tcpClient link failed: The connection was refused"});
+         "error: the tcpClient link was lost: Connection refused"});
 
     row("help", {"--help"}, 0, {"Usage: "});
     row("help command", {"help"}, 0, {"Usage: "});
