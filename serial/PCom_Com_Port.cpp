@@ -5,6 +5,8 @@
 
 #include <QSerialPortInfo>
 
+#include <poll.h>
+
 namespace {
 const QList<QPair<QString, QSerialPort::Parity>> kParities = {
     {QStringLiteral("none"), QSerialPort::NoParity},     {QStringLiteral("even"), QSerialPort::EvenParity},
@@ -156,18 +158,29 @@ void PCom_Com_Port::setReadBufferSize(qint64 size)
 }
 
 // A line that is gone (an adapter pulled, the other end of a
-// pseudo-terminal closed) keeps signalling that it can be read; it is closed
-// here, or it would keep the host busy for nothing.
+// pseudo-terminal closed) keeps signalling that it can be read, and every
+// read fails; Qt names that a read error, or a resource error where the
+// driver says so. Such a line is closed here, or it would keep the host busy
+// for nothing.
 void PCom_Com_Port::onErrorOccurred(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError)
         return;
     m_lastError = m_serialPort.errorString();
-    if (error != QSerialPort::ResourceError || !m_serialPort.isOpen())
+    if (!m_serialPort.isOpen())
         return;
+    if (error != QSerialPort::ResourceError && !(error == QSerialPort::ReadError && lineHungUp()))
+        return;
+    const QString reason = error == QSerialPort::ResourceError ? m_lastError : QStringLiteral("the line hung up");
     closePrivate();
     raiseDataChanged();
-    reportLinkLost(LossKind::Failed, QStringLiteral("%1: %2").arg(m_serialPort.portName(), m_lastError));
+    reportLinkLost(LossKind::Failed, QStringLiteral("%1: %2").arg(m_serialPort.portName(), reason));
+}
+
+bool PCom_Com_Port::lineHungUp() const
+{
+    pollfd line{int(m_serialPort.handle()), POLLIN, 0};
+    return ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 bool PCom_Com_Port::taken(bool ok, const QString &what)

@@ -64,6 +64,7 @@ private slots:
     void onErrorOccurred(QSerialPort::SerialPortError error);
 
 private:
+    bool lineHungUp() const;
     // Notes a refused setting; true when it was taken.
     bool taken(bool ok, const QString &what);
 
