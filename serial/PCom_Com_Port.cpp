@@ -31,16 +31,19 @@ QString nameOf(const QList<QPair<QString, Enum>> &table, Enum value)
     return QString();
 }
 
+// Sets a line setting named in one of the tables above; a name that is not
+// there, or a value the line refuses, leaves the reason and changes nothing.
 template <class Enum>
-bool valueOf(const QList<QPair<QString, Enum>> &table, const QString &name, Enum *value)
+QString setNamed(QSerialPort &port, bool (QSerialPort::*set)(Enum), const QList<QPair<QString, Enum>> &table,
+                 const QString &what, const QString &name)
 {
     for (const auto &entry : table) {
         if (entry.first == name) {
-            *value = entry.second;
-            return true;
+            return (port.*set)(entry.second) ? QString()
+                                              : QStringLiteral("%1 %2 refused: %3").arg(what, name, port.errorString());
         }
     }
-    return false;
+    return QStringLiteral("%1 \"%2\" unknown").arg(what, name);
 }
 }
 
@@ -185,10 +188,15 @@ bool PCom_Com_Port::lineHungUp() const
 
 bool PCom_Com_Port::taken(bool ok, const QString &what)
 {
-    if (ok)
-        return true;
-    m_lastError = QStringLiteral("%1 refused: %2").arg(what, m_serialPort.errorString());
-    return false;
+    if (!ok)
+        m_lastError = QStringLiteral("%1 refused: %2").arg(what, m_serialPort.errorString());
+    return ok;
+}
+
+void PCom_Com_Port::noteRefusal(const QString &reason)
+{
+    if (!reason.isEmpty())
+        m_lastError = reason;
 }
 
 int PCom_Com_Port::dataBits() const
@@ -212,12 +220,7 @@ QString PCom_Com_Port::parity() const
 
 void PCom_Com_Port::setParity(const QString &parity)
 {
-    QSerialPort::Parity value;
-    if (!valueOf(kParities, parity, &value)) {
-        m_lastError = QStringLiteral("parity \"%1\" unknown").arg(parity);
-        return;
-    }
-    taken(m_serialPort.setParity(value), QStringLiteral("parity %1").arg(parity));
+    noteRefusal(setNamed(m_serialPort, &QSerialPort::setParity, kParities, QStringLiteral("parity"), parity));
 }
 
 QString PCom_Com_Port::stopBits() const
@@ -227,12 +230,7 @@ QString PCom_Com_Port::stopBits() const
 
 void PCom_Com_Port::setStopBits(const QString &stopBits)
 {
-    QSerialPort::StopBits value;
-    if (!valueOf(kStopBits, stopBits, &value)) {
-        m_lastError = QStringLiteral("stop bits \"%1\" unknown").arg(stopBits);
-        return;
-    }
-    taken(m_serialPort.setStopBits(value), QStringLiteral("stop bits %1").arg(stopBits));
+    noteRefusal(setNamed(m_serialPort, &QSerialPort::setStopBits, kStopBits, QStringLiteral("stop bits"), stopBits));
 }
 
 QString PCom_Com_Port::flowControl() const
@@ -242,12 +240,7 @@ QString PCom_Com_Port::flowControl() const
 
 void PCom_Com_Port::setFlowControl(const QString &flowControl)
 {
-    QSerialPort::FlowControl value;
-    if (!valueOf(kFlowControls, flowControl, &value)) {
-        m_lastError = QStringLiteral("flow control \"%1\" unknown").arg(flowControl);
-        return;
-    }
-    taken(m_serialPort.setFlowControl(value), QStringLiteral("flow control %1").arg(flowControl));
+    noteRefusal(setNamed(m_serialPort, &QSerialPort::setFlowControl, kFlowControls, QStringLiteral("flow control"), flowControl));
 }
 
 // QSerialPort reads the modem lines through a non-const call.

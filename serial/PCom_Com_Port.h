@@ -67,6 +67,7 @@ private:
     bool lineHungUp() const;
     // Notes a refused setting; true when it was taken.
     bool taken(bool ok, const QString &what);
+    void noteRefusal(const QString &reason);
 
     QSerialPort m_serialPort;
     QString m_lastError;
