@@ -1,21 +1,18 @@
-#include "cli/Bridge.h"
+#include "hostlib/Bridge.h"
 
-#include "cli/CanLineParser.h"
-#include "cli/ExitCode.h"
-#include "cli/LinkMonitor.h"
-#include "cli/LogPrinter.h"
-#include "cli/PortLink.h"
-#include "cli/PortReader.h"
-#include "cli/PortWriter.h"
-#include "cli/SignalWatcher.h"
+#include "hostlib/CanLineParser.h"
+#include "hostlib/LinkMonitor.h"
+#include "hostlib/LogReceiver.h"
+#include "hostlib/PortLink.h"
+#include "hostlib/PortReader.h"
+#include "hostlib/PortWriter.h"
 
 Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, QObject *parent)
     : QObject(parent),
       m_first(first),
       m_second(second),
-      m_toFirst(InputDecoder::Frames),
-      m_toSecond(InputDecoder::Frames),
-      m_signals(new SignalWatcher(this))
+      m_toFirst(DataCodec::Frames),
+      m_toSecond(DataCodec::Frames)
 {
     connect(m_first->reader(), &PortReader::received, this,
             [this](const QByteArray &data, quint32 id) { forward(m_first, m_second, m_toSecond, data, id); });
@@ -26,7 +23,6 @@ Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, QObject *
                 [this, side](bool byUs) { onLinkClosed(side, byUs); });
         connect(side, &PortLink::down, this, &Bridge::onDown);
     }
-    connect(m_signals, &SignalWatcher::terminationRequested, this, &Bridge::onSignal);
     if (statsSeconds > 0) {
         connect(&m_stats, &QTimer::timeout, this, &Bridge::printStats);
         m_stats.setInterval(int(statsSeconds * 1000));
@@ -35,7 +31,7 @@ Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, QObject *
 
 Bridge::~Bridge() = default;
 
-int Bridge::run()
+bool Bridge::run()
 {
     m_first->monitor()->start();
     m_second->monitor()->start();
@@ -43,13 +39,13 @@ int Bridge::run()
     QTimer::singleShot(0, m_second->reader(), &PortReader::drain);
     if (m_stats.interval() > 0)
         m_stats.start();
-    const int code = m_loop.exec();
+    m_loop.exec();
     m_stats.stop();
     printStats();
-    return code;
+    return !m_failed;
 }
 
-void Bridge::forward(PortLink *from, PortLink *to, InputDecoder &decoder, const QByteArray &data, quint32 frameId)
+void Bridge::forward(PortLink *from, PortLink *to, DataCodec &decoder, const QByteArray &data, quint32 frameId)
 {
     if (to->isShuttingDown())
         return;
@@ -61,14 +57,14 @@ void Bridge::forward(PortLink *from, PortLink *to, InputDecoder &decoder, const 
         to->writer()->enqueue(CanLineParser::format(frameId, data) + '\n');
         return;
     }
-    QList<InputDecoder::Item> items;
-    QList<InputDecoder::Problem> problems;
+    QList<DataCodec::Item> items;
+    QList<DataCodec::Problem> problems;
     decoder.feed(data, &items, &problems);
-    for (const InputDecoder::Problem &p : problems) {
-        LogPrinter::print(QStringLiteral("error"),
+    for (const DataCodec::Problem &p : problems) {
+        LogReceiver::post(QStringLiteral("error"),
                           QStringLiteral("line %1 from %2: %3 (skipped)").arg(p.line).arg(from->label(), p.message));
     }
-    for (const InputDecoder::Item &item : items)
+    for (const DataCodec::Item &item : items)
         to->writer()->enqueue(item.data, item.frameId, item.line);
 }
 
@@ -78,28 +74,27 @@ void Bridge::onLinkClosed(PortLink *side, bool closedByUs)
         return;
     side->reader()->drain();
     if (side->monitor()->failed()) {
-        LogPrinter::print(QStringLiteral("error"),
+        LogReceiver::post(QStringLiteral("error"),
                           QStringLiteral("the %1 link failed: %2").arg(side->label(), side->monitor()->failure()));
-        m_exitCode = ExitCode::LinkFailure;
+        m_failed = true;
     } else {
-        LogPrinter::print(QStringLiteral("info"), QStringLiteral("the %1 link was closed").arg(side->label()));
+        LogReceiver::post(QStringLiteral("info"), QStringLiteral("the %1 link was closed").arg(side->label()));
     }
     side->shutdown(0, closeTimeoutMs);
     PortLink *other = side == m_first ? m_second : m_first;
     other->shutdown(flushTimeoutMs, closeTimeoutMs);
 }
 
-void Bridge::onSignal(int)
+void Bridge::stop()
 {
-    ++m_signalCount;
-    if (m_signalCount > 1) {
-        // Asked twice: stop without waiting for anything.
-        m_first->closeAtOnce();
-        m_second->closeAtOnce();
-        return;
-    }
     m_first->shutdown(signalFlushMs, closeTimeoutMs);
     m_second->shutdown(signalFlushMs, closeTimeoutMs);
+}
+
+void Bridge::abort()
+{
+    m_first->closeAtOnce();
+    m_second->closeAtOnce();
 }
 
 void Bridge::onDown()
@@ -107,15 +102,15 @@ void Bridge::onDown()
     if (m_finished || !m_first->isDown() || !m_second->isDown())
         return;
     m_finished = true;
-    m_loop.exit(m_exitCode);
+    m_loop.quit();
 }
 
 void Bridge::printStats()
 {
     const QString a = m_first->label();
     const QString b = m_second->label();
-    LogPrinter::print(QStringLiteral("stats"),
+    LogReceiver::post(QStringLiteral("stats"),
                       QStringLiteral("%1 -> %2: %3 bytes").arg(a, b).arg(m_second->writer()->bytesWritten()));
-    LogPrinter::print(QStringLiteral("stats"),
+    LogReceiver::post(QStringLiteral("stats"),
                       QStringLiteral("%1 -> %2: %3 bytes").arg(b, a).arg(m_first->writer()->bytesWritten()));
 }

@@ -1,4 +1,4 @@
-#include "cli/PortReader.h"
+#include "hostlib/PortReader.h"
 
 #include "host/Plugin_Com_Port.h"
 

@@ -5,7 +5,7 @@
 #include <QTimer>
 
 class LinkMonitor;
-class LogPrinter;
+class LogReceiver;
 class Plugin_Com_Port;
 class PortCloser;
 class PortReader;
@@ -18,7 +18,7 @@ class PortLink : public QObject
 {
     Q_OBJECT
 public:
-    PortLink(Plugin_Com_Port *port, const QString &label, LogPrinter *log, QObject *parent = nullptr);
+    PortLink(Plugin_Com_Port *port, const QString &label, LogReceiver *log, QObject *parent = nullptr);
 
     Plugin_Com_Port *port() const { return m_port; }
     QString label() const { return m_label; }

@@ -1,16 +1,16 @@
-#include "cli/LinkMonitor.h"
+#include "hostlib/LinkMonitor.h"
 
-#include "cli/LogPrinter.h"
+#include "hostlib/LogReceiver.h"
 #include "host/Plugin_Com_Port.h"
 
 #include <QTimer>
 
-LinkMonitor::LinkMonitor(Plugin_Com_Port *port, LogPrinter *log, QObject *parent)
+LinkMonitor::LinkMonitor(Plugin_Com_Port *port, LogReceiver *log, QObject *parent)
     : QObject(parent), m_port(port)
 {
     connect(m_port, &AbstractTreeItem::dataChanged, this, &LinkMonitor::onDataChanged);
     if (log)
-        connect(log, &LogPrinter::lineLogged, this, &LinkMonitor::onLine);
+        connect(log, &LogReceiver::lineLogged, this, &LinkMonitor::onLine);
 }
 
 void LinkMonitor::start()

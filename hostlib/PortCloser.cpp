@@ -1,10 +1,10 @@
-#include "cli/PortCloser.h"
+#include "hostlib/PortCloser.h"
 
-#include "cli/LogPrinter.h"
-#include "cli/PortWriter.h"
+#include "hostlib/LogReceiver.h"
+#include "hostlib/PortWriter.h"
 #include "host/Plugin_Com_Port.h"
 
-PortCloser::PortCloser(Plugin_Com_Port *port, PortWriter *writer, LogPrinter *log, QObject *parent)
+PortCloser::PortCloser(Plugin_Com_Port *port, PortWriter *writer, LogReceiver *log, QObject *parent)
     : QObject(parent), m_port(port), m_writer(writer)
 {
     m_settle.setSingleShot(true);
@@ -13,7 +13,7 @@ PortCloser::PortCloser(Plugin_Com_Port *port, PortWriter *writer, LogPrinter *lo
     connect(&m_deadline, &QTimer::timeout, this, &PortCloser::onTimeout);
     connect(m_port, &AbstractTreeItem::dataChanged, this, &PortCloser::onDataChanged);
     if (log)
-        connect(log, &LogPrinter::lineLogged, this, &PortCloser::onLine);
+        connect(log, &LogReceiver::lineLogged, this, &PortCloser::onLine);
 }
 
 void PortCloser::close(int timeoutMs)
@@ -79,7 +79,7 @@ void PortCloser::onTimeout()
     if (!m_busy)
         return;
     m_timedOut = true;
-    LogPrinter::print(QStringLiteral("warning"),
+    LogReceiver::post(QStringLiteral("warning"),
                       QStringLiteral("the %1 link did not finish closing in time").arg(m_port->typeKey()));
     if (m_settle.isActive()) {
         m_settle.stop();

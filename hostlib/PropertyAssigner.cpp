@@ -1,4 +1,4 @@
-#include "cli/PropertyAssigner.h"
+#include "hostlib/PropertyAssigner.h"
 
 #include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"

@@ -1,7 +1,7 @@
-#include "cli/PortWriter.h"
+#include "hostlib/PortWriter.h"
 
-#include "cli/CanLineParser.h"
-#include "cli/LogPrinter.h"
+#include "hostlib/CanLineParser.h"
+#include "hostlib/LogReceiver.h"
 #include "host/Plugin_Com_Port.h"
 
 PortWriter::PortWriter(Plugin_Com_Port *port, QObject *parent)
@@ -68,7 +68,7 @@ bool PortWriter::writeFront()
         } else {
             ++m_framesRefused;
             const QString where = chunk.line > 0 ? QStringLiteral("line %1: ").arg(chunk.line) : QString();
-            LogPrinter::print(QStringLiteral("error"),
+            LogReceiver::post(QStringLiteral("error"),
                               QStringLiteral("%1the port did not take the frame %2")
                                   .arg(where, QString::fromLatin1(CanLineParser::format(chunk.frameId, chunk.data))));
         }

@@ -5,11 +5,14 @@
 #include <QString>
 #include <QtGlobal>
 
-// Turns what arrives on standard input into what is written to a port:
-// the bytes unchanged, one write per line of hex digits, or one CAN frame
-// per cansend line. A malformed line is reported with its number and left
-// out; the rest goes on. No event loop needed.
-class InputDecoder
+// The text forms in which a host shows and takes a port's data, both ways:
+// - Raw: the bytes unchanged;
+// - Hex: a "hexdump -C" style dump out, one write per line of hex digits in;
+// - Frames: one "ID#HEXDATA" line per CAN frame out, one frame per cansend
+//   line in.
+// Input arrives in pieces cut anywhere; a malformed line is reported with
+// its number and left out, the rest goes on. No event loop needed.
+class DataCodec
 {
 public:
     enum Mode {
@@ -32,12 +35,18 @@ public:
     // Longest line taken; a longer one is reported and skipped.
     static const int maxLineLength = 64 * 1024;
 
-    explicit InputDecoder(Mode mode);
+    explicit DataCodec(Mode mode);
 
     Mode mode() const { return m_mode; }
+
+    // Input: what is to be written to the port.
     void feed(const QByteArray &bytes, QList<Item> *items, QList<Problem> *problems);
     // The input ended: a last line without a line end still counts.
     void finish(QList<Item> *items, QList<Problem> *problems);
+
+    // Output: what the port read, as text (the dump's offsets run on over
+    // every call).
+    QByteArray encode(const QByteArray &data, quint32 frameId);
 
 private:
     void takeLine(const QByteArray &line, QList<Item> *items, QList<Problem> *problems);
@@ -46,4 +55,5 @@ private:
     QByteArray m_partial;
     qint64 m_lineNumber = 0;
     bool m_skippingLongLine = false;
+    qint64 m_outputOffset = 0;
 };

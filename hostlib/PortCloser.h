@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QTimer>
 
-class LogPrinter;
+class LogReceiver;
 class PortWriter;
 class Plugin_Com_Port;
 
@@ -21,7 +21,7 @@ class PortCloser : public QObject
 {
     Q_OBJECT
 public:
-    PortCloser(Plugin_Com_Port *port, PortWriter *writer, LogPrinter *log, QObject *parent = nullptr);
+    PortCloser(Plugin_Com_Port *port, PortWriter *writer, LogReceiver *log, QObject *parent = nullptr);
 
     void close(int timeoutMs);
     bool isBusy() const { return m_busy; }

@@ -1,4 +1,4 @@
-#include "cli/SignalWatcher.h"
+#include "cli/Shutdown.h"
 
 #include <QSocketNotifier>
 
@@ -7,26 +7,26 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-int SignalWatcher::s_fds[2] = {-1, -1};
+int Shutdown::s_fds[2] = {-1, -1};
 
-SignalWatcher::SignalWatcher(QObject *parent)
+Shutdown::Shutdown(QObject *parent)
     : QObject(parent)
 {
     std::signal(SIGPIPE, SIG_IGN);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, s_fds) != 0)
         return;
     m_notifier = new QSocketNotifier(s_fds[1], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::onActivated);
+    connect(m_notifier, &QSocketNotifier::activated, this, &Shutdown::onActivated);
 
     struct sigaction action = {};
-    action.sa_handler = &SignalWatcher::handler;
+    action.sa_handler = &Shutdown::handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
 
-SignalWatcher::~SignalWatcher()
+Shutdown::~Shutdown()
 {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
@@ -39,7 +39,7 @@ SignalWatcher::~SignalWatcher()
     }
 }
 
-void SignalWatcher::handler(int signalNumber)
+void Shutdown::handler(int signalNumber)
 {
     const int saved = errno;
     const char byte = char(signalNumber);
@@ -48,9 +48,13 @@ void SignalWatcher::handler(int signalNumber)
     errno = saved;
 }
 
-void SignalWatcher::onActivated()
+void Shutdown::onActivated()
 {
     char byte = 0;
-    if (::read(s_fds[1], &byte, 1) == 1)
-        emit terminationRequested(int(byte));
+    if (::read(s_fds[1], &byte, 1) != 1)
+        return;
+    if (++m_count == 1)
+        emit stopRequested();
+    else
+        emit abortRequested();
 }

@@ -1,6 +1,6 @@
-#include "cli/CanLineParser.h"
+#include "hostlib/CanLineParser.h"
 
-#include "cli/HexCodec.h"
+#include "hostlib/HexCodec.h"
 
 namespace {
 

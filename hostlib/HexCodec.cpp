@@ -1,4 +1,4 @@
-#include "cli/HexCodec.h"
+#include "hostlib/HexCodec.h"
 
 namespace {
 

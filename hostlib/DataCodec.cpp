@@ -1,14 +1,14 @@
-#include "cli/InputDecoder.h"
+#include "hostlib/DataCodec.h"
 
-#include "cli/CanLineParser.h"
-#include "cli/HexCodec.h"
+#include "hostlib/CanLineParser.h"
+#include "hostlib/HexCodec.h"
 
-InputDecoder::InputDecoder(Mode mode)
+DataCodec::DataCodec(Mode mode)
     : m_mode(mode)
 {
 }
 
-void InputDecoder::feed(const QByteArray &bytes, QList<Item> *items, QList<Problem> *problems)
+void DataCodec::feed(const QByteArray &bytes, QList<Item> *items, QList<Problem> *problems)
 {
     if (m_mode == Raw) {
         if (!bytes.isEmpty())
@@ -40,7 +40,7 @@ void InputDecoder::feed(const QByteArray &bytes, QList<Item> *items, QList<Probl
     }
 }
 
-void InputDecoder::finish(QList<Item> *items, QList<Problem> *problems)
+void DataCodec::finish(QList<Item> *items, QList<Problem> *problems)
 {
     if (m_mode == Raw)
         return;
@@ -52,7 +52,7 @@ void InputDecoder::finish(QList<Item> *items, QList<Problem> *problems)
     m_skippingLongLine = false;
 }
 
-void InputDecoder::takeLine(const QByteArray &line, QList<Item> *items, QList<Problem> *problems)
+void DataCodec::takeLine(const QByteArray &line, QList<Item> *items, QList<Problem> *problems)
 {
     if (line.trimmed().isEmpty())
         return;
@@ -70,4 +70,20 @@ void InputDecoder::takeLine(const QByteArray &line, QList<Item> *items, QList<Pr
         items->append({frame.payload, frame.id, m_lineNumber});
     else
         problems->append({m_lineNumber, error});
+}
+
+QByteArray DataCodec::encode(const QByteArray &data, quint32 frameId)
+{
+    switch (m_mode) {
+    case Raw:
+        return data;
+    case Hex: {
+        const QByteArray text = HexCodec::dump(data, m_outputOffset);
+        m_outputOffset += data.size();
+        return text;
+    }
+    case Frames:
+        return CanLineParser::format(frameId, data) + '\n';
+    }
+    return data;
 }

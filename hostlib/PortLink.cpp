@@ -1,13 +1,13 @@
-#include "cli/PortLink.h"
+#include "hostlib/PortLink.h"
 
-#include "cli/LinkMonitor.h"
-#include "cli/LogPrinter.h"
-#include "cli/PortCloser.h"
-#include "cli/PortReader.h"
-#include "cli/PortWriter.h"
+#include "hostlib/LinkMonitor.h"
+#include "hostlib/LogReceiver.h"
+#include "hostlib/PortCloser.h"
+#include "hostlib/PortReader.h"
+#include "hostlib/PortWriter.h"
 #include "host/Plugin_Com_Port.h"
 
-PortLink::PortLink(Plugin_Com_Port *port, const QString &label, LogPrinter *log, QObject *parent)
+PortLink::PortLink(Plugin_Com_Port *port, const QString &label, LogReceiver *log, QObject *parent)
     : QObject(parent),
       m_port(port),
       m_label(label),
@@ -69,7 +69,7 @@ void PortLink::dropPending()
 {
     const qint64 lost = m_writer->discard();
     if (lost > 0) {
-        LogPrinter::print(QStringLiteral("warning"),
+        LogReceiver::post(QStringLiteral("warning"),
                           QStringLiteral("%1 byte(s) could not be handed to the %2 port").arg(lost).arg(m_label));
     }
 }

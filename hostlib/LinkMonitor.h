@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QString>
 
-class LogPrinter;
+class LogReceiver;
 class Plugin_Com_Port;
 
 // Watches an open port for the moment its link closes, and judges from the
@@ -15,7 +15,7 @@ class LinkMonitor : public QObject
 {
     Q_OBJECT
 public:
-    LinkMonitor(Plugin_Com_Port *port, LogPrinter *log, QObject *parent = nullptr);
+    LinkMonitor(Plugin_Com_Port *port, LogReceiver *log, QObject *parent = nullptr);
 
     // Starts watching; the failure record starts empty.
     void start();

@@ -1,16 +1,14 @@
-#include "cli/LogPrinter.h"
+#include "hostlib/LogReceiver.h"
 
 #include "host/Plugin_Com_Device.h"
 
-#include <QCoreApplication>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QThread>
 
 #include <cstdio>
 #include <cstring>
 
-LogPrinter *LogPrinter::s_current = nullptr;
+LogReceiver *LogReceiver::s_current = nullptr;
 
 namespace {
 
@@ -34,27 +32,27 @@ QString qtKind(QtMsgType type)
 
 } // namespace
 
-LogPrinter::LogPrinter(QObject *parent)
+LogReceiver::LogReceiver(QObject *parent)
     : QObject(parent)
 {
 }
 
-LogPrinter::~LogPrinter()
+LogReceiver::~LogReceiver()
 {
     uninstall();
 }
 
-void LogPrinter::install()
+void LogReceiver::install()
 {
     if (m_installed)
         return;
     s_current = this;
     Plugin_Com_Device::setLogInterface(this);
-    m_previousHandler = qInstallMessageHandler(&LogPrinter::messageHandler);
+    m_previousHandler = qInstallMessageHandler(&LogReceiver::messageHandler);
     m_installed = true;
 }
 
-void LogPrinter::uninstall()
+void LogReceiver::uninstall()
 {
     if (!m_installed)
         return;
@@ -64,12 +62,17 @@ void LogPrinter::uninstall()
     m_installed = false;
 }
 
-void LogPrinter::log(Type type, const QString &text)
+void LogReceiver::log(Type type, const QString &text)
 {
     take(KrLog_Interface::typeName(type), text, text);
 }
 
-void LogPrinter::print(const QString &kind, const QString &text)
+void LogReceiver::post(const QString &kind, const QString &text)
+{
+    printLine(kind, text);
+}
+
+void LogReceiver::printLine(const QString &kind, const QString &text)
 {
     const QByteArray line = (kind + QStringLiteral(": ") + text + QLatin1Char('\n')).toLocal8Bit();
     QMutexLocker locker(&g_printMutex);
@@ -77,7 +80,7 @@ void LogPrinter::print(const QString &kind, const QString &text)
     std::fflush(stderr);
 }
 
-void LogPrinter::messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+void LogReceiver::messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     const QString kind = qtKind(type);
     QString printed = text;
@@ -86,14 +89,13 @@ void LogPrinter::messageHandler(QtMsgType type, const QMessageLogContext &contex
     if (s_current)
         s_current->take(kind, text, printed);
     else
-        print(kind, printed);
+        printLine(kind, printed);
 }
 
-void LogPrinter::take(const QString &kind, const QString &text, const QString &printed)
+void LogReceiver::take(const QString &kind, const QString &text, const QString &printed)
 {
     const bool hidden = m_quiet && (kind == QLatin1String("trace") || kind == QLatin1String("progress"));
-    if (!hidden)
-        print(kind, printed);
-    if (QThread::currentThread() == thread())
-        emit lineLogged(kind, text);
+    if (m_echo && !hidden)
+        printLine(kind, printed);
+    emit lineLogged(kind, text);
 }
