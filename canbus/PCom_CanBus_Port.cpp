@@ -13,6 +13,8 @@ PCom_CanBus_Port::PCom_CanBus_Port(PCom_CanBus_Device *device)
     : PCom_Port(device, PCom_Names::canBus()), m_device(device)
 {
     m_frameLength = 8;
+    // Hosts reach writeFrame() and readFrame() by name.
+    qRegisterMetaType<QCanBusFrame>();
     declareRecords(
         {
             {QStringLiteral("interface"), TavlinProperty::Choice, QString(), QString(), Shown::From220,
@@ -185,6 +187,28 @@ int PCom_CanBus_Port::readRawData(char *buffer, int maxLen, unsigned int *frameI
     if (frameId)
         *frameId = frame.frameId();
     return count;
+}
+
+bool PCom_CanBus_Port::writeFrame(const QCanBusFrame &frame)
+{
+    if (!canSend())
+        return false;
+    if (m_canDevice->writeFrame(frame))
+        return true;
+    m_lastError = m_canDevice->errorString();
+    return false;
+}
+
+QCanBusFrame PCom_CanBus_Port::readFrame()
+{
+    if (!m_canDevice || m_canDevice->framesAvailable() == 0)
+        return QCanBusFrame(QCanBusFrame::InvalidFrame);
+    const QCanBusFrame frame = m_canDevice->readFrame();
+    if (frame.frameType() == QCanBusFrame::ErrorFrame) {
+        Plugin_Com_Device::log(KrLog_Interface::Error,
+                               QStringLiteral("PCom_CanBus_Port: %1").arg(m_canDevice->interpretErrorFrame(frame)));
+    }
+    return frame;
 }
 
 int PCom_CanBus_Port::readByteStream(char *buffer, int maxLen, unsigned int *frameId)

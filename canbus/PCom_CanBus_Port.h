@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/PCom_CanFrameType.h"
 #include "core/PCom_Port.h"
 
 #include <QCanBusDevice>
@@ -29,6 +30,15 @@ public:
     int readByteStream(char *buffer, int maxLen) override;
 
     bool usesFrameIds() const override;
+
+    // Whole frames for hosts that know this class: extended identifiers,
+    // remote requests and flexible data-rate frames pass as they are, which
+    // the host framework's calls (base-format data frames only) cannot carry.
+    // writeFrame() is false where the port is closed or the device refuses
+    // the frame (lastErrorString() says why); readFrame() gives an invalid
+    // frame when none waits. Error frames are logged as by readRawData().
+    Q_INVOKABLE bool writeFrame(const QCanBusFrame &frame);
+    Q_INVOKABLE QCanBusFrame readFrame();
 
     bool opened() const override;
     bool openPrivate(QFlags<OpenModeFlag> mode) override;

@@ -5,6 +5,8 @@
 
 #include <QSerialPortInfo>
 
+#include <poll.h>
+
 namespace {
 const QList<QPair<QString, QSerialPort::Parity>> kParities = {
     {QStringLiteral("none"), QSerialPort::NoParity},     {QStringLiteral("even"), QSerialPort::EvenParity},
@@ -29,16 +31,19 @@ QString nameOf(const QList<QPair<QString, Enum>> &table, Enum value)
     return QString();
 }
 
+// Sets a line setting named in one of the tables above; a name that is not
+// there, or a value the line refuses, leaves the reason and changes nothing.
 template <class Enum>
-bool valueOf(const QList<QPair<QString, Enum>> &table, const QString &name, Enum *value)
+QString setNamed(QSerialPort &port, bool (QSerialPort::*set)(Enum), const QList<QPair<QString, Enum>> &table,
+                 const QString &what, const QString &name)
 {
     for (const auto &entry : table) {
         if (entry.first == name) {
-            *value = entry.second;
-            return true;
+            return (port.*set)(entry.second) ? QString()
+                                              : QStringLiteral("%1 %2 refused: %3").arg(what, name, port.errorString());
         }
     }
-    return false;
+    return QStringLiteral("%1 \"%2\" unknown").arg(what, name);
 }
 }
 
@@ -156,26 +161,42 @@ void PCom_Com_Port::setReadBufferSize(qint64 size)
 }
 
 // A line that is gone (an adapter pulled, the other end of a
-// pseudo-terminal closed) keeps signalling that it can be read; it is closed
-// here, or it would keep the host busy for nothing.
+// pseudo-terminal closed) keeps signalling that it can be read, and every
+// read fails; Qt names that a read error, or a resource error where the
+// driver says so. Such a line is closed here, or it would keep the host busy
+// for nothing.
 void PCom_Com_Port::onErrorOccurred(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError)
         return;
     m_lastError = m_serialPort.errorString();
-    if (error != QSerialPort::ResourceError || !m_serialPort.isOpen())
+    if (!m_serialPort.isOpen())
         return;
+    if (error != QSerialPort::ResourceError && !(error == QSerialPort::ReadError && lineHungUp()))
+        return;
+    const QString reason = error == QSerialPort::ResourceError ? m_lastError : QStringLiteral("the line hung up");
     closePrivate();
     raiseDataChanged();
-    reportLinkLost(LossKind::Failed, QStringLiteral("%1: %2").arg(m_serialPort.portName(), m_lastError));
+    reportLinkLost(LossKind::Failed, QStringLiteral("%1: %2").arg(m_serialPort.portName(), reason));
+}
+
+bool PCom_Com_Port::lineHungUp() const
+{
+    pollfd line{int(m_serialPort.handle()), POLLIN, 0};
+    return ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 bool PCom_Com_Port::taken(bool ok, const QString &what)
 {
-    if (ok)
-        return true;
-    m_lastError = QStringLiteral("%1 refused: %2").arg(what, m_serialPort.errorString());
-    return false;
+    if (!ok)
+        m_lastError = QStringLiteral("%1 refused: %2").arg(what, m_serialPort.errorString());
+    return ok;
+}
+
+void PCom_Com_Port::noteRefusal(const QString &reason)
+{
+    if (!reason.isEmpty())
+        m_lastError = reason;
 }
 
 int PCom_Com_Port::dataBits() const
@@ -199,12 +220,7 @@ QString PCom_Com_Port::parity() const
 
 void PCom_Com_Port::setParity(const QString &parity)
 {
-    QSerialPort::Parity value;
-    if (!valueOf(kParities, parity, &value)) {
-        m_lastError = QStringLiteral("parity \"%1\" unknown").arg(parity);
-        return;
-    }
-    taken(m_serialPort.setParity(value), QStringLiteral("parity %1").arg(parity));
+    noteRefusal(setNamed(m_serialPort, &QSerialPort::setParity, kParities, QStringLiteral("parity"), parity));
 }
 
 QString PCom_Com_Port::stopBits() const
@@ -214,12 +230,7 @@ QString PCom_Com_Port::stopBits() const
 
 void PCom_Com_Port::setStopBits(const QString &stopBits)
 {
-    QSerialPort::StopBits value;
-    if (!valueOf(kStopBits, stopBits, &value)) {
-        m_lastError = QStringLiteral("stop bits \"%1\" unknown").arg(stopBits);
-        return;
-    }
-    taken(m_serialPort.setStopBits(value), QStringLiteral("stop bits %1").arg(stopBits));
+    noteRefusal(setNamed(m_serialPort, &QSerialPort::setStopBits, kStopBits, QStringLiteral("stop bits"), stopBits));
 }
 
 QString PCom_Com_Port::flowControl() const
@@ -229,12 +240,7 @@ QString PCom_Com_Port::flowControl() const
 
 void PCom_Com_Port::setFlowControl(const QString &flowControl)
 {
-    QSerialPort::FlowControl value;
-    if (!valueOf(kFlowControls, flowControl, &value)) {
-        m_lastError = QStringLiteral("flow control \"%1\" unknown").arg(flowControl);
-        return;
-    }
-    taken(m_serialPort.setFlowControl(value), QStringLiteral("flow control %1").arg(flowControl));
+    noteRefusal(setNamed(m_serialPort, &QSerialPort::setFlowControl, kFlowControls, QStringLiteral("flow control"), flowControl));
 }
 
 // QSerialPort reads the modem lines through a non-const call.

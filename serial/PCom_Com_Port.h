@@ -64,8 +64,10 @@ private slots:
     void onErrorOccurred(QSerialPort::SerialPortError error);
 
 private:
+    bool lineHungUp() const;
     // Notes a refused setting; true when it was taken.
     bool taken(bool ok, const QString &what);
+    void noteRefusal(const QString &reason);
 
     QSerialPort m_serialPort;
     QString m_lastError;

@@ -93,6 +93,32 @@ void tst_CanBus::framesBetweenPorts()
     QCOMPARE(receive(first.data(), &frameId), QByteArray("abc"));
     QCOMPARE(frameId, 0x1ABCDEFu);
 
+    // Whole frames, reached by name as a host that knows the port does: the
+    // extended format and a remote request arrive as they were sent.
+    QCanBusFrame extended(0x123, QByteArray("\x11", 1));
+    extended.setExtendedFrameFormat(true);
+    QCanBusFrame remote(0x456, QByteArray());
+    remote.setFrameType(QCanBusFrame::RemoteRequestFrame);
+    for (const QCanBusFrame &frame : {extended, remote}) {
+        bool sent = false;
+        QVERIFY(QMetaObject::invokeMethod(second.data(), "writeFrame", Q_RETURN_ARG(bool, sent),
+                                          Q_ARG(QCanBusFrame, frame)));
+        QVERIFY(sent);
+        QCanBusFrame got(QCanBusFrame::InvalidFrame);
+        const auto take = [&] {
+            QCanBusFrame next(QCanBusFrame::InvalidFrame);
+            QMetaObject::invokeMethod(first.data(), "readFrame", Q_RETURN_ARG(QCanBusFrame, next));
+            if (next.isValid())
+                got = next;
+            return got.isValid();
+        };
+        QTRY_VERIFY(take());
+        QCOMPARE(got.frameId(), frame.frameId());
+        QCOMPARE(got.hasExtendedFrameFormat(), frame.hasExtendedFrameFormat());
+        QCOMPARE(got.frameType(), frame.frameType());
+        QCOMPARE(got.payload(), frame.payload());
+    }
+
     // Closed: unlocked again.
     first->close();
     QCOMPARE(first->getTavlinProperty("connect"), QVariant(false));
