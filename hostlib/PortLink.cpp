@@ -163,8 +163,10 @@ void PortLink::onLinkLost(const QString &reason)
 {
     if (!m_started || m_phase >= Phase::Closing)
         return;
-    // What the link still holds goes on before the link goes.
-    m_reader->takeRest();
+    // What the link still holds goes on before the link goes (a port that
+    // has closed itself has nothing left to read).
+    if (!isClosed())
+        m_reader->takeRest();
     const qint64 left = m_writer->backlog();
     m_writer->discard();
     m_leftOver = left;

@@ -131,6 +131,8 @@ void tst_CliSerial::lineGoneEndsAtOnce()
 {
     PseudoTerminal pty;
     QVERIFY(pty.isValid());
+    // pcom must not hold the master too.
+    QVERIFY(::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC) == 0);
     PcomProcess pcom;
     pcom.start(serialArgs(pty, {"baudrate=115200", "-q"}));
     pcom.write("x");
