@@ -19,7 +19,7 @@ public:
         double cpuSeconds = 0;
         // The relay's peak resident memory (VmHWM) in MiB, -1 when unknown.
         double peakMiB = -1;
-        // The mean time of one round trip, in microseconds.
+        // The median time of one round trip, in microseconds.
         double roundTripMicroseconds = 0;
         QString error;
     };
