@@ -254,7 +254,8 @@ RelayRun::Result RelayRun::stream(qint64 total, int timeoutMs, double sinkBytesP
     qint64 sent = 0;
     bool sourceFailed = false;
     while (sent < total) {
-        const ssize_t n = ::send(session.source, chunk.data(), size_t(qMin<qint64>(kChunk, total - sent)), MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(session.source, chunk.data(), size_t(qMin<qint64>(kChunk, total - sent)), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

@@ -31,12 +31,14 @@ int OpenCommand::run(const QStringList &arguments)
     parser.addPositionalArgument(QStringLiteral("NAME=VALUE"),
                                  QStringLiteral("Property settings, written in this order (see pcom props TYPE)."),
                                  QStringLiteral("[NAME=VALUE...]"));
-    const QCommandLineOption wait(QStringList{QStringLiteral("w"), QStringLiteral("wait")},
-                                  QStringLiteral("After standard input ends, print what arrives for SECONDS, then close."),
-                                  QStringLiteral("SECONDS"));
-    const QCommandLineOption hex(QStringLiteral("hex"),
-                                 QStringLiteral("Show received data as a hex dump; read lines of hex digits from standard "
-                                                "input, each line one write."));
+    const QCommandLineOption wait(
+        QStringList{QStringLiteral("w"), QStringLiteral("wait")},
+        QStringLiteral("After standard input ends, print what arrives for SECONDS, then close."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption hex(
+        QStringLiteral("hex"),
+        QStringLiteral("Show received data as a hex dump; read lines of hex digits from standard "
+                       "input, each line one write."));
     const QCommandLineOption canPlugin(QStringLiteral("can-plugin"),
                                        QStringLiteral("Qt CAN back-end to use (short for interface=NAME)."),
                                        QStringLiteral("NAME"));

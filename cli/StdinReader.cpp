@@ -61,8 +61,9 @@ void StdinReader::onActivated()
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     if (n < 0)
-        LogReceiver::post(QStringLiteral("error"),
-                          QStringLiteral("reading standard input: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        LogReceiver::post(
+            QStringLiteral("error"),
+            QStringLiteral("reading standard input: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     end();
 }
 

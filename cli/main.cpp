@@ -39,9 +39,10 @@ const char usage[] =
 // mistaken for the command word.
 bool takesValue(const QString &option)
 {
-    static const QStringList withValue{QStringLiteral("--plugin"), QStringLiteral("-w"), QStringLiteral("--wait"),
-                                       QStringLiteral("--can-plugin"), QStringLiteral("--host-version"),
-                                       QStringLiteral("--stats"), QStringLiteral("--hold"), QStringLiteral("-o"), QStringLiteral("--output")};
+    static const QStringList withValue{
+        QStringLiteral("--plugin"),       QStringLiteral("-w"),      QStringLiteral("--wait"),
+        QStringLiteral("--can-plugin"),   QStringLiteral("-o"),      QStringLiteral("--output"),
+        QStringLiteral("--host-version"), QStringLiteral("--stats"), QStringLiteral("--hold")};
     return withValue.contains(option);
 }
 

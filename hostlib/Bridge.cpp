@@ -19,7 +19,10 @@ Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, qint64 ho
         PortLink *other = side == m_first ? m_second : m_first;
         side->writer()->setHoldLimit(holdBytes);
         side->setSourceName(QStringLiteral("the %1 link").arg(other->label()));
-        connect(side->writer(), &PortWriter::backlogLow, other->reader(), &PortReader::resume);
+        connect(side->writer(), &PortWriter::backlogLow, this, [side, other]() {
+            if (!side->isClosing() && !other->isClosing())
+                other->reader()->resume();
+        });
         connect(side, &PortLink::lost, this, [this, side]() { onLost(side); });
         connect(side, &PortLink::down, this, &Bridge::onDown);
     }
@@ -78,6 +81,9 @@ void Bridge::onLost(PortLink *side)
 
 void Bridge::stop(int flushMs)
 {
+    // Nothing more is taken in; what was taken still goes out.
+    m_first->reader()->pause();
+    m_second->reader()->pause();
     m_first->close(flushMs);
     m_second->close(flushMs);
 }
@@ -107,7 +113,8 @@ void Bridge::printStats()
     for (PortLink *to : {m_second, m_first}) {
         PortLink *from = to == m_first ? m_second : m_first;
         const PortWriter *writer = to->writer();
-        QString text = QStringLiteral("%1 -> %2: %3 bytes").arg(from->label(), to->label()).arg(writer->bytesDelivered());
+        QString text =
+            QStringLiteral("%1 -> %2: %3 bytes").arg(from->label(), to->label()).arg(writer->bytesDelivered());
         if (writer->bytesDropped() > 0)
             text += QStringLiteral(", %1 dropped").arg(writer->bytesDropped());
         LogReceiver::post(QStringLiteral("stats"), text);

@@ -35,7 +35,8 @@ PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
     connect(&m_stall, &QTimer::timeout, this, &PortLink::onStall);
     m_closeDeadline.setSingleShot(true);
     connect(&m_closeDeadline, &QTimer::timeout, this, [this]() {
-        LogReceiver::post(QStringLiteral("warning"), QStringLiteral("the %1 link did not finish closing in time").arg(m_label));
+        LogReceiver::post(QStringLiteral("warning"),
+                          QStringLiteral("the %1 link did not finish closing in time").arg(m_label));
         markDown();
     });
     // Only while the write direction waits for a connection to end it.
@@ -173,9 +174,10 @@ void PortLink::onLinkLost(const QString &reason)
     const bool peerClosed = m_status->linkLoss() == PCom_LinkStatus::LossKind::PeerClosed;
     if (!peerClosed) {
         m_failed = true;
-        LogReceiver::post(QStringLiteral("error"),
-                          QStringLiteral("the %1 link was lost: %2%3")
-                              .arg(m_label, reason, left > 0 ? QStringLiteral("; ") + notWrittenText(left) : QString()));
+        LogReceiver::post(
+            QStringLiteral("error"),
+            QStringLiteral("the %1 link was lost: %2%3")
+                .arg(m_label, reason, left > 0 ? QStringLiteral("; ") + notWrittenText(left) : QString()));
     } else if (left > 0) {
         // Qt does not tell a reset from an orderly end; what was left tells.
         LogReceiver::post(QStringLiteral("error"), QStringLiteral("the %1 link was closed by the peer (%2); %3")
@@ -184,7 +186,10 @@ void PortLink::onLinkLost(const QString &reason)
         LogReceiver::post(QStringLiteral("info"), QStringLiteral("the %1 link was closed by the peer").arg(m_label));
     }
     emit lost();
-    closePort();
+    // The port is still inside its own error handling: it is closed (where
+    // it has not closed itself) from the event loop.
+    beginClosing();
+    QTimer::singleShot(0, this, &PortLink::closeNow);
 }
 
 void PortLink::onDataChanged()
@@ -208,9 +213,21 @@ void PortLink::closePort()
 {
     if (m_phase >= Phase::Closing)
         return;
+    beginClosing();
+    closeNow();
+}
+
+void PortLink::beginClosing()
+{
     m_phase = Phase::Closing;
     m_stall.stop();
     m_openPoll.stop();
+}
+
+void PortLink::closeNow()
+{
+    if (m_phase != Phase::Closing)
+        return;
     if (!isClosed())
         m_port->close();
     // Closing may have finished inside close().

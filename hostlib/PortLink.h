@@ -85,6 +85,8 @@ private:
     void checkFlush();
     void onStall();
     void closePort();
+    void beginClosing();
+    void closeNow();
     void giveUp(const QString &why);
     void markDown();
     QString notWrittenText(qint64 left) const;

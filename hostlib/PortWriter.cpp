@@ -117,8 +117,10 @@ void PortWriter::hold(const char *data, int size, quint32 frameId, qint64 line)
         m_queue.enqueue(chunk);
         m_queuedBytes += room;
     }
-    if (nothingTaken && !m_retry.isActive())
-        m_retry.start(m_frames ? frameRetryMs : retryMs);
+    // Held bytes go on when the port announces a change (a server's new
+    // client) or sends; frames are tried again while the bus comes up.
+    if (nothingTaken && m_frames && !m_retry.isActive())
+        m_retry.start(frameRetryMs);
 }
 
 void PortWriter::flush()
@@ -144,8 +146,8 @@ void PortWriter::flush()
         m_queue.dequeue();
     }
     m_flushing = false;
-    if (!m_queue.isEmpty() && !m_retry.isActive())
-        m_retry.start(m_frames ? frameRetryMs : retryMs);
+    if (!m_queue.isEmpty() && m_frames && !m_retry.isActive())
+        m_retry.start(frameRetryMs);
     settle();
 }
 

@@ -14,9 +14,9 @@ class Plugin_Com_Port;
 // link-status extension). A source that feeds it stops while isFull() and
 // goes on at backlogLow(), so that memory stays bounded.
 //
-// What a short write leaves waits here and goes first on the next turn. A
-// port that takes nothing at all (a TCP server without clients) is served by
-// the hold limit: everything is held (the source is bounded by isFull()),
+// What a short write leaves waits here and goes first when the port has
+// sent or announces a change. A port that takes nothing at all (a TCP server
+// without clients) is served by the hold limit: everything is held (the source is bounded by isFull()),
 // nothing (dropped and counted, as on a line nobody listens to), or up to a
 // number of bytes for the next client, the rest dropped. A frame that the
 // port refuses is retried while the link may still be coming up (until the
@@ -55,7 +55,6 @@ public:
     static const qint64 holdAll = -1;
     static const qint64 highWater = 1024 * 1024;
     static const qint64 lowWater = 256 * 1024;
-    static const int retryMs = 100;
     static const int frameRetryMs = 20;
     static const int frameStartupMs = 3000;
 
