@@ -1,0 +1,100 @@
+#include "gui/StreamView.h"
+
+#include "cli/HexCodec.h"
+
+#include <QScrollBar>
+#include <QTextCodec>
+#include <QTime>
+
+namespace {
+const int hexBytesPerLine = 16;
+// Text lines are rarely longer; a burst beyond scrollback x this is cut.
+const int textBytesPerLine = 256;
+}
+
+StreamView::StreamView(QWidget *parent)
+    : QPlainTextEdit(parent), m_decoder(QTextCodec::codecForName("UTF-8")->makeDecoder())
+{
+    setReadOnly(true);
+    // The document keeps no copy of what scrolled out.
+    setUndoRedoEnabled(false);
+    setLineWrapMode(NoWrap);
+    setFont(QFont(QStringLiteral("monospace")));
+    setScrollback(10000);
+}
+
+StreamView::~StreamView() = default;
+
+void StreamView::setMode(Mode mode)
+{
+    m_mode = mode;
+    m_decoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
+    if (!m_atLineStart)
+        appendText(QStringLiteral("\n"));
+}
+
+void StreamView::setScrollback(int lines)
+{
+    setMaximumBlockCount(lines);
+}
+
+void StreamView::append(const QByteArray &data)
+{
+    m_pending.append(data);
+    const int bytesPerLine = m_mode == Hex ? hexBytesPerLine : textBytesPerLine;
+    const qint64 keep = qint64(maximumBlockCount()) * bytesPerLine;
+    if (m_pending.size() > keep) {
+        // Whole hex lines are dropped so that the dump stays aligned.
+        const int drop = int((m_pending.size() - keep + hexBytesPerLine - 1) / hexBytesPerLine * hexBytesPerLine);
+        m_pending.remove(0, drop);
+        m_offset += drop;
+    }
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, &StreamView::flush, Qt::QueuedConnection);
+    }
+}
+
+void StreamView::flush()
+{
+    m_flushQueued = false;
+    if (m_pending.isEmpty())
+        return;
+    QString text;
+    if (m_mode == Hex) {
+        text = QString::fromLatin1(HexCodec::dump(m_pending, m_offset));
+    } else {
+        text = m_decoder->toUnicode(m_pending);
+        text.remove(QLatin1Char('\r'));
+        for (QChar &c : text) {
+            if (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\t'))
+                c = QChar(0x00B7);
+        }
+    }
+    m_offset += m_pending.size();
+    m_pending.clear();
+    appendText(text);
+}
+
+void StreamView::appendText(const QString &text)
+{
+    QScrollBar *bar = verticalScrollBar();
+    const bool atBottom = bar->value() == bar->maximum();
+    const QString stamp = m_timestamps ? QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) : QString();
+    QString out;
+    out.reserve(text.size() + (stamp.isEmpty() ? 0 : text.size() / 4));
+    for (int start = 0; start < text.size();) {
+        if (m_atLineStart)
+            out += stamp;
+        const int newline = text.indexOf(QLatin1Char('\n'), start);
+        const int end = newline < 0 ? text.size() : newline + 1;
+        out += text.midRef(start, end - start);
+        m_atLineStart = newline >= 0;
+        start = end;
+    }
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(out);
+    if (atBottom)
+        bar->setValue(bar->maximum());
+}
