@@ -1,14 +1,19 @@
 #include "gui/CanFrameTable.h"
 
+#include "gui/Coalescer.h"
+
 #include <QHeaderView>
 
 namespace {
 // The port reports no frame format; identifiers beyond 11 bits need the extended one.
 const quint32 largestBaseId = 0x7FF;
+// A table row costs several times a text line; of a larger burst the newest rows are shown.
+const int rowsPerUpdate = 500;
+const int updateIntervalMs = 50;
 }
 
 CanFrameTable::CanFrameTable(QWidget *parent)
-    : QTableWidget(0, 5, parent)
+    : QTableWidget(0, 5, parent), m_flush(new Coalescer([this] { flush(); }, updateIntervalMs, this))
 {
     setHorizontalHeaderLabels({tr("Time"), tr("Identifier"), tr("Extended"), tr("Length"), tr("Data")});
     horizontalHeader()->setStretchLastSection(true);
@@ -28,17 +33,14 @@ void CanFrameTable::setScrollback(int rows)
 void CanFrameTable::append(quint32 id, const QByteArray &payload)
 {
     m_pending.append({QTime::currentTime(), id, payload});
-    if (m_pending.size() > m_scrollback)
-        m_pending.remove(0, m_pending.size() - m_scrollback);
-    if (!m_flushQueued) {
-        m_flushQueued = true;
-        QMetaObject::invokeMethod(this, &CanFrameTable::flush, Qt::QueuedConnection);
-    }
+    const int keep = qMin(m_scrollback, rowsPerUpdate);
+    if (m_pending.size() > keep)
+        m_pending.remove(0, m_pending.size() - keep);
+    m_flush->request();
 }
 
 void CanFrameTable::flush()
 {
-    m_flushQueued = false;
     int row = rowCount();
     setRowCount(row + m_pending.size());
     for (const Frame &frame : qAsConst(m_pending)) {

@@ -5,8 +5,10 @@
 #include <QTime>
 #include <QVector>
 
+class Coalescer;
+
 // Received CAN frames, one row each: time, identifier, extended, length,
-// data. Frames are added once per event-loop turn and the table keeps the
+// data. Frames are added in batches (see Coalescer) and the table keeps the
 // newest scrollback rows.
 class CanFrameTable : public QTableWidget
 {
@@ -28,5 +30,5 @@ private:
 
     int m_scrollback = 10000;
     QVector<Frame> m_pending;
-    bool m_flushQueued = false;
+    Coalescer *m_flush;
 };

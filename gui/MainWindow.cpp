@@ -55,7 +55,7 @@ MainWindow::MainWindow(PluginInterface_Com *plugin, QWidget *parent)
     QList<QDockWidget *> docks{dock(tr("Devices"), left, Qt::LeftDockWidgetArea),
                                dock(tr("Help"), m_help, Qt::RightDockWidgetArea),
                                dock(tr("Log"), m_logPane, Qt::BottomDockWidgetArea)};
-    resizeDocks(docks.mid(0, 2), {320, 330}, Qt::Horizontal);
+    resizeDocks(docks.mid(0, 2), {320, 430}, Qt::Horizontal);
     resizeDocks({docks.at(2)}, {170}, Qt::Vertical);
 
     connect(m_bench, &Workbench::portAdded, this, &MainWindow::addPane);
@@ -156,9 +156,10 @@ void MainWindow::addPane(Plugin_Com_Port *port)
 {
     auto *pane = new TerminalPane(port);
     m_panes.insert(port, pane);
-    m_terminals->addTab(pane, QIcon(port->device()->getIconPath()), Workbench::portLabel(port));
-    connect(port, &AbstractTreeItem::dataChanged, pane, [this, pane, port] {
-        m_terminals->setTabText(m_terminals->indexOf(pane), Workbench::portLabel(port));
+    const auto label = [port] { return QStringLiteral("%1 %2").arg(port->typeKey(), Workbench::portLabel(port)); };
+    m_terminals->addTab(pane, QIcon(port->device()->getIconPath()), label());
+    connect(port, &AbstractTreeItem::dataChanged, pane, [this, pane, label] {
+        m_terminals->setTabText(m_terminals->indexOf(pane), label());
     });
 }
 
@@ -189,6 +190,8 @@ bool MainWindow::openWorkspace(const QString &fileName)
         return false;
     }
     setWorkspaceFile(fileName);
+    if (!m_bench->ports().isEmpty())
+        m_tree->select(m_bench->ports().first());
     if (!problems.isEmpty())
         report(tr("Open workspace"), tr("%1 was opened, but not all of it:").arg(fileName), problems);
     else

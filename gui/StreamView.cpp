@@ -1,6 +1,7 @@
 #include "gui/StreamView.h"
 
 #include "cli/HexCodec.h"
+#include "gui/Coalescer.h"
 
 #include <QScrollBar>
 #include <QTextCodec>
@@ -8,12 +9,18 @@
 
 namespace {
 const int hexBytesPerLine = 16;
-// Text lines are rarely longer; a burst beyond scrollback x this is cut.
+// Text lines are rarely longer than this.
 const int textBytesPerLine = 256;
+// Lines shown per update at most: the document takes 10 to 20 us to add a
+// line and drop the oldest, so an update stays near 15 ms. Of a burst larger
+// than that only its newest part is shown.
+const int linesPerTurn = 1000;
+const int updateIntervalMs = 50;
 }
 
 StreamView::StreamView(QWidget *parent)
-    : QPlainTextEdit(parent), m_decoder(QTextCodec::codecForName("UTF-8")->makeDecoder())
+    : QPlainTextEdit(parent), m_decoder(QTextCodec::codecForName("UTF-8")->makeDecoder()),
+      m_flush(new Coalescer([this] { flush(); }, updateIntervalMs, this))
 {
     setReadOnly(true);
     // The document keeps no copy of what scrolled out.
@@ -42,34 +49,39 @@ void StreamView::append(const QByteArray &data)
 {
     m_pending.append(data);
     const int bytesPerLine = m_mode == Hex ? hexBytesPerLine : textBytesPerLine;
-    const qint64 keep = qint64(maximumBlockCount()) * bytesPerLine;
+    const qint64 keep = qint64(qMin(maximumBlockCount(), linesPerTurn)) * bytesPerLine;
     if (m_pending.size() > keep) {
         // Whole hex lines are dropped so that the dump stays aligned.
         const int drop = int((m_pending.size() - keep + hexBytesPerLine - 1) / hexBytesPerLine * hexBytesPerLine);
         m_pending.remove(0, drop);
         m_offset += drop;
+        m_skipped += drop;
     }
-    if (!m_flushQueued) {
-        m_flushQueued = true;
-        QMetaObject::invokeMethod(this, &StreamView::flush, Qt::QueuedConnection);
-    }
+    m_flush->request();
 }
 
 void StreamView::flush()
 {
-    m_flushQueued = false;
     if (m_pending.isEmpty())
         return;
+
     QString text;
+    if (m_skipped > 0) {
+        text = tr("[%1 bytes not shown]\n").arg(m_skipped);
+        m_skipped = 0;
+        if (!m_atLineStart)
+            text.prepend(QLatin1Char('\n'));
+    }
     if (m_mode == Hex) {
-        text = QString::fromLatin1(HexCodec::dump(m_pending, m_offset));
+        text += QString::fromLatin1(HexCodec::dump(m_pending, m_offset));
     } else {
-        text = m_decoder->toUnicode(m_pending);
-        text.remove(QLatin1Char('\r'));
-        for (QChar &c : text) {
+        QString decoded = m_decoder->toUnicode(m_pending);
+        decoded.remove(QLatin1Char('\r'));
+        for (QChar &c : decoded) {
             if (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\t'))
                 c = QChar(0x00B7);
         }
+        text += decoded;
     }
     m_offset += m_pending.size();
     m_pending.clear();

@@ -5,12 +5,13 @@
 
 #include <memory>
 
+class Coalescer;
 class QTextDecoder;
 
 // What arrived on a byte-stream port, as text or as a hex dump. Bytes are
-// collected and shown once per event-loop turn; the view keeps at most the
-// scrollback's number of lines, and of a burst larger than that only the
-// part that stays visible is ever formatted.
+// collected and shown in batches (see Coalescer); the view keeps at most the
+// scrollback's number of lines. An update shows a bounded number of lines: of
+// a larger burst the newest part is shown after a line that counts the rest.
 class StreamView : public QPlainTextEdit
 {
     Q_OBJECT
@@ -32,10 +33,12 @@ private:
 
     Mode m_mode = Text;
     bool m_timestamps = false;
-    bool m_flushQueued = false;
     bool m_atLineStart = true;
     QByteArray m_pending;
     // Position in the stream of m_pending's first byte (the hex dump's offset).
     qint64 m_offset = 0;
+    // Bytes dropped unshown since the last turn.
+    qint64 m_skipped = 0;
     std::unique_ptr<QTextDecoder> m_decoder;
+    Coalescer *m_flush;
 };

@@ -4,6 +4,7 @@
 #include "cli/HexCodec.h"
 #include "core/PCom_LinkStatus.h"
 #include "gui/CanFrameTable.h"
+#include "gui/Coalescer.h"
 #include "gui/FileSender.h"
 #include "gui/StreamView.h"
 #include "host/Plugin_Com_Port.h"
@@ -29,7 +30,8 @@ const unsigned int errorFrameId = 0xFFFFFFFF;
 
 TerminalPane::TerminalPane(Plugin_Com_Port *port, QWidget *parent)
     : QWidget(parent), m_port(port), m_scrollback(new QSpinBox), m_counters(new QLabel), m_state(new QLabel),
-      m_input(new QLineEdit), m_send(new QPushButton(tr("Send"))), m_buffer(readChunk, '\0')
+      m_input(new QLineEdit), m_send(new QPushButton(tr("Send"))),
+      m_countersUpdate(new Coalescer([this] { showCounters(); }, 100, this)), m_buffer(readChunk, '\0')
 {
     auto *top = new QHBoxLayout;
     auto *bottom = new QHBoxLayout;
@@ -120,6 +122,12 @@ void TerminalPane::setScrollback(int lines)
         m_stream->setScrollback(lines);
     else
         m_frames->setScrollback(lines);
+}
+
+void TerminalPane::setHexView(bool hex)
+{
+    if (m_mode)
+        m_mode->setCurrentIndex(hex ? 1 : 0);
 }
 
 void TerminalPane::readPort()
@@ -244,15 +252,14 @@ void TerminalPane::count(qint64 received, qint64 sent)
 {
     m_received += received;
     m_sent += sent;
-    if (m_countersQueued)
-        return;
-    m_countersQueued = true;
-    QMetaObject::invokeMethod(this, [this] {
-        m_countersQueued = false;
-        const QLocale locale;
-        m_counters->setText(tr("RX %1 B  TX %2 B").arg(locale.toString(m_received), locale.toString(m_sent)));
-        emit countersChanged();
-    }, Qt::QueuedConnection);
+    m_countersUpdate->request();
+}
+
+void TerminalPane::showCounters()
+{
+    const QLocale locale;
+    m_counters->setText(tr("RX %1 B  TX %2 B").arg(locale.toString(m_received), locale.toString(m_sent)));
+    emit countersChanged();
 }
 
 void TerminalPane::showStatus(const QString &text)

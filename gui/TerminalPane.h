@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class CanFrameTable;
+class Coalescer;
 class FileSender;
 class Plugin_Com_Port;
 class QCheckBox;
@@ -32,6 +33,8 @@ public:
     qint64 received() const { return m_received; }
     qint64 sent() const { return m_sent; }
     void setScrollback(int lines);
+    // Shows what arrives as a hex dump rather than as text (byte streams).
+    void setHexView(bool hex);
 
 signals:
     void countersChanged();
@@ -46,6 +49,7 @@ private:
     bool isCan() const;
     void write(const QByteArray &data);
     void count(qint64 received, qint64 sent);
+    void showCounters();
     void showStatus(const QString &text);
 
     Plugin_Com_Port *m_port;
@@ -63,8 +67,8 @@ private:
     QPushButton *m_sendFile = nullptr;
     QProgressBar *m_progress = nullptr;
     QPointer<FileSender> m_sender;
+    Coalescer *m_countersUpdate;
     QByteArray m_buffer;
     qint64 m_received = 0;
     qint64 m_sent = 0;
-    bool m_countersQueued = false;
 };

@@ -55,8 +55,8 @@ int main(int argc, char *argv[])
         QString file = parser.value(workspace);
         if (file.isEmpty() && !parser.positionalArguments().isEmpty())
             file = parser.positionalArguments().first();
-        const bool opened = file.isEmpty() || window.openWorkspace(file);
         window.show();
+        const bool opened = file.isEmpty() || window.openWorkspace(file);
         if (headless) {
             QTimer::singleShot(settleMs, &window, [&] {
                 const bool saved = window.grab().save(parser.value(screenshot), "PNG");
