@@ -1,6 +1,6 @@
 #include "bench/PluginPorts.h"
 
-#include "core/PCom_Core.h"
+#include "plugin/PCom_Core.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
 

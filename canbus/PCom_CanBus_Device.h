@@ -1,12 +1,12 @@
 #pragma once
 
-#include "host/Plugin_Com_Device.h"
+#include "core/PCom_Device.h"
 
 #include <QString>
 
 // The CAN bus device: holds the Qt CAN back-end that all of its ports use,
 // lists that back-end's interfaces and makes CAN ports.
-class PCom_CanBus_Device : public Plugin_Com_Device
+class PCom_CanBus_Device : public PCom_Device
 {
 public:
     PCom_CanBus_Device(PluginInterface_Com *plugin, ComInterface *com);
@@ -14,9 +14,6 @@ public:
 
     QStringList availablePorts() override;
     Plugin_Com_Port *createPort() override;
-    void deletePort(Plugin_Com_Port *port) override;
-    QString getDocPath() const override;
-    QString getChildPropertyDoc(const Version &version) override;
 
     // Any name is taken as it is; a wrong one shows when the interfaces are
     // listed or a port opens.

@@ -1,6 +1,7 @@
 #include "canbus/PCom_CanBus_Port.h"
 
 #include "canbus/PCom_CanBus_Device.h"
+#include "core/PCom_Names.h"
 #include "core/PCom_Release.h"
 
 #include <QCanBus>
@@ -9,30 +10,30 @@
 #include <cstring>
 
 PCom_CanBus_Port::PCom_CanBus_Port(PCom_CanBus_Device *device)
-    : PCom_Port(device, QStringLiteral("canBus")), m_device(device)
+    : PCom_Port(device, PCom_Names::canBus()), m_device(device)
 {
     m_frameLength = 8;
-
-    TavlinProperty *plugin = declareProperty(QStringLiteral("plugin"), TavlinProperty::FreeText, QString());
-    plugin->description = QStringLiteral("Plugin name");
-    plugin->setSupportedVersion(Version(QStringLiteral("2.12")), Version(-1, 0, 0));
-    plugin->setWritable(false);
-
-    TavlinProperty *interface = declareProperty(QStringLiteral("interface"), TavlinProperty::Choice, QString());
-    interface->setOptions(QCanBus::instance()->plugins());
-    interface->setSupportedVersion(Version(QStringLiteral("2.20")), Version(-1, 0, 0));
-
-    TavlinProperty *devName = declareProperty(QStringLiteral("device"), TavlinProperty::Choice, QString());
-    devName->description = QStringLiteral("Device name");
-    devName->setOptions(device->availablePorts());
-
-    TavlinProperty *baud = declareProperty(QStringLiteral("baudrate"), TavlinProperty::Choice, QString());
-    baud->description = QStringLiteral("Baudrate in baud");
-    baud->setOptions(standardBaudRates());
-
-    TavlinProperty *connectProp = declareProperty(QStringLiteral("connect"), TavlinProperty::Boolean,
-                                                  QStringLiteral("false"));
-    connectProp->description = QStringLiteral("Open / close the port");
+    declareRecords(
+        {
+            {QStringLiteral("interface"), TavlinProperty::Choice, QString(), QString(), Shown::From220,
+             Access::WhileClosed, Check::None, QCanBus::instance()->plugins(),
+             [this] { return QVariant(m_device->canPlugin()); },
+             [this](const QVariant &value) {
+                 m_device->setCanPlugin(value.toString());
+                 // Only this port learns the new back-end's interfaces; the
+                 // others keep their lists until "interface" is set through them.
+                 tavlinProperty(QStringLiteral("device"))->setOptions(m_device->availablePorts());
+             }},
+            {QStringLiteral("device"), TavlinProperty::Choice, QString(), QStringLiteral("Device name"),
+             Shown::Always, Access::WhileClosed, Check::None, device->availablePorts(),
+             [this] { return QVariant(m_deviceName); },
+             [this](const QVariant &value) { m_deviceName = value.toString(); }},
+            {QStringLiteral("baudrate"), TavlinProperty::Choice, QString(), QStringLiteral("Baudrate in baud"),
+             Shown::Always, Access::WhileClosed, Check::None, standardBaudRates(),
+             [this] { return QVariant(m_baudRate); },
+             [this](const QVariant &value) { m_baudRate = value.toString(); }},
+        },
+        QStringLiteral("Open / close the port"), Shown::Always);
 }
 
 PCom_CanBus_Port::~PCom_CanBus_Port()
@@ -70,6 +71,7 @@ bool PCom_CanBus_Port::openPrivate(QFlags<OpenModeFlag>)
     QString errorString;
     m_canDevice = QCanBus::instance()->createDevice(m_device->canPlugin(), m_deviceName, &errorString);
     if (!m_canDevice) {
+        m_lastError = errorString;
         Plugin_Com_Device::log(KrLog_Interface::Error,
                                QStringLiteral("Error creating device '%1': '%2'").arg(m_deviceName, errorString));
         return false;
@@ -81,11 +83,13 @@ bool PCom_CanBus_Port::openPrivate(QFlags<OpenModeFlag>)
     connect(m_canDevice, SIGNAL(framesReceived()), this, SIGNAL(readyRead()));
     connect(m_canDevice, &QCanBusDevice::framesReceived, this, [this] { --m_announcing; });
     connect(m_canDevice, SIGNAL(framesWritten(qint64)), this, SLOT(onFrameWritten(qint64)));
+    connect(m_canDevice, &QCanBusDevice::stateChanged, this, &PCom_CanBus_Port::onStateChanged);
 
     // The rate goes to the back-end as text, unchecked; the back-end judges it.
     m_canDevice->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant(m_baudRate));
 
     if (!m_canDevice->connectDevice()) {
+        m_lastError = m_canDevice->errorString();
         Plugin_Com_Device::log(KrLog_Interface::Error,
                                QStringLiteral("Connection error: %1").arg(m_canDevice->errorString()));
         delete m_canDevice;
@@ -103,16 +107,21 @@ bool PCom_CanBus_Port::openPrivate(QFlags<OpenModeFlag>)
         Plugin_Com_Device::log(KrLog_Interface::Progress, QStringLiteral("Plugin: %1, connected to %2")
                                                               .arg(m_device->canPlugin(), m_deviceName));
     }
+    clearLinkLoss();
+    m_lastError.clear();
     updatePropertiesState();
     return true;
 }
 
 // The device goes at once, unless the host closes from its readyRead()
-// handler: the device is still emitting then, and goes when the loop is back.
+// handler: the device is still emitting then, and deleting it there crashes
+// inside Qt, so it goes by deferred deletion when the loop is back.
 void PCom_CanBus_Port::closePrivate()
 {
     if (!m_canDevice)
         return;
+    // What the device reports while it goes is no loss of the link.
+    disconnect(m_canDevice, &QCanBusDevice::stateChanged, this, &PCom_CanBus_Port::onStateChanged);
     m_canDevice->disconnectDevice();
     if (m_announcing > 0) {
         m_announcing = 0;
@@ -203,21 +212,6 @@ int PCom_CanBus_Port::readByteStream(char *, int)
     return 0;
 }
 
-QVariant PCom_CanBus_Port::getTavlinProperty(QString name) const
-{
-    if (name == QLatin1String("plugin"))
-        return pluginText();
-    if (name == QLatin1String("interface"))
-        return m_device->canPlugin();
-    if (name == QLatin1String("device"))
-        return m_deviceName;
-    if (name == QLatin1String("baudrate"))
-        return m_baudRate;
-    if (name == QLatin1String("connect"))
-        return opened();
-    return QVariant();
-}
-
 AbstractTreeItem *PCom_CanBus_Port::createInstance()
 {
     return new PCom_CanBus_Port(m_device);
@@ -229,27 +223,43 @@ void PCom_CanBus_Port::traceSet(const QString &name, const QVariant &value)
                                                        .arg(m_deviceName, name, value.toString()));
 }
 
-void PCom_CanBus_Port::applyProperty(const QString &name, const QVariant &value)
-{
-    if (name == QLatin1String("interface")) {
-        m_device->setCanPlugin(value.toString());
-        // Only this port learns the new back-end's interfaces; the others
-        // keep their lists until "interface" is set through them.
-        tavlinProperty(QStringLiteral("device"))->setOptions(m_device->availablePorts());
-    } else if (name == QLatin1String("device")) {
-        m_deviceName = value.toString();
-    } else if (name == QLatin1String("baudrate")) {
-        m_baudRate = value.toString();
-    }
-}
-
 void PCom_CanBus_Port::onError(QCanBusDevice::CanBusError error)
 {
     if (error < QCanBusDevice::ReadError || error > QCanBusDevice::TimeoutError || !m_canDevice)
         return;
-    Plugin_Com_Device::log(KrLog_Interface::Error, QStringLiteral("PCom_CanBus_Port: %1").arg(m_canDevice->errorString()));
+    m_lastError = m_canDevice->errorString();
+    Plugin_Com_Device::log(KrLog_Interface::Error, QStringLiteral("PCom_CanBus_Port: %1").arg(m_lastError));
+    if (error == QCanBusDevice::ConnectionError)
+        reportLinkLost(LossKind::Failed, m_lastError);
 }
 
-void PCom_CanBus_Port::onFrameWritten(qint64)
+void PCom_CanBus_Port::onFrameWritten(qint64 framesCount)
+{
+    emit bytesWritten(framesCount);
+}
+
+// A device that leaves the connected state without being asked to (the
+// virtual bus's relay gone, an interface taken down) has lost its bus.
+void PCom_CanBus_Port::onStateChanged(QCanBusDevice::CanBusDeviceState state)
+{
+    if (state != QCanBusDevice::UnconnectedState || !m_canDevice)
+        return;
+    const QString reason = m_canDevice->errorString();
+    reportLinkLost(LossKind::Failed, reason.isEmpty() ? QStringLiteral("the CAN device disconnected") : reason);
+}
+
+qint64 PCom_CanBus_Port::bytesToWrite() const
+{
+    return m_canDevice ? m_canDevice->framesToWrite() : 0;
+}
+
+QString PCom_CanBus_Port::lastErrorString() const
+{
+    return m_lastError;
+}
+
+// Received frames wait in the Qt CAN device, which has no bound to set; a CAN
+// bus has no flow control to hold a sender back either.
+void PCom_CanBus_Port::setReadBufferSize(qint64)
 {
 }

@@ -34,18 +34,21 @@ public:
     bool openPrivate(QFlags<OpenModeFlag> mode) override;
     void closePrivate() override;
 
-    QVariant getTavlinProperty(QString name) const override;
     AbstractTreeItem *createInstance() override;
+
+    qint64 bytesToWrite() const override;
+    QString lastErrorString() const override;
+    void setReadBufferSize(qint64 size) override;
 
     static QStringList standardBaudRates();
 
 protected:
     void traceSet(const QString &name, const QVariant &value) override;
-    void applyProperty(const QString &name, const QVariant &value) override;
 
 private slots:
     void onError(QCanBusDevice::CanBusError error);
     void onFrameWritten(qint64 framesCount);
+    void onStateChanged(QCanBusDevice::CanBusDeviceState state);
 
 private:
     bool sendFrame(const char *data, int len, unsigned int frameId);
@@ -55,6 +58,7 @@ private:
     QCanBusDevice *m_canDevice = nullptr;
     QString m_deviceName;
     QString m_baudRate;
+    QString m_lastError;
     // Above 0 while the CAN device announces received frames, that is while
     // the host's readyRead() handler may run: a close from there must not
     // delete the device under its own signal.

@@ -1,104 +1,68 @@
 #include "cli/BridgeCommand.h"
 
-#include "cli/Bridge.h"
-#include "cli/CommonOptions.h"
+#include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
-#include "cli/LogPrinter.h"
-#include "cli/PluginHost.h"
-#include "cli/PortHandle.h"
-#include "cli/PortLink.h"
-#include "cli/PortRequest.h"
+#include "cli/Shutdown.h"
 #include "host/Plugin_Com_Port.h"
+#include "hostlib/Bridge.h"
+#include "hostlib/PortHandle.h"
+#include "hostlib/PortLink.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 
 namespace {
 
-int badInput(const QString &message)
-{
-    LogPrinter::print(QStringLiteral("error"), message);
-    return ExitCode::BadInput;
-}
-
-QCommandLineOption statsOption()
-{
-    return QCommandLineOption(QStringLiteral("stats"),
-                              QStringLiteral("Print the byte counts of both directions every SECONDS."),
-                              QStringLiteral("SECONDS"));
-}
-
-void addOptions(QCommandLineParser &parser)
-{
-    parser.addOption(statsOption());
-    parser.addOption(CommonOptions::quiet());
-    parser.addOption(CommonOptions::plugin());
-}
+// Marks where the second port's words begin. A process argument cannot
+// hold a NUL character, so no word of the user's can be mistaken for it;
+// and unlike "--" it leaves options after it to the parser.
+const QString secondPortMark = QString(QChar(0));
 
 } // namespace
 
 int BridgeCommand::run(const QStringList &arguments)
 {
-    const int split = arguments.indexOf(QStringLiteral("--"));
-    QCommandLineParser first;
-    first.setApplicationDescription(QStringLiteral(
+    CommandContext context(QStringLiteral(
         "Opens two ports and relays in both directions until either link closes, SIGINT or SIGTERM;\n"
         "then prints the byte counts of each direction. Between a CAN port and a byte stream, frames\n"
         "travel as cansend lines (ID#HEXDATA).\n"
         "Example: pcom bridge com device=/dev/ttyUSB0 baudrate=115200 -- tcpServer port=5000\n"
         "Exit status: 0 closed in an orderly way, 1 a link failed or did not open, 2 bad input."));
-    first.addPositionalArgument(QStringLiteral("bridge"), QStringLiteral("The command."), QStringLiteral("bridge"));
-    first.addPositionalArgument(QStringLiteral("TYPE"), QStringLiteral("First port's type key."));
-    first.addPositionalArgument(QStringLiteral("NAME=VALUE"), QStringLiteral("First port's settings."),
-                                QStringLiteral("[NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
-    addOptions(first);
-    if (!CommonOptions::parse(first, split < 0 ? arguments : QStringList(arguments.mid(0, split))))
+    QCommandLineParser &parser = context.parser();
+    parser.addPositionalArgument(QStringLiteral("bridge"), QStringLiteral("The command."), QStringLiteral("bridge"));
+    parser.addPositionalArgument(QStringLiteral("TYPE"), QStringLiteral("First port's type key."));
+    parser.addPositionalArgument(QStringLiteral("NAME=VALUE"), QStringLiteral("First port's settings."),
+                                 QStringLiteral("[NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
+    const QCommandLineOption stats(QStringLiteral("stats"),
+                                   QStringLiteral("Print the byte counts of both directions every SECONDS."),
+                                   QStringLiteral("SECONDS"));
+    context.addOption(stats);
+    QStringList marked = arguments;
+    const int split = marked.indexOf(QStringLiteral("--"));
+    if (split >= 0)
+        marked[split] = secondPortMark;
+    if (!context.parse(marked))
         return ExitCode::BadInput;
-    if (split < 0)
-        return badInput(QStringLiteral("bridge needs two ports: TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
-
-    QCommandLineParser second;
-    addOptions(second);
-    if (!CommonOptions::parse(second, QStringList{arguments.first()} + arguments.mid(split + 1)))
-        return ExitCode::BadInput;
-
-    const QStringList firstWords = first.positionalArguments().mid(1);
-    const QStringList secondWords = second.positionalArguments();
+    const QStringList words = context.words();
+    const int mark = words.indexOf(secondPortMark);
+    const QStringList firstWords = words.mid(0, mark);
+    const QStringList secondWords = mark < 0 ? QStringList() : words.mid(mark + 1);
     if (firstWords.isEmpty() || secondWords.isEmpty())
-        return badInput(QStringLiteral("bridge needs two ports: TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
-
-    const QCommandLineOption stats = statsOption();
+        return CommandContext::badInput(
+            QStringLiteral("bridge needs two ports: TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
     double statsSeconds = 0;
-    for (const QCommandLineParser *p : {&first, &second}) {
-        if (!p->isSet(stats))
-            continue;
-        bool ok = false;
-        statsSeconds = p->value(stats).toDouble(&ok);
-        if (!ok || statsSeconds <= 0 || statsSeconds > 1e6)
-            return badInput(QStringLiteral("--stats takes a number of seconds, not '%1'").arg(p->value(stats)));
-    }
-
-    LogPrinter log;
-    log.setQuiet(first.isSet(CommonOptions::quiet()) || second.isSet(CommonOptions::quiet()));
-    log.install();
-
-    PluginHost host;
-    const QCommandLineParser &pluginParser = second.isSet(CommonOptions::plugin()) ? second : first;
-    if (!CommonOptions::loadPlugin(host, pluginParser))
+    if (!context.seconds(stats, 0, false, &statsSeconds) || !context.start())
         return ExitCode::BadInput;
 
-    const PortRequest firstRequest = PortRequest::fromWords(firstWords);
-    const PortRequest secondRequest = PortRequest::fromWords(secondWords);
-    QString error;
-    std::unique_ptr<PortHandle> firstHandle = firstRequest.create(host, &error);
-    if (!firstHandle || !firstRequest.configure(*firstHandle, &error))
-        return badInput(error);
-    std::unique_ptr<PortHandle> secondHandle = secondRequest.create(host, &error);
-    if (!secondHandle || !secondRequest.configure(*secondHandle, &error))
-        return badInput(error);
+    std::unique_ptr<PortHandle> firstHandle = context.createPort(firstWords.first());
+    if (!firstHandle || !CommandContext::configure(*firstHandle, firstWords.mid(1)))
+        return ExitCode::BadInput;
+    std::unique_ptr<PortHandle> secondHandle = context.createPort(secondWords.first());
+    if (!secondHandle || !CommandContext::configure(*secondHandle, secondWords.mid(1)))
+        return ExitCode::BadInput;
 
-    QString firstLabel = firstRequest.typeKey;
-    QString secondLabel = secondRequest.typeKey;
+    QString firstLabel = firstHandle->typeKey();
+    QString secondLabel = secondHandle->typeKey();
     if (firstLabel == secondLabel) {
         firstLabel += QStringLiteral("#1");
         secondLabel += QStringLiteral("#2");
@@ -106,22 +70,24 @@ int BridgeCommand::run(const QStringList &arguments)
 
     int code = ExitCode::Ok;
     {
-        PortLink firstLink(firstHandle->port(), firstLabel, &log);
-        PortLink secondLink(secondHandle->port(), secondLabel, &log);
+        PortLink firstLink(firstHandle->port(), firstLabel, &context.log());
+        PortLink secondLink(secondHandle->port(), secondLabel, &context.log());
         Bridge bridge(&firstLink, &secondLink, statsSeconds);
-        if (!PortRequest::open(*firstHandle)) {
-            LogPrinter::print(QStringLiteral("error"),
-                              QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(firstLabel));
+        Shutdown shutdown;
+        QObject::connect(&shutdown, &Shutdown::stopRequested, &bridge, &Bridge::stop);
+        QObject::connect(&shutdown, &Shutdown::abortRequested, &bridge, &Bridge::abort);
+        const QString notOpen = QStringLiteral("the %1 port did not open (\"connect\" reads false)");
+        if (!firstHandle->open()) {
+            CommandContext::say(QStringLiteral("error"), notOpen.arg(firstLabel));
             code = ExitCode::LinkFailure;
-        } else if (!PortRequest::open(*secondHandle)) {
-            LogPrinter::print(QStringLiteral("error"),
-                              QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(secondLabel));
+        } else if (!secondHandle->open()) {
+            CommandContext::say(QStringLiteral("error"), notOpen.arg(secondLabel));
             firstHandle->port()->close();
             code = ExitCode::LinkFailure;
         } else {
-            log.log(KrLog_Interface::Progress,
-                    QStringLiteral("pcom: opened the %1 and %2 ports").arg(firstLabel, secondLabel));
-            code = bridge.run();
+            context.log().log(KrLog_Interface::Progress,
+                              QStringLiteral("pcom: opened the %1 and %2 ports").arg(firstLabel, secondLabel));
+            code = bridge.run() ? ExitCode::Ok : ExitCode::LinkFailure;
         }
     }
     secondHandle.reset();

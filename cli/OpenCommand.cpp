@@ -1,32 +1,19 @@
 #include "cli/OpenCommand.h"
 
-#include "cli/CommonOptions.h"
+#include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
-#include "cli/LogPrinter.h"
-#include "cli/PluginHost.h"
-#include "cli/PortHandle.h"
-#include "cli/PortLink.h"
-#include "cli/PortRequest.h"
-#include "host/Plugin_Com_Port.h"
+#include "cli/Shutdown.h"
 #include "cli/StdioRelay.h"
+#include "host/Plugin_Com_Port.h"
+#include "hostlib/PortHandle.h"
+#include "hostlib/PortLink.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 
-namespace {
-
-int badInput(const QString &message)
-{
-    LogPrinter::print(QStringLiteral("error"), message);
-    return ExitCode::BadInput;
-}
-
-} // namespace
-
 int OpenCommand::run(const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    CommandContext context(QStringLiteral(
         "Creates a port, writes its properties in the order given, opens it (\"connect\" = true) and relays\n"
         "standard input to the port and what the port reads to standard output. When standard input ends,\n"
         "pcom prints what arrives until the link has been quiet for half a second (or for -w SECONDS), then\n"
@@ -35,6 +22,7 @@ int OpenCommand::run(const QStringList &arguments)
         "and print each received frame as ID#HEXDATA.\n"
         "Exit status: 0 closed in an orderly way (by pcom, by the peer, on SIGINT/SIGTERM), 1 the link\n"
         "failed or did not open, 2 bad input (nothing was opened)."));
+    QCommandLineParser &parser = context.parser();
     parser.addPositionalArgument(QStringLiteral("open"), QStringLiteral("The command."), QStringLiteral("open"));
     parser.addPositionalArgument(QStringLiteral("TYPE"),
                                  QStringLiteral("Port type key: com, canBus, tcpServer, tcpClient, udpClient."));
@@ -50,71 +38,57 @@ int OpenCommand::run(const QStringList &arguments)
     const QCommandLineOption canPlugin(QStringLiteral("can-plugin"),
                                        QStringLiteral("Qt CAN back-end to use (short for interface=NAME)."),
                                        QStringLiteral("NAME"));
-    parser.addOption(wait);
-    parser.addOption(hex);
-    parser.addOption(canPlugin);
-    parser.addOption(CommonOptions::quiet());
-    parser.addOption(CommonOptions::plugin());
-    if (!CommonOptions::parse(parser, arguments))
+    context.addOption(wait);
+    context.addOption(hex);
+    context.addOption(canPlugin);
+    if (!context.parse(arguments))
         return ExitCode::BadInput;
 
-    QStringList words = parser.positionalArguments().mid(1);
+    const QStringList words = context.words();
     if (words.isEmpty())
-        return badInput(QStringLiteral("open: missing TYPE (see pcom open --help)"));
+        return CommandContext::badInput(QStringLiteral("open: missing TYPE (see pcom open --help)"));
     double linger = -1;
-    if (parser.isSet(wait)) {
-        bool ok = false;
-        linger = parser.value(wait).toDouble(&ok);
-        if (!ok || linger < 0 || linger > 1e6)
-            return badInput(QStringLiteral("-w takes a number of seconds, not '%1'").arg(parser.value(wait)));
-    }
-
-    LogPrinter log;
-    log.setQuiet(parser.isSet(CommonOptions::quiet()));
-    log.install();
-
-    PluginHost host;
-    if (!CommonOptions::loadPlugin(host, parser))
+    if (!context.seconds(wait, -1, true, &linger) || !context.start())
         return ExitCode::BadInput;
 
-    PortRequest request = PortRequest::fromWords(words);
-    QString error;
-    std::unique_ptr<PortHandle> handle = request.create(host, &error);
+    std::unique_ptr<PortHandle> handle = context.createPort(words.first());
     if (!handle)
-        return badInput(error);
+        return ExitCode::BadInput;
     Plugin_Com_Port *port = handle->port();
-    if (parser.isSet(canPlugin) && !port->usesFrameIds())
-        return badInput(QStringLiteral("--can-plugin applies to CAN ports only, not to %1").arg(request.typeKey));
-    if (parser.isSet(hex) && port->usesFrameIds())
-        return badInput(QStringLiteral("--hex applies to byte streams; a %1 port reads and writes ID#DATA lines")
-                            .arg(request.typeKey));
-    if (parser.isSet(canPlugin))
-        request.assignments.prepend({QStringLiteral("interface"), parser.value(canPlugin), true});
-    if (!request.configure(*handle, &error))
-        return badInput(error);
+    const QString typeKey = handle->typeKey();
+    if (context.isSet(canPlugin) && !port->usesFrameIds())
+        return CommandContext::badInput(
+            QStringLiteral("--can-plugin applies to CAN ports only, not to %1").arg(typeKey));
+    if (context.isSet(hex) && port->usesFrameIds())
+        return CommandContext::badInput(
+            QStringLiteral("--hex applies to byte streams; a %1 port reads and writes ID#DATA lines").arg(typeKey));
+    QStringList settings = words.mid(1);
+    if (context.isSet(canPlugin))
+        settings.prepend(QStringLiteral("interface=") + context.value(canPlugin));
+    if (!CommandContext::configure(*handle, settings))
+        return ExitCode::BadInput;
 
-    InputDecoder::Mode input = InputDecoder::Raw;
-    OutputEncoder::Mode output = OutputEncoder::Raw;
-    if (port->usesFrameIds()) {
-        input = InputDecoder::Frames;
-        output = OutputEncoder::Frames;
-    } else if (parser.isSet(hex)) {
-        input = InputDecoder::Hex;
-        output = OutputEncoder::Hex;
-    }
+    DataCodec::Mode mode = DataCodec::Raw;
+    if (port->usesFrameIds())
+        mode = DataCodec::Frames;
+    else if (context.isSet(hex))
+        mode = DataCodec::Hex;
 
     int code = ExitCode::Ok;
     {
-        PortLink link(port, request.typeKey, &log);
+        PortLink link(port, typeKey, &context.log());
+        StdioRelay relay(&link, mode, linger);
         // Watches for signals from here on, so that one during the open
         // still closes the port cleanly.
-        StdioRelay relay(&link, input, output, linger);
-        if (!PortRequest::open(*handle)) {
-            LogPrinter::print(QStringLiteral("error"),
-                              QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(request.typeKey));
+        Shutdown shutdown;
+        QObject::connect(&shutdown, &Shutdown::stopRequested, &relay, &StdioRelay::stop);
+        QObject::connect(&shutdown, &Shutdown::abortRequested, &relay, &StdioRelay::abort);
+        if (!handle->open()) {
+            CommandContext::say(QStringLiteral("error"),
+                                QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(typeKey));
             code = ExitCode::LinkFailure;
         } else {
-            log.log(KrLog_Interface::Progress, QStringLiteral("pcom: opened the %1 port").arg(request.typeKey));
+            context.log().log(KrLog_Interface::Progress, QStringLiteral("pcom: opened the %1 port").arg(typeKey));
             code = relay.run();
         }
     }

@@ -1,24 +1,15 @@
 #include "cli/PropsCommand.h"
 
-#include "cli/CommonOptions.h"
+#include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
-#include "cli/LogPrinter.h"
-#include "cli/PluginHost.h"
-#include "cli/PortHandle.h"
-#include "cli/PortRequest.h"
-#include "cli/PropertyAssigner.h"
-#include "host/Plugin_Com_Port.h"
 #include "cli/StdoutWriter.h"
+#include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"
 #include "host/Version.h"
+#include "hostlib/PortHandle.h"
+#include "hostlib/PropertyAssigner.h"
 
 namespace {
-
-int badInput(const QString &message)
-{
-    LogPrinter::print(QStringLiteral("error"), message);
-    return ExitCode::BadInput;
-}
 
 QString field(const QString &label, const QString &value)
 {
@@ -26,20 +17,6 @@ QString field(const QString &label, const QString &value)
 }
 
 } // namespace
-
-QString PropsCommand::inputTypeName(int inputType)
-{
-    switch (inputType) {
-    case TavlinProperty::FreeText:
-        return QStringLiteral("text");
-    case TavlinProperty::Choice:
-        return QStringLiteral("choice");
-    case TavlinProperty::Boolean:
-        return QStringLiteral("boolean");
-    }
-    return QString::number(inputType);
-}
-
 QString PropsCommand::versionRange(const TavlinProperty *record)
 {
     const Version min = record->minVersion();
@@ -55,38 +32,30 @@ QString PropsCommand::versionRange(const TavlinProperty *record)
 
 int PropsCommand::run(const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    CommandContext context(QStringLiteral(
         "Lists the property records of a new port of that kind: name, input type, default, current value,\n"
         "options, validator, whether it is writable, description and the host versions that support it."));
-    parser.addPositionalArgument(QStringLiteral("props"), QStringLiteral("The command."), QStringLiteral("props"));
-    parser.addPositionalArgument(QStringLiteral("TYPE"),
-                                 QStringLiteral("Port type key: com, canBus, tcpServer, tcpClient, udpClient."));
-    parser.addOption(CommonOptions::hostVersion());
-    parser.addOption(CommonOptions::quiet());
-    parser.addOption(CommonOptions::plugin());
-    if (!CommonOptions::parse(parser, arguments))
+    context.parser().addPositionalArgument(QStringLiteral("props"), QStringLiteral("The command."),
+                                           QStringLiteral("props"));
+    context.parser().addPositionalArgument(
+        QStringLiteral("TYPE"), QStringLiteral("Port type key: com, canBus, tcpServer, tcpClient, udpClient."));
+    const QCommandLineOption versionOption = CommandContext::hostVersionOption();
+    context.addOption(versionOption);
+    if (!context.parse(arguments))
         return ExitCode::BadInput;
-    const QStringList words = parser.positionalArguments().mid(1);
+    const QStringList words = context.words();
     if (words.size() != 1)
-        return badInput(QStringLiteral("props takes one TYPE (see pcom props --help)"));
-
-    bool filter = parser.isSet(CommonOptions::hostVersion());
-    const Version hostVersion(parser.value(CommonOptions::hostVersion()));
+        return CommandContext::badInput(QStringLiteral("props takes one TYPE (see pcom props --help)"));
+    const bool filter = context.isSet(versionOption);
+    const Version hostVersion(context.value(versionOption));
     if (filter && !hostVersion.isValid())
-        return badInput(QStringLiteral("'%1' is no host version (expected e.g. 2.12)")
-                            .arg(parser.value(CommonOptions::hostVersion())));
-
-    LogPrinter log;
-    log.setQuiet(parser.isSet(CommonOptions::quiet()));
-    log.install();
-    PluginHost host;
-    if (!CommonOptions::loadPlugin(host, parser))
+        return CommandContext::badInput(
+            QStringLiteral("'%1' is no host version (expected e.g. 2.12)").arg(context.value(versionOption)));
+    if (!context.start())
         return ExitCode::BadInput;
-    QString error;
-    std::unique_ptr<PortHandle> handle = PortRequest::fromWords(words).create(host, &error);
+    const std::unique_ptr<PortHandle> handle = context.createPort(words.first());
     if (!handle)
-        return badInput(error);
+        return ExitCode::BadInput;
 
     const Plugin_Com_Port *port = handle->port();
     QString out = QStringLiteral("Properties of a new %1 port").arg(handle->typeKey());
@@ -97,7 +66,7 @@ int PropsCommand::run(const QStringList &arguments)
         if (filter && !record->isSupported(hostVersion))
             continue;
         out += QStringLiteral("\n%1\n").arg(record->name());
-        out += field(QStringLiteral("type"), inputTypeName(record->inputType()));
+        out += field(QStringLiteral("type"), TavlinProperty::inputTypeName(record->inputType()));
         out += field(QStringLiteral("default"), QStringLiteral("\"%1\"").arg(record->defaultValue()));
         out += field(QStringLiteral("value"),
                      QStringLiteral("\"%1\"").arg(port->getTavlinProperty(record->name()).toString()));

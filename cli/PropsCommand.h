@@ -16,5 +16,4 @@ public:
 
     // "from 2.12", "up to 2.10", "2.12 to 2.20" or "all versions".
     static QString versionRange(const TavlinProperty *record);
-    static QString inputTypeName(int inputType);
 };

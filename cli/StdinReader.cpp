@@ -1,6 +1,6 @@
 #include "cli/StdinReader.h"
 
-#include "cli/LogPrinter.h"
+#include "hostlib/LogReceiver.h"
 
 #include <QByteArray>
 #include <QSocketNotifier>
@@ -61,7 +61,7 @@ void StdinReader::onActivated()
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     if (n < 0)
-        LogPrinter::print(QStringLiteral("error"),
+        LogReceiver::post(QStringLiteral("error"),
                           QStringLiteral("reading standard input: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     end();
 }

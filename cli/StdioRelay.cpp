@@ -1,24 +1,20 @@
 #include "cli/StdioRelay.h"
 
 #include "cli/ExitCode.h"
-#include "cli/LinkMonitor.h"
-#include "cli/LogPrinter.h"
-#include "cli/PortLink.h"
-#include "cli/PortReader.h"
-#include "cli/PortWriter.h"
+#include "hostlib/LinkMonitor.h"
+#include "hostlib/LogReceiver.h"
+#include "hostlib/PortLink.h"
+#include "hostlib/PortReader.h"
+#include "hostlib/PortWriter.h"
 #include "host/Plugin_Com_Port.h"
-#include "cli/SignalWatcher.h"
 #include "cli/StdinReader.h"
 
-StdioRelay::StdioRelay(PortLink *link, InputDecoder::Mode input, OutputEncoder::Mode output,
-                       double lingerSeconds, QObject *parent)
+StdioRelay::StdioRelay(PortLink *link, DataCodec::Mode mode, double lingerSeconds, QObject *parent)
     : QObject(parent),
       m_link(link),
-      m_decoder(input),
-      m_encoder(output),
+      m_codec(mode),
       m_lingerSeconds(lingerSeconds),
-      m_stdin(new StdinReader(0, this)),
-      m_signals(new SignalWatcher(this))
+      m_stdin(new StdinReader(0, this))
 {
     m_linger.setSingleShot(true);
     connect(&m_linger, &QTimer::timeout, this, &StdioRelay::beginClose);
@@ -28,7 +24,6 @@ StdioRelay::StdioRelay(PortLink *link, InputDecoder::Mode input, OutputEncoder::
     connect(m_link->writer(), &PortWriter::drained, this, &StdioRelay::onWriterDrained);
     connect(m_link->monitor(), &LinkMonitor::linkClosed, this, &StdioRelay::onLinkClosed);
     connect(m_link, &PortLink::down, this, [this]() { finish(m_exitCode); });
-    connect(m_signals, &SignalWatcher::terminationRequested, this, &StdioRelay::onSignal);
 }
 
 StdioRelay::~StdioRelay() = default;
@@ -44,9 +39,9 @@ int StdioRelay::run()
 
 void StdioRelay::onStdinData(const QByteArray &data)
 {
-    QList<InputDecoder::Item> items;
-    QList<InputDecoder::Problem> problems;
-    m_decoder.feed(data, &items, &problems);
+    QList<DataCodec::Item> items;
+    QList<DataCodec::Problem> problems;
+    m_codec.feed(data, &items, &problems);
     queueItems(items, problems);
     if (m_link->writer()->pendingBytes() > maxPending)
         m_stdin->pause();
@@ -54,30 +49,30 @@ void StdioRelay::onStdinData(const QByteArray &data)
 
 void StdioRelay::onStdinFinished()
 {
-    QList<InputDecoder::Item> items;
-    QList<InputDecoder::Problem> problems;
-    m_decoder.finish(&items, &problems);
+    QList<DataCodec::Item> items;
+    QList<DataCodec::Problem> problems;
+    m_codec.finish(&items, &problems);
     queueItems(items, problems);
     m_inputDone = true;
     if (m_link->writer()->isIdle())
         startLinger();
 }
 
-void StdioRelay::queueItems(const QList<InputDecoder::Item> &items, const QList<InputDecoder::Problem> &problems)
+void StdioRelay::queueItems(const QList<DataCodec::Item> &items, const QList<DataCodec::Problem> &problems)
 {
-    for (const InputDecoder::Problem &p : problems) {
-        LogPrinter::print(QStringLiteral("error"),
+    for (const DataCodec::Problem &p : problems) {
+        LogReceiver::post(QStringLiteral("error"),
                           QStringLiteral("input line %1: %2 (skipped)").arg(p.line).arg(p.message));
     }
-    for (const InputDecoder::Item &item : items)
+    for (const DataCodec::Item &item : items)
         m_link->writer()->enqueue(item.data, item.frameId, item.line);
 }
 
 void StdioRelay::onReceived(const QByteArray &data, quint32 frameId)
 {
-    if (!m_stdout.write(m_encoder.encode(data, frameId))) {
+    if (!m_stdout.write(m_codec.encode(data, frameId))) {
         if (m_exitCode == ExitCode::Ok)
-            LogPrinter::print(QStringLiteral("error"), QStringLiteral("standard output is closed"));
+            LogReceiver::post(QStringLiteral("error"), QStringLiteral("standard output is closed"));
         m_exitCode = ExitCode::LinkFailure;
         beginClose();
         return;
@@ -109,7 +104,7 @@ void StdioRelay::onLinkClosed(bool closedByUs)
     m_link->reader()->drain();
     m_link->dropPending();
     if (m_link->monitor()->failed()) {
-        LogPrinter::print(QStringLiteral("error"), QStringLiteral("the %1 link failed: %2")
+        LogReceiver::post(QStringLiteral("error"), QStringLiteral("the %1 link failed: %2")
                                                         .arg(m_link->label(), m_link->monitor()->failure()));
         finish(ExitCode::LinkFailure);
         return;
@@ -117,15 +112,15 @@ void StdioRelay::onLinkClosed(bool closedByUs)
     finish(m_exitCode);
 }
 
-void StdioRelay::onSignal(int)
+void StdioRelay::stop()
 {
-    ++m_signalCount;
-    if (m_signalCount > 1) {
-        // Asked twice: stop without waiting for anything.
-        m_link->closeAtOnce();
-        return;
-    }
+    m_stopRequested = true;
     beginClose();
+}
+
+void StdioRelay::abort()
+{
+    m_link->closeAtOnce();
 }
 
 void StdioRelay::beginClose()
@@ -134,7 +129,7 @@ void StdioRelay::beginClose()
         return;
     m_linger.stop();
     m_stdin->pause();
-    m_link->shutdown(m_signalCount > 0 ? signalFlushMs : flushTimeoutMs, closeTimeoutMs);
+    m_link->shutdown(m_stopRequested ? signalFlushMs : flushTimeoutMs, closeTimeoutMs);
 }
 
 void StdioRelay::finish(int code)

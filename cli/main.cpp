@@ -1,8 +1,8 @@
 #include "cli/BridgeCommand.h"
+#include "cli/CommandContext.h"
 #include "cli/DevicesCommand.h"
 #include "cli/DocCommand.h"
 #include "cli/ExitCode.h"
-#include "cli/LogPrinter.h"
 #include "cli/OpenCommand.h"
 #include "cli/PropsCommand.h"
 
@@ -100,8 +100,7 @@ int main(int argc, char **argv)
     if (command == QLatin1String("bridge"))
         return BridgeCommand::run(arguments);
 
-    LogPrinter::print(QStringLiteral("error"),
-                      QStringLiteral("unknown command '%1'; commands: devices, props, doc, open, bridge (see pcom --help)")
-                          .arg(command));
-    return ExitCode::BadInput;
+    return CommandContext::badInput(
+        QStringLiteral("unknown command '%1'; commands: devices, props, doc, open, bridge (see pcom --help)")
+            .arg(command));
 }

@@ -19,7 +19,7 @@
 // signatures on every port; connect them by name, for example
 //     QObject::connect(port, SIGNAL(bytesWritten(qint64)), receiver, SLOT(...));
 //   bytesWritten(qint64 bytes)   bytes left the port for the link (the
-//                                kernel or the bus took them)
+//                                kernel or the bus took them; frames on CAN)
 //   linkLost(QString reason)     the open link ended without the host asking:
 //                                peer closed or reset, device gone, bus or
 //                                relay gone, a bind or connect that failed;
@@ -41,13 +41,24 @@ public:
         Closing,    // closed by the host, the backlog still leaving
     };
 
+    // How the last open ended without the host asking.
+    enum class LossKind {
+        None,        // it did not (still open, or closed by the host)
+        PeerClosed,  // the peer ended the connection (TCP; Qt does not tell
+                     // an orderly end from a reset, bytesToWrite() does)
+        Failed,      // device gone, bus or relay gone, refused, not found,
+                     // bind failed, or any other error of the link
+    };
+
     virtual ~PCom_LinkStatus() = default;
 
     virtual LinkState linkState() const = 0;
-    // Bytes that the port took but that have not yet left for the link.
+    // Bytes that the port took but that have not yet left for the link
+    // (frames on a CAN port; the sum over the clients of a TCP server).
     virtual qint64 bytesToWrite() const = 0;
     // Why the link was lost, or empty while it was not.
     virtual QString linkLostReason() const = 0;
+    virtual LossKind linkLoss() const = 0;
     // The error text of the Qt object underneath (socket, serial port, CAN
     // device), empty when it reported none.
     virtual QString lastErrorString() const = 0;

@@ -1,12 +1,81 @@
 #include "core/PCom_Port.h"
 
-#include "core/PCom_Core.h"
+#include "core/PCom_Names.h"
+#include "host/TavlinProperty_RegexValidator.h"
+
+#include <QIntValidator>
+
+namespace {
+const Version kOpenEnd(-1, 0, 0);
+
+void setShown(TavlinProperty *record, PCom_Port::Shown shown)
+{
+    switch (shown) {
+    case PCom_Port::Shown::Always:
+        break;
+    case PCom_Port::Shown::From212:
+        record->setSupportedVersion(Version(QStringLiteral("2.12")), kOpenEnd);
+        break;
+    case PCom_Port::Shown::From220:
+        record->setSupportedVersion(Version(QStringLiteral("2.20")), kOpenEnd);
+        break;
+    case PCom_Port::Shown::UpTo210:
+        record->setSupportedVersion(kOpenEnd, Version(QStringLiteral("2.10")));
+        break;
+    }
+}
+
+QValidator *makeValidator(PCom_Port::Check check)
+{
+    switch (check) {
+    case PCom_Port::Check::PortNumber:
+        return new QIntValidator(0, 65535, nullptr);
+    case PCom_Port::Check::IpAddress:
+        return new TavlinProperty_RegexValidator(TavlinProperty_RegexValidator::IpAddress);
+    case PCom_Port::Check::None:
+        break;
+    }
+    return nullptr;
+}
+}
 
 PCom_Port::PCom_Port(Plugin_Com_Device *device, const QString &typeKey)
-    : Plugin_Com_Port(device, typeKey),
-      m_fixedNames{QStringLiteral("plugin"), QStringLiteral("connect")}
+    : Plugin_Com_Port(device, typeKey)
 {
     m_pluginPort = true;
+}
+
+void PCom_Port::declareRecords(const QVector<Record> &records, const QString &connectDescription,
+                               Shown connectShown)
+{
+    addRecord({QStringLiteral("plugin"), TavlinProperty::FreeText, QString(), QStringLiteral("Plugin name"),
+               Shown::From212, Access::Never, Check::None, {}, [this] { return QVariant(pluginText()); }, {}});
+    for (const Record &row : records)
+        addRecord(row);
+    // Opening and closing go through openPrivate() and closePrivate(), not
+    // through an apply function (see setTavlinProperty()).
+    addRecord({QStringLiteral("connect"), TavlinProperty::Boolean, QStringLiteral("false"), connectDescription,
+               connectShown, Access::Always, Check::None, {}, [this] { return QVariant(opened()); }, {}});
+}
+
+// Free-text fields checked by a validator are marked validated and not
+// stored; every other record the other way round.
+void PCom_Port::addRecord(const Record &row)
+{
+    QValidator *validator = makeValidator(row.check);
+    const bool validated = validator != nullptr;
+    TavlinProperty *record =
+        appendProperty(new TavlinProperty(row.name, row.type, true, row.defaultText, validated, !validated));
+    if (!row.description.isEmpty())
+        record->description = row.description;
+    setShown(record, row.shown);
+    if (row.access == Access::Never)
+        record->setWritable(false);
+    if (!row.options.isEmpty())
+        record->setOptions(row.options);
+    if (validator)
+        record->setValidator(validator);
+    m_bindings.append({record, row.access, row.read, row.apply});
 }
 
 bool PCom_Port::open(QFlags<OpenModeFlag> mode)
@@ -27,6 +96,15 @@ bool PCom_Port::supportsHandler(const QString &kind)
     return kind == QLatin1String("dataMessageHandler");
 }
 
+QVariant PCom_Port::getTavlinProperty(QString name) const
+{
+    for (const Binding &binding : m_bindings) {
+        if (binding.record->name() == name)
+            return binding.read();
+    }
+    return QVariant();
+}
+
 QVariant PCom_Port::setTavlinProperty(QString name, QVariant value)
 {
     if (getTavlinProperty(name) == value)
@@ -39,7 +117,12 @@ QVariant PCom_Port::setTavlinProperty(QString name, QVariant value)
         else
             closePrivate();
     } else {
-        applyProperty(name, value);
+        for (const Binding &binding : qAsConst(m_bindings)) {
+            if (binding.record->name() == name && binding.apply) {
+                binding.apply(value);
+                break;
+            }
+        }
     }
     raiseDataChanged();
     return getTavlinProperty(name);
@@ -58,21 +141,20 @@ int PCom_Port::readRawData(char *buffer, int maxLen)
 void PCom_Port::updatePropertiesState()
 {
     const bool writable = !opened();
-    for (TavlinProperty *property : tavlinProperties()) {
-        if (!m_fixedNames.contains(property->name()))
-            property->setWritable(writable);
+    for (const Binding &binding : qAsConst(m_bindings)) {
+        if (binding.access == Access::WhileClosed)
+            binding.record->setWritable(writable);
     }
 }
 
 QString PCom_Port::pluginText() const
 {
-    return QStringLiteral("%1::%2").arg(PCom_Core::pluginName(), typeKey());
+    return QStringLiteral("%1::%2").arg(PCom_Names::pluginName(), typeKey());
 }
 
-TavlinProperty *PCom_Port::declareProperty(const QString &name, TavlinProperty::InputType type,
-                                           const QString &defaultText, bool validated)
+PCom_LinkStatus::LinkState PCom_Port::linkState() const
 {
-    return appendProperty(new TavlinProperty(name, type, true, defaultText, validated, !validated));
+    return opened() ? LinkState::Open : LinkState::Closed;
 }
 
 void PCom_Port::traceSet(const QString &, const QVariant &)
@@ -82,4 +164,19 @@ void PCom_Port::traceSet(const QString &, const QVariant &)
 qint64 PCom_Port::bytesNotAccepted(qint64 asked, qint64 taken)
 {
     return taken < 0 ? asked : asked - taken;
+}
+
+void PCom_Port::clearLinkLoss()
+{
+    m_loss = LossKind::None;
+    m_lostReason.clear();
+}
+
+void PCom_Port::reportLinkLost(LossKind kind, const QString &reason)
+{
+    if (m_loss != LossKind::None)
+        return;
+    m_loss = kind;
+    m_lostReason = reason;
+    emit linkLost(reason);
 }

@@ -1,28 +1,59 @@
 #pragma once
 
+#include "core/PCom_LinkStatus.h"
 #include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"
 
 #include <QStringList>
+#include <QVector>
+
+#include <functional>
 
 // The property model that every port of the plug-in follows: settings are
 // named records, a write that changes a value is applied, announced and read
 // back, and the configuration is locked while the link is open. A port
-// supplies its records, how to apply a value and its link operations.
-class PCom_Port : public Plugin_Com_Port
+// states its records once, as a table (declareRecords); this class owns the
+// "plugin" and "connect" records, compare-first, the trace hook, the
+// data-changed notice, read-back and locking. It also carries the
+// link-status extension (PCom_LinkStatus) that hosts of ours use.
+class PCom_Port : public Plugin_Com_Port, public PCom_LinkStatus
 {
     Q_OBJECT
+    Q_INTERFACES(PCom_LinkStatus)
 public:
     using Plugin_Com_Port::readByteStream;
     using Plugin_Com_Port::readRawData;
     using Plugin_Com_Port::writeByteStream;
     using Plugin_Com_Port::writeRawData;
 
+    // From which host version on, or up to which, the host shows a record.
+    enum class Shown { Always, From212, From220, UpTo210 };
+    // When the host may write a record.
+    enum class Access { WhileClosed, Never, Always };
+    // How the host's editor checks a free-text record.
+    enum class Check { None, PortNumber, IpAddress };
+
+    // One row of a port's table.
+    struct Record {
+        QString name;
+        TavlinProperty::InputType type;
+        QString defaultText;
+        QString description;
+        Shown shown;
+        Access access;
+        Check check;
+        QStringList options;
+        std::function<QVariant()> read;
+        // Empty for a record that nothing can set.
+        std::function<void(const QVariant &)> apply;
+    };
+
     PCom_Port(Plugin_Com_Device *device, const QString &typeKey);
 
     bool open(QFlags<OpenModeFlag> mode) override;
     void close() override;
     bool supportsHandler(const QString &kind) override;
+    QVariant getTavlinProperty(QString name) const override;
     QVariant setTavlinProperty(QString name, QVariant value) override;
 
     int writeRawData(const char *data, int len) override;
@@ -35,23 +66,43 @@ public:
     // "PCom_Core::<type key>", the value of the "plugin" property.
     QString pluginText() const;
 
+    // The link-status extension; what every port answers alike.
+    LinkState linkState() const override;
+    QString linkLostReason() const override { return m_lostReason; }
+    LossKind linkLoss() const override { return m_loss; }
+    bool canCloseWrite() const override { return false; }
+    bool closeWrite() override { return false; }
+
+signals:
+    void bytesWritten(qint64 bytes);
+    void linkLost(const QString &reason);
+    void writeFinished();
+
 protected:
-    // Appends a record. Free-text network fields checked by a validator are
-    // declared with validated = true; everything else with false.
-    TavlinProperty *declareProperty(const QString &name, TavlinProperty::InputType type,
-                                    const QString &defaultText, bool validated = false);
-    // Names that updatePropertiesState() leaves alone ("plugin" and
-    // "connect" always are).
-    void keepFixed(const QString &name) { m_fixedNames.append(name); }
+    // Declares "plugin", the rows in order, then "connect".
+    void declareRecords(const QVector<Record> &records, const QString &connectDescription, Shown connectShown);
 
     // Called before a changing write is applied; the default logs nothing.
     virtual void traceSet(const QString &name, const QVariant &value);
-    // Applies a changed value of any name but "connect".
-    virtual void applyProperty(const QString &name, const QVariant &value) = 0;
 
     // The count that a short or failed write did not take.
     static qint64 bytesNotAccepted(qint64 asked, qint64 taken);
 
+    // Every open that succeeds starts with no loss on record.
+    void clearLinkLoss();
+    // Records the loss of an open link and tells the host, once per open.
+    void reportLinkLost(LossKind kind, const QString &reason);
+
 private:
-    QStringList m_fixedNames;
+    struct Binding {
+        TavlinProperty *record;
+        Access access;
+        std::function<QVariant()> read;
+        std::function<void(const QVariant &)> apply;
+    };
+    void addRecord(const Record &row);
+
+    QVector<Binding> m_bindings;
+    QString m_lostReason;
+    LossKind m_loss = LossKind::None;
 };

@@ -34,23 +34,6 @@ void AbstractTreeItem::raiseDataChanged()
     emit dataChanged();
 }
 
-namespace {
-
-QString inputTypeName(TavlinProperty::InputType type)
-{
-    switch (type) {
-    case TavlinProperty::FreeText:
-        return QStringLiteral("text");
-    case TavlinProperty::Choice:
-        return QStringLiteral("choice");
-    case TavlinProperty::Boolean:
-        return QStringLiteral("boolean");
-    }
-    return QString::number(int(type));
-}
-
-} // namespace
-
 QString AbstractTreeItem::getPropertyDoc(const Version &version, const QString &label) const
 {
     QString html;
@@ -62,7 +45,7 @@ QString AbstractTreeItem::getPropertyDoc(const Version &version, const QString &
         if (!p->isSupported(version))
             continue;
         html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td></tr>\r\n")
-                    .arg(p->name().toHtmlEscaped(), inputTypeName(p->inputType()),
+                    .arg(p->name().toHtmlEscaped(), TavlinProperty::inputTypeName(p->inputType()),
                          p->defaultValue().toHtmlEscaped(),
                          p->options().join(QStringLiteral(", ")).toHtmlEscaped(),
                          p->description.toHtmlEscaped());

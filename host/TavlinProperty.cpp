@@ -54,3 +54,16 @@ bool TavlinProperty::acceptsText(const QString &text) const
     int pos = 0;
     return m_validator->validate(copy, pos) == QValidator::Acceptable;
 }
+
+QString TavlinProperty::inputTypeName(InputType type)
+{
+    switch (type) {
+    case FreeText:
+        return QStringLiteral("text");
+    case Choice:
+        return QStringLiteral("choice");
+    case Boolean:
+        return QStringLiteral("boolean");
+    }
+    return QString::number(int(type));
+}

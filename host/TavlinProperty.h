@@ -58,6 +58,9 @@ public:
     // a choice, nothing more: a port may take values outside its options).
     bool acceptsText(const QString &text) const;
 
+    // "text", "choice" or "boolean", as the help page's table names it.
+    static QString inputTypeName(InputType type);
+
 private:
     QString m_name;
     InputType m_inputType;

@@ -1,15 +1,13 @@
 #include "serial/PCom_Com_Device.h"
 
-#include "core/PCom_ChildPropertyDoc.h"
+#include "core/PCom_Names.h"
 #include "serial/PCom_Com_Port.h"
-#include "core/PCom_Core.h"
 
 #include <QSerialPortInfo>
 
 PCom_Com_Device::PCom_Com_Device(PluginInterface_Com *plugin, ComInterface *com)
-    : Plugin_Com_Device(plugin, com)
+    : PCom_Device(plugin, com, QStringLiteral("COM port"), PCom_Names::com())
 {
-    m_name = QStringLiteral("COM port");
 }
 
 QStringList PCom_Com_Device::availablePorts()
@@ -24,19 +22,4 @@ QStringList PCom_Com_Device::availablePorts()
 Plugin_Com_Port *PCom_Com_Device::createPort()
 {
     return new PCom_Com_Port(this);
-}
-
-void PCom_Com_Device::deletePort(Plugin_Com_Port *port)
-{
-    delete port;
-}
-
-QString PCom_Com_Device::getDocPath() const
-{
-    return QStringLiteral(":/%1/%2").arg(PCom_Core::pluginName(), QStringLiteral("com"));
-}
-
-QString PCom_Com_Device::getChildPropertyDoc(const Version &version)
-{
-    return pcomChildPropertyDoc<PCom_Com_Port>(this, version);
 }

@@ -1,38 +1,72 @@
 #include "serial/PCom_Com_Port.h"
 
+#include "core/PCom_Names.h"
 #include "host/Plugin_Com_Device.h"
 
 #include <QSerialPortInfo>
 
-PCom_Com_Port::PCom_Com_Port(Plugin_Com_Device *device)
-    : PCom_Port(device, QStringLiteral("com"))
+namespace {
+const QList<QPair<QString, QSerialPort::Parity>> kParities = {
+    {QStringLiteral("none"), QSerialPort::NoParity},     {QStringLiteral("even"), QSerialPort::EvenParity},
+    {QStringLiteral("odd"), QSerialPort::OddParity},     {QStringLiteral("space"), QSerialPort::SpaceParity},
+    {QStringLiteral("mark"), QSerialPort::MarkParity}};
+const QList<QPair<QString, QSerialPort::StopBits>> kStopBits = {
+    {QStringLiteral("1"), QSerialPort::OneStop},
+    {QStringLiteral("1.5"), QSerialPort::OneAndHalfStop},
+    {QStringLiteral("2"), QSerialPort::TwoStop}};
+const QList<QPair<QString, QSerialPort::FlowControl>> kFlowControls = {
+    {QStringLiteral("none"), QSerialPort::NoFlowControl},
+    {QStringLiteral("rtscts"), QSerialPort::HardwareControl},
+    {QStringLiteral("xonxoff"), QSerialPort::SoftwareControl}};
+
+template <class Enum>
+QString nameOf(const QList<QPair<QString, Enum>> &table, Enum value)
 {
-    keepFixed(QStringLiteral("interface"));
+    for (const auto &entry : table) {
+        if (entry.second == value)
+            return entry.first;
+    }
+    return QString();
+}
+
+template <class Enum>
+bool valueOf(const QList<QPair<QString, Enum>> &table, const QString &name, Enum *value)
+{
+    for (const auto &entry : table) {
+        if (entry.first == name) {
+            *value = entry.second;
+            return true;
+        }
+    }
+    return false;
+}
+}
+
+PCom_Com_Port::PCom_Com_Port(Plugin_Com_Device *device)
+    : PCom_Port(device, PCom_Names::com())
+{
     connect(&m_serialPort, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
+    connect(&m_serialPort, &QSerialPort::bytesWritten, this, &PCom_Port::bytesWritten);
+    connect(&m_serialPort, &QSerialPort::errorOccurred, this, &PCom_Com_Port::onErrorOccurred);
 
-    TavlinProperty *plugin = declareProperty(QStringLiteral("plugin"), TavlinProperty::FreeText, QString());
-    plugin->description = QStringLiteral("Plugin name");
-    plugin->setSupportedVersion(Version(QStringLiteral("2.12")), Version(-1, 0, 0));
-    plugin->setWritable(false);
-
-    TavlinProperty *interface = declareProperty(QStringLiteral("interface"), TavlinProperty::FreeText, QString());
-    interface->setSupportedVersion(Version(-1, 0, 0), Version(QStringLiteral("2.10")));
-    interface->setWritable(false);
-
-    TavlinProperty *devName = declareProperty(QStringLiteral("device"), TavlinProperty::Choice, QString());
-    devName->description = QStringLiteral("COM port name (COM1, ...)");
-    devName->setOptions(device->availablePorts());
-
-    TavlinProperty *baud = declareProperty(QStringLiteral("baudrate"), TavlinProperty::Choice, QString());
-    baud->description = QStringLiteral("Baudrate in baud");
     QStringList rates;
     for (qint32 rate : standardBaudRates())
         rates.append(QStringLiteral("%1").arg(rate));
-    baud->setOptions(rates);
 
-    TavlinProperty *connectProp = declareProperty(QStringLiteral("connect"), TavlinProperty::Boolean,
-                                                  QStringLiteral("false"));
-    connectProp->description = QStringLiteral("Open / close the port");
+    declareRecords(
+        {
+            {QStringLiteral("interface"), TavlinProperty::FreeText, QString(), QString(), Shown::UpTo210,
+             Access::Never, Check::None, {}, [] { return QVariant(QStringLiteral("COM")); }, {}},
+            {QStringLiteral("device"), TavlinProperty::Choice, QString(), QStringLiteral("COM port name (COM1, ...)"),
+             Shown::Always, Access::WhileClosed, Check::None, device->availablePorts(),
+             [this] { return QVariant(m_serialPort.portName()); },
+             [this](const QVariant &value) { m_serialPort.setPortName(value.toString()); }},
+            {QStringLiteral("baudrate"), TavlinProperty::Choice, QString(), QStringLiteral("Baudrate in baud"),
+             Shown::Always, Access::WhileClosed, Check::None, rates,
+             [this] { return QVariant(m_serialPort.baudRate(QSerialPort::AllDirections)); },
+             [this](const QVariant &value) { m_serialPort.setBaudRate(value.toInt(), QSerialPort::AllDirections); }},
+        },
+        QStringLiteral("Open / close the port"), Shown::Always);
 }
 
 PCom_Com_Port::~PCom_Com_Port()
@@ -61,6 +95,8 @@ bool PCom_Com_Port::openPrivate(QFlags<OpenModeFlag> mode)
         qtMode = QIODevice::ReadWrite;
 
     const bool result = m_serialPort.open(qtMode);
+    if (result)
+        clearLinkLoss();
     updatePropertiesState();
     return result;
 }
@@ -90,21 +126,6 @@ int PCom_Com_Port::readByteStream(char *buffer, int maxLen)
     return count == 0 ? -1 : int(count);
 }
 
-QVariant PCom_Com_Port::getTavlinProperty(QString name) const
-{
-    if (name == QLatin1String("plugin"))
-        return pluginText();
-    if (name == QLatin1String("interface"))
-        return QStringLiteral("COM");
-    if (name == QLatin1String("device"))
-        return m_serialPort.portName();
-    if (name == QLatin1String("baudrate"))
-        return m_serialPort.baudRate(QSerialPort::AllDirections);
-    if (name == QLatin1String("connect"))
-        return opened();
-    return QVariant();
-}
-
 AbstractTreeItem *PCom_Com_Port::createInstance()
 {
     return new PCom_Com_Port(device());
@@ -117,10 +138,130 @@ void PCom_Com_Port::traceSet(const QString &name, const QVariant &value)
                                .arg(m_serialPort.portName(), name, value.toString()));
 }
 
-void PCom_Com_Port::applyProperty(const QString &name, const QVariant &value)
+qint64 PCom_Com_Port::bytesToWrite() const
 {
-    if (name == QLatin1String("device"))
-        m_serialPort.setPortName(value.toString());
-    else if (name == QLatin1String("baudrate"))
-        m_serialPort.setBaudRate(value.toInt(), QSerialPort::AllDirections);
+    return m_serialPort.bytesToWrite();
+}
+
+QString PCom_Com_Port::lastErrorString() const
+{
+    if (!m_lastError.isEmpty())
+        return m_lastError;
+    return m_serialPort.error() == QSerialPort::NoError ? QString() : m_serialPort.errorString();
+}
+
+void PCom_Com_Port::setReadBufferSize(qint64 size)
+{
+    m_serialPort.setReadBufferSize(size);
+}
+
+// A line that is gone (an adapter pulled, the other end of a
+// pseudo-terminal closed) keeps signalling that it can be read; it is closed
+// here, or it would keep the host busy for nothing.
+void PCom_Com_Port::onErrorOccurred(QSerialPort::SerialPortError error)
+{
+    if (error == QSerialPort::NoError)
+        return;
+    m_lastError = m_serialPort.errorString();
+    if (error != QSerialPort::ResourceError || !m_serialPort.isOpen())
+        return;
+    closePrivate();
+    raiseDataChanged();
+    reportLinkLost(LossKind::Failed, QStringLiteral("%1: %2").arg(m_serialPort.portName(), m_lastError));
+}
+
+bool PCom_Com_Port::taken(bool ok, const QString &what)
+{
+    if (ok)
+        return true;
+    m_lastError = QStringLiteral("%1 refused: %2").arg(what, m_serialPort.errorString());
+    return false;
+}
+
+int PCom_Com_Port::dataBits() const
+{
+    return int(m_serialPort.dataBits());
+}
+
+void PCom_Com_Port::setDataBits(int bits)
+{
+    if (bits < 5 || bits > 8) {
+        m_lastError = QStringLiteral("data bits %1 refused: 5 to 8 are possible").arg(bits);
+        return;
+    }
+    taken(m_serialPort.setDataBits(QSerialPort::DataBits(bits)), QStringLiteral("data bits %1").arg(bits));
+}
+
+QString PCom_Com_Port::parity() const
+{
+    return nameOf(kParities, m_serialPort.parity());
+}
+
+void PCom_Com_Port::setParity(const QString &parity)
+{
+    QSerialPort::Parity value;
+    if (!valueOf(kParities, parity, &value)) {
+        m_lastError = QStringLiteral("parity \"%1\" unknown").arg(parity);
+        return;
+    }
+    taken(m_serialPort.setParity(value), QStringLiteral("parity %1").arg(parity));
+}
+
+QString PCom_Com_Port::stopBits() const
+{
+    return nameOf(kStopBits, m_serialPort.stopBits());
+}
+
+void PCom_Com_Port::setStopBits(const QString &stopBits)
+{
+    QSerialPort::StopBits value;
+    if (!valueOf(kStopBits, stopBits, &value)) {
+        m_lastError = QStringLiteral("stop bits \"%1\" unknown").arg(stopBits);
+        return;
+    }
+    taken(m_serialPort.setStopBits(value), QStringLiteral("stop bits %1").arg(stopBits));
+}
+
+QString PCom_Com_Port::flowControl() const
+{
+    return nameOf(kFlowControls, m_serialPort.flowControl());
+}
+
+void PCom_Com_Port::setFlowControl(const QString &flowControl)
+{
+    QSerialPort::FlowControl value;
+    if (!valueOf(kFlowControls, flowControl, &value)) {
+        m_lastError = QStringLiteral("flow control \"%1\" unknown").arg(flowControl);
+        return;
+    }
+    taken(m_serialPort.setFlowControl(value), QStringLiteral("flow control %1").arg(flowControl));
+}
+
+// QSerialPort reads the modem lines through a non-const call.
+bool PCom_Com_Port::isDataTerminalReady() const
+{
+    return m_serialPort.isOpen() && const_cast<QSerialPort &>(m_serialPort).isDataTerminalReady();
+}
+
+void PCom_Com_Port::setDataTerminalReady(bool set)
+{
+    taken(m_serialPort.isOpen() && m_serialPort.setDataTerminalReady(set), QStringLiteral("DTR"));
+}
+
+bool PCom_Com_Port::isRequestToSend() const
+{
+    return m_serialPort.isOpen() && const_cast<QSerialPort &>(m_serialPort).isRequestToSend();
+}
+
+void PCom_Com_Port::setRequestToSend(bool set)
+{
+    taken(m_serialPort.isOpen() && m_serialPort.setRequestToSend(set), QStringLiteral("RTS"));
+}
+
+bool PCom_Com_Port::sendBreak(int milliseconds)
+{
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    return taken(m_serialPort.isOpen() && m_serialPort.sendBreak(milliseconds), QStringLiteral("break"));
+    QT_WARNING_POP
 }

@@ -5,11 +5,25 @@
 #include <QList>
 #include <QSerialPort>
 
-// One serial line, opened at the baud rate last written; every other line
-// setting stays at Qt's default.
+// One serial line, opened at the baud rate last written. The host framework
+// sees only "device" and "baudrate"; hosts that know this class reach the
+// other line settings through its Qt properties (applied at once while open,
+// otherwise at the next open) and sendBreak(). A setting that the line
+// refuses keeps the value in force and leaves the reason in
+// lastErrorString().
 class PCom_Com_Port : public PCom_Port
 {
     Q_OBJECT
+    // 5 to 8.
+    Q_PROPERTY(int dataBits READ dataBits WRITE setDataBits)
+    // "none", "even", "odd", "space" or "mark".
+    Q_PROPERTY(QString parity READ parity WRITE setParity)
+    // "1", "1.5" or "2".
+    Q_PROPERTY(QString stopBits READ stopBits WRITE setStopBits)
+    // "none", "rtscts" or "xonxoff".
+    Q_PROPERTY(QString flowControl READ flowControl WRITE setFlowControl)
+    Q_PROPERTY(bool dataTerminalReady READ isDataTerminalReady WRITE setDataTerminalReady)
+    Q_PROPERTY(bool requestToSend READ isRequestToSend WRITE setRequestToSend)
 public:
     explicit PCom_Com_Port(Plugin_Com_Device *device);
     ~PCom_Com_Port() override;
@@ -21,15 +35,38 @@ public:
     int writeByteStream(const char *data, int len) override;
     int readByteStream(char *buffer, int maxLen) override;
 
-    QVariant getTavlinProperty(QString name) const override;
     AbstractTreeItem *createInstance() override;
+
+    qint64 bytesToWrite() const override;
+    QString lastErrorString() const override;
+    void setReadBufferSize(qint64 size) override;
+
+    int dataBits() const;
+    void setDataBits(int bits);
+    QString parity() const;
+    void setParity(const QString &parity);
+    QString stopBits() const;
+    void setStopBits(const QString &stopBits);
+    QString flowControl() const;
+    void setFlowControl(const QString &flowControl);
+    bool isDataTerminalReady() const;
+    void setDataTerminalReady(bool set);
+    bool isRequestToSend() const;
+    void setRequestToSend(bool set);
+    Q_INVOKABLE bool sendBreak(int milliseconds);
 
     static QList<qint32> standardBaudRates();
 
 protected:
     void traceSet(const QString &name, const QVariant &value) override;
-    void applyProperty(const QString &name, const QVariant &value) override;
+
+private slots:
+    void onErrorOccurred(QSerialPort::SerialPortError error);
 
 private:
+    // Notes a refused setting; true when it was taken.
+    bool taken(bool ok, const QString &what);
+
     QSerialPort m_serialPort;
+    QString m_lastError;
 };

@@ -1,27 +1,33 @@
 #include "tcpclient/PCom_TcpClient_Port.h"
 
-#include "host/TavlinProperty_RegexValidator.h"
+#include "core/PCom_Names.h"
 
 #include <QDebug>
-#include <QIntValidator>
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 PCom_TcpClient_Port::PCom_TcpClient_Port(Plugin_Com_Device *device)
-    : PCom_SocketClientPort(device, QStringLiteral("tcpClient"))
+    : PCom_SocketClientPort(device, PCom_Names::tcpClient())
 {
-    declareRecord(QStringLiteral("plugin"), TavlinProperty::FreeText, QString(), QStringLiteral("Plugin name"))
-        ->setWritable(false);
-    declareRecord(QStringLiteral("address"), TavlinProperty::FreeText, QStringLiteral("127.0.0.1"),
-                  QStringLiteral("Server IP address to connect to"),
-                  new TavlinProperty_RegexValidator(TavlinProperty_RegexValidator::IpAddress));
-    declareRecord(QStringLiteral("port"), TavlinProperty::FreeText, QStringLiteral("0"),
-                  QStringLiteral("Server port to connect to"), new QIntValidator(0, 65535, nullptr));
-    declareRecord(QStringLiteral("connect"), TavlinProperty::Boolean, QStringLiteral("false"),
-                  QStringLiteral("Enable / disable the connection to the server"));
+    // The endpoint is stored even while open; it takes effect at the next open.
+    declareRecords(
+        {
+            endpointRecord(QStringLiteral("address"), QStringLiteral("127.0.0.1"),
+                           QStringLiteral("Server IP address to connect to"), Check::IpAddress,
+                           [this] { return QVariant(m_address); },
+                           [this](const QVariant &value) { m_address = value.toString(); }),
+            endpointRecord(QStringLiteral("port"), QStringLiteral("0"), QStringLiteral("Server port to connect to"),
+                           Check::PortNumber, [this] { return QVariant(int(m_port)); },
+                           [this](const QVariant &value) { m_port = quint16(value.toUInt()); }),
+        },
+        QStringLiteral("Enable / disable the connection to the server"), Shown::From212);
+    connect(this, &PCom_Port::bytesWritten, this, &PCom_TcpClient_Port::finishWriteIfSent);
 }
 
 QAbstractSocket *PCom_TcpClient_Port::createSocket()
 {
+    m_writeClosing = false;
     return new QTcpSocket(nullptr);
 }
 
@@ -31,9 +37,13 @@ void PCom_TcpClient_Port::startLink()
     m_socket->connectToHost(m_address, m_port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
 }
 
-QString PCom_TcpClient_Port::remoteClosedText() const
+PCom_SocketClientPort::ErrorTexts PCom_TcpClient_Port::errorTexts() const
 {
-    return tr("The server closed the connection.");
+    return {QT_TR_NOOP("The server closed the connection."),
+            QT_TR_NOOP("The host was not found. Please check the host name and port settings."),
+            QT_TR_NOOP("The connection was refused by the peer. Make sure the server is running, and that the "
+                       "host name and port settings are correct."),
+            QT_TR_NOOP("The following error occurred: %1.")};
 }
 
 bool PCom_TcpClient_Port::refreshesLocksOnRefusedOpen() const
@@ -61,29 +71,28 @@ int PCom_TcpClient_Port::readByteStream(char *buffer, int maxLen)
     return count == 0 ? -1 : count;
 }
 
-QVariant PCom_TcpClient_Port::getTavlinProperty(QString name) const
-{
-    if (name == QLatin1String("plugin"))
-        return pluginText();
-    if (name == QLatin1String("port"))
-        return int(m_port);
-    if (name == QLatin1String("address"))
-        return m_address;
-    if (name == QLatin1String("connect"))
-        return opened();
-    return QVariant();
-}
-
-// The endpoint is stored even while open; it takes effect at the next open.
-void PCom_TcpClient_Port::applyProperty(const QString &name, const QVariant &value)
-{
-    if (name == QLatin1String("port"))
-        m_port = quint16(value.toUInt());
-    else if (name == QLatin1String("address"))
-        m_address = value.toString();
-}
-
 AbstractTreeItem *PCom_TcpClient_Port::createInstance()
 {
     return new PCom_TcpClient_Port(device());
+}
+
+// Qt's sockets close both directions at once; the write direction alone is
+// ended with shutdown() once Qt has handed every queued byte to the kernel,
+// which sends them before the end of stream.
+bool PCom_TcpClient_Port::closeWrite()
+{
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    m_writeClosing = true;
+    finishWriteIfSent();
+    return true;
+}
+
+void PCom_TcpClient_Port::finishWriteIfSent()
+{
+    if (!m_writeClosing || !m_socket || m_socket->bytesToWrite() > 0)
+        return;
+    m_writeClosing = false;
+    ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);
+    emit writeFinished();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tcpclient/PCom_SocketClientPort.h"
+#include "network/PCom_SocketClientPort.h"
 
 class QTcpSocket;
 
@@ -13,17 +13,22 @@ public:
 
     int writeByteStream(const char *data, int len) override;
     int readByteStream(char *buffer, int maxLen) override;
-    QVariant getTavlinProperty(QString name) const override;
     AbstractTreeItem *createInstance() override;
 
+    bool canCloseWrite() const override { return true; }
+    bool closeWrite() override;
+
 protected:
-    void applyProperty(const QString &name, const QVariant &value) override;
     QAbstractSocket *createSocket() override;
     void startLink() override;
-    QString remoteClosedText() const override;
+    ErrorTexts errorTexts() const override;
     bool refreshesLocksOnRefusedOpen() const override;
 
 private:
+    void finishWriteIfSent();
+
     quint16 m_port = 0;
     QString m_address;
+    // closeWrite() was asked and the queued bytes are still leaving.
+    bool m_writeClosing = false;
 };

@@ -1,17 +1,14 @@
 #pragma once
 
-#include "host/Plugin_Com_Device.h"
+#include "core/PCom_Device.h"
 
-// The Ethernet TCP server device: lists the machine's network interfaces and
-// makes TCP server ports.
-class PCom_TcpServer_Device : public Plugin_Com_Device
+// The Ethernet TCP server device: lists the machine's network interfaces and makes
+// TCP server ports.
+class PCom_TcpServer_Device : public PCom_Device
 {
 public:
     PCom_TcpServer_Device(PluginInterface_Com *plugin, ComInterface *com);
 
     QStringList availablePorts() override;
     Plugin_Com_Port *createPort() override;
-    void deletePort(Plugin_Com_Port *port) override;
-    QString getDocPath() const override;
-    QString getChildPropertyDoc(const Version &version) override;
 };

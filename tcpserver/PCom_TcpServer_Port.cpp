@@ -1,55 +1,48 @@
 #include "tcpserver/PCom_TcpServer_Port.h"
 
-#include "tcpclient/PCom_NetworkSession.h"
+#include "core/PCom_Names.h"
 #include "core/PCom_Release.h"
+#include "network/PCom_NetworkSession.h"
 #include "host/Plugin_Com_Device.h"
-#include "host/TavlinProperty_RegexValidator.h"
 
 #include <QHostAddress>
-#include <QIntValidator>
 #include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 namespace {
-const QString kTypeKey = QStringLiteral("tcpServer");
+const QString kTypeKey = PCom_Names::tcpServer();
 
 void logProgress(const QString &text)
 {
     Plugin_Com_Device::log(KrLog_Interface::Progress, text);
 }
 
-// Every record of this port is shown from host version 2.12 on.
-void supportedSince212(TavlinProperty *property)
+PCom_Port::Record endpointRecord(const QString &name, const QString &defaultText, const QString &description,
+                                 PCom_Port::Check check, std::function<QVariant()> read,
+                                 std::function<void(const QVariant &)> apply)
 {
-    property->setSupportedVersion(Version(QStringLiteral("2.12")), Version(-1, 0, 0));
+    return {name,  TavlinProperty::FreeText, defaultText,     description,    PCom_Port::Shown::From212,
+            PCom_Port::Access::WhileClosed,  check, {}, std::move(read), std::move(apply)};
 }
 }
 
+// Written values are stored as they are; a running server keeps its binding
+// until the next open.
 PCom_TcpServer_Port::PCom_TcpServer_Port(Plugin_Com_Device *device)
     : PCom_Port(device, kTypeKey)
 {
-    TavlinProperty *plugin = declareProperty(QStringLiteral("plugin"), TavlinProperty::FreeText, QString());
-    plugin->description = QStringLiteral("Plugin name");
-    supportedSince212(plugin);
-    plugin->setWritable(false);
-
-    TavlinProperty *port = declareProperty(QStringLiteral("port"), TavlinProperty::FreeText,
-                                           QStringLiteral("0"), true);
-    port->description = QStringLiteral("Port where the server listen on");
-    supportedSince212(port);
-    port->setValidator(new QIntValidator(0, 65535, nullptr));
-
-    TavlinProperty *address = declareProperty(QStringLiteral("address"), TavlinProperty::FreeText,
-                                              QStringLiteral("127.0.0.1"), true);
-    address->description = QStringLiteral("IP address where the server listen on");
-    supportedSince212(address);
-    address->setValidator(new TavlinProperty_RegexValidator(TavlinProperty_RegexValidator::IpAddress));
-
-    TavlinProperty *connectProp = declareProperty(QStringLiteral("connect"), TavlinProperty::Boolean,
-                                                  QStringLiteral("false"));
-    connectProp->description = QStringLiteral("Enable / disable the server for listening for connection");
-    supportedSince212(connectProp);
+    declareRecords(
+        {
+            endpointRecord(QStringLiteral("port"), QStringLiteral("0"), QStringLiteral("Port where the server listen on"),
+                           Check::PortNumber, [this] { return QVariant(int(m_port)); },
+                           [this](const QVariant &value) { m_port = quint16(value.toUInt() & 0xFFFF); }),
+            endpointRecord(QStringLiteral("address"), QStringLiteral("127.0.0.1"),
+                           QStringLiteral("IP address where the server listen on"), Check::IpAddress,
+                           [this] { return QVariant(m_address); },
+                           [this](const QVariant &value) { m_address = value.toString(); }),
+        },
+        QStringLiteral("Enable / disable the server for listening for connection"), Shown::From212);
 }
 
 // Clients go first, the most recently accepted first, without the
@@ -96,7 +89,8 @@ bool PCom_TcpServer_Port::openPrivate(QFlags<OpenModeFlag>)
         if (m_address == QLatin1String("any")) {
             address = QHostAddress::Any;
         } else if (m_address.isEmpty()) {
-            Plugin_Com_Device::log(KrLog_Interface::Error, tr("IP address not set"));
+            m_lastError = tr("IP address not set");
+            Plugin_Com_Device::log(KrLog_Interface::Error, m_lastError);
             return false;
         } else {
             address.setAddress(m_address);
@@ -108,8 +102,8 @@ bool PCom_TcpServer_Port::openPrivate(QFlags<OpenModeFlag>)
                             .arg(kTypeKey, m_address)
                             .arg(m_tcpServer->serverPort()));
         } else {
-            Plugin_Com_Device::log(KrLog_Interface::Error,
-                                   tr("Unable to start the server: %1").arg(m_tcpServer->errorString()));
+            m_lastError = m_tcpServer->errorString();
+            Plugin_Com_Device::log(KrLog_Interface::Error, tr("Unable to start the server: %1").arg(m_lastError));
             closePrivate();
         }
     }
@@ -167,19 +161,6 @@ int PCom_TcpServer_Port::readByteStream(char *data, int maxSize)
     return -1;
 }
 
-QVariant PCom_TcpServer_Port::getTavlinProperty(QString name) const
-{
-    if (name == QLatin1String("plugin"))
-        return pluginText();
-    if (name == QLatin1String("port"))
-        return int(m_port);
-    if (name == QLatin1String("address"))
-        return m_address;
-    if (name == QLatin1String("connect"))
-        return opened();
-    return QVariant();
-}
-
 AbstractTreeItem *PCom_TcpServer_Port::createInstance()
 {
     return new PCom_TcpServer_Port(device());
@@ -190,16 +171,6 @@ void PCom_TcpServer_Port::traceSet(const QString &name, const QVariant &value)
     Plugin_Com_Device::log(KrLog_Interface::Trace,
                            QStringLiteral("PCom_TcpServer_Port(%1)::setTavlinProperty(%2, %3) ")
                                .arg(QStringLiteral("Server"), name, value.toString()));
-}
-
-// Written values are stored as they are; a running server keeps its binding
-// until the next open.
-void PCom_TcpServer_Port::applyProperty(const QString &name, const QVariant &value)
-{
-    if (name == QLatin1String("port"))
-        m_port = quint16(value.toUInt() & 0xFFFF);
-    else if (name == QLatin1String("address"))
-        m_address = value.toString();
 }
 
 // Should the session report opened() again, the server that the port already
@@ -235,6 +206,8 @@ void PCom_TcpServer_Port::newConnection()
     connect(owner, SIGNAL(disconnected(PCom_TcpServer_SockerOwner *)), this,
             SLOT(disconnected(PCom_TcpServer_SockerOwner *)));
     connect(owner, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
+    connect(owner->socket(), &QTcpSocket::bytesWritten, this, &PCom_Port::bytesWritten);
+    owner->socket()->setReadBufferSize(m_readBufferSize);
     m_socketOwners.append(owner);
     updatePropertiesState();
     raiseDataChanged();
@@ -256,4 +229,29 @@ void PCom_TcpServer_Port::resumeAccepting()
 {
     if (m_tcpServer && m_tcpServer->isListening())
         m_tcpServer->resumeAccepting();
+}
+
+qint64 PCom_TcpServer_Port::bytesToWrite() const
+{
+    qint64 total = 0;
+    for (const PCom_TcpServer_SockerOwner *owner : m_socketOwners)
+        total += owner->socket()->bytesToWrite();
+    return total;
+}
+
+QString PCom_TcpServer_Port::lastErrorString() const
+{
+    return m_lastError;
+}
+
+void PCom_TcpServer_Port::setReadBufferSize(qint64 size)
+{
+    m_readBufferSize = size;
+    for (PCom_TcpServer_SockerOwner *owner : qAsConst(m_socketOwners))
+        owner->socket()->setReadBufferSize(size);
+}
+
+int PCom_TcpServer_Port::clientCount() const
+{
+    return m_socketOwners.size();
 }

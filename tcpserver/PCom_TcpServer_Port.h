@@ -28,15 +28,21 @@ public:
     void closePrivate() override;
     void createServer();
 
-    QVariant getTavlinProperty(QString name) const override;
     AbstractTreeItem *createInstance() override;
+
+    // Summed over the clients. A server has no link to lose: a client that
+    // goes is announced by the data-changed notice, and clientCount() tells
+    // how many remain.
+    qint64 bytesToWrite() const override;
+    QString lastErrorString() const override;
+    void setReadBufferSize(qint64 size) override;
+    Q_INVOKABLE int clientCount() const;
 
     // The listening server, null until the port has created it.
     QTcpServer *tcpServer() const { return m_tcpServer; }
 
 protected:
     void traceSet(const QString &name, const QVariant &value) override;
-    void applyProperty(const QString &name, const QVariant &value) override;
 
 private slots:
     void sessionOpened();
@@ -52,4 +58,6 @@ private:
     QList<PCom_TcpServer_SockerOwner *> m_socketOwners;
     quint16 m_port = 0;
     QString m_address;
+    QString m_lastError;
+    qint64 m_readBufferSize = 0;
 };

@@ -1,7 +1,7 @@
-#include "cli/CanLineParser.h"
-#include "cli/HexCodec.h"
-#include "cli/InputDecoder.h"
-#include "cli/PropertyAssigner.h"
+#include "hostlib/CanLineParser.h"
+#include "hostlib/HexCodec.h"
+#include "hostlib/DataCodec.h"
+#include "hostlib/PropertyAssigner.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -139,9 +139,9 @@ void tst_CliCodec::hexCodec()
 void tst_CliCodec::inputDecoder()
 {
     // Lines arrive cut at arbitrary places; bad ones are reported by number.
-    InputDecoder frames(InputDecoder::Frames);
-    QList<InputDecoder::Item> items;
-    QList<InputDecoder::Problem> problems;
+    DataCodec frames(DataCodec::Frames);
+    QList<DataCodec::Item> items;
+    QList<DataCodec::Problem> problems;
     frames.feed("123#DE", &items, &problems);
     QVERIFY(items.isEmpty());
     frames.feed("AD\r\nbad line\n\n1F334455#11.", &items, &problems);
@@ -156,7 +156,7 @@ void tst_CliCodec::inputDecoder()
     QVERIFY(problems[0].line == 2 && problems[1].line == 5 && problems[1].message.contains("7FF"));
 
     // An endless line is reported once and skipped; the next one counts.
-    InputDecoder longLines(InputDecoder::Frames);
+    DataCodec longLines(DataCodec::Frames);
     items.clear();
     problems.clear();
     for (int i = 0; i < 70; ++i)

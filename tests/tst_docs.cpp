@@ -1,7 +1,7 @@
 #include "tests/ExpectedDocs.h"
 #include "host/HelpRenderer.h"
 #include "tests/support/ObjectCensus.h"
-#include "core/PCom_Core.h"
+#include "plugin/PCom_Core.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Version.h"
 

@@ -1,5 +1,5 @@
 #include "host/ComInterface.h"
-#include "core/PCom_Core.h"
+#include "plugin/PCom_Core.h"
 #include "host/Plugin_Com_Device.h"
 
 #include <QtTest>

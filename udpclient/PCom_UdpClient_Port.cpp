@@ -1,31 +1,42 @@
 #include "udpclient/PCom_UdpClient_Port.h"
 
-#include "host/TavlinProperty_RegexValidator.h"
+#include "core/PCom_Names.h"
 
 #include <QDebug>
-#include <QIntValidator>
 #include <QUdpSocket>
 
 // The length field of a UDP header bounds every datagram.
 static const int kLargestDatagram = 65535;
 
 PCom_UdpClient_Port::PCom_UdpClient_Port(Plugin_Com_Device *device)
-    : PCom_SocketClientPort(device, QStringLiteral("udpClient"))
+    : PCom_SocketClientPort(device, PCom_Names::udpClient())
 {
-    declareRecord(QStringLiteral("plugin"), TavlinProperty::FreeText, QString(), QStringLiteral("Plugin name"))
-        ->setWritable(false);
-    declareRecord(QStringLiteral("bind-address"), TavlinProperty::FreeText, QStringLiteral("0"),
-                  QStringLiteral("UDP bind IP address (Host to listen from)"),
-                  new TavlinProperty_RegexValidator(TavlinProperty_RegexValidator::IpAddress));
-    declareRecord(QStringLiteral("bind-port"), TavlinProperty::FreeText, QStringLiteral("0"),
-                  QStringLiteral("UDP bind IP port (Host to listen from)"), new QIntValidator(0, 65535, nullptr));
-    declareRecord(QStringLiteral("address"), TavlinProperty::FreeText, QStringLiteral("127.0.0.1"),
-                  QStringLiteral("IP address to send datagram to"),
-                  new TavlinProperty_RegexValidator(TavlinProperty_RegexValidator::IpAddress));
-    declareRecord(QStringLiteral("port"), TavlinProperty::FreeText, QStringLiteral("0"),
-                  QStringLiteral("Port to send datagram to"), new QIntValidator(0, 65535, nullptr));
-    declareRecord(QStringLiteral("connect"), TavlinProperty::Boolean, QStringLiteral("false"),
-                  QStringLiteral("Enable / disable the connection to the host"));
+    // The bind endpoint applies at the next open. The destination is read on
+    // every write, so a new "address" or "port" redirects the next datagram
+    // even while the port is open; the address is parsed once, here, not
+    // for every datagram.
+    declareRecords(
+        {
+            endpointRecord(QStringLiteral("bind-address"), QStringLiteral("0"),
+                           QStringLiteral("UDP bind IP address (Host to listen from)"), Check::IpAddress,
+                           [this] { return QVariant(m_bindAddress); },
+                           [this](const QVariant &value) { m_bindAddress = value.toString(); }),
+            endpointRecord(QStringLiteral("bind-port"), QStringLiteral("0"),
+                           QStringLiteral("UDP bind IP port (Host to listen from)"), Check::PortNumber,
+                           [this] { return QVariant(int(m_bindPort)); },
+                           [this](const QVariant &value) { m_bindPort = quint16(value.toUInt()); }),
+            endpointRecord(QStringLiteral("address"), QStringLiteral("127.0.0.1"),
+                           QStringLiteral("IP address to send datagram to"), Check::IpAddress,
+                           [this] { return QVariant(m_address); },
+                           [this](const QVariant &value) {
+                               m_address = value.toString();
+                               m_destination = QHostAddress(m_address);
+                           }),
+            endpointRecord(QStringLiteral("port"), QStringLiteral("0"), QStringLiteral("Port to send datagram to"),
+                           Check::PortNumber, [this] { return QVariant(int(m_port)); },
+                           [this](const QVariant &value) { m_port = quint16(value.toUInt()); }),
+        },
+        QStringLiteral("Enable / disable the connection to the host"), Shown::From212);
 }
 
 QAbstractSocket *PCom_UdpClient_Port::createSocket()
@@ -49,9 +60,13 @@ void PCom_UdpClient_Port::startLink()
                 .arg(m_bindPort));
 }
 
-QString PCom_UdpClient_Port::remoteClosedText() const
+PCom_SocketClientPort::ErrorTexts PCom_UdpClient_Port::errorTexts() const
 {
-    return tr("RemoteHostClosedError.");
+    return {QT_TR_NOOP("RemoteHostClosedError."),
+            QT_TR_NOOP("The host was not found. Please check the host name and port settings."),
+            QT_TR_NOOP("The connection was refused by the peer. Make sure the server is running, and that the "
+                       "host name and port settings are correct."),
+            QT_TR_NOOP("The following error occurred: %1.")};
 }
 
 // Unlike the TCP client, a refused open refreshes the property locks.
@@ -60,9 +75,7 @@ bool PCom_UdpClient_Port::refreshesLocksOnRefusedOpen() const
     return true;
 }
 
-// The destination is read on every write, so a new "address" or "port"
-// redirects the next datagram even while the port is open; the address is
-// parsed once, when "address" changes, not for every datagram. A send error
+// A send error
 // releases the socket inside writeDatagram(); it is not touched afterwards.
 int PCom_UdpClient_Port::writeByteStream(const char *data, int len)
 {
@@ -90,38 +103,6 @@ int PCom_UdpClient_Port::readByteStream(char *buffer, int maxLen)
                                     .arg(size - quint32(count));
     }
     return int(count) == 0 ? -1 : int(count);
-}
-
-QVariant PCom_UdpClient_Port::getTavlinProperty(QString name) const
-{
-    if (name == QLatin1String("plugin"))
-        return pluginText();
-    if (name == QLatin1String("port"))
-        return int(m_port);
-    if (name == QLatin1String("bind-address"))
-        return m_bindAddress;
-    if (name == QLatin1String("bind-port"))
-        return int(m_bindPort);
-    if (name == QLatin1String("address"))
-        return m_address;
-    if (name == QLatin1String("connect"))
-        return opened();
-    return QVariant();
-}
-
-// The bind endpoint applies at the next open.
-void PCom_UdpClient_Port::applyProperty(const QString &name, const QVariant &value)
-{
-    if (name == QLatin1String("port")) {
-        m_port = quint16(value.toUInt());
-    } else if (name == QLatin1String("bind-address")) {
-        m_bindAddress = value.toString();
-    } else if (name == QLatin1String("bind-port")) {
-        m_bindPort = quint16(value.toUInt());
-    } else if (name == QLatin1String("address")) {
-        m_address = value.toString();
-        m_destination = QHostAddress(m_address);
-    }
 }
 
 AbstractTreeItem *PCom_UdpClient_Port::createInstance()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tcpclient/PCom_SocketClientPort.h"
+#include "network/PCom_SocketClientPort.h"
 
 #include <QHostAddress>
 
@@ -17,14 +17,12 @@ public:
 
     int writeByteStream(const char *data, int len) override;
     int readByteStream(char *buffer, int maxLen) override;
-    QVariant getTavlinProperty(QString name) const override;
     AbstractTreeItem *createInstance() override;
 
 protected:
-    void applyProperty(const QString &name, const QVariant &value) override;
     QAbstractSocket *createSocket() override;
     void startLink() override;
-    QString remoteClosedText() const override;
+    ErrorTexts errorTexts() const override;
     bool refreshesLocksOnRefusedOpen() const override;
 
 private:

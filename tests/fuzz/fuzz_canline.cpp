@@ -2,9 +2,9 @@
 // input decoder on arbitrary text. Beyond not failing, parsed frames and
 // decoded bytes must survive a round trip through their own formats.
 
-#include "cli/CanLineParser.h"
-#include "cli/HexCodec.h"
-#include "cli/InputDecoder.h"
+#include "hostlib/CanLineParser.h"
+#include "hostlib/HexCodec.h"
+#include "hostlib/DataCodec.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -51,13 +51,13 @@ void hex(const QByteArray &text)
 
 // The input in two pieces cut at the first byte's position: lines that
 // straddle the cut must come out as if fed at once.
-void decoder(InputDecoder::Mode mode, const QByteArray &input)
+void decoder(DataCodec::Mode mode, const QByteArray &input)
 {
     const int cut = input.isEmpty() ? 0 : uchar(input.at(0)) % (input.size() + 1);
-    InputDecoder whole(mode);
-    InputDecoder pieces(mode);
-    QList<InputDecoder::Item> wholeItems, pieceItems;
-    QList<InputDecoder::Problem> wholeProblems, pieceProblems;
+    DataCodec whole(mode);
+    DataCodec pieces(mode);
+    QList<DataCodec::Item> wholeItems, pieceItems;
+    QList<DataCodec::Problem> wholeProblems, pieceProblems;
     whole.feed(input, &wholeItems, &wholeProblems);
     whole.finish(&wholeItems, &wholeProblems);
     pieces.feed(input.left(cut), &pieceItems, &pieceProblems);
@@ -71,7 +71,7 @@ void decoder(InputDecoder::Mode mode, const QByteArray &input)
         pieceData += item.data;
     check(wholeData == pieceData);
     check(wholeProblems.size() == pieceProblems.size());
-    if (mode == InputDecoder::Raw)
+    if (mode == DataCodec::Raw)
         check(wholeData == input);
     else
         check(wholeItems.size() == pieceItems.size());
@@ -88,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         canLine(line);
         hex(line);
     }
-    decoder(InputDecoder::Raw, input);
-    decoder(InputDecoder::Hex, input);
-    decoder(InputDecoder::Frames, input);
+    decoder(DataCodec::Raw, input);
+    decoder(DataCodec::Hex, input);
+    decoder(DataCodec::Frames, input);
     return 0;
 }

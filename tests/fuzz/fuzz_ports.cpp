@@ -8,7 +8,7 @@
 #include "tests/fuzz/FuzzValues.h"
 #include "tests/stress/LogCounter.h"
 #include "canbus/PCom_CanBus_Device.h"
-#include "core/PCom_Core.h"
+#include "plugin/PCom_Core.h"
 #include "tcpserver/PCom_TcpServer_Port.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"

@@ -1,7 +1,7 @@
 #include "tests/stress/FlatRun.h"
 #include "tests/stress/LogCounter.h"
 #include "canbus/PCom_CanBus_Device.h"
-#include "core/PCom_Core.h"
+#include "plugin/PCom_Core.h"
 #include "host/Plugin_Com_Port.h"
 #include "tests/stress/StressReport.h"
 #include "tests/stress/StressScale.h"

@@ -1,0 +1,96 @@
+#include "cli/CommandContext.h"
+
+#include "cli/ExitCode.h"
+#include "hostlib/PortHandle.h"
+
+CommandContext::CommandContext(const QString &description)
+    : m_quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")},
+              QStringLiteral("Leave out trace and progress log lines.")),
+      m_plugin(QStringList{QStringLiteral("plugin")},
+               QStringLiteral("The plug-in file to load (default: found next to pcom, where it is installed, or in "
+                              "the build tree)."),
+               QStringLiteral("FILE"))
+{
+    m_parser.setApplicationDescription(description);
+    m_parser.addOption(m_quiet);
+    m_parser.addOption(m_plugin);
+}
+
+QCommandLineOption CommandContext::hostVersionOption()
+{
+    return QCommandLineOption(QStringList{QStringLiteral("host-version")},
+                              QStringLiteral("Only the properties that host version V supports, e.g. 2.12."),
+                              QStringLiteral("V"));
+}
+
+bool CommandContext::parse(const QStringList &arguments)
+{
+    const QCommandLineOption help = m_parser.addHelpOption();
+    if (!m_parser.parse(arguments)) {
+        badInput(m_parser.errorText());
+        return false;
+    }
+    if (m_parser.isSet(help))
+        m_parser.showHelp(0);
+    return true;
+}
+
+bool CommandContext::seconds(const QCommandLineOption &option, double fallback, bool zeroAllowed,
+                             double *out) const
+{
+    *out = fallback;
+    if (!m_parser.isSet(option))
+        return true;
+    bool ok = false;
+    const double value = m_parser.value(option).toDouble(&ok);
+    if (!ok || value < 0 || value > 1e6 || (!zeroAllowed && value == 0)) {
+        badInput(QStringLiteral("%1 takes a number of seconds, not '%2'")
+                     .arg(option.names().constFirst().size() == 1 ? QLatin1Char('-') + option.names().constFirst()
+                                                                    : QStringLiteral("--") + option.names().constFirst(),
+                          m_parser.value(option)));
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+bool CommandContext::start()
+{
+    m_log.setQuiet(m_parser.isSet(m_quiet));
+    m_log.install();
+    QString error;
+    if (!m_host.load(m_parser.value(m_plugin), &error)) {
+        badInput(error);
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<PortHandle> CommandContext::createPort(const QString &typeKey)
+{
+    QString error;
+    std::unique_ptr<PortHandle> handle = PortHandle::create(m_host, typeKey, &error);
+    if (!handle)
+        badInput(error);
+    return handle;
+}
+
+bool CommandContext::configure(PortHandle &handle, const QStringList &settings)
+{
+    QString error;
+    if (handle.configure(settings, &error))
+        return true;
+    badInput(error);
+    return false;
+}
+
+int CommandContext::badInput(const QString &message)
+{
+    say(QStringLiteral("error"), message);
+    return ExitCode::BadInput;
+}
+
+void CommandContext::say(const QString &kind, const QString &text)
+{
+    LogReceiver::post(kind, text);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "hostlib/LogReceiver.h"
+#include "hostlib/PluginHost.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class PortHandle;
+
+// What every pcom command does before its own work: parse its command line
+// (with --help, -q and --plugin), report bad input as one error line with
+// exit status 2, set up the log on standard error and load the plug-in.
+class CommandContext
+{
+public:
+    // `description`: the command's --help text.
+    explicit CommandContext(const QString &description);
+
+    QCommandLineParser &parser() { return m_parser; }
+    void addOption(const QCommandLineOption &option) { m_parser.addOption(option); }
+
+    // Parses `arguments` (the program name, the command word, the rest). On
+    // --help prints the help and exits 0; false when the line is wrong (the
+    // reason is printed).
+    bool parse(const QStringList &arguments);
+    bool isSet(const QCommandLineOption &option) const { return m_parser.isSet(option); }
+    QString value(const QCommandLineOption &option) const { return m_parser.value(option); }
+    // The positional words after the command word.
+    QStringList words() const { return m_parser.positionalArguments().mid(1); }
+
+    // A number of seconds given with `option` (a default when it is not
+    // set). False, with a bad-input line, when it is no number in
+    // [minimum, 1e6], or when zero is not allowed and it is zero.
+    bool seconds(const QCommandLineOption &option, double fallback, bool zeroAllowed, double *out) const;
+
+    // Sets up the log (quiet with -q) and loads the plug-in; false, with the
+    // reason printed, when it cannot be loaded.
+    bool start();
+    PluginHost &host() { return m_host; }
+    LogReceiver &log() { return m_log; }
+
+    // A new port of that type; null, with the reason printed, for an
+    // unknown type.
+    std::unique_ptr<PortHandle> createPort(const QString &typeKey);
+    // Writes the defaults and the NAME=VALUE settings; false, with the
+    // reason printed, at the first bad one.
+    static bool configure(PortHandle &handle, const QStringList &settings);
+
+    // Prints "error: message"; returns the bad-input exit status.
+    static int badInput(const QString &message);
+    // A line of pcom's own of that kind ("progress: pcom: ...").
+    static void say(const QString &kind, const QString &text);
+
+    static QCommandLineOption hostVersionOption();
+
+private:
+    QCommandLineParser m_parser;
+    QCommandLineOption m_quiet;
+    QCommandLineOption m_plugin;
+    LogReceiver m_log;
+    PluginHost m_host;
+};

@@ -1,0 +1,101 @@
+#include "hostlib/LogReceiver.h"
+
+#include "host/Plugin_Com_Device.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <cstdio>
+#include <cstring>
+
+LogReceiver *LogReceiver::s_current = nullptr;
+
+namespace {
+
+QMutex g_printMutex;
+
+QString qtKind(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return QStringLiteral("trace");
+    case QtInfoMsg:
+        return QStringLiteral("info");
+    case QtWarningMsg:
+        return QStringLiteral("warning");
+    case QtCriticalMsg:
+    case QtFatalMsg:
+        return QStringLiteral("critical");
+    }
+    return QStringLiteral("info");
+}
+
+} // namespace
+
+LogReceiver::LogReceiver(QObject *parent)
+    : QObject(parent)
+{
+}
+
+LogReceiver::~LogReceiver()
+{
+    uninstall();
+}
+
+void LogReceiver::install()
+{
+    if (m_installed)
+        return;
+    s_current = this;
+    Plugin_Com_Device::setLogInterface(this);
+    m_previousHandler = qInstallMessageHandler(&LogReceiver::messageHandler);
+    m_installed = true;
+}
+
+void LogReceiver::uninstall()
+{
+    if (!m_installed)
+        return;
+    qInstallMessageHandler(m_previousHandler);
+    Plugin_Com_Device::setLogInterface(nullptr);
+    s_current = nullptr;
+    m_installed = false;
+}
+
+void LogReceiver::log(Type type, const QString &text)
+{
+    take(KrLog_Interface::typeName(type), text, text);
+}
+
+void LogReceiver::post(const QString &kind, const QString &text)
+{
+    printLine(kind, text);
+}
+
+void LogReceiver::printLine(const QString &kind, const QString &text)
+{
+    const QByteArray line = (kind + QStringLiteral(": ") + text + QLatin1Char('\n')).toLocal8Bit();
+    QMutexLocker locker(&g_printMutex);
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+void LogReceiver::messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    const QString kind = qtKind(type);
+    QString printed = text;
+    if (context.category && std::strcmp(context.category, "default") != 0)
+        printed = QStringLiteral("[%1] %2").arg(QString::fromLatin1(context.category), text);
+    if (s_current)
+        s_current->take(kind, text, printed);
+    else
+        printLine(kind, printed);
+}
+
+void LogReceiver::take(const QString &kind, const QString &text, const QString &printed)
+{
+    const bool hidden = m_quiet && (kind == QLatin1String("trace") || kind == QLatin1String("progress"));
+    if (m_echo && !hidden)
+        printLine(kind, printed);
+    emit lineLogged(kind, text);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "host/KrLog_Interface.h"
+
+#include <QObject>
+#include <QString>
+
+// The host's log: it receives the plug-in's device log and Qt's message log
+// and the host's own lines, and announces each as (kind, text). Kinds:
+// error, warning, progress, info, trace (device log), trace, info, warning,
+// critical (Qt's log), or whatever kind the host gives its own lines. It may
+// also echo every line on standard error as "kind: text", quiet leaving out
+// trace and progress.
+//
+// One receiver is installed at a time (the device log has one receiver per
+// process). lineLogged() is emitted in the thread that logged; connections
+// to objects of another thread are queued as usual.
+class LogReceiver : public QObject, public KrLog_Interface
+{
+    Q_OBJECT
+public:
+    explicit LogReceiver(QObject *parent = nullptr);
+    ~LogReceiver() override;
+
+    // Becomes the device-log receiver and Qt's message handler.
+    void install();
+    void uninstall();
+
+    void setEcho(bool echo) { m_echo = echo; }
+    void setQuiet(bool quiet) { m_quiet = quiet; }
+
+    void log(Type type, const QString &text) override;
+
+    // A line of the host's own, on standard error.
+    static void post(const QString &kind, const QString &text);
+
+signals:
+    void lineLogged(const QString &kind, const QString &text);
+
+private:
+    static void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text);
+    static void printLine(const QString &kind, const QString &text);
+    void take(const QString &kind, const QString &text, const QString &printed);
+
+    static LogReceiver *s_current;
+    bool m_echo = true;
+    bool m_quiet = false;
+    bool m_installed = false;
+    QtMessageHandler m_previousHandler = nullptr;
+};

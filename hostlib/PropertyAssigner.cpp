@@ -1,0 +1,211 @@
+#include "hostlib/PropertyAssigner.h"
+
+#include "host/Plugin_Com_Port.h"
+#include "host/TavlinProperty.h"
+#include "host/TavlinProperty_RegexValidator.h"
+
+#include <QDoubleValidator>
+#include <QIntValidator>
+#include <QRegularExpressionValidator>
+#include <QSet>
+
+namespace {
+
+const QString connectName = QStringLiteral("connect");
+
+QString patternWords(TavlinProperty_RegexValidator::Pattern pattern)
+{
+    switch (pattern) {
+    case TavlinProperty_RegexValidator::Integer:
+        return QStringLiteral("an integer");
+    case TavlinProperty_RegexValidator::UnsignedInteger:
+        return QStringLiteral("an unsigned integer");
+    case TavlinProperty_RegexValidator::Float:
+        return QStringLiteral("a decimal number");
+    case TavlinProperty_RegexValidator::Hex:
+        return QStringLiteral("a hexadecimal number");
+    case TavlinProperty_RegexValidator::Identifier:
+        return QStringLiteral("an identifier (letters, digits, underscores)");
+    case TavlinProperty_RegexValidator::HostName:
+        return QStringLiteral("a host name");
+    case TavlinProperty_RegexValidator::MacAddress:
+        return QStringLiteral("a MAC address such as 00:11:22:33:44:55");
+    case TavlinProperty_RegexValidator::Ipv6Address:
+        return QStringLiteral("an IPv6 address");
+    case TavlinProperty_RegexValidator::AnyText:
+        return QString();
+    case TavlinProperty_RegexValidator::IpAddress:
+        return QStringLiteral("an IPv4 address such as 127.0.0.1");
+    }
+    return QString();
+}
+
+QString shortList(const QStringList &items)
+{
+    const int limit = 16;
+    QString text = items.mid(0, limit).join(QStringLiteral(", "));
+    if (items.size() > limit)
+        text += QStringLiteral(", ... (%1 in all)").arg(items.size());
+    return text;
+}
+
+bool isNumeric(const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Double:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString validatorWords(const TavlinProperty *record)
+{
+    if (record->inputType() == TavlinProperty::Boolean)
+        return QStringLiteral("true or false");
+    const QValidator *validator = record->validator();
+    if (!validator)
+        return QString();
+    if (auto *v = qobject_cast<const QIntValidator *>(validator))
+        return QStringLiteral("an integer from %1 to %2").arg(v->bottom()).arg(v->top());
+    if (auto *v = qobject_cast<const QDoubleValidator *>(validator))
+        return QStringLiteral("a number from %1 to %2").arg(v->bottom()).arg(v->top());
+    if (auto *v = qobject_cast<const TavlinProperty_RegexValidator *>(validator))
+        return patternWords(v->pattern());
+    if (auto *v = qobject_cast<const QRegularExpressionValidator *>(validator))
+        return QStringLiteral("text matching %1").arg(v->regularExpression().pattern());
+    return QStringLiteral("a value that its validator accepts");
+}
+
+} // namespace
+
+PropertyAssigner::Assignment PropertyAssigner::parse(const QString &argument)
+{
+    Assignment a;
+    const int eq = argument.indexOf(QLatin1Char('='));
+    if (eq < 0) {
+        a.name = argument;
+        return a;
+    }
+    a.name = argument.left(eq);
+    a.value = argument.mid(eq + 1);
+    a.hasValue = true;
+    return a;
+}
+
+void PropertyAssigner::writeDefaults(Plugin_Com_Port *port, const QList<Assignment> &assignments)
+{
+    QSet<QString> named;
+    for (const Assignment &a : assignments)
+        named.insert(a.name);
+    for (const TavlinProperty *record : port->tavlinProperties()) {
+        if (record->name() == connectName || !record->isWritable() || record->defaultValue().isEmpty()
+            || named.contains(record->name()))
+            continue;
+        port->setTavlinProperty(record->name(), record->defaultValue());
+    }
+}
+
+QStringList PropertyAssigner::settableNames(const Plugin_Com_Port *port)
+{
+    QStringList names;
+    for (const TavlinProperty *record : port->tavlinProperties()) {
+        if (record->isWritable() && record->name() != connectName)
+            names.append(record->name());
+    }
+    return names;
+}
+
+QStringList PropertyAssigner::specialWords(const QString &typeKey, const QString &name)
+{
+    if (typeKey == QLatin1String("tcpServer") && name == QLatin1String("address"))
+        return {QStringLiteral("any")};
+    return {};
+}
+
+QString PropertyAssigner::expectation(const QString &typeKey, const TavlinProperty *record)
+{
+    QString words = validatorWords(record);
+    const QStringList special = specialWords(typeKey, record->name());
+    if (!words.isEmpty() && !special.isEmpty())
+        words += QStringLiteral(", or ") + special.join(QStringLiteral(", or "));
+    return words;
+}
+
+QString PropertyAssigner::rejection(const QString &typeKey, const TavlinProperty *record, const QString &text)
+{
+    if (record->acceptsText(text) || specialWords(typeKey, record->name()).contains(text))
+        return QString();
+    const QString expected = expectation(typeKey, record);
+    return expected.isEmpty() ? QStringLiteral("the property's validator refuses it")
+                              : QStringLiteral("expected %1").arg(expected);
+}
+
+bool PropertyAssigner::takenBack(const QString &text, const QVariant &readBack)
+{
+    if (!readBack.isValid())
+        return false;
+    if (isNumeric(readBack)) {
+        bool ok = false;
+        const double number = text.trimmed().toDouble(&ok);
+        return ok && number == readBack.toDouble();
+    }
+    if (readBack.userType() == QMetaType::Bool) {
+        const QString t = text.trimmed().toLower();
+        return (t == QLatin1String("true") || t == QLatin1String("1")) == readBack.toBool();
+    }
+    const QString back = readBack.toString();
+    return back == text || (!back.isEmpty() && text.endsWith(QLatin1Char('/') + back));
+}
+
+bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error)
+{
+    const QString kind = port->typeKey();
+    for (const Assignment &a : assignments) {
+        const TavlinProperty *record = port->tavlinProperty(a.name);
+        if (a.name.isEmpty()) {
+            *error = QStringLiteral("'=%1' names no property; settable on a %2 port: %3")
+                         .arg(a.value, kind, settableNames(port).join(QStringLiteral(", ")));
+            return false;
+        }
+        if (!record) {
+            *error = QStringLiteral("unknown property '%1' of a %2 port; settable: %3")
+                         .arg(a.name, kind, settableNames(port).join(QStringLiteral(", ")));
+            return false;
+        }
+        if (a.name == connectName) {
+            *error = QStringLiteral("'connect' is not set on the command line: pcom opens the port itself "
+                                    "after writing the other properties");
+            return false;
+        }
+        if (!a.hasValue) {
+            *error = QStringLiteral("missing value for '%1': write %1=VALUE").arg(a.name);
+            return false;
+        }
+        if (!record->isWritable()) {
+            *error = QStringLiteral("property '%1' of a %2 port is read-only").arg(a.name, kind);
+            return false;
+        }
+        const QString why = rejection(kind, record, a.value);
+        if (!why.isEmpty()) {
+            *error = QStringLiteral("value '%1' for '%2' rejected: %3").arg(a.value, a.name, why);
+            return false;
+        }
+
+        const QStringList options = record->options();
+        const QVariant readBack = port->setTavlinProperty(a.name, a.value);
+        if (!options.isEmpty() && !options.contains(a.value) && !takenBack(a.value, readBack)) {
+            *error = QStringLiteral("value '%1' for '%2' rejected: it is none of the options (%3) and the port "
+                                    "did not take it (it reads back '%4')")
+                         .arg(a.value, a.name, shortList(options), readBack.toString());
+            return false;
+        }
+    }
+    return true;
+}
