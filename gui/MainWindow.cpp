@@ -1,6 +1,5 @@
 #include "gui/MainWindow.h"
 
-#include "cli/LogPrinter.h"
 #include "gui/DeviceTree.h"
 #include "gui/LogPane.h"
 #include "gui/PropertyEditor.h"
@@ -11,6 +10,7 @@
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
 #include "host/Version.h"
+#include "hostlib/LogReceiver.h"
 
 #include <QApplication>
 #include <QDockWidget>
@@ -30,14 +30,14 @@ const QStringList offeringDevice{QStringLiteral("com"), QStringLiteral("canBus")
 }
 
 MainWindow::MainWindow(PluginInterface_Com *plugin, QWidget *parent)
-    : QMainWindow(parent), m_printer(new LogPrinter(this)), m_bench(new Workbench(plugin, this)),
+    : QMainWindow(parent), m_log(new LogReceiver(this)), m_bench(new Workbench(plugin, this)),
       m_logPane(new LogPane), m_tree(new DeviceTree(m_bench)), m_editor(new PropertyEditor),
       m_terminals(new QTabWidget), m_help(new QTextBrowser)
 {
     // Standard error keeps the errors and warnings; the pane shows every line.
-    m_printer->setQuiet(true);
-    m_printer->install();
-    connect(m_printer, &LogPrinter::lineLogged, m_logPane, &LogPane::addLine);
+    m_log->setQuiet(true);
+    m_log->install();
+    connect(m_log, &LogReceiver::lineLogged, m_logPane, &LogPane::addLine);
 
     auto *left = new QSplitter(Qt::Vertical);
     left->addWidget(m_tree);

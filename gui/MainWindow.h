@@ -5,7 +5,7 @@
 
 class DeviceTree;
 class LogPane;
-class LogPrinter;
+class LogReceiver;
 class PluginInterface_Com;
 class Plugin_Com_Device;
 class Plugin_Com_Port;
@@ -50,7 +50,7 @@ private:
     void report(const QString &title, const QString &text, const QStringList &details);
     void setWorkspaceFile(const QString &fileName);
 
-    LogPrinter *m_printer;
+    LogReceiver *m_log;
     Workbench *m_bench;
     LogPane *m_logPane;
     DeviceTree *m_tree;

@@ -1,8 +1,8 @@
 #include "gui/PropertyEditor.h"
 
-#include "cli/PropertyAssigner.h"
 #include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"
+#include "hostlib/PropertyAssigner.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "gui/StreamView.h"
 
-#include "cli/HexCodec.h"
 #include "gui/Coalescer.h"
+#include "hostlib/HexCodec.h"
 
 #include <QScrollBar>
 #include <QTextCodec>

@@ -1,13 +1,13 @@
 #include "gui/TerminalPane.h"
 
-#include "cli/CanLineParser.h"
-#include "cli/HexCodec.h"
 #include "core/PCom_LinkStatus.h"
 #include "gui/CanFrameTable.h"
 #include "gui/Coalescer.h"
 #include "gui/FileSender.h"
 #include "gui/StreamView.h"
 #include "host/Plugin_Com_Port.h"
+#include "hostlib/CanLineParser.h"
+#include "hostlib/HexCodec.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,10 +1,10 @@
 #include "gui/Workbench.h"
 
-#include "cli/PropertyAssigner.h"
 #include "core/PCom_LinkStatus.h"
 #include "host/PluginInterface_Com.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
+#include "hostlib/PropertyAssigner.h"
 
 namespace {
 // How far a port reads ahead of the terminal; beyond it TCP holds the sender back.

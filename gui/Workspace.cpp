@@ -1,10 +1,10 @@
 #include "gui/Workspace.h"
 
-#include "cli/PropertyAssigner.h"
 #include "gui/Workbench.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"
+#include "hostlib/PropertyAssigner.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,6 +1,5 @@
-#include "cli/CommonOptions.h"
-#include "cli/PluginHost.h"
 #include "gui/MainWindow.h"
+#include "hostlib/PluginHost.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -42,7 +41,7 @@ int main(int argc, char *argv[])
     const bool headless = parser.isSet(screenshot);
     PluginHost host;
     QString error;
-    if (!host.load(parser.value(plugin), CommonOptions::defaultPluginFiles(), &error)) {
+    if (!host.load(parser.value(plugin), &error)) {
         std::fprintf(stderr, "pcom-gui: %s\n", qPrintable(error));
         if (!headless)
             QMessageBox::critical(nullptr, QStringLiteral("pcom-gui"), error);

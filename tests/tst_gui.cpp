@@ -1,4 +1,3 @@
-#include "cli/PluginHost.h"
 #include "gui/DeviceTree.h"
 #include "gui/LogPane.h"
 #include "gui/MainWindow.h"
@@ -8,6 +7,7 @@
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"
+#include "hostlib/PluginHost.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -83,7 +83,7 @@ QString lastMessage(MainWindow &window)
 void tst_Gui::initTestCase()
 {
     QString error;
-    QVERIFY2(m_host.load(QStringLiteral(PCOM_PLUGIN_FILE), {}, &error), qPrintable(error));
+    QVERIFY2(m_host.load(QStringLiteral(PCOM_PLUGIN_FILE), &error), qPrintable(error));
 }
 
 void tst_Gui::tcpLinkThroughEditorAndTerminals()
