@@ -13,6 +13,7 @@
 #include "hostlib/LogReceiver.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -213,8 +214,9 @@ bool MainWindow::saveWorkspace(const QString &fileName)
 
 void MainWindow::report(const QString &title, const QString &text, const QStringList &details)
 {
+    // Through Qt's log, so that it reaches the log pane and standard error.
     for (const QString &line : QStringList(text) + details)
-        m_logPane->addLine(QStringLiteral("warning"), line);
+        qWarning().noquote() << line;
     auto *box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
     box->setInformativeText(details.join(QLatin1Char('\n')));
     box->setAttribute(Qt::WA_DeleteOnClose);
