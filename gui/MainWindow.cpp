@@ -56,7 +56,7 @@ MainWindow::MainWindow(PluginInterface_Com *plugin, QWidget *parent)
     QList<QDockWidget *> docks{dock(tr("Devices"), left, Qt::LeftDockWidgetArea),
                                dock(tr("Help"), m_help, Qt::RightDockWidgetArea),
                                dock(tr("Log"), m_logPane, Qt::BottomDockWidgetArea)};
-    resizeDocks(docks.mid(0, 2), {320, 430}, Qt::Horizontal);
+    resizeDocks(docks.mid(0, 2), {350, 380}, Qt::Horizontal);
     resizeDocks({docks.at(2)}, {170}, Qt::Vertical);
 
     connect(m_bench, &Workbench::portAdded, this, &MainWindow::addPane);
