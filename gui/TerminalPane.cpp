@@ -23,7 +23,7 @@
 
 namespace {
 const int readChunk = 64 * 1024;
-// A readyRead() handler takes at most this many frames; the rest wait for the next.
+// Frames taken per event-loop turn at most.
 const int framesPerRead = 10000;
 const unsigned int errorFrameId = 0xFFFFFFFF;
 }
@@ -144,6 +144,9 @@ void TerminalPane::readPort()
                 break;
             m_frames->append(id, QByteArray(buffer, n));
             received += n;
+            // The CAN device announces new frames only: the rest are read next turn.
+            if (i == framesPerRead - 1)
+                QMetaObject::invokeMethod(this, &TerminalPane::readPort, Qt::QueuedConnection);
         }
     } else {
         // The port reads ahead a bounded amount, so this ends.

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QtTest>
@@ -25,7 +26,7 @@ class tst_Gui : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void tcpLinkThroughEditorAndTerminals();
+    void linksThroughEditorAndTerminals();
     void workspaceRoundTripAndBadFiles();
 
 private:
@@ -86,7 +87,7 @@ void tst_Gui::initTestCase()
     QVERIFY2(m_host.load(QStringLiteral(PCOM_PLUGIN_FILE), &error), qPrintable(error));
 }
 
-void tst_Gui::tcpLinkThroughEditorAndTerminals()
+void tst_Gui::linksThroughEditorAndTerminals()
 {
     MainWindow window(m_host.plugin());
     window.show();
@@ -156,6 +157,36 @@ void tst_Gui::tcpLinkThroughEditorAndTerminals()
     window.workbench()->removePort(client);
     QCOMPARE(window.workbench()->ports(), QList<Plugin_Com_Port *>{server});
     QVERIFY(!window.terminal(client));
+
+    // Two CAN ports on a virtualcan bus of this test's own: a cansend line
+    // typed in one terminal is a row of the other's frame table.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const QString bus = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(probe.serverPort());
+    probe.close();
+    QList<TerminalPane *> can;
+    for (int i = 0; i < 2; ++i) {
+        Plugin_Com_Port *port = window.addPort(QStringLiteral("canBus"));
+        type(editor, QStringLiteral("interface"), QStringLiteral("virtualcan"));
+        type(editor, QStringLiteral("device"), bus);
+        clickConnect(editor);
+        QVERIFY(port->opened());
+        can.append(window.terminal(port));
+    }
+    QTest::keyClicks(can[0]->input(), QStringLiteral("12#xyz"));
+    QTest::keyClick(can[0]->input(), Qt::Key_Return);
+    QCOMPARE(can[0]->sent(), qint64(0));
+    QVERIFY(!can[0]->input()->toolTip().isEmpty());
+    // The relay drops frames until it knows the receiver: send until one arrives.
+    const QString row = QStringLiteral("\t123\tno\t4\tDE AD BE EF");
+    const auto arrived = [&] { return can[1]->shownText().contains(row); };
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        can[0]->input()->setText(QStringLiteral("123#DEADBEEF"));
+        QTest::keyClick(can[0]->input(), Qt::Key_Return);
+        if (QTest::qWaitFor(arrived, 100))
+            break;
+    }
+    QVERIFY2(arrived(), qPrintable(can[1]->shownText()));
 }
 
 void tst_Gui::workspaceRoundTripAndBadFiles()
