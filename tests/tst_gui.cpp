@@ -1,4 +1,5 @@
 #include "gui/DeviceTree.h"
+#include "gui/FileSender.h"
 #include "gui/LogPane.h"
 #include "gui/MainWindow.h"
 #include "gui/PropertyEditor.h"
@@ -16,6 +17,7 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTextBrowser>
 #include <QtTest>
 
@@ -148,6 +150,18 @@ void tst_Gui::linksThroughEditorAndTerminals()
     QTRY_VERIFY_WITH_TIMEOUT(clientPane->shownText().contains(QStringLiteral("and back\n")), 5000);
     QCOMPARE(clientPane->sent(), qint64(sizeof("hello from the client")));
     QTRY_COMPARE_WITH_TIMEOUT(clientPane->received(), qint64(sizeof("and back")), 5000);
+
+    // A file larger than the backlog the sender lets build up.
+    QTemporaryFile file;
+    const QByteArray lines = QByteArray("a line of the file to send\n").repeated(100000);
+    QVERIFY(file.open() && file.write(lines) == lines.size() && file.flush());
+    FileSender sender(client);
+    QSignalSpy finished(&sender, &FileSender::finished);
+    QString error;
+    QVERIFY2(sender.start(file.fileName(), &error), qPrintable(error));
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.first().first().toString(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(serverPane->received(), qint64(sizeof("hello from the client")) + lines.size(), 20000);
 
     // Closing unlocks the records at once; deleting a port closes it first.
     tree->select(server);
