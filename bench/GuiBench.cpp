@@ -109,7 +109,8 @@ GuiBench::Result GuiBench::receive(bool throughPane)
         pane->setHexView(true);
         pane->resize(1000, 700);
         pane->show();
-        QObject::connect(pane.get(), &TerminalPane::countersChanged, &loop, [&] {
+        // After the pane's own handler, which has read what arrived.
+        QObject::connect(port, &Plugin_Com_Port::readyRead, &loop, [&] {
             received = pane->received();
             if (received >= total)
                 loop.quit();

@@ -142,7 +142,8 @@ QWidget *PropertyEditor::createEditor(TavlinProperty *record)
 
 void PropertyEditor::commit(TavlinProperty *record, const QVariant &value)
 {
-    if (!m_port)
+    // An editor on its way out may still finish an edit of a port no longer shown.
+    if (!m_port || !m_port->tavlinProperties().contains(record))
         return;
     const QString text = value.toString();
     const QString why = PropertyAssigner::rejection(m_port->typeKey(), record, text);

@@ -262,7 +262,6 @@ void TerminalPane::showCounters()
 {
     const QLocale locale;
     m_counters->setText(tr("RX %1 B  TX %2 B").arg(locale.toString(m_received), locale.toString(m_sent)));
-    emit countersChanged();
 }
 
 void TerminalPane::showStatus(const QString &text)

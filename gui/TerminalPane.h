@@ -36,9 +36,6 @@ public:
     // Shows what arrives as a hex dump rather than as text (byte streams).
     void setHexView(bool hex);
 
-signals:
-    void countersChanged();
-
 private slots:
     void readPort();
     void sendLine();
