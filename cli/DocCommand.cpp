@@ -29,7 +29,8 @@ int DocCommand::run(const QStringList &arguments)
         "Renders the help page of a device as the host shows it: its page with name, icon, brief and the\n"
         "table of the port properties that the host version supports (by default the newest version that\n"
         "the properties name), as one self-contained HTML page."));
-    context.parser().addPositionalArgument(QStringLiteral("doc"), QStringLiteral("The command."), QStringLiteral("doc"));
+    context.parser().addPositionalArgument(QStringLiteral("doc"), QStringLiteral("The command."),
+                                           QStringLiteral("doc"));
     context.parser().addPositionalArgument(
         QStringLiteral("TYPE"), QStringLiteral("Port type key: com, canBus, tcpServer, tcpClient, udpClient."));
     const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")},
@@ -59,7 +60,8 @@ int DocCommand::run(const QStringList &arguments)
     const Version version = versionGiven ? requested : newestNamedVersion(handle->port());
     const QString page = HelpRenderer::render(handle->device(), version);
     if (page.isNull()) {
-        CommandContext::say(QStringLiteral("error"), QStringLiteral("the %1 device has no help page").arg(words.first()));
+        CommandContext::say(QStringLiteral("error"),
+                            QStringLiteral("the %1 device has no help page").arg(words.first()));
         return ExitCode::LinkFailure;
     }
     const QByteArray bytes = page.toUtf8();
@@ -68,8 +70,8 @@ int DocCommand::run(const QStringList &arguments)
         return ExitCode::Ok;
     }
     QFile file(context.value(output));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-        return CommandContext::badInput(QStringLiteral("cannot write %1: %2").arg(context.value(output), file.errorString()));
-    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        return CommandContext::badInput(
+            QStringLiteral("cannot write %1: %2").arg(context.value(output), file.errorString()));
     return ExitCode::Ok;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 StdinReader::StdinReader(int fd, QObject *parent)
@@ -32,6 +33,14 @@ void StdinReader::start()
     m_notifier->setEnabled(!m_paused);
 }
 
+qint64 StdinReader::bytesWaiting() const
+{
+    int count = 0;
+    if (m_atEnd || ::ioctl(m_fd, FIONREAD, &count) != 0)
+        return 0;
+    return count;
+}
+
 void StdinReader::pause()
 {
     m_paused = true;
@@ -50,7 +59,7 @@ void StdinReader::onActivated()
 {
     if (m_atEnd || m_paused)
         return;
-    QByteArray buffer(chunkSize, Qt::Uninitialized);
+    QByteArray buffer(m_chunkSize, Qt::Uninitialized);
     const ssize_t n = ::read(m_fd, buffer.data(), size_t(buffer.size()));
     if (n > 0) {
         buffer.resize(int(n));
@@ -61,8 +70,9 @@ void StdinReader::onActivated()
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     if (n < 0)
-        LogReceiver::post(QStringLiteral("error"),
-                          QStringLiteral("reading standard input: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        LogReceiver::post(
+            QStringLiteral("error"),
+            QStringLiteral("reading standard input: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     end();
 }
 

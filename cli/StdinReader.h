@@ -19,8 +19,13 @@ public:
     void resume();
     bool atEnd() const { return m_atEnd; }
     qint64 bytesRead() const { return m_bytesRead; }
+    // Bytes that a read would get now without waiting (0 at the end, or
+    // where the input cannot tell).
+    qint64 bytesWaiting() const;
+    // The most bytes one read takes.
+    void setChunkSize(int bytes) { m_chunkSize = bytes; }
 
-    static const int chunkSize = 64 * 1024;
+    static const int defaultChunkSize = 64 * 1024;
 
 signals:
     void dataRead(const QByteArray &data);
@@ -32,6 +37,7 @@ private:
     void end();
 
     int m_fd;
+    int m_chunkSize = defaultChunkSize;
     QSocketNotifier *m_notifier = nullptr;
     bool m_paused = false;
     bool m_atEnd = false;
