@@ -76,7 +76,8 @@ int main(int argc, char **argv)
     }
     if (command.isEmpty()) {
         const bool help = arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))
-                          || arguments.contains(QStringLiteral("-?"));
+                          || arguments.contains(QStringLiteral("-?"))
+                          || arguments.contains(QStringLiteral("--help-all"));
         if (help) {
             std::fputs(usage, stdout);
             return ExitCode::Ok;
