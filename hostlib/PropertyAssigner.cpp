@@ -171,10 +171,8 @@ bool PropertyAssigner::hostAddress(const QString &text, QString *address, QStrin
     // Only what can be a name goes to the resolver.
     static const QRegularExpression name(QStringLiteral("^(?!.{254})([A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\.)*"
                                                         "[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\.?$"));
-    if (bracketed || !name.match(bare).hasMatch()) {
-        *error = QStringLiteral("expected %1").arg(addressWords);
+    if (bracketed || !name.match(bare).hasMatch())
         return false;
-    }
     const QHostInfo info = QHostInfo::fromName(bare);
     if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
         *error = QStringLiteral("host name %1 does not resolve: %2").arg(bare, info.errorString());
@@ -245,10 +243,8 @@ bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &as
             return false;
         }
         QString why = rejection(kind, record, a.value);
-        if (!why.isEmpty() && asksForAddress(record)) {
-            if (hostAddress(a.value, &a.value, &why))
-                why.clear();
-        }
+        if (!why.isEmpty() && asksForAddress(record) && hostAddress(a.value, &a.value, &why))
+            why.clear();
         if (!why.isEmpty()) {
             *error = QStringLiteral("value '%1' for '%2' rejected: %3").arg(a.value, a.name, why);
             return false;
