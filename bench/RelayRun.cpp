@@ -7,12 +7,15 @@
 #include <QTcpServer>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -59,7 +62,121 @@ double steadySeconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
+
+void noDelay(int fd)
+{
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
+
+// The sink's listener, the relay process and the source's connection, and
+// their end: the relay gets SIGINT once the work is done.
+class Session
+{
+public:
+    ~Session()
+    {
+        stopSink = true;
+        if (m_sink.joinable())
+            m_sink.join();
+        if (source >= 0)
+            ::close(source);
+        if (m_listener >= 0)
+            ::close(m_listener);
+        if (m_relay.state() != QProcess::NotRunning) {
+            ::kill(pid_t(pid), SIGINT);
+            if (!m_relay.waitForFinished(5000)) {
+                m_relay.kill();
+                m_relay.waitForFinished(5000);
+            }
+        }
+    }
+
+    // Starts the sink (a thread that accepts one connection and runs
+    // `serve` on it) and the relay, and connects the source.
+    bool start(const QString &program, const QStringList &pattern, const std::function<void(int)> &serve,
+               QString *error)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sinkAddress = loopback(0);
+        socklen_t length = sizeof sinkAddress;
+        if (m_listener < 0
+            || ::bind(m_listener, reinterpret_cast<sockaddr *>(&sinkAddress), sizeof sinkAddress) != 0
+            || ::listen(m_listener, 1) != 0
+            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&sinkAddress), &length) != 0) {
+            *error = QStringLiteral("the sink cannot listen");
+            return false;
+        }
+        const quint16 listenPort = freeTcpPort();
+        QStringList arguments;
+        for (QString argument : pattern) {
+            argument.replace(QStringLiteral("%LISTEN%"), QString::number(listenPort));
+            argument.replace(QStringLiteral("%SINK%"), QString::number(ntohs(sinkAddress.sin_port)));
+            arguments.append(argument);
+        }
+        m_output.open();
+        m_relay.setProcessChannelMode(QProcess::MergedChannels);
+        m_relay.setStandardOutputFile(m_output.fileName());
+        m_relay.start(program, arguments);
+        if (!m_relay.waitForStarted(5000)) {
+            *error = QStringLiteral("%1 did not start: %2").arg(program, m_relay.errorString());
+            return false;
+        }
+        pid = m_relay.processId();
+        m_sink = std::thread([this, serve] {
+            pollfd incoming{m_listener, POLLIN, 0};
+            int fd = -1;
+            while (fd < 0 && !stopSink) {
+                if (::poll(&incoming, 1, 50) == 1)
+                    fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            }
+            if (fd < 0)
+                return;
+            serve(fd);
+            ::close(fd);
+        });
+        source = connectWithRetry(listenPort, 10000);
+        if (source < 0) {
+            *error = QStringLiteral("the relay does not listen");
+            return false;
+        }
+        return true;
+    }
+
+    // The relay's last line of output, for a message.
+    QString lastWords()
+    {
+        m_output.seek(0);
+        const QString said = QString::fromLocal8Bit(m_output.readAll()).trimmed().section(QLatin1Char('\n'), -1);
+        return said.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(said);
+    }
+
+    qint64 pid = 0;
+    int source = -1;
+    std::atomic<bool> stopSink{false};
+
+private:
+    int m_listener = -1;
+    QProcess m_relay;
+    QTemporaryFile m_output;
+    std::thread m_sink;
+};
+
+// Reads one byte, waiting until `giveUp` says so; false on an end or error.
+bool readByte(int fd, char *byte, const std::function<bool()> &giveUp)
+{
+    pollfd readable{fd, POLLIN, 0};
+    while (!giveUp()) {
+        if (::poll(&readable, 1, 50) != 1)
+            continue;
+        const ssize_t n = ::read(fd, byte, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n == 1;
+    }
+    return false;
+}
+} // namespace
 
 RelayRun::RelayRun(const QString &program, const QStringList &arguments)
     : m_program(program), m_arguments(arguments)
@@ -95,62 +212,30 @@ double RelayRun::processPeakMiB(qint64 pid)
     return -1;
 }
 
-RelayRun::Result RelayRun::run(qint64 total, int timeoutMs)
+RelayRun::Result RelayRun::stream(qint64 total, int timeoutMs, double sinkBytesPerSecond)
 {
     Result result;
-
-    const int sinkListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sinkAddress = loopback(0);
-    socklen_t length = sizeof sinkAddress;
-    if (sinkListener < 0 || ::bind(sinkListener, reinterpret_cast<sockaddr *>(&sinkAddress), sizeof sinkAddress) != 0
-        || ::listen(sinkListener, 1) != 0
-        || ::getsockname(sinkListener, reinterpret_cast<sockaddr *>(&sinkAddress), &length) != 0) {
-        if (sinkListener >= 0)
-            ::close(sinkListener);
-        result.error = QStringLiteral("the sink cannot listen");
-        return result;
-    }
-    const quint16 sinkPort = ntohs(sinkAddress.sin_port);
-    const quint16 listenPort = freeTcpPort();
-
-    QStringList arguments;
-    for (QString argument : m_arguments) {
-        argument.replace(QStringLiteral("%LISTEN%"), QString::number(listenPort));
-        argument.replace(QStringLiteral("%SINK%"), QString::number(sinkPort));
-        arguments.append(argument);
-    }
-    QTemporaryFile output;
-    output.open();
-    QProcess relay;
-    relay.setProcessChannelMode(QProcess::MergedChannels);
-    relay.setStandardOutputFile(output.fileName());
-    relay.start(m_program, arguments);
-    if (!relay.waitForStarted(5000)) {
-        ::close(sinkListener);
-        result.error = QStringLiteral("%1 did not start: %2").arg(m_program, relay.errorString());
-        return result;
-    }
-    const qint64 pid = relay.processId();
-
-    // The sink accepts the relay's connection and counts the bytes.
+    // The sink counts the bytes, no faster than its rate when it has one.
     std::atomic<qint64> received{0};
     std::atomic<double> lastByteAt{0};
-    std::atomic<bool> stop{false};
-    std::thread sink([&] {
-        pollfd incoming{sinkListener, POLLIN, 0};
-        int fd = -1;
-        while (fd < 0 && !stop) {
-            if (::poll(&incoming, 1, 50) == 1)
-                fd = ::accept4(sinkListener, nullptr, nullptr, SOCK_CLOEXEC);
-        }
-        if (fd < 0)
-            return;
+    Session session;
+    const auto serve = [&](int fd) {
         std::vector<char> buffer(static_cast<size_t>(kChunk));
         pollfd readable{fd, POLLIN, 0};
-        while (received < total && !stop) {
+        const double startedAt = steadySeconds();
+        while (received < total && !session.stopSink) {
+            size_t want = buffer.size();
+            if (sinkBytesPerSecond > 0) {
+                const double allowed = (steadySeconds() - startedAt) * sinkBytesPerSecond - double(received);
+                if (allowed < 1) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    continue;
+                }
+                want = size_t(qMin<double>(allowed, double(buffer.size())));
+            }
             if (::poll(&readable, 1, 50) != 1)
                 continue;
-            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+            const ssize_t n = ::read(fd, buffer.data(), want);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -159,60 +244,90 @@ RelayRun::Result RelayRun::run(qint64 total, int timeoutMs)
             if (received >= total)
                 lastByteAt = steadySeconds();
         }
-        ::close(fd);
-    });
+    };
+    if (!session.start(m_program, m_arguments, serve, &result.error))
+        return result;
 
-    const int source = connectWithRetry(listenPort, 10000);
-    double cpuBefore = -1;
-    double startedAt = 0;
-    bool sourceFailed = source < 0;
-    if (!sourceFailed) {
-        cpuBefore = processCpuSeconds(pid);
-        startedAt = steadySeconds();
-        std::vector<char> chunk(static_cast<size_t>(kChunk), 'r');
-        qint64 sent = 0;
-        while (sent < total) {
-            const ssize_t n = ::send(source, chunk.data(), size_t(qMin<qint64>(kChunk, total - sent)), MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                sourceFailed = true;
-                break;
-            }
-            sent += n;
+    const double cpuBefore = processCpuSeconds(session.pid);
+    const double startedAt = steadySeconds();
+    std::vector<char> chunk(static_cast<size_t>(kChunk), 'r');
+    qint64 sent = 0;
+    bool sourceFailed = false;
+    while (sent < total) {
+        const ssize_t n =
+            ::send(session.source, chunk.data(), size_t(qMin<qint64>(kChunk, total - sent)), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            sourceFailed = true;
+            break;
         }
+        sent += n;
     }
     // Everything sent; wait for the sink, bounded.
     QElapsedTimer waited;
     waited.start();
     while (!sourceFailed && received < total && waited.elapsed() < timeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const double cpuAfter = processCpuSeconds(pid);
-    const double peakMiB = processPeakMiB(pid);
-
-    stop = true;
-    sink.join();
-    ::close(sinkListener);
-    if (source >= 0)
-        ::close(source);
-    ::kill(pid_t(pid), SIGINT);
-    if (!relay.waitForFinished(5000)) {
-        relay.kill();
-        relay.waitForFinished(5000);
-    }
+    const double cpuAfter = processCpuSeconds(session.pid);
+    result.peakMiB = processPeakMiB(session.pid);
 
     if (received < total) {
-        output.seek(0);
-        const QString said = QString::fromLocal8Bit(output.readAll()).trimmed().section(QLatin1Char('\n'), -1);
-        result.error = QStringLiteral("%1 of %2 bytes arrived%3")
-                           .arg(received.load())
-                           .arg(total)
-                           .arg(said.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(said));
+        result.error =
+            QStringLiteral("%1 of %2 bytes arrived%3").arg(received.load()).arg(total).arg(session.lastWords());
         return result;
     }
     result.ok = true;
     result.seconds = lastByteAt - startedAt;
     result.cpuSeconds = cpuBefore >= 0 && cpuAfter >= 0 ? cpuAfter - cpuBefore : -1;
-    result.peakMiB = peakMiB;
+    return result;
+}
+
+RelayRun::Result RelayRun::roundTrips(int rounds, int timeoutMs)
+{
+    Result result;
+    Session session;
+    const auto echo = [&](int fd) {
+        noDelay(fd);
+        char byte = 0;
+        while (readByte(fd, &byte, [&] { return session.stopSink.load(); })) {
+            if (::send(fd, &byte, 1, MSG_NOSIGNAL) != 1)
+                break;
+        }
+    };
+    if (!session.start(m_program, m_arguments, echo, &result.error))
+        return result;
+    noDelay(session.source);
+
+    // A few untimed rounds first: the relay connects to the sink on its own
+    // time, and the first bytes wait for that.
+    const int warmUp = 50;
+    QElapsedTimer clock;
+    clock.start();
+    const auto late = [&] { return clock.elapsed() > timeoutMs; };
+    std::vector<double> times;
+    times.reserve(size_t(rounds));
+    int done = 0;
+    for (; done < warmUp + rounds && clock.elapsed() < timeoutMs; ++done) {
+        const double sentAt = steadySeconds();
+        char byte = 'p';
+        if (::send(session.source, &byte, 1, MSG_NOSIGNAL) != 1 || !readByte(session.source, &byte, late))
+            break;
+        if (done >= warmUp)
+            times.push_back(steadySeconds() - sentAt);
+    }
+    if (done < warmUp + rounds) {
+        result.error = QStringLiteral("%1 of %2 round trips done%3")
+                           .arg(qMax(0, done - warmUp))
+                           .arg(rounds)
+                           .arg(session.lastWords());
+        return result;
+    }
+    // The median round: a turn that the machine's other work delays says
+    // nothing about the relay.
+    std::nth_element(times.begin(), times.begin() + rounds / 2, times.end());
+    result.ok = true;
+    result.roundTripMicroseconds = times[size_t(rounds / 2)] * 1e6;
+    result.peakMiB = processPeakMiB(session.pid);
     return result;
 }

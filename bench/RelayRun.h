@@ -3,10 +3,10 @@
 #include <QString>
 #include <QStringList>
 
-// One relay process carrying a byte stream from a loopback source to a
-// loopback sink: the source connects to the relay's listening port, the
-// relay connects on to the sink. The source and the sink are blocking POSIX
-// sockets on threads of their own, so that the relay is what is measured.
+// One relay process between a loopback source and a loopback sink: the
+// source connects to the relay's listening port, the relay connects on to
+// the sink. The source and the sink are blocking POSIX sockets on threads
+// of their own, so that the relay is what is measured.
 class RelayRun
 {
 public:
@@ -19,6 +19,8 @@ public:
         double cpuSeconds = 0;
         // The relay's peak resident memory (VmHWM) in MiB, -1 when unknown.
         double peakMiB = -1;
+        // The median time of one round trip, in microseconds.
+        double roundTripMicroseconds = 0;
         QString error;
     };
 
@@ -26,7 +28,12 @@ public:
     // listening port and the sink's port.
     RelayRun(const QString &program, const QStringList &arguments);
 
-    Result run(qint64 total, int timeoutMs);
+    // `total` bytes from the source to the sink. A sink rate above 0 (bytes
+    // per second) makes the sink a slow consumer that reads no faster.
+    Result stream(qint64 total, int timeoutMs, double sinkBytesPerSecond = 0);
+    // One byte from the source through the relay to a sink that echoes it
+    // back, `rounds` times; both ends send without Nagle's delay.
+    Result roundTrips(int rounds, int timeoutMs);
 
     // CPU time of every thread of a process, in seconds; -1 when unknown.
     static double processCpuSeconds(qint64 pid);

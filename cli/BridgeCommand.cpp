@@ -18,16 +18,22 @@ namespace {
 // and unlike "--" it leaves options after it to the parser.
 const QString secondPortMark = QString(QChar(0));
 
+// What --hold may keep at most: memory stays bounded.
+const qint64 maxHoldBytes = 64 * 1024 * 1024;
+
 } // namespace
 
 int BridgeCommand::run(const QStringList &arguments)
 {
     CommandContext context(QStringLiteral(
         "Opens two ports and relays in both directions until either link closes, SIGINT or SIGTERM;\n"
-        "then prints the byte counts of each direction. Between a CAN port and a byte stream, frames\n"
-        "travel as cansend lines (ID#HEXDATA).\n"
+        "then closes the other one once what it was given has left, and prints the byte counts delivered\n"
+        "in each direction. A side is read only while the other side's backlog is under 1 MiB. What\n"
+        "arrives for a TCP server side without a client is dropped and counted (see --hold). Between a\n"
+        "CAN port and a byte stream, frames travel as cansend lines (ID#HEXDATA).\n"
         "Example: pcom bridge com device=/dev/ttyUSB0 baudrate=115200 -- tcpServer port=5000\n"
-        "Exit status: 0 closed in an orderly way, 1 a link failed or did not open, 2 bad input."));
+        "Exit status: 0 closed in an orderly way with every byte delivered, 1 a link failed, did not open\n"
+        "or bytes were left over, 2 bad input."));
     QCommandLineParser &parser = context.parser();
     parser.addPositionalArgument(QStringLiteral("bridge"), QStringLiteral("The command."), QStringLiteral("bridge"));
     parser.addPositionalArgument(QStringLiteral("TYPE"), QStringLiteral("First port's type key."));
@@ -36,7 +42,12 @@ int BridgeCommand::run(const QStringList &arguments)
     const QCommandLineOption stats(QStringLiteral("stats"),
                                    QStringLiteral("Print the byte counts of both directions every SECONDS."),
                                    QStringLiteral("SECONDS"));
+    const QCommandLineOption hold(QStringLiteral("hold"),
+                                  QStringLiteral("Hold up to BYTES for a side that has nobody to take them (a TCP "
+                                                 "server without a client) instead of dropping them."),
+                                  QStringLiteral("BYTES"));
     context.addOption(stats);
+    context.addOption(hold);
     QStringList marked = arguments;
     const int split = marked.indexOf(QStringLiteral("--"));
     if (split >= 0)
@@ -51,7 +62,18 @@ int BridgeCommand::run(const QStringList &arguments)
         return CommandContext::badInput(
             QStringLiteral("bridge needs two ports: TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
     double statsSeconds = 0;
-    if (!context.seconds(stats, 0, false, &statsSeconds) || !context.start())
+    if (!context.seconds(stats, 0, false, &statsSeconds))
+        return ExitCode::BadInput;
+    qint64 holdBytes = 0;
+    if (context.isSet(hold)) {
+        bool ok = false;
+        holdBytes = context.value(hold).toLongLong(&ok);
+        if (!ok || holdBytes < 0 || holdBytes > maxHoldBytes)
+            return CommandContext::badInput(QStringLiteral("--hold takes a byte count from 0 to %1, not '%2'")
+                                                .arg(maxHoldBytes)
+                                                .arg(context.value(hold)));
+    }
+    if (!context.start())
         return ExitCode::BadInput;
 
     std::unique_ptr<PortHandle> firstHandle = context.createPort(firstWords.first());
@@ -70,11 +92,12 @@ int BridgeCommand::run(const QStringList &arguments)
 
     int code = ExitCode::Ok;
     {
-        PortLink firstLink(firstHandle->port(), firstLabel, &context.log());
-        PortLink secondLink(secondHandle->port(), secondLabel, &context.log());
-        Bridge bridge(&firstLink, &secondLink, statsSeconds);
+        PortLink firstLink(firstHandle->port(), firstLabel);
+        PortLink secondLink(secondHandle->port(), secondLabel);
+        Bridge bridge(&firstLink, &secondLink, statsSeconds, holdBytes);
         Shutdown shutdown;
-        QObject::connect(&shutdown, &Shutdown::stopRequested, &bridge, &Bridge::stop);
+        QObject::connect(&shutdown, &Shutdown::stopRequested, &bridge,
+                         [&bridge]() { bridge.stop(Shutdown::signalFlushMs); });
         QObject::connect(&shutdown, &Shutdown::abortRequested, &bridge, &Bridge::abort);
         const QString notOpen = QStringLiteral("the %1 port did not open (\"connect\" reads false)");
         if (!firstHandle->open()) {

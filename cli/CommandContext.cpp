@@ -57,10 +57,9 @@ bool CommandContext::seconds(const QCommandLineOption &option, double fallback, 
     bool ok = false;
     const double value = m_parser.value(option).toDouble(&ok);
     if (!ok || value < 0 || value > 1e6 || (!zeroAllowed && value == 0)) {
-        badInput(QStringLiteral("%1 takes a number of seconds, not '%2'")
-                     .arg(option.names().constFirst().size() == 1 ? QLatin1Char('-') + option.names().constFirst()
-                                                                    : QStringLiteral("--") + option.names().constFirst(),
-                          m_parser.value(option)));
+        const QString name = option.names().constFirst();
+        const QString spelled = (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        badInput(QStringLiteral("%1 takes a number of seconds, not '%2'").arg(spelled, m_parser.value(option)));
         return false;
     }
     *out = value;

@@ -30,7 +30,8 @@ QString DocCommand::examples(const QString &typeKey)
         {QStringLiteral("com"),
          {QStringLiteral("pcom open com device=/dev/ttyUSB0 baudrate=115200"),
           QStringLiteral("a terminal on the line (Ctrl-T ? lists the commands, Ctrl-T q quits)"),
-          QStringLiteral("pcom open com device=/dev/ttyUSB0 baudrate=9600 --parity even --stop-bits 2 --flow-control rtscts"),
+          QStringLiteral("pcom open com device=/dev/ttyUSB0 baudrate=9600 --parity even --stop-bits 2 "
+                         "--flow-control rtscts"),
           QStringLiteral("9600 baud, 8E2, RTS/CTS flow control"),
           QStringLiteral("pcom open com device=/dev/ttyACM0 --map ocrnl,onlcr,igncr --timestamp --log session.log"),
           QStringLiteral("Enter sends CR LF, received CR LF ends a line; each line with its time; both directions "
@@ -40,9 +41,11 @@ QString DocCommand::examples(const QString &typeKey)
         {QStringLiteral("canBus"),
          {QStringLiteral("pcom open canBus --can-plugin virtualcan device=tcp://127.0.0.1:35468/can0"),
           QStringLiteral("a virtual bus of its own: every pcom on the same port number shares it, no other"),
-          QStringLiteral("printf '123#DEADBEEF\\n00000123#11\\n123#R\\n' | pcom open canBus --can-plugin socketcan device=can0"),
+          QStringLiteral("printf '123#DEADBEEF\\n00000123#11\\n123#R\\n' | "
+                         "pcom open canBus --can-plugin socketcan device=can0"),
           QStringLiteral("a standard data frame, an extended one and a remote request"),
-          QStringLiteral("pcom open canBus --can-plugin socketcan device=can0 --format candump --filter 100:700 --timestamp"),
+          QStringLiteral("pcom open canBus --can-plugin socketcan device=can0 --format candump --filter 100:700 "
+                         "--timestamp"),
           QStringLiteral("frames 100 to 1FF in candump form, with their time")}},
         {QStringLiteral("tcpServer"),
          {QStringLiteral("pcom open tcpServer address=any port=5000"),
@@ -78,7 +81,8 @@ int DocCommand::run(const QStringList &arguments)
         "table of the port properties that the host version supports (by default the newest version that\n"
         "the properties name), as one self-contained HTML page, with examples of pcom command lines for\n"
         "that kind of port."));
-    context.parser().addPositionalArgument(QStringLiteral("doc"), QStringLiteral("The command."), QStringLiteral("doc"));
+    context.parser().addPositionalArgument(QStringLiteral("doc"), QStringLiteral("The command."),
+                                           QStringLiteral("doc"));
     context.parser().addPositionalArgument(
         QStringLiteral("TYPE"), QStringLiteral("Port type key: com, canBus, tcpServer, tcpClient, udpClient."));
     const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")},
@@ -108,7 +112,8 @@ int DocCommand::run(const QStringList &arguments)
     const Version version = versionGiven ? requested : newestNamedVersion(handle->port());
     QString page = HelpRenderer::render(handle->device(), version);
     if (page.isNull()) {
-        CommandContext::say(QStringLiteral("error"), QStringLiteral("the %1 device has no help page").arg(words.first()));
+        CommandContext::say(QStringLiteral("error"),
+                            QStringLiteral("the %1 device has no help page").arg(words.first()));
         return ExitCode::LinkFailure;
     }
     page.insert(page.lastIndexOf(QStringLiteral("</body>")), examples(handle->typeKey()));
@@ -118,8 +123,8 @@ int DocCommand::run(const QStringList &arguments)
         return ExitCode::Ok;
     }
     QFile file(context.value(output));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-        return CommandContext::badInput(QStringLiteral("cannot write %1: %2").arg(context.value(output), file.errorString()));
-    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        return CommandContext::badInput(
+            QStringLiteral("cannot write %1: %2").arg(context.value(output), file.errorString()));
     return ExitCode::Ok;
 }

@@ -15,13 +15,15 @@ int OpenCommand::run(const QStringList &arguments)
 {
     CommandContext context(QStringLiteral(
         "Creates a port, writes its properties in the order given, opens it (\"connect\" = true) and relays\n"
-        "standard input to the port and what the port reads to standard output. When standard input ends,\n"
-        "pcom prints what arrives until the link has been quiet for half a second (or for -w SECONDS), then\n"
-        "closes the port once everything written has left.\n"
+        "standard input to the port and what the port reads to standard output. When standard input ends\n"
+        "and everything has left (a TCP client then ends its sending direction), pcom prints what arrives\n"
+        "until the peer closes or the link has been quiet for half a second (or for -w SECONDS), then closes\n"
+        "the port. Over UDP each read of standard input is one datagram of at most 65507 bytes.\n"
         "CAN ports take one frame per line in cansend notation (123#DEADBEEF, 1F334455#11.22.33, 123#)\n"
         "and print each received frame as ID#HEXDATA.\n"
-        "Exit status: 0 closed in an orderly way (by pcom, by the peer, on SIGINT/SIGTERM), 1 the link\n"
-        "failed or did not open, 2 bad input (nothing was opened)."));
+        "Exit status: 0 closed in an orderly way (by pcom, by the peer, on SIGINT/SIGTERM) with every byte\n"
+        "of standard input written out, 1 the link failed, did not open or bytes were left over (their count\n"
+        "is printed), 2 bad input (nothing was opened)."));
     QCommandLineParser &parser = context.parser();
     parser.addPositionalArgument(QStringLiteral("open"), QStringLiteral("The command."), QStringLiteral("open"));
     parser.addPositionalArgument(QStringLiteral("TYPE"),
@@ -29,12 +31,14 @@ int OpenCommand::run(const QStringList &arguments)
     parser.addPositionalArgument(QStringLiteral("NAME=VALUE"),
                                  QStringLiteral("Property settings, written in this order (see pcom props TYPE)."),
                                  QStringLiteral("[NAME=VALUE...]"));
-    const QCommandLineOption wait(QStringList{QStringLiteral("w"), QStringLiteral("wait")},
-                                  QStringLiteral("After standard input ends, print what arrives for SECONDS, then close."),
-                                  QStringLiteral("SECONDS"));
-    const QCommandLineOption hex(QStringLiteral("hex"),
-                                 QStringLiteral("Show received data as a hex dump; read lines of hex digits from standard "
-                                                "input, each line one write."));
+    const QCommandLineOption wait(
+        QStringList{QStringLiteral("w"), QStringLiteral("wait")},
+        QStringLiteral("After standard input ends, print what arrives for SECONDS, then close."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption hex(
+        QStringLiteral("hex"),
+        QStringLiteral("Show received data as a hex dump; read lines of hex digits from standard "
+                       "input, each line one write."));
     const QCommandLineOption canPlugin(QStringLiteral("can-plugin"),
                                        QStringLiteral("Qt CAN back-end to use (short for interface=NAME)."),
                                        QStringLiteral("NAME"));
@@ -76,12 +80,13 @@ int OpenCommand::run(const QStringList &arguments)
 
     int code = ExitCode::Ok;
     {
-        PortLink link(port, typeKey, &context.log());
+        PortLink link(port, typeKey);
         StdioRelay relay(&link, mode, linger);
         // Watches for signals from here on, so that one during the open
         // still closes the port cleanly.
         Shutdown shutdown;
-        QObject::connect(&shutdown, &Shutdown::stopRequested, &relay, &StdioRelay::stop);
+        QObject::connect(&shutdown, &Shutdown::stopRequested, &relay,
+                         [&relay]() { relay.stop(Shutdown::signalFlushMs); });
         QObject::connect(&shutdown, &Shutdown::abortRequested, &relay, &StdioRelay::abort);
         if (!handle->open()) {
             CommandContext::say(QStringLiteral("error"),

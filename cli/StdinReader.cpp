@@ -50,7 +50,7 @@ void StdinReader::onActivated()
 {
     if (m_atEnd || m_paused)
         return;
-    QByteArray buffer(chunkSize, Qt::Uninitialized);
+    QByteArray buffer(m_chunkSize, Qt::Uninitialized);
     const ssize_t n = ::read(m_fd, buffer.data(), size_t(buffer.size()));
     if (n > 0) {
         buffer.resize(int(n));
@@ -61,8 +61,9 @@ void StdinReader::onActivated()
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     if (n < 0)
-        LogReceiver::post(QStringLiteral("error"),
-                          QStringLiteral("reading standard input: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        LogReceiver::post(
+            QStringLiteral("error"),
+            QStringLiteral("reading standard input: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     end();
 }
 

@@ -19,8 +19,10 @@ public:
     void resume();
     bool atEnd() const { return m_atEnd; }
     qint64 bytesRead() const { return m_bytesRead; }
+    // The most bytes one read takes.
+    void setChunkSize(int bytes) { m_chunkSize = bytes; }
 
-    static const int chunkSize = 64 * 1024;
+    static const int defaultChunkSize = 64 * 1024;
 
 signals:
     void dataRead(const QByteArray &data);
@@ -32,6 +34,7 @@ private:
     void end();
 
     int m_fd;
+    int m_chunkSize = defaultChunkSize;
     QSocketNotifier *m_notifier = nullptr;
     bool m_paused = false;
     bool m_atEnd = false;

@@ -1,40 +1,42 @@
 #include "cli/StdioRelay.h"
 
 #include "cli/ExitCode.h"
-#include "hostlib/LinkMonitor.h"
+#include "cli/StdinReader.h"
 #include "hostlib/LogReceiver.h"
 #include "hostlib/PortLink.h"
 #include "hostlib/PortReader.h"
 #include "hostlib/PortWriter.h"
-#include "host/Plugin_Com_Port.h"
-#include "cli/StdinReader.h"
 
 StdioRelay::StdioRelay(PortLink *link, DataCodec::Mode mode, double lingerSeconds, QObject *parent)
-    : QObject(parent),
-      m_link(link),
-      m_codec(mode),
-      m_lingerSeconds(lingerSeconds),
-      m_stdin(new StdinReader(0, this))
+    : QObject(parent), m_link(link), m_codec(mode), m_lingerSeconds(lingerSeconds), m_stdin(new StdinReader(0, this))
 {
+    m_link->setSourceName(QStringLiteral("standard input"));
+    // Each read of standard input becomes one write, so one datagram of a
+    // datagram port.
+    m_stdin->setChunkSize(m_link->maxWriteSize());
     m_linger.setSingleShot(true);
-    connect(&m_linger, &QTimer::timeout, this, &StdioRelay::beginClose);
+    connect(&m_linger, &QTimer::timeout, this, [this]() { m_link->close(); });
     connect(m_stdin, &StdinReader::dataRead, this, &StdioRelay::onStdinData);
     connect(m_stdin, &StdinReader::finished, this, &StdioRelay::onStdinFinished);
     connect(m_link->reader(), &PortReader::received, this, &StdioRelay::onReceived);
-    connect(m_link->writer(), &PortWriter::drained, this, &StdioRelay::onWriterDrained);
-    connect(m_link->monitor(), &LinkMonitor::linkClosed, this, &StdioRelay::onLinkClosed);
-    connect(m_link, &PortLink::down, this, [this]() { finish(m_exitCode); });
+    connect(m_link->writer(), &PortWriter::backlogLow, this, [this]() {
+        if (!m_link->isClosing())
+            m_stdin->resume();
+    });
+    connect(m_link, &PortLink::writeDone, this, &StdioRelay::startLinger);
+    connect(m_link, &PortLink::lost, this, [this]() { m_stdin->pause(); });
+    connect(m_link, &PortLink::down, this, &StdioRelay::finish);
 }
 
 StdioRelay::~StdioRelay() = default;
 
 int StdioRelay::run()
 {
-    m_link->monitor()->start();
+    m_link->start();
     m_stdin->start();
-    // Data may have arrived while the port was being opened.
-    QTimer::singleShot(0, m_link->reader(), &PortReader::drain);
-    return m_loop.exec();
+    if (!m_link->isDown())
+        m_loop.exec();
+    return m_link->endedInOrder() && !m_stdoutFailed ? ExitCode::Ok : ExitCode::LinkFailure;
 }
 
 void StdioRelay::onStdinData(const QByteArray &data)
@@ -43,7 +45,7 @@ void StdioRelay::onStdinData(const QByteArray &data)
     QList<DataCodec::Problem> problems;
     m_codec.feed(data, &items, &problems);
     queueItems(items, problems);
-    if (m_link->writer()->pendingBytes() > maxPending)
+    if (m_link->writer()->isFull())
         m_stdin->pause();
 }
 
@@ -53,9 +55,7 @@ void StdioRelay::onStdinFinished()
     QList<DataCodec::Problem> problems;
     m_codec.finish(&items, &problems);
     queueItems(items, problems);
-    m_inputDone = true;
-    if (m_link->writer()->isIdle())
-        startLinger();
+    m_link->finishWriting();
 }
 
 void StdioRelay::queueItems(const QList<DataCodec::Item> &items, const QList<DataCodec::Problem> &problems)
@@ -65,30 +65,22 @@ void StdioRelay::queueItems(const QList<DataCodec::Item> &items, const QList<Dat
                           QStringLiteral("input line %1: %2 (skipped)").arg(p.line).arg(p.message));
     }
     for (const DataCodec::Item &item : items)
-        m_link->writer()->enqueue(item.data, item.frameId, item.line);
+        m_link->writer()->write(item.data.constData(), item.data.size(), item.frameId, item.line);
 }
 
-void StdioRelay::onReceived(const QByteArray &data, quint32 frameId)
+void StdioRelay::onReceived(const char *data, int size, quint32 frameId)
 {
-    if (!m_stdout.write(m_codec.encode(data, frameId))) {
-        if (m_exitCode == ExitCode::Ok)
-            LogReceiver::post(QStringLiteral("error"), QStringLiteral("standard output is closed"));
-        m_exitCode = ExitCode::LinkFailure;
-        beginClose();
+    if (m_stdoutFailed)
+        return;
+    if (!m_stdout.write(m_codec.encode(QByteArray::fromRawData(data, size), frameId))) {
+        LogReceiver::post(QStringLiteral("error"), QStringLiteral("standard output is closed"));
+        m_stdoutFailed = true;
+        m_stdin->pause();
+        m_link->close();
         return;
     }
     if (m_lingering && m_lingerSeconds < 0)
         m_linger.start(quietMs);
-}
-
-void StdioRelay::onWriterDrained()
-{
-    if (m_link->isShuttingDown())
-        return;
-    if (!m_inputDone)
-        m_stdin->resume();
-    else if (!m_lingering)
-        startLinger();
 }
 
 void StdioRelay::startLinger()
@@ -97,47 +89,21 @@ void StdioRelay::startLinger()
     m_linger.start(m_lingerSeconds < 0 ? quietMs : int(m_lingerSeconds * 1000));
 }
 
-void StdioRelay::onLinkClosed(bool closedByUs)
+void StdioRelay::stop(int flushMs)
 {
-    if (closedByUs || m_link->isShuttingDown())
-        return;
-    m_link->reader()->drain();
-    m_link->dropPending();
-    if (m_link->monitor()->failed()) {
-        LogReceiver::post(QStringLiteral("error"), QStringLiteral("the %1 link failed: %2")
-                                                        .arg(m_link->label(), m_link->monitor()->failure()));
-        finish(ExitCode::LinkFailure);
-        return;
-    }
-    finish(m_exitCode);
-}
-
-void StdioRelay::stop()
-{
-    m_stopRequested = true;
-    beginClose();
+    m_linger.stop();
+    m_stdin->pause();
+    m_link->close(flushMs);
 }
 
 void StdioRelay::abort()
 {
-    m_link->closeAtOnce();
+    m_link->abort();
 }
 
-void StdioRelay::beginClose()
+void StdioRelay::finish()
 {
-    if (m_link->isShuttingDown())
-        return;
     m_linger.stop();
     m_stdin->pause();
-    m_link->shutdown(m_stopRequested ? signalFlushMs : flushTimeoutMs, closeTimeoutMs);
-}
-
-void StdioRelay::finish(int code)
-{
-    if (m_finished)
-        return;
-    m_finished = true;
-    m_linger.stop();
-    m_stdin->pause();
-    m_loop.exit(code);
+    m_loop.quit();
 }

@@ -1,26 +1,29 @@
 #include "hostlib/Bridge.h"
 
 #include "hostlib/CanLineParser.h"
-#include "hostlib/LinkMonitor.h"
 #include "hostlib/LogReceiver.h"
 #include "hostlib/PortLink.h"
 #include "hostlib/PortReader.h"
 #include "hostlib/PortWriter.h"
 
-Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, QObject *parent)
-    : QObject(parent),
-      m_first(first),
-      m_second(second),
-      m_toFirst(DataCodec::Frames),
-      m_toSecond(DataCodec::Frames)
+Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, qint64 holdBytes, QObject *parent)
+    : QObject(parent), m_first(first), m_second(second), m_toFirst(DataCodec::Frames), m_toSecond(DataCodec::Frames)
 {
-    connect(m_first->reader(), &PortReader::received, this,
-            [this](const QByteArray &data, quint32 id) { forward(m_first, m_second, m_toSecond, data, id); });
-    connect(m_second->reader(), &PortReader::received, this,
-            [this](const QByteArray &data, quint32 id) { forward(m_second, m_first, m_toFirst, data, id); });
+    connect(m_first->reader(), &PortReader::received, this, [this](const char *data, int size, quint32 id) {
+        forward(m_first, m_second, m_toSecond, data, size, id);
+    });
+    connect(m_second->reader(), &PortReader::received, this, [this](const char *data, int size, quint32 id) {
+        forward(m_second, m_first, m_toFirst, data, size, id);
+    });
     for (PortLink *side : {m_first, m_second}) {
-        connect(side->monitor(), &LinkMonitor::linkClosed, this,
-                [this, side](bool byUs) { onLinkClosed(side, byUs); });
+        PortLink *other = side == m_first ? m_second : m_first;
+        side->writer()->setHoldLimit(holdBytes);
+        side->setSourceName(QStringLiteral("the %1 link").arg(other->label()));
+        connect(side->writer(), &PortWriter::backlogLow, this, [side, other]() {
+            if (!side->isClosing() && !other->isClosing())
+                other->reader()->resume();
+        });
+        connect(side, &PortLink::lost, this, [this, side]() { onLost(side); });
         connect(side, &PortLink::down, this, &Bridge::onDown);
     }
     if (statsSeconds > 0) {
@@ -33,72 +36,72 @@ Bridge::~Bridge() = default;
 
 bool Bridge::run()
 {
-    m_first->monitor()->start();
-    m_second->monitor()->start();
-    QTimer::singleShot(0, m_first->reader(), &PortReader::drain);
-    QTimer::singleShot(0, m_second->reader(), &PortReader::drain);
+    m_first->start();
+    m_second->start();
     if (m_stats.interval() > 0)
         m_stats.start();
-    m_loop.exec();
+    if (!m_first->isDown() || !m_second->isDown())
+        m_loop.exec();
     m_stats.stop();
     printStats();
-    return !m_failed;
+    return m_first->endedInOrder() && m_second->endedInOrder();
 }
 
-void Bridge::forward(PortLink *from, PortLink *to, DataCodec &decoder, const QByteArray &data, quint32 frameId)
+void Bridge::forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size, quint32 frameId)
 {
-    if (to->isShuttingDown())
+    if (to->isClosing())
         return;
+    PortWriter *writer = to->writer();
     if (from->usesFrames() == to->usesFrames()) {
-        to->writer()->enqueue(data, frameId);
-        return;
-    }
-    if (from->usesFrames()) {
-        to->writer()->enqueue(CanLineParser::format(frameId, data) + '\n');
-        return;
-    }
-    QList<DataCodec::Item> items;
-    QList<DataCodec::Problem> problems;
-    decoder.feed(data, &items, &problems);
-    for (const DataCodec::Problem &p : problems) {
-        LogReceiver::post(QStringLiteral("error"),
-                          QStringLiteral("line %1 from %2: %3 (skipped)").arg(p.line).arg(from->label(), p.message));
-    }
-    for (const DataCodec::Item &item : items)
-        to->writer()->enqueue(item.data, item.frameId, item.line);
-}
-
-void Bridge::onLinkClosed(PortLink *side, bool closedByUs)
-{
-    if (closedByUs || side->isShuttingDown())
-        return;
-    side->reader()->drain();
-    if (side->monitor()->failed()) {
-        LogReceiver::post(QStringLiteral("error"),
-                          QStringLiteral("the %1 link failed: %2").arg(side->label(), side->monitor()->failure()));
-        m_failed = true;
+        writer->write(data, size, frameId);
+    } else if (from->usesFrames()) {
+        const QByteArray line = CanLineParser::format(frameId, QByteArray::fromRawData(data, size)) + '\n';
+        writer->write(line.constData(), line.size());
     } else {
-        LogReceiver::post(QStringLiteral("info"), QStringLiteral("the %1 link was closed").arg(side->label()));
+        QList<DataCodec::Item> items;
+        QList<DataCodec::Problem> problems;
+        decoder.feed(QByteArray::fromRawData(data, size), &items, &problems);
+        for (const DataCodec::Problem &p : problems) {
+            LogReceiver::post(QStringLiteral("error"), QStringLiteral("line %1 from %2: %3 (skipped)")
+                                                           .arg(p.line)
+                                                           .arg(from->label(), p.message));
+        }
+        for (const DataCodec::Item &item : items)
+            writer->write(item.data.constData(), item.data.size(), item.frameId, item.line);
     }
-    side->shutdown(0, closeTimeoutMs);
-    PortLink *other = side == m_first ? m_second : m_first;
-    other->shutdown(flushTimeoutMs, closeTimeoutMs);
+    if (writer->isFull())
+        from->reader()->pause();
 }
 
-void Bridge::stop()
+void Bridge::onLost(PortLink *side)
 {
-    m_first->shutdown(signalFlushMs, closeTimeoutMs);
-    m_second->shutdown(signalFlushMs, closeTimeoutMs);
+    PortLink *other = side == m_first ? m_second : m_first;
+    other->close();
+}
+
+void Bridge::stop(int flushMs)
+{
+    // Nothing more is taken in; what was taken still goes out.
+    m_first->reader()->pause();
+    m_second->reader()->pause();
+    m_first->close(flushMs);
+    m_second->close(flushMs);
 }
 
 void Bridge::abort()
 {
-    m_first->closeAtOnce();
-    m_second->closeAtOnce();
+    m_first->abort();
+    m_second->abort();
 }
 
 void Bridge::onDown()
 {
+    // A side that went down by itself takes the other one with it.
+    for (PortLink *side : {m_first, m_second}) {
+        PortLink *other = side == m_first ? m_second : m_first;
+        if (side->isDown() && !other->isClosing())
+            other->close();
+    }
     if (m_finished || !m_first->isDown() || !m_second->isDown())
         return;
     m_finished = true;
@@ -107,10 +110,13 @@ void Bridge::onDown()
 
 void Bridge::printStats()
 {
-    const QString a = m_first->label();
-    const QString b = m_second->label();
-    LogReceiver::post(QStringLiteral("stats"),
-                      QStringLiteral("%1 -> %2: %3 bytes").arg(a, b).arg(m_second->writer()->bytesWritten()));
-    LogReceiver::post(QStringLiteral("stats"),
-                      QStringLiteral("%1 -> %2: %3 bytes").arg(b, a).arg(m_first->writer()->bytesWritten()));
+    for (PortLink *to : {m_second, m_first}) {
+        PortLink *from = to == m_first ? m_second : m_first;
+        const PortWriter *writer = to->writer();
+        QString text =
+            QStringLiteral("%1 -> %2: %3 bytes").arg(from->label(), to->label()).arg(writer->bytesDelivered());
+        if (writer->bytesDropped() > 0)
+            text += QStringLiteral(", %1 dropped").arg(writer->bytesDropped());
+        LogReceiver::post(QStringLiteral("stats"), text);
+    }
 }

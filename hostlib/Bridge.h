@@ -8,32 +8,36 @@
 
 class PortLink;
 
-// Relays between two open ports in both directions until either link
-// closes or stop() is called; then hands over what still waits, closes the
-// other port (or both) and prints the byte count of each direction, also
-// every statsSeconds while it runs. Between a CAN port and a byte stream,
+// Relays between two open ports in both directions. Each side is read only
+// while the other side's backlog is under its bound, so memory stays
+// bounded whatever the speeds. What a side takes nothing of (a TCP server
+// without clients) is dropped and counted, or up to holdBytes of it is held
+// for the next client.
+//
+// When one link ends in order, the other is closed in order once what it
+// was given has left, so that its peer sees the same end; when one is lost,
+// the other is closed the same way and the run counts as failed. stop()
+// closes both in order (for a short while), abort() at once. The byte
+// counts of each direction (delivered, and dropped if any) are printed at
+// the end and every statsSeconds. Between a CAN port and a byte stream,
 // frames travel as cansend lines.
 class Bridge : public QObject
 {
     Q_OBJECT
 public:
-    Bridge(PortLink *first, PortLink *second, double statsSeconds, QObject *parent = nullptr);
+    Bridge(PortLink *first, PortLink *second, double statsSeconds, qint64 holdBytes = 0, QObject *parent = nullptr);
     ~Bridge() override;
 
-    // Runs until both ports are down; false when a link failed.
+    // Runs until both ports are down; true when both links ended in order
+    // with every byte that one side took written out by the other.
     bool run();
-    // Hands over what waits (for a short while) and closes both ports.
-    void stop();
-    // Closes both ports without waiting for anything.
+    // Hands over what waits (for at most flushMs) and closes both ports.
+    void stop(int flushMs);
     void abort();
 
-    static const int flushTimeoutMs = 5000;
-    static const int signalFlushMs = 2000;
-    static const int closeTimeoutMs = 30000;
-
 private:
-    void forward(PortLink *from, PortLink *to, DataCodec &decoder, const QByteArray &data, quint32 frameId);
-    void onLinkClosed(PortLink *side, bool closedByUs);
+    void forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size, quint32 frameId);
+    void onLost(PortLink *side);
     void onDown();
     void printStats();
 
@@ -43,6 +47,5 @@ private:
     DataCodec m_toSecond;
     QTimer m_stats;
     QEventLoop m_loop;
-    bool m_failed = false;
     bool m_finished = false;
 };

@@ -69,7 +69,10 @@ void LogReceiver::log(Type type, const QString &text)
 
 void LogReceiver::post(const QString &kind, const QString &text)
 {
-    printLine(kind, text);
+    if (s_current)
+        s_current->take(kind, text, text);
+    else
+        printLine(kind, text);
 }
 
 void LogReceiver::printLine(const QString &kind, const QString &text)

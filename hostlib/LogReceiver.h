@@ -31,7 +31,8 @@ public:
 
     void log(Type type, const QString &text) override;
 
-    // A line of the host's own, on standard error.
+    // A line of the host's own: to the installed receiver, or straight to
+    // standard error when none is installed.
     static void post(const QString &kind, const QString &text);
 
 signals:

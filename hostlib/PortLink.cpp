@@ -1,105 +1,260 @@
 #include "hostlib/PortLink.h"
 
-#include "hostlib/LinkMonitor.h"
+#include "core/PCom_LinkStatus.h"
+#include "core/PCom_Names.h"
+#include "host/Plugin_Com_Port.h"
 #include "hostlib/LogReceiver.h"
-#include "hostlib/PortCloser.h"
 #include "hostlib/PortReader.h"
 #include "hostlib/PortWriter.h"
-#include "host/Plugin_Com_Port.h"
 
-PortLink::PortLink(Plugin_Com_Port *port, const QString &label, LogReceiver *log, QObject *parent)
+PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
     : QObject(parent),
       m_port(port),
+      m_status(qobject_cast<PCom_LinkStatus *>(port)),
       m_label(label),
+      m_source(QStringLiteral("the host")),
+      m_frames(port->usesFrameIds()),
       m_reader(new PortReader(port, this)),
-      m_writer(new PortWriter(port, this)),
-      m_monitor(new LinkMonitor(port, log, this)),
-      m_closer(new PortCloser(port, m_writer, log, this))
+      m_writer(new PortWriter(port, m_status, this))
 {
-    // A serial line sends ten bits per byte at its baud rate.
-    const int baud = port->getTavlinProperty(QStringLiteral("baudrate")).toInt();
-    if (!port->usesFrameIds() && baud > 0)
-        m_writer->setLineRate(baud / 10.0);
+    if (m_status) {
+        m_status->setReadBufferSize(readBufferSize);
+        // Signals of the extension, declared on every port class.
+        connect(port, SIGNAL(linkLost(QString)), this, SLOT(onLinkLost(QString)));
+        connect(port, SIGNAL(writeFinished()), this, SLOT(onWriteFinished()));
+    }
+    if (port->typeKey() == PCom_Names::udpClient()) {
+        m_maxWrite = maxDatagram;
+        m_writer->setMaxWriteSize(maxDatagram);
+    }
+    connect(port, &AbstractTreeItem::dataChanged, this, &PortLink::onDataChanged);
+    connect(m_writer, &PortWriter::progress, this, &PortLink::onProgress);
+    connect(m_writer, &PortWriter::drained, this, &PortLink::onProgress);
 
-    m_flushDeadline.setSingleShot(true);
-    connect(&m_flushDeadline, &QTimer::timeout, this, &PortLink::startClose);
-    connect(m_writer, &PortWriter::drained, this, &PortLink::onDrained);
-    connect(m_closer, &PortCloser::finished, this, &PortLink::markDown);
-    connect(m_monitor, &LinkMonitor::linkClosed, this, [this](bool byUs) {
-        if (!byUs && m_shuttingDown)
-            markDown();
-    });
-}
-
-bool PortLink::usesFrames() const
-{
-    return m_port->usesFrameIds();
-}
-
-void PortLink::shutdown(int flushMs, int closeMs)
-{
-    if (m_shuttingDown)
-        return;
-    m_shuttingDown = true;
-    m_closeMs = closeMs;
-    if (m_monitor->isClosed()) {
-        dropPending();
+    m_stall.setSingleShot(true);
+    connect(&m_stall, &QTimer::timeout, this, &PortLink::onStall);
+    m_closeDeadline.setSingleShot(true);
+    connect(&m_closeDeadline, &QTimer::timeout, this, [this]() {
+        LogReceiver::post(QStringLiteral("warning"),
+                          QStringLiteral("the %1 link did not finish closing in time").arg(m_label));
         markDown();
-        return;
-    }
-    m_reader->drain();
-    if (m_writer->isIdle()) {
-        startClose();
-        return;
-    }
-    m_flushDeadline.start(flushMs);
+    });
+    // Only while the write direction waits for a connection to end it.
+    m_openPoll.setInterval(50);
+    connect(&m_openPoll, &QTimer::timeout, this, &PortLink::checkFinish);
 }
 
-void PortLink::closeAtOnce()
+PortLink::~PortLink() = default;
+
+bool PortLink::isClosed() const
 {
-    m_shuttingDown = true;
-    m_flushDeadline.stop();
+    if (m_status)
+        return m_status->linkState() == PCom_LinkStatus::LinkState::Closed;
+    return !m_port->opened();
+}
+
+void PortLink::start()
+{
+    m_started = true;
+    QTimer::singleShot(0, m_reader, &PortReader::drain);
+}
+
+void PortLink::finishWriting()
+{
+    if (m_finishing || m_phase != Phase::Running)
+        return;
+    m_finishing = true;
+    m_stall.start(stallMs);
+    checkFinish();
+}
+
+void PortLink::checkFinish()
+{
+    if (!m_finishing || m_writeDone || m_phase != Phase::Running || m_writer->isHolding())
+        return;
+    if (m_status && m_status->canCloseWrite() && !m_writeClosed) {
+        m_writeClosed = true;
+        if (m_status->closeWrite()) {
+            m_openPoll.stop();
+            return;
+        }
+        m_writeClosed = false;
+        if (m_status->linkState() == PCom_LinkStatus::LinkState::Opening) {
+            m_openPoll.start();
+            return;
+        }
+    }
+    if (!m_writeClosed && m_writer->isDrained()) {
+        m_writeDone = true;
+        m_stall.stop();
+        emit writeDone();
+    }
+}
+
+void PortLink::onWriteFinished()
+{
+    if (!m_writeClosed || m_writeDone)
+        return;
+    m_writeDone = true;
+    m_stall.stop();
+    emit writeDone();
+}
+
+void PortLink::close(int flushMs)
+{
+    if (m_phase != Phase::Running)
+        return;
+    m_phase = Phase::Flushing;
+    m_openPoll.stop();
+    m_deadlineHard = flushMs >= 0;
+    m_stall.start(m_deadlineHard ? flushMs : stallMs);
+    checkFlush();
+}
+
+void PortLink::checkFlush()
+{
+    if (m_phase == Phase::Flushing && m_writer->isDrained())
+        closePort();
+}
+
+void PortLink::onProgress()
+{
+    const bool waiting = m_phase == Phase::Flushing || (m_finishing && !m_writeDone && m_phase == Phase::Running);
+    if (!waiting)
+        return;
+    if (!m_deadlineHard)
+        m_stall.start(stallMs);
+    checkFinish();
+    checkFlush();
+}
+
+void PortLink::onStall()
+{
+    // Bytes that only wait here for a server's first client are no stall:
+    // like nc -l, the server waits for one (until a signal ends it).
+    if (!m_deadlineHard && m_writer->portPending() == 0) {
+        m_stall.start(stallMs);
+        return;
+    }
+    giveUp(m_deadlineHard ? QStringLiteral("stopped before they left")
+                          : QStringLiteral("no progress for %1 s").arg(stallMs / 1000));
+}
+
+void PortLink::giveUp(const QString &why)
+{
+    const qint64 left = m_writer->backlog();
     m_writer->discard();
-    m_monitor->setClosing();
-    m_port->close();
+    m_leftOver = left;
+    if (left > 0)
+        LogReceiver::post(QStringLiteral("error"),
+                          QStringLiteral("%1 to the %2 link (%3)").arg(notWrittenText(left), m_label, why));
+    closePort();
+}
+
+void PortLink::abort()
+{
+    if (m_phase == Phase::Down)
+        return;
+    if (m_phase != Phase::Closing)
+        giveUp(QStringLiteral("stopped at once"));
     markDown();
 }
 
-void PortLink::dropPending()
+void PortLink::onLinkLost(const QString &reason)
 {
-    const qint64 lost = m_writer->discard();
-    if (lost > 0) {
-        LogReceiver::post(QStringLiteral("warning"),
-                          QStringLiteral("%1 byte(s) could not be handed to the %2 port").arg(lost).arg(m_label));
-    }
-}
-
-void PortLink::onDrained()
-{
-    if (m_shuttingDown && m_flushDeadline.isActive()) {
-        m_flushDeadline.stop();
-        startClose();
-    }
-}
-
-void PortLink::startClose()
-{
-    if (m_closeStarted || m_down)
+    if (!m_started || m_phase >= Phase::Closing)
         return;
-    m_closeStarted = true;
-    dropPending();
-    if (m_monitor->isClosed()) {
+    // What the link still holds goes on before the link goes (a port that
+    // has closed itself has nothing left to read).
+    if (!isClosed())
+        m_reader->takeRest();
+    const qint64 left = m_writer->backlog();
+    m_writer->discard();
+    m_leftOver = left;
+    const bool peerClosed = m_status->linkLoss() == PCom_LinkStatus::LossKind::PeerClosed;
+    if (!peerClosed) {
+        m_failed = true;
+        LogReceiver::post(
+            QStringLiteral("error"),
+            QStringLiteral("the %1 link was lost: %2%3")
+                .arg(m_label, reason, left > 0 ? QStringLiteral("; ") + notWrittenText(left) : QString()));
+    } else if (left > 0) {
+        // Qt does not tell a reset from an orderly end; what was left tells.
+        LogReceiver::post(QStringLiteral("error"), QStringLiteral("the %1 link was closed by the peer (%2); %3")
+                                                       .arg(m_label, reason, notWrittenText(left)));
+    } else {
+        LogReceiver::post(QStringLiteral("info"), QStringLiteral("the %1 link was closed by the peer").arg(m_label));
+    }
+    emit lost();
+    // The port is still inside its own error handling: it is closed (where
+    // it has not closed itself) from the event loop.
+    beginClosing();
+    QTimer::singleShot(0, this, &PortLink::closeNow);
+}
+
+void PortLink::onDataChanged()
+{
+    if (m_phase == Phase::Closing && isClosed()) {
         markDown();
         return;
     }
-    m_monitor->setClosing();
-    m_closer->close(m_closeMs);
+    // A port without the extension only shows that it closed by itself.
+    if (!m_status && m_started && m_phase == Phase::Running && !m_port->opened()) {
+        m_reader->takeRest();
+        LogReceiver::post(QStringLiteral("info"), QStringLiteral("the %1 link was closed").arg(m_label));
+        emit lost();
+        closePort();
+        return;
+    }
+    checkFinish();
+}
+
+void PortLink::closePort()
+{
+    if (m_phase >= Phase::Closing)
+        return;
+    beginClosing();
+    closeNow();
+}
+
+void PortLink::beginClosing()
+{
+    m_phase = Phase::Closing;
+    m_stall.stop();
+    m_openPoll.stop();
+}
+
+void PortLink::closeNow()
+{
+    if (m_phase != Phase::Closing)
+        return;
+    if (!isClosed())
+        m_port->close();
+    // Closing may have finished inside close().
+    if (m_phase != Phase::Closing)
+        return;
+    if (isClosed())
+        markDown();
+    else
+        m_closeDeadline.start(closeTimeoutMs);
 }
 
 void PortLink::markDown()
 {
-    if (m_down)
+    if (m_phase == Phase::Down)
         return;
-    m_down = true;
+    m_phase = Phase::Down;
+    m_stall.stop();
+    m_openPoll.stop();
+    m_closeDeadline.stop();
+    m_reader->pause();
     emit down();
+}
+
+QString PortLink::notWrittenText(qint64 left) const
+{
+    return QStringLiteral("%1 of %2 bytes from %3 were not written out")
+        .arg(left)
+        .arg(m_writer->bytesTaken())
+        .arg(m_source);
 }

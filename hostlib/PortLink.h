@@ -4,59 +4,110 @@
 #include <QString>
 #include <QTimer>
 
-class LinkMonitor;
-class LogReceiver;
+class PCom_LinkStatus;
 class Plugin_Com_Port;
-class PortCloser;
 class PortReader;
 class PortWriter;
 
-// One open port with what relays through it: its reader, writer, link
-// monitor and closer, and the orderly way down: hand over what waits, close,
-// wait until the link is really closed.
+// One open port with what moves bytes through it (its reader and writer)
+// and the truth about how its link ends, learnt from the port's link-status
+// extension: the backlog that has still to leave, the loss of the link with
+// its reason, the end of the write direction.
+//
+// The ways down:
+// - finishWriting(): the input has ended; once everything has left, the
+//   write direction is ended where the link has one (a TCP half-close) and
+//   writeDone() follows; reading goes on.
+// - close(): what waits still leaves, for as long as it moves (or at most
+//   flushMs), then the port is closed and awaited.
+// - the link is lost (peer closed, reset, device gone, ...): one line says
+//   why and how many bytes were not written out; lost() follows.
+// down() ends each of them. The link ended in order when it was closed, by
+// us or by its peer, with nothing taken left unwritten.
 class PortLink : public QObject
 {
     Q_OBJECT
 public:
-    PortLink(Plugin_Com_Port *port, const QString &label, LogReceiver *log, QObject *parent = nullptr);
+    PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent = nullptr);
+    ~PortLink() override;
 
     Plugin_Com_Port *port() const { return m_port; }
+    // Null for a port without the link-status extension.
+    PCom_LinkStatus *status() const { return m_status; }
     QString label() const { return m_label; }
     PortReader *reader() const { return m_reader; }
     PortWriter *writer() const { return m_writer; }
-    LinkMonitor *monitor() const { return m_monitor; }
-    bool usesFrames() const;
+    bool usesFrames() const { return m_frames; }
+    // The most bytes one write may carry: a UDP datagram's payload for a
+    // datagram port, 64 KiB otherwise.
+    int maxWriteSize() const { return m_maxWrite; }
+    // Where the written bytes come from, for messages ("standard input").
+    void setSourceName(const QString &name) { m_source = name; }
 
-    // Hands over what is still waiting (for at most flushMs; the rest is
-    // reported and dropped), then closes the port and waits at most closeMs
-    // for the link to go. down() follows, also when the link had already
-    // closed by itself.
-    void shutdown(int flushMs, int closeMs);
-    // Drops what waits and closes without waiting.
-    void closeAtOnce();
-    bool isShuttingDown() const { return m_shuttingDown; }
-    bool isDown() const { return m_down; }
+    // Begins on the opened port: what arrived while it opened is read.
+    void start();
+    void finishWriting();
+    void close(int flushMs = -1);
+    // Closes at once; what waits is reported as not written out.
+    void abort();
 
-    // Drops what waits for the port, with a warning naming the count.
-    void dropPending();
+    bool isClosing() const { return m_phase >= Phase::Flushing; }
+    bool isDown() const { return m_phase == Phase::Down; }
+    bool endedInOrder() const { return !m_failed && m_leftOver == 0; }
+    // Bytes taken but not written out when the link ended.
+    qint64 leftOver() const { return m_leftOver; }
+
+    // How long a backlog may stand still before it is given up.
+    static const int stallMs = 10000;
+    // How long a closed port may take to read closed.
+    static const int closeTimeoutMs = 5000;
+    // The most each port reads ahead of the host.
+    static const qint64 readBufferSize = 256 * 1024;
+    // The largest UDP datagram over IPv4.
+    static const int maxDatagram = 65507;
 
 signals:
+    void writeDone();
+    void lost();
     void down();
 
+private slots:
+    void onLinkLost(const QString &reason);
+    void onWriteFinished();
+
 private:
-    void onDrained();
-    void startClose();
+    enum class Phase { Running, Flushing, Closing, Down };
+
+    bool isClosed() const;
+    void onDataChanged();
+    void onProgress();
+    void checkFinish();
+    void checkFlush();
+    void onStall();
+    void closePort();
+    void beginClosing();
+    void closeNow();
+    void giveUp(const QString &why);
     void markDown();
+    QString notWrittenText(qint64 left) const;
 
     Plugin_Com_Port *m_port;
+    PCom_LinkStatus *m_status;
     QString m_label;
+    QString m_source;
+    bool m_frames;
+    int m_maxWrite = 64 * 1024;
     PortReader *m_reader;
     PortWriter *m_writer;
-    LinkMonitor *m_monitor;
-    PortCloser *m_closer;
-    QTimer m_flushDeadline;
-    int m_closeMs = 0;
-    bool m_shuttingDown = false;
-    bool m_closeStarted = false;
-    bool m_down = false;
+    Phase m_phase = Phase::Running;
+    bool m_started = false;
+    bool m_finishing = false;
+    bool m_writeClosed = false;
+    bool m_writeDone = false;
+    bool m_failed = false;
+    bool m_deadlineHard = false;
+    qint64 m_leftOver = 0;
+    QTimer m_stall;
+    QTimer m_closeDeadline;
+    QTimer m_openPoll;
 };

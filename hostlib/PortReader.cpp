@@ -5,31 +5,29 @@
 #include <QTimer>
 
 namespace {
-// Reads per turn of the event loop before the rest is left to the next turn,
-// so that a busy link cannot starve the other side of a relay.
-const int readsPerTurn = 256;
 const quint32 errorFrameId = 0xFFFFFFFFu;
 } // namespace
 
 PortReader::PortReader(Plugin_Com_Port *port, QObject *parent)
-    : QObject(parent), m_port(port), m_frames(port->usesFrameIds())
+    : QObject(parent),
+      m_port(port),
+      m_frames(port->usesFrameIds()),
+      m_buffer(size_t(m_frames ? frameBuffer : streamChunk))
 {
     connect(m_port, &Plugin_Com_Port::readyRead, this, &PortReader::drain);
 }
 
 void PortReader::drain()
 {
-    if (m_draining)
+    if (m_draining || m_paused)
         return;
     m_draining = true;
-    int reads = 0;
     bool more = true;
-    while (more && reads < readsPerTurn) {
+    const int limit = m_frames ? framesPerTurn : readsPerTurn;
+    for (int reads = 0; more && !m_paused && reads < limit; ++reads)
         more = readOnce();
-        ++reads;
-    }
     m_draining = false;
-    if (more && !m_continuationQueued) {
+    if (more && !m_paused && !m_continuationQueued) {
         m_continuationQueued = true;
         QTimer::singleShot(0, this, [this]() {
             m_continuationQueued = false;
@@ -38,27 +36,43 @@ void PortReader::drain()
     }
 }
 
+void PortReader::resume()
+{
+    if (!m_paused)
+        return;
+    m_paused = false;
+    drain();
+}
+
+void PortReader::takeRest()
+{
+    const bool paused = m_paused;
+    m_paused = false;
+    m_draining = true;
+    while (readOnce()) {
+    }
+    m_draining = false;
+    m_paused = paused;
+}
+
 bool PortReader::readOnce()
 {
+    char *buffer = m_buffer.data();
     if (m_frames) {
-        char buffer[frameBuffer];
         unsigned int id = 0;
         const int n = m_port->readRawData(buffer, frameBuffer, &id);
         if (n >= 0) {
             m_bytesRead += n;
-            emit received(QByteArray(buffer, n), id);
+            emit received(buffer, n, id);
             return true;
         }
         // An error frame reads as -1 too, but more frames may wait behind it.
         return id == errorFrameId;
     }
-
-    QByteArray buffer(streamChunk, Qt::Uninitialized);
-    const int n = m_port->readRawData(buffer.data(), buffer.size());
+    const int n = m_port->readRawData(buffer, int(m_buffer.size()));
     if (n <= 0)
         return false;
-    buffer.resize(n);
     m_bytesRead += n;
-    emit received(buffer, 0);
+    emit received(buffer, n, 0);
     return true;
 }

@@ -1,29 +1,46 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
+
+#include <vector>
 
 class Plugin_Com_Port;
 
-// Takes everything a port has to read whenever it announces data: byte
-// chunks from a stream port, one frame per read (with its identifier) from
-// a port that uses frame identifiers.
+// Takes what a port has to read whenever it announces data, into one buffer
+// that it keeps: byte chunks from a stream port, one frame per read (with
+// its identifier) from a port that uses frame identifiers. A consumer that
+// cannot take more pauses it from inside received(); what stays unread is
+// held back by the port's bounded read buffer, and so by the link's flow
+// control where it has one.
 class PortReader : public QObject
 {
     Q_OBJECT
 public:
     explicit PortReader(Plugin_Com_Port *port, QObject *parent = nullptr);
 
-    // Reads what is waiting now. Called on every readyRead() of the port.
+    // Reads what is waiting now, unless paused. Called on every readyRead().
     void drain();
+    void pause() { m_paused = true; }
+    // Goes on reading, beginning with what waits already.
+    void resume();
+    bool isPaused() const { return m_paused; }
+    // Reads everything that waits, paused or not: a link that ends still
+    // gives what it holds.
+    void takeRest();
 
     qint64 bytesRead() const { return m_bytesRead; }
 
-    static const int streamChunk = 64 * 1024;
+    static const int streamChunk = 256 * 1024;
     static const int frameBuffer = 64;
+    // Reads per turn of the event loop: a CAN bus or a UDP sender has no
+    // flow control, and a busy one must not starve the rest of the loop.
+    static const int readsPerTurn = 64;
+    static const int framesPerTurn = 256;
 
 signals:
-    void received(const QByteArray &data, quint32 frameId);
+    // `data` is valid during the emission only: connect directly, and copy
+    // what is to be kept.
+    void received(const char *data, int size, quint32 frameId);
 
 private:
     // One read; false when nothing more is waiting.
@@ -31,7 +48,9 @@ private:
 
     Plugin_Com_Port *m_port;
     bool m_frames;
+    bool m_paused = false;
     bool m_draining = false;
     bool m_continuationQueued = false;
     qint64 m_bytesRead = 0;
+    std::vector<char> m_buffer;
 };

@@ -1,48 +1,73 @@
 #pragma once
 
-#include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QQueue>
 #include <QTimer>
 
+class PCom_LinkStatus;
 class Plugin_Com_Port;
 
-// Hands bytes (or frames) to a port without losing any: what a short write
-// leaves is kept and tried again on a later turn of the event loop, and a
-// port that takes nothing (a server without clients) is tried again after
-// a short pause. A frame that the port refuses is retried while the link
-// may still be coming up (until the first frame got through, for at most
-// frameStartupMs) and otherwise reported and dropped.
+// Hands bytes (or frames) to an open port and keeps the account of them:
+// taken from the host, left for the link (delivered), dropped, and still
+// waiting, here or in the port (the backlog; the port's part comes from its
+// link-status extension). A source that feeds it stops while isFull() and
+// goes on at backlogLow(), so that memory stays bounded.
+//
+// What a short write leaves waits here and goes first when the port has
+// sent or announces a change. A port that takes nothing at all (a TCP server
+// without clients) is served by the hold limit: everything is held (the source is bounded by isFull()),
+// nothing (dropped and counted, as on a line nobody listens to), or up to a
+// number of bytes for the next client, the rest dropped. A frame that the
+// port refuses is retried while the link may still be coming up (until the
+// first frame got through, for at most frameStartupMs) and otherwise
+// reported and dropped.
 class PortWriter : public QObject
 {
     Q_OBJECT
 public:
-    explicit PortWriter(Plugin_Com_Port *port, QObject *parent = nullptr);
+    PortWriter(Plugin_Com_Port *port, PCom_LinkStatus *status, QObject *parent = nullptr);
 
     // `line` names the input line of a frame in messages (0: none).
-    void enqueue(const QByteArray &data, quint32 frameId = 0, qint64 line = 0);
+    void write(const char *data, int size, quint32 frameId = 0, qint64 line = 0);
 
-    bool isIdle() const { return m_queue.isEmpty(); }
-    qint64 pendingBytes() const { return m_pendingBytes; }
-    qint64 bytesWritten() const { return m_bytesWritten; }
-    qint64 framesRefused() const { return m_framesRefused; }
+    // holdAll (the default), 0 (drop) or the most bytes held.
+    void setHoldLimit(qint64 bytes) { m_holdLimit = bytes; }
+    // The most bytes per write to the port: a datagram port sends each
+    // write as one datagram.
+    void setMaxWriteSize(int bytes) { m_maxWrite = bytes; }
 
-    // Drops what is still waiting; returns the byte count dropped.
+    qint64 backlog() const { return m_queuedBytes + portPending(); }
+    // The part of the backlog that the port itself took and still holds.
+    qint64 portPending() const;
+    bool isFull() const { return backlog() >= highWater; }
+    bool isDrained() const { return m_queue.isEmpty() && portPending() == 0; }
+    bool isHolding() const { return !m_queue.isEmpty(); }
+
+    qint64 bytesTaken() const { return m_taken; }
+    qint64 bytesDropped() const { return m_dropped; }
+    // Taken, not dropped, and no longer waiting here or in the port.
+    qint64 bytesDelivered() const;
+    // Drops what waits here; returns that byte count (not counted as
+    // dropped: the caller reports it as not written out).
     qint64 discard();
 
-    // Bytes per second that the link itself sends (a serial line's baud
-    // rate / 10); 0 when unknown. Lets msUntilSent() estimate when the
-    // link has sent what the port took.
-    void setLineRate(double bytesPerSecond) { m_lineRate = bytesPerSecond; }
-    qint64 msUntilSent() const;
-
-    static const int retryMs = 20;
+    static const qint64 holdAll = -1;
+    static const qint64 highWater = 1024 * 1024;
+    static const qint64 lowWater = 256 * 1024;
+    static const int frameRetryMs = 20;
     static const int frameStartupMs = 3000;
 
 signals:
-    // The queue became empty.
+    // Bytes moved on: into the port, or out of it to the link.
+    void progress();
+    // The backlog fell below lowWater after isFull() was seen.
+    void backlogLow();
+    // Nothing waits here or in the port (after something did).
     void drained();
+
+private slots:
+    void onBytesWritten(qint64 count);
 
 private:
     struct Chunk {
@@ -53,22 +78,31 @@ private:
         qint64 firstTryMs = -1;
     };
 
+    // Writes as much of data as the port takes now; returns that count.
+    int hand(const char *data, int size);
+    bool writeFrame(const char *data, int size, quint32 frameId, qint64 line, qint64 firstTryMs);
+    void hold(const char *data, int size, quint32 frameId, qint64 line);
     void flush();
-    // One attempt on the front chunk; false when the writer must wait.
-    bool writeFront();
-    void noteSent(qint64 bytes);
-    void scheduleRetry(int ms);
+    void settle();
 
     Plugin_Com_Port *m_port;
+    PCom_LinkStatus *m_status;
     bool m_frames;
     bool m_frameTaken = false;
     bool m_flushing = false;
+    bool m_wasFull = false;
+    bool m_wasBusy = false;
+    qint64 m_holdLimit = holdAll;
+    int m_maxWrite = 0;
     QQueue<Chunk> m_queue;
-    qint64 m_pendingBytes = 0;
-    qint64 m_bytesWritten = 0;
-    qint64 m_framesRefused = 0;
+    qint64 m_queuedBytes = 0;
+    qint64 m_taken = 0;
+    qint64 m_dropped = 0;
+    // Frames handed to the port and not yet sent, by payload size.
+    QQueue<int> m_frameSizes;
+    qint64 m_frameBytesInPort = 0;
+    qint64 m_discarded = 0;
+    mutable qint64 m_delivered = 0;
     QTimer m_retry;
     QElapsedTimer m_clock;
-    double m_lineRate = 0;
-    qint64 m_busyUntilMs = 0;
 };

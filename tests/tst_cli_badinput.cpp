@@ -75,6 +75,7 @@ void tst_CliBadInput::answers_data()
     row("bridge without separator", {"bridge", "com", "baudrate=9600"}, 2, {"bridge needs two ports"});
     row("bridge without second type", {"bridge", "com", "--"}, 2, {"bridge needs two ports"});
     row("bridge bad stats", {"bridge", "com", "--stats", "0", "--", "com"}, 2, {"--stats takes a number of seconds"});
+    row("bridge bad hold", {"bridge", "com", "--", "com", "--hold", "-1"}, 2, {"--hold takes a byte count from 0 to "});
     row("bridge bad second port", {"bridge", "com", "--", "tcpClient", "port=99999"}, 2,
         {"value '99999' for 'port' rejected"});
     row("port out of range", {"open", "tcpServer", "port=70000"}, 2,
@@ -96,11 +97,12 @@ void tst_CliBadInput::answers_data()
         {"error: Error creating device ''", "error: the canBus port did not open"});
     row("server port in use", {"open", "tcpServer", "port=%TCP"}, 1,
         {"error: Unable to start the server: ", "error: the tcpServer port did not open"});
-    row("UDP port in use", {"open", "udpClient", "bind-address=127.0.0.1", "bind-port=%UDP", "address=::1", "port=9"}, 1,
+    row("UDP port in use",
+        {"open", "udpClient", "bind-address=127.0.0.1", "bind-port=%UDP", "address=::1", "port=9"}, 1,
         {"critical: The following error occurred: ", "error: the udpClient port did not open"});
     row("refused", {"open", "tcpClient", "address=127.0.0.1", "port=%CLOSED"}, 1,
         {"critical: The connection was refused by the peer.",
-         "error: the tcpClient link failed: The connection was refused"});
+         "error: the tcpClient link was lost: Connection refused"});
 
     row("help", {"--help"}, 0, {"Usage: "});
     row("help command", {"help"}, 0, {"Usage: "});

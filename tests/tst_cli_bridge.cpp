@@ -13,6 +13,8 @@ class tst_CliBridge : public QObject
 private slots:
     void mebibyteEachWayIntact();
     void peerCloseEndsTheBridge();
+    void serverWithoutClient_data();
+    void serverWithoutClient();
 };
 
 static quint16 startBridge(PcomProcess &bridge, quint16 sinkPort, const QStringList &more = {})
@@ -77,6 +79,47 @@ void tst_CliBridge::peerCloseEndsTheBridge()
     QCOMPARE(source.received(), QByteArray("goodbye"));
     QVERIFY2(bridge.err().contains("info: the tcpClient link was closed"), bridge.err().constData());
     QVERIFY(bridge.err().contains("stats: tcpClient -> tcpServer: 7 bytes\n"));
+}
+
+// What arrives for a TCP server side without a client is dropped and
+// counted (memory stays flat), or with --hold kept up to a bound for the
+// next client.
+void tst_CliBridge::serverWithoutClient_data()
+{
+    QTest::addColumn<int>("hold");
+    QTest::newRow("dropped") << 0;
+    QTest::newRow("1000 held") << 1000;
+}
+
+void tst_CliBridge::serverWithoutClient()
+{
+    QFETCH(int, hold);
+    LoopbackPeer source;
+    QVERIFY(source.listen());
+    PcomProcess bridge;
+    bridge.start({"bridge", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(source.serverPort()), "--",
+                  "tcpServer", "port=0", "--stats", "0.05", "--hold", QString::number(hold)});
+    QTRY_VERIFY_WITH_TIMEOUT(source.hasConnection(), 10000);
+    QByteArray data(5000, Qt::Uninitialized);
+    QRandomGenerator(13).fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
+    source.send(data);
+    QVERIFY2(bridge.waitForStderr(QStringLiteral("stats: tcpClient -> tcpServer: 0 bytes, %1 dropped\n")
+                                      .arg(data.size() - hold)
+                                      .toUtf8()),
+             bridge.err().constData());
+
+    LoopbackPeer client;
+    QVERIFY(client.connectTo(quint16(bridge.numberAfter("Server running on IP 127.0.0.1, port "))));
+    source.send("tail");
+    QTRY_COMPARE_WITH_TIMEOUT(client.received(), data.left(hold) + "tail", 5000);
+    source.close();
+    QVERIFY(bridge.waitForExit());
+    QCOMPARE(bridge.exitCode(), 0);
+    QVERIFY2(bridge.err().contains(QStringLiteral("stats: tcpClient -> tcpServer: %1 bytes, %2 dropped\n")
+                                       .arg(hold + 4)
+                                       .arg(data.size() - hold)
+                                       .toUtf8()),
+             bridge.err().constData());
 }
 
 QTEST_GUILESS_MAIN(tst_CliBridge)

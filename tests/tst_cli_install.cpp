@@ -60,12 +60,13 @@ void tst_CliInstall::installedPcomFindsItsPlugin()
         "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _pcom; echo \"${COMPREPLY[*]}\"; done").arg(prefix);
     const QString pcom = prefix + QStringLiteral("/bin/pcom ");
     QCOMPARE(run(QStringLiteral("bash"),
-                 {"-c", complete, "-", pcom + "br", pcom + "open ", pcom + "open com ba", pcom + "open com baudrate=11520",
-                  pcom + "bridge com -- tcpServer p", pcom + "open com --parity e", pcom + "open com --st"},
+                 {"-c", complete, "-", pcom + "br", pcom + "open ", pcom + "open com ba",
+                  pcom + "open com baudrate=11520", pcom + "bridge com -- tcpServer p", pcom + "open com --parity e",
+                  pcom + "open com --st"},
                  &out),
              0);
-    QCOMPARE(out, QByteArray("bridge\ncom canBus tcpServer tcpClient udpClient\nbaudrate=\n115200 1152000\nport=\neven\n"
-                             "--stop-bits\n"));
+    QCOMPARE(out, QByteArray("bridge\ncom canBus tcpServer tcpClient udpClient\nbaudrate=\n115200 1152000\nport=\n"
+                             "even\n--stop-bits\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_CliInstall)

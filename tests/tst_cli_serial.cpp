@@ -3,6 +3,10 @@
 
 #include <QtTest>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 // pcom open on a serial line: the line is one side of a pseudo-terminal
 // pair, the test talks through the other.
 class tst_CliSerial : public QObject
@@ -11,6 +15,9 @@ class tst_CliSerial : public QObject
 private slots:
     void bytesBothWaysUntilInputEnds();
     void signalClosesCleanly();
+    void slowPeer_data();
+    void slowPeer();
+    void lineGoneEndsAtOnce();
 };
 
 static QStringList serialArgs(const PseudoTerminal &pty, const QStringList &more = {"baudrate=115200"})
@@ -61,6 +68,85 @@ void tst_CliSerial::signalClosesCleanly()
         QVERIFY(pcom.waitForExit());
         QCOMPARE(pcom.exitCode(), 0);
     }
+}
+
+// A peer that takes the line's bytes slowly (a device holding its line
+// back) gets every byte before pcom closes; one that takes none until pcom
+// is stopped leaves bytes over, which pcom counts exactly: what the peer got
+// and what pcom reports add up to what pcom took.
+void tst_CliSerial::slowPeer_data()
+{
+    QTest::addColumn<int>("bytesPerTick");
+    QTest::newRow("reads 200 kB/s") << 2000;
+    QTest::newRow("reads nothing, then SIGTERM") << 0;
+}
+
+void tst_CliSerial::slowPeer()
+{
+    QFETCH(int, bytesPerTick);
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    PcomProcess pcom;
+    pcom.start(serialArgs(pty, {"baudrate=4000000", "-w", "0.1", "-q"}));
+    const int total = 256 * 1024;
+    QByteArray data(total, Qt::Uninitialized);
+    for (int i = 0; i < total; ++i)
+        data[i] = char(i % 253);
+    pcom.write(data);
+    pcom.closeStdin();
+    QByteArray got;
+    QTimer reader;
+    QObject::connect(&reader, &QTimer::timeout, [&]() {
+        QByteArray chunk(bytesPerTick, Qt::Uninitialized);
+        const ssize_t n = ::read(pty.masterFd(), chunk.data(), size_t(chunk.size()));
+        got += chunk.left(int(qMax<ssize_t>(n, 0)));
+    });
+    if (bytesPerTick > 0) {
+        reader.start(10);
+    } else {
+        pollfd readable{pty.masterFd(), POLLIN, 0};
+        QTRY_VERIFY_WITH_TIMEOUT(::poll(&readable, 1, 0) == 1, 10000);
+        pcom.terminate();
+    }
+    QVERIFY(pcom.waitForExit(20000));
+    reader.stop();
+    got += pty.readMaster(total, 1000);
+    if (bytesPerTick > 0) {
+        QCOMPARE(pcom.exitCode(), 0);
+        QVERIFY(got == data);
+        return;
+    }
+    QCOMPARE(pcom.exitCode(), 1);
+    const int left = pcom.numberAfter("error: ");
+    const int taken = pcom.numberAfter(QByteArray::number(left) + " of ");
+    QVERIFY2(pcom.err().contains(" bytes from standard input were not written out to the com link (stopped"),
+             pcom.err().constData());
+    QVERIFY2(left > 0 && got.size() + left == taken && got == data.left(got.size()), pcom.err().constData());
+}
+
+// The device goes away while open (the other side of the pseudo-terminal
+// closes, as when an adapter is pulled): one line with the reason, exit 1,
+// at once.
+void tst_CliSerial::lineGoneEndsAtOnce()
+{
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    // pcom must not hold the master too.
+    QVERIFY(::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC) == 0);
+    PcomProcess pcom;
+    pcom.start(serialArgs(pty, {"baudrate=115200", "-q"}));
+    pcom.write("x");
+    QCOMPARE(pty.readMaster(1, 10000), QByteArray("x"));
+    // The master goes; /dev/null takes its descriptor, which the pair closes later.
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    QVERIFY(null >= 0 && ::dup2(null, pty.masterFd()) == pty.masterFd());
+    ::close(null);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(pcom.waitForExit(5000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(pcom.exitCode(), 1);
+    QCOMPARE(pcom.err().count("error: the com link was lost: "), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_CliSerial)

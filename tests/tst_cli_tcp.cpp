@@ -2,7 +2,14 @@
 #include "tests/support/PcomProcess.h"
 
 #include <QRandomGenerator>
+#include <QTcpServer>
 #include <QtTest>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 // pcom open on the TCP client and TCP server ports against loopback peers.
 class tst_CliTcp : public QObject
@@ -14,6 +21,8 @@ private slots:
     void clientBinaryBothWaysUntilSignal();
     void serverRelaysWithClients();
     void serverHoldsInputForAClient();
+    void halfCloseLetsTheServerAnswer();
+    void resetAfterSomeBytesCountsTheRest();
 };
 
 static QByteArray randomBytes(int size, quint32 seed)
@@ -48,7 +57,9 @@ void tst_CliTcp::clientEnds()
     PcomProcess pcom;
     pcom.start(clientArgs(server.serverPort()));
     pcom.write("hello");
-    if (!serverCloses)
+    // A Qt server drops what it has not sent yet when its input ends, so the
+    // end of pcom's input (a half-close) waits for the answer.
+    if (!serverCloses && pcom.waitForStdout("answer"))
         pcom.closeStdin();
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
@@ -130,6 +141,74 @@ void tst_CliTcp::serverHoldsInputForAClient()
     QTRY_VERIFY_WITH_TIMEOUT(client.isDisconnected(), 20000);
     QCOMPARE(client.received().size(), data.size());
     QVERIFY(client.received() == data);
+}
+
+// Like `socat TCP-LISTEN:N SYSTEM:'wc -c'`: a server that answers once its
+// input ends. pcom ends its sending direction at the end of its input and
+// prints the answer that follows. The server is a plain socket: Qt's own
+// drop what they have not sent when their input ends.
+void tst_CliTcp::halfCloseLetsTheServerAnswer()
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(listener, 1) == 0
+            && ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+    std::thread server([listener] {
+        pollfd ready{listener, POLLIN, 0};
+        const int fd = ::poll(&ready, 1, 10000) == 1 ? ::accept(listener, nullptr, nullptr) : -1;
+        ready.fd = fd;
+        char buffer[256];
+        ssize_t n = 0;
+        int count = 0;
+        while (fd >= 0 && ::poll(&ready, 1, 10000) == 1 && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+            count += int(n);
+        if (fd >= 0 && n == 0) {
+            const QByteArray answer = QByteArray::number(count) + '\n';
+            (void)!::write(fd, answer.constData(), size_t(answer.size()));
+        }
+        if (fd >= 0)
+            ::close(fd);
+    });
+    PcomProcess pcom;
+    pcom.start(clientArgs(ntohs(address.sin_port)));
+    pcom.write("twelve bytes");
+    pcom.closeStdin();
+    const bool exited = pcom.waitForExit();
+    server.join();
+    ::close(listener);
+    QVERIFY(exited);
+    QCOMPARE(pcom.out(), QByteArray("12\n"));
+    QCOMPARE(pcom.exitCode(), 0);
+}
+
+// A server that reads 1,000 bytes and resets the connection: pcom says how
+// many of the bytes it took were not written out, and exits 1.
+void tst_CliTcp::resetAfterSomeBytesCountsTheRest()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    connect(&server, &QTcpServer::newConnection, &server, [&server]() {
+        QTcpSocket *socket = server.nextPendingConnection();
+        connect(socket, &QTcpSocket::readyRead, socket, [socket]() {
+            // Closing with bytes unread resets the connection.
+            if (socket->bytesAvailable() >= 1000 && socket->read(1000).size() == 1000)
+                socket->abort();
+        });
+    });
+    PcomProcess pcom;
+    pcom.start(clientArgs(server.serverPort()) << "-q");
+    const int total = 8 * 1024 * 1024;
+    pcom.write(randomBytes(total, 4));
+    QVERIFY(pcom.waitForExit(20000));
+    QCOMPARE(pcom.exitCode(), 1);
+    QVERIFY2(pcom.err().contains("error: the tcpClient link was closed by the peer ("), pcom.err().constData());
+    const int left = pcom.numberAfter("); ");
+    const int taken = pcom.numberAfter(QByteArray::number(left) + " of ");
+    QVERIFY2(left > 0 && taken <= total && taken - left >= 1000, pcom.err().constData());
+    QVERIFY(pcom.err().contains(" bytes from standard input were not written out\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_CliTcp)

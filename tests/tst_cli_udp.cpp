@@ -11,6 +11,7 @@ class tst_CliUdp : public QObject
     Q_OBJECT
 private slots:
     void hexLinesAndDump();
+    void inputInDatagramsUdpCarries();
 };
 
 // Waits, bounded, for `count` datagrams at the peer.
@@ -27,18 +28,26 @@ static QList<QByteArray> collect(QUdpSocket &peer, int count)
     return datagrams;
 }
 
+// pcom on a UDP port that sends to `peer`; its own port number in *pcomPort.
+static void startTowards(PcomProcess &pcom, const QUdpSocket &peer, quint16 *pcomPort, const QStringList &more)
+{
+    // A port that nobody holds at the moment, for pcom to bind.
+    QUdpSocket probe;
+    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
+    *pcomPort = probe.localPort();
+    probe.close();
+    pcom.start(QStringList{"open", "udpClient", "bind-address=127.0.0.1", QStringLiteral("bind-port=%1").arg(*pcomPort),
+                           "address=127.0.0.1", QStringLiteral("port=%1").arg(peer.localPort())}
+               + more);
+}
+
 void tst_CliUdp::hexLinesAndDump()
 {
     QUdpSocket peer;
     QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
-    // A port that nobody holds at the moment, for pcom to bind.
-    QUdpSocket probe;
-    QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
-    const quint16 pcomPort = probe.localPort();
-    probe.close();
+    quint16 pcomPort = 0;
     PcomProcess pcom;
-    pcom.start({"open", "udpClient", "bind-address=127.0.0.1", QStringLiteral("bind-port=%1").arg(pcomPort),
-                "address=127.0.0.1", QStringLiteral("port=%1").arg(peer.localPort()), "--hex"});
+    startTowards(pcom, peer, &pcomPort, {"--hex"});
     QVERIFY2(pcom.waitForStderr("progress: pcom: opened the udpClient port"), pcom.err().constData());
     QVERIFY(pcom.err().contains("info: udpClient: Bind to IP 127.0.0.1 port " + QByteArray::number(pcomPort) + '\n'));
 
@@ -57,6 +66,37 @@ void tst_CliUdp::hexLinesAndDump()
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
     QVERIFY(pcom.err().contains("info: udpClient: Disconnected\n"));
+}
+
+// Standard input larger than a datagram can carry goes out in datagrams of
+// at most 65,507 bytes, all of it, in order.
+void tst_CliUdp::inputInDatagramsUdpCarries()
+{
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    peer.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1024 * 1024);
+    quint16 pcomPort = 0;
+    PcomProcess pcom;
+    startTowards(pcom, peer, &pcomPort, {"-w", "0"});
+    QByteArray data(140000, Qt::Uninitialized);
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = char(i * 7 + i / 251);
+    pcom.write(data);
+    pcom.closeStdin();
+    QByteArray arrived;
+    int largest = 0;
+    for (int round = 0; round < 100 && arrived.size() < data.size(); ++round) {
+        QSignalSpy(&peer, &QUdpSocket::readyRead).wait(100);
+        while (peer.hasPendingDatagrams()) {
+            const QByteArray datagram = peer.receiveDatagram().data();
+            largest = qMax(largest, datagram.size());
+            arrived += datagram;
+        }
+    }
+    QVERIFY(arrived == data);
+    QVERIFY2(largest <= 65507 && largest > 0, qPrintable(QString::number(largest)));
+    QVERIFY(pcom.waitForExit());
+    QCOMPARE(pcom.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_CliUdp)
