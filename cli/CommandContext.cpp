@@ -2,6 +2,7 @@
 
 #include "cli/ExitCode.h"
 #include "cli/StdoutWriter.h"
+#include "core/PCom_LinkStatus.h"
 #include "hostlib/PortHandle.h"
 
 #include <QCoreApplication>
@@ -93,6 +94,16 @@ bool CommandContext::configure(PortHandle &handle, const QStringList &settings)
     if (handle.configure(settings, &error))
         return true;
     badInput(error);
+    return false;
+}
+
+bool CommandContext::open(PortHandle &handle, const QString &label)
+{
+    if (handle.open())
+        return true;
+    const QString reason = handle.linkStatus() ? handle.linkStatus()->lastErrorString() : QString();
+    say(QStringLiteral("error"), QStringLiteral("the %1 port did not open (\"connect\" reads false)%2")
+                                     .arg(label, reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
     return false;
 }
 
