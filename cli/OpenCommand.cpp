@@ -160,8 +160,8 @@ int OpenCommand::run(const QStringList &givenArguments)
     options.input = frames ? DataCodec::Frames
                            : (context.isSet(hex) && !options.interactive ? DataCodec::Hex : DataCodec::Raw);
     options.echo = context.isSet(echo);
-    options.progress =
-        context.isSet(progress) || (!context.isSet(noProgress) && !options.interactive && ProgressLine::wantedByDefault());
+    options.progress = context.isSet(progress)
+                       || (!context.isSet(noProgress) && !options.interactive && ProgressLine::wantedByDefault());
     output.setHex(context.isSet(hex));
     output.setFrameForm(form == QLatin1String("candump") ? OutputFormat::FrameForm::Candump
                                                          : OutputFormat::FrameForm::Cansend,

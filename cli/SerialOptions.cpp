@@ -47,7 +47,8 @@ bool SerialOptions::check(const CommandContext &context)
             bool ok = false;
             m_breakMs = value.toInt(&ok);
             if (!ok || m_breakMs < 1 || m_breakMs > 10000) {
-                CommandContext::badInput(QStringLiteral("--break takes milliseconds from 1 to 10000, not '%1'").arg(value));
+                CommandContext::badInput(
+                    QStringLiteral("--break takes milliseconds from 1 to 10000, not '%1'").arg(value));
                 return false;
             }
             continue;
@@ -77,11 +78,11 @@ bool SerialOptions::apply(QObject *port, const QString &label) const
         const QString errorAfter = linkError(port);
         if (written && port->property(setting.property) == setting.value && errorAfter == errorBefore)
             continue;
-        CommandContext::say(QStringLiteral("error"), QStringLiteral("the %1 line refused %2: %3")
-                                                         .arg(label, setting.shown,
-                                                              errorAfter.isEmpty() ? QStringLiteral("it reads back '%1'")
-                                                                                         .arg(port->property(setting.property).toString())
-                                                                                   : errorAfter));
+        const QString why = errorAfter.isEmpty()
+                                ? QStringLiteral("it reads back '%1'").arg(port->property(setting.property).toString())
+                                : errorAfter;
+        CommandContext::say(QStringLiteral("error"),
+                            QStringLiteral("the %1 line refused %2: %3").arg(label, setting.shown, why));
         ok = false;
     }
     return ok && (m_breakMs <= 0 || sendBreak(port, m_breakMs));

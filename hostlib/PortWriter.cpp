@@ -125,7 +125,8 @@ bool PortWriter::sendFrame(const QCanBusFrame &frame, qint64 line, qint64 firstT
     const QString text = QString::fromLatin1(CanLineParser::format(frame));
     if (!uncarried.isEmpty()) {
         if (!m_toldUncarried)
-            LogReceiver::post(QStringLiteral("error"), QStringLiteral("%1%2: %3 is not sent").arg(where, uncarried, text));
+            LogReceiver::post(QStringLiteral("error"),
+                              QStringLiteral("%1%2: %3 is not sent").arg(where, uncarried, text));
         m_toldUncarried = true;
         return true;
     }

@@ -48,7 +48,8 @@ void tst_CliCodec::canLines_data()
     ok("remote extended with length", "00000123#r4", "00000123#R4", "can0  00000123   [4]  remote request");
     ok("fd", "123##1AAAAAAAAAAAA", "123##1AAAAAAAAAAAA", "can0  123  [06]  AA AA AA AA AA AA");
     ok("fd both flags", "123##3", "123##3", "can0  123  [00]");
-    ok("fd twelve bytes", "010##0" + twelve, "010##0" + twelve, "can0  010  [12]  " + QByteArray("AB ").repeated(11) + "AB");
+    ok("fd twelve bytes", "010##0" + twelve, "010##0" + twelve,
+       "can0  010  [12]  " + QByteArray("AB ").repeated(11) + "AB");
     ok("fd 64 bytes", "1FFFFFFF##0" + zeros, "1FFFFFFF##0" + zeros.left(128),
        "can0  1FFFFFFF  [64]  " + QByteArray("00 ").repeated(63) + "00");
     bad("no hash", "123DEADBEEF", "no '#'");

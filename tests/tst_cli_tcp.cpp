@@ -222,7 +222,8 @@ void tst_CliTcp::hostNameAndIpv6()
         QTcpServer server;
         QVERIFY(server.listen(listener.second));
         PcomProcess pcom;
-        pcom.start({"open", "tcpClient", "address=" + listener.first, QStringLiteral("port=%1").arg(server.serverPort())});
+        pcom.start(
+            {"open", "tcpClient", "address=" + listener.first, QStringLiteral("port=%1").arg(server.serverPort())});
         pcom.write("ping");
         QVERIFY2(server.waitForNewConnection(10000), pcom.err().constData());
         QTcpSocket *peer = server.nextPendingConnection();
