@@ -20,6 +20,9 @@ struct BenchConfig
     int memoryPorts = 1000;
     // Memory figures hardly vary; creating 1,000 serial ports takes seconds.
     int memoryRepetitions = 3;
+    // pcom-gui's hex terminal receiving a stream (suite "gui").
+    qint64 guiBytes = 100ll << 20;
+    int guiRepetitions = 3;
 
     // Suites to run; empty means all.
     QStringList only;
@@ -42,6 +45,8 @@ struct BenchConfig
         c.bridgeBytes = 64ll << 20;
         c.propertyCalls = 30000;
         c.memoryRepetitions = 1;
+        c.guiBytes = 32ll << 20;
+        c.guiRepetitions = 1;
         return c;
     }
 };

@@ -2,6 +2,10 @@
 #include "bench/BenchLog.h"
 #include "bench/BridgeBench.h"
 #include "bench/CanBench.h"
+#ifdef PCOM_BENCH_GUI
+#include "bench/GuiBench.h"
+#include <QApplication>
+#endif
 #include "bench/MemoryBench.h"
 #include "bench/PluginPorts.h"
 #include "bench/PropertyBench.h"
@@ -23,7 +27,14 @@
 
 int main(int argc, char *argv[])
 {
+#ifdef PCOM_BENCH_GUI
+    // The gui suite needs widgets; no display is needed for them.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     QCoreApplication::setApplicationName(QStringLiteral("pcom_bench"));
 
     QCommandLineParser parser;
@@ -36,7 +47,7 @@ int main(int argc, char *argv[])
                                   QStringLiteral("FILE"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Run only these suites (comma-separated): "
-                                                 "tcp, udp, serial, can, bridge, property, memory."),
+                                                 "tcp, udp, serial, can, bridge, property, memory, gui."),
                                   QStringLiteral("LIST"));
     const QCommandLineOption repetitions(QStringLiteral("repetitions"),
                                          QStringLiteral("Repetitions of each figure."), QStringLiteral("N"));
@@ -60,7 +71,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(only)) {
         const QStringList suites{QStringLiteral("tcp"),    QStringLiteral("udp"),    QStringLiteral("serial"),
                                  QStringLiteral("can"),    QStringLiteral("bridge"), QStringLiteral("property"),
-                                 QStringLiteral("memory")};
+                                 QStringLiteral("memory"),  QStringLiteral("gui")};
         config.only = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
         for (const QString &name : qAsConst(config.only)) {
             if (!suites.contains(name)) {
@@ -93,6 +104,9 @@ int main(int argc, char *argv[])
         suite("bridge", [&] { return BridgeBench(config, QStringLiteral(PCOM_BENCH_PLUGIN)).run(); });
         suite("property", [&] { return PropertyBench(config, ports, log).run(); });
         suite("memory", [&] { return MemoryBench(config).run(); });
+#ifdef PCOM_BENCH_GUI
+        suite("gui", [&] { return GuiBench(config, ports, log).run(); });
+#endif
     }
     report.setLoadAtEnd();
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 StdinReader::StdinReader(int fd, QObject *parent)
@@ -30,6 +31,14 @@ void StdinReader::start()
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &StdinReader::onActivated);
     m_notifier->setEnabled(!m_paused);
+}
+
+qint64 StdinReader::bytesWaiting() const
+{
+    int count = 0;
+    if (m_atEnd || ::ioctl(m_fd, FIONREAD, &count) != 0)
+        return 0;
+    return count;
 }
 
 void StdinReader::pause()

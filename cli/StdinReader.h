@@ -19,6 +19,9 @@ public:
     void resume();
     bool atEnd() const { return m_atEnd; }
     qint64 bytesRead() const { return m_bytesRead; }
+    // Bytes that a read would get now without waiting (0 at the end, or
+    // where the input cannot tell).
+    qint64 bytesWaiting() const;
     // The most bytes one read takes.
     void setChunkSize(int bytes) { m_chunkSize = bytes; }
 

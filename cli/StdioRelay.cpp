@@ -24,6 +24,7 @@ StdioRelay::StdioRelay(PortLink *link, const Options &options, OutputFormat *for
       m_stdin(new StdinReader(0, this))
 {
     m_link->setSourceName(QStringLiteral("standard input"));
+    m_link->setSourceWaiting([this]() { return m_stdin->bytesWaiting(); });
     // Each read of standard input becomes one write, so one datagram of a
     // datagram port.
     m_stdin->setChunkSize(m_link->maxWriteSize());

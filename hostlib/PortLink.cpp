@@ -171,14 +171,17 @@ void PortLink::onLinkLost(const QString &reason)
     const qint64 left = m_writer->backlog();
     m_writer->discard();
     m_leftOver = left;
+    // Bytes that the source still holds for the link will not reach it either.
+    m_waitingAtEnd = m_sourceWaiting ? m_sourceWaiting() : 0;
     const bool peerClosed = m_status->linkLoss() == PCom_LinkStatus::LossKind::PeerClosed;
+    const bool anyLeft = left > 0 || m_waitingAtEnd > 0;
     if (!peerClosed) {
         m_failed = true;
         LogReceiver::post(
             QStringLiteral("error"),
             QStringLiteral("the %1 link was lost: %2%3")
-                .arg(m_label, reason, left > 0 ? QStringLiteral("; ") + notWrittenText(left) : QString()));
-    } else if (left > 0) {
+                .arg(m_label, reason, anyLeft ? QStringLiteral("; ") + notWrittenText(left) : QString()));
+    } else if (anyLeft) {
         // Qt does not tell a reset from an orderly end; what was left tells.
         LogReceiver::post(QStringLiteral("error"), QStringLiteral("the %1 link was closed by the peer (%2); %3")
                                                        .arg(m_label, reason, notWrittenText(left)));
@@ -253,8 +256,11 @@ void PortLink::markDown()
 
 QString PortLink::notWrittenText(qint64 left) const
 {
-    return QStringLiteral("%1 of %2 bytes from %3 were not written out")
-        .arg(left)
-        .arg(m_writer->bytesTaken())
-        .arg(m_source);
+    QString text = QStringLiteral("%1 of %2 bytes from %3 were not written out")
+                       .arg(left)
+                       .arg(m_writer->bytesTaken())
+                       .arg(m_source);
+    if (m_waitingAtEnd > 0)
+        text += QStringLiteral(", %1 more were waiting").arg(m_waitingAtEnd);
+    return text;
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 class PCom_LinkStatus;
 class Plugin_Com_Port;
 class PortReader;
@@ -43,6 +45,9 @@ public:
     int maxWriteSize() const { return m_maxWrite; }
     // Where the written bytes come from, for messages ("standard input").
     void setSourceName(const QString &name) { m_source = name; }
+    // How many bytes the source holds ready for the link but has not given
+    // yet: a link that its peer ends while some wait did not take them all.
+    void setSourceWaiting(std::function<qint64()> bytesWaiting) { m_sourceWaiting = std::move(bytesWaiting); }
 
     // Begins on the opened port: what arrived while it opened is read.
     void start();
@@ -53,7 +58,7 @@ public:
 
     bool isClosing() const { return m_phase >= Phase::Flushing; }
     bool isDown() const { return m_phase == Phase::Down; }
-    bool endedInOrder() const { return !m_failed && m_leftOver == 0; }
+    bool endedInOrder() const { return !m_failed && m_leftOver == 0 && m_waitingAtEnd == 0; }
     // Bytes taken but not written out when the link ended.
     qint64 leftOver() const { return m_leftOver; }
 
@@ -107,6 +112,8 @@ private:
     bool m_failed = false;
     bool m_deadlineHard = false;
     qint64 m_leftOver = 0;
+    qint64 m_waitingAtEnd = 0;
+    std::function<qint64()> m_sourceWaiting;
     QTimer m_stall;
     QTimer m_closeDeadline;
     QTimer m_openPoll;

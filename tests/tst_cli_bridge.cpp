@@ -110,6 +110,7 @@ void tst_CliBridge::serverWithoutClient()
 
     LoopbackPeer client;
     QVERIFY(client.connectTo(quint16(bridge.numberAfter("Server running on IP 127.0.0.1, port "))));
+    QVERIFY(bridge.waitForStderr("progress: tcpServer: New connection"));
     source.send("tail");
     QTRY_COMPARE_WITH_TIMEOUT(client.received(), data.left(hold) + "tail", 5000);
     source.close();

@@ -206,10 +206,12 @@ void tst_CliTcp::resetAfterSomeBytesCountsTheRest()
     QVERIFY(pcom.waitForExit(20000));
     QCOMPARE(pcom.exitCode(), 1);
     QVERIFY2(pcom.err().contains("error: the tcpClient link was closed by the peer ("), pcom.err().constData());
+    // Qt cannot tell a reset from an orderly close: what pcom still held, or
+    // what still waited on its standard input, tells.
     const int left = pcom.numberAfter("); ");
     const int taken = pcom.numberAfter(QByteArray::number(left) + " of ");
-    QVERIFY2(left > 0 && taken <= total && taken - left >= 1000, pcom.err().constData());
-    QVERIFY(pcom.err().contains(" bytes from standard input were not written out\n"));
+    const int waiting = qMax(0, pcom.numberAfter(" bytes from standard input were not written out, "));
+    QVERIFY2(left + waiting > 0 && taken + waiting <= total && taken - left >= 1000, pcom.err().constData());
 }
 
 // pcom resolves a host name itself and takes IPv6 literals, as a client and

@@ -1,0 +1,76 @@
+#include "gui/Workbench.h"
+
+#include "core/PCom_LinkStatus.h"
+#include "host/PluginInterface_Com.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Plugin_Com_Port.h"
+#include "hostlib/PropertyAssigner.h"
+
+namespace {
+// How far a port reads ahead of the terminal; beyond it TCP holds the sender back.
+const qint64 readAhead = 1 << 20;
+}
+
+Workbench::Workbench(PluginInterface_Com *plugin, QObject *parent)
+    : QObject(parent), m_plugin(plugin)
+{
+    m_plugin->createDevices(m_devices);
+}
+
+Workbench::~Workbench()
+{
+    removeAllPorts();
+    for (Plugin_Com_Device *device : qAsConst(m_devices))
+        m_plugin->deleteDevice(device);
+}
+
+Plugin_Com_Device *Workbench::device(const QString &typeKey) const
+{
+    for (Plugin_Com_Device *device : m_devices) {
+        if (Workbench::typeKey(device) == typeKey)
+            return device;
+    }
+    return nullptr;
+}
+
+Plugin_Com_Port *Workbench::addPort(Plugin_Com_Device *device)
+{
+    Plugin_Com_Port *port = device->createPort();
+    if (!port)
+        return nullptr;
+    PropertyAssigner::writeDefaults(port, {});
+    if (auto *status = qobject_cast<PCom_LinkStatus *>(port))
+        status->setReadBufferSize(readAhead);
+    m_ports.append(port);
+    emit portAdded(port);
+    return port;
+}
+
+void Workbench::removePort(Plugin_Com_Port *port)
+{
+    if (!m_ports.removeOne(port))
+        return;
+    emit portRemoving(port);
+    if (port->opened())
+        port->close();
+    port->device()->deletePort(port);
+}
+
+void Workbench::removeAllPorts()
+{
+    while (!m_ports.isEmpty())
+        removePort(m_ports.last());
+}
+
+QString Workbench::portLabel(Plugin_Com_Port *port)
+{
+    const QVariant address = port->getTavlinProperty(QStringLiteral("address"));
+    if (address.isValid())
+        return QStringLiteral("%1:%2").arg(address.toString(), port->getTavlinProperty(QStringLiteral("port")).toString());
+    return port->defaultText();
+}
+
+QString Workbench::typeKey(const Plugin_Com_Device *device)
+{
+    return device->getDocPath().section(QLatin1Char('/'), -1);
+}

@@ -1,0 +1,126 @@
+#include "gui/Workspace.h"
+
+#include "gui/Workbench.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Plugin_Com_Port.h"
+#include "host/TavlinProperty.h"
+#include "hostlib/PropertyAssigner.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace {
+
+const QString formatName = QStringLiteral("pcom-gui workspace");
+const QString connectName = QStringLiteral("connect");
+const QString pluginName = QStringLiteral("plugin");
+
+// Why the document is no workspace, or empty.
+QString shapeError(const QJsonDocument &document)
+{
+    const QJsonObject root = document.object();
+    if (!document.isObject() || root.value(QStringLiteral("format")).toString() != formatName)
+        return QStringLiteral("it is no %1 (no \"format\": \"%1\")").arg(formatName);
+    if (!root.value(QStringLiteral("ports")).isArray())
+        return QStringLiteral("it has no \"ports\" list");
+    const QJsonArray ports = root.value(QStringLiteral("ports")).toArray();
+    for (int i = 0; i < ports.size(); ++i) {
+        const QJsonObject port = ports.at(i).toObject();
+        if (!port.value(QStringLiteral("type")).isString() || !port.value(QStringLiteral("properties")).isObject())
+            return QStringLiteral("port %1 needs a \"type\" text and a \"properties\" object").arg(i + 1);
+    }
+    return QString();
+}
+
+void restore(Workbench &bench, const QJsonObject &entry, const QString &name, QStringList *problems,
+             QList<Plugin_Com_Port *> *toOpen)
+{
+    const QString type = entry.value(QStringLiteral("type")).toString();
+    Plugin_Com_Device *device = bench.device(type);
+    if (!device) {
+        problems->append(QStringLiteral("%1: the plug-in has no '%2' device; the port was left out").arg(name, type));
+        return;
+    }
+    Plugin_Com_Port *port = bench.addPort(device);
+    const QJsonObject values = entry.value(QStringLiteral("properties")).toObject();
+    // In the port's own order, as its editor writes them.
+    for (const TavlinProperty *record : port->tavlinProperties()) {
+        if (!values.contains(record->name()))
+            continue;
+        const QString value = values.value(record->name()).toVariant().toString();
+        if (port->getTavlinProperty(record->name()).toString() == value)
+            continue;
+        QString why;
+        if (!PropertyAssigner::assign(port, {{record->name(), value, true}}, &why))
+            problems->append(QStringLiteral("%1 (%2): %3").arg(name, type, why));
+        else if (record->name() == QLatin1String("device") && !device->availablePorts().contains(value))
+            problems->append(QStringLiteral("%1 (%2): device '%3' is not present now").arg(name, type, value));
+    }
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        if (!port->tavlinProperty(it.key()))
+            problems->append(QStringLiteral("%1 (%2): no property '%3' any more; its value was left out").arg(name, type, it.key()));
+    }
+    if (entry.value(connectName).toBool())
+        toOpen->append(port);
+}
+
+} // namespace
+
+bool Workspace::save(const Workbench &bench, const QString &fileName, QString *error)
+{
+    QJsonArray ports;
+    for (Plugin_Com_Port *port : bench.ports()) {
+        QJsonObject values;
+        for (const TavlinProperty *record : port->tavlinProperties()) {
+            if (record->name() != connectName && record->name() != pluginName)
+                values.insert(record->name(), port->getTavlinProperty(record->name()).toString());
+        }
+        ports.append(QJsonObject{{QStringLiteral("type"), Workbench::typeKey(port->device())},
+                                 {QStringLiteral("properties"), values},
+                                 {connectName, port->opened()}});
+    }
+    const QJsonObject root{{QStringLiteral("format"), formatName}, {QStringLiteral("version"), 1},
+                           {QStringLiteral("ports"), ports}};
+    QSaveFile file(fileName);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(QJsonDocument(root).toJson());
+        if (file.commit())
+            return true;
+    }
+    *error = QStringLiteral("cannot write %1: %2").arg(fileName, file.errorString());
+    return false;
+}
+
+bool Workspace::open(Workbench &bench, const QString &fileName, QString *error, QStringList *problems)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString());
+        return false;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
+    QString why = parseError.error != QJsonParseError::NoError
+                      ? QStringLiteral("it is no JSON (%1 at byte %2)").arg(parseError.errorString()).arg(parseError.offset)
+                      : shapeError(document);
+    if (!why.isEmpty()) {
+        *error = QStringLiteral("%1 is not a workspace: %2").arg(fileName, why);
+        return false;
+    }
+    bench.removeAllPorts();
+    QList<Plugin_Com_Port *> toOpen;
+    const QJsonArray ports = document.object().value(QStringLiteral("ports")).toArray();
+    for (int i = 0; i < ports.size(); ++i)
+        restore(bench, ports.at(i).toObject(), QStringLiteral("port %1").arg(i + 1), problems, &toOpen);
+    // Opened once all are configured, in the file's order: servers listed
+    // before their clients are listening when the clients connect.
+    for (Plugin_Com_Port *port : qAsConst(toOpen)) {
+        if (!port->setTavlinProperty(connectName, true).toBool())
+            problems->append(QStringLiteral("%1 %2 did not open; the log says why")
+                                 .arg(Workbench::typeKey(port->device()), Workbench::portLabel(port)));
+    }
+    return true;
+}

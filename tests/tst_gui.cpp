@@ -1,0 +1,263 @@
+#include "gui/DeviceTree.h"
+#include "gui/FileSender.h"
+#include "gui/LogPane.h"
+#include "gui/MainWindow.h"
+#include "gui/PropertyEditor.h"
+#include "gui/TerminalPane.h"
+#include "gui/Workbench.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Plugin_Com_Port.h"
+#include "host/TavlinProperty.h"
+#include "hostlib/PluginHost.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QTextBrowser>
+#include <QtTest>
+
+// pcom-gui's window driven as a user would: through the tree, the property
+// editor and the terminals, with the plug-in loaded from its file.
+class tst_Gui : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void linksThroughEditorAndTerminals();
+    void workspaceRoundTripAndBadFiles();
+
+private:
+    PluginHost m_host;
+};
+
+namespace {
+
+const QString connectName = QStringLiteral("connect");
+
+// Types into a record's editor and presses Return.
+void type(PropertyEditor *editor, const QString &name, const QString &text)
+{
+    QWidget *widget = editor->editor(name);
+    QVERIFY2(widget, qPrintable(name));
+    auto *line = qobject_cast<QLineEdit *>(widget);
+    if (!line)
+        line = qobject_cast<QComboBox *>(widget)->lineEdit();
+    line->selectAll();
+    QTest::keyClicks(line, text);
+    QTest::keyClick(line, Qt::Key_Return);
+}
+
+void clickConnect(PropertyEditor *editor)
+{
+    qobject_cast<QCheckBox *>(editor->editor(connectName))->click();
+}
+
+QStringList enabledRecords(PropertyEditor *editor, Plugin_Com_Port *port)
+{
+    QStringList names;
+    for (const TavlinProperty *record : port->tavlinProperties()) {
+        if (editor->editor(record->name())->isEnabled())
+            names.append(record->name());
+    }
+    return names;
+}
+
+QVariantMap valuesOf(Plugin_Com_Port *port)
+{
+    QVariantMap values{{QStringLiteral("type"), Workbench::typeKey(port->device())}};
+    for (const TavlinProperty *record : port->tavlinProperties())
+        values.insert(record->name(), port->getTavlinProperty(record->name()));
+    return values;
+}
+
+QString lastMessage(MainWindow &window)
+{
+    const QList<QMessageBox *> boxes = window.findChildren<QMessageBox *>();
+    return boxes.isEmpty() ? QString() : boxes.last()->text() + QLatin1Char('\n') + boxes.last()->informativeText();
+}
+
+} // namespace
+
+void tst_Gui::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_host.load(QStringLiteral(PCOM_PLUGIN_FILE), &error), qPrintable(error));
+}
+
+void tst_Gui::linksThroughEditorAndTerminals()
+{
+    MainWindow window(m_host.plugin());
+    window.show();
+
+    // The five devices, with their names, icons and briefs.
+    DeviceTree *tree = window.tree();
+    QCOMPARE(tree->topLevelItemCount(), 5);
+    QStringList keys;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        Plugin_Com_Device *device = window.workbench()->devices().at(i);
+        keys.append(Workbench::typeKey(device));
+        QCOMPARE(tree->topLevelItem(i)->text(0), device->name());
+        QVERIFY(!tree->topLevelItem(i)->icon(0).isNull() && !tree->topLevelItem(i)->toolTip(0).isEmpty());
+    }
+    QCOMPARE(keys, QStringList({"com", "canBus", "tcpServer", "tcpClient", "udpClient"}));
+    QVERIFY(window.help()->toPlainText().contains(window.workbench()->devices().first()->name()));
+
+    // The server, configured through the editor: refused input changes nothing.
+    Plugin_Com_Port *server = window.addPort(QStringLiteral("tcpServer"));
+    PropertyEditor *editor = window.editor();
+    QCOMPARE(editor->port(), server);
+    editor->setHostVersion(QStringLiteral("2.10"));
+    QVERIFY(!editor->editor(QStringLiteral("port")));
+    editor->setHostVersion(QStringLiteral("2.20"));
+    type(editor, QStringLiteral("port"), QStringLiteral("70000"));
+    QVERIFY(editor->message().contains(QStringLiteral("70000")));
+    QCOMPARE(server->getTavlinProperty(QStringLiteral("port")).toInt(), 0);
+    type(editor, QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QStringList unlocked = enabledRecords(editor, server);
+    QCOMPARE(unlocked, QStringList({"port", "address", "connect"}));
+    clickConnect(editor);
+    QVERIFY(server->opened());
+    QCOMPARE(enabledRecords(editor, server), QStringList({connectName}));
+
+    // The log pane has the server's line, with the port that it chose.
+    static const QRegularExpression running(QStringLiteral("^progress: tcpServer: Server running on IP 127.0.0.1, port (\\d+)$"));
+    QString line;
+    QTRY_VERIFY_WITH_TIMEOUT(!(line = window.logPane()->shownLines().filter(running).value(0)).isEmpty(), 5000);
+    const QString serverPort = running.match(line).captured(1);
+
+    Plugin_Com_Port *client = window.addPort(QStringLiteral("tcpClient"));
+    QCOMPARE(editor->port(), client);
+    type(editor, QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    type(editor, QStringLiteral("port"), serverPort);
+    QCOMPARE(client->getTavlinProperty(QStringLiteral("port")).toString(), serverPort);
+    clickConnect(editor);
+    QVERIFY(client->opened());
+
+    // A line typed in one terminal arrives in the other, both ways.
+    TerminalPane *clientPane = window.terminal(client);
+    TerminalPane *serverPane = window.terminal(server);
+    QTRY_VERIFY_WITH_TIMEOUT(clientPane->input()->isEnabled(), 5000);
+    QTest::keyClicks(clientPane->input(), QStringLiteral("hello from the client"));
+    QTest::keyClick(clientPane->input(), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(serverPane->shownText().contains(QStringLiteral("hello from the client\n")), 5000);
+    QTest::keyClicks(serverPane->input(), QStringLiteral("and back"));
+    QTest::keyClick(serverPane->input(), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(clientPane->shownText().contains(QStringLiteral("and back\n")), 5000);
+    QCOMPARE(clientPane->sent(), qint64(sizeof("hello from the client")));
+    QTRY_COMPARE_WITH_TIMEOUT(clientPane->received(), qint64(sizeof("and back")), 5000);
+
+    // A file larger than the backlog the sender lets build up.
+    QTemporaryFile file;
+    const QByteArray lines = QByteArray("a line of the file to send\n").repeated(100000);
+    QVERIFY(file.open() && file.write(lines) == lines.size() && file.flush());
+    FileSender sender(client);
+    QSignalSpy finished(&sender, &FileSender::finished);
+    QString error;
+    QVERIFY2(sender.start(file.fileName(), &error), qPrintable(error));
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.first().first().toString(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(serverPane->received(), qint64(sizeof("hello from the client")) + lines.size(), 20000);
+
+    // Closing unlocks the records at once; deleting a port closes it first.
+    tree->select(server);
+    clickConnect(editor);
+    QVERIFY(!server->opened());
+    QCOMPARE(enabledRecords(editor, server), unlocked);
+    window.workbench()->removePort(client);
+    QCOMPARE(window.workbench()->ports(), QList<Plugin_Com_Port *>{server});
+    QVERIFY(!window.terminal(client));
+
+    // Two CAN ports on a virtualcan bus of this test's own: a cansend line
+    // typed in one terminal is a row of the other's frame table.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const QString bus = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(probe.serverPort());
+    probe.close();
+    QList<TerminalPane *> can;
+    for (int i = 0; i < 2; ++i) {
+        Plugin_Com_Port *port = window.addPort(QStringLiteral("canBus"));
+        type(editor, QStringLiteral("interface"), QStringLiteral("virtualcan"));
+        type(editor, QStringLiteral("device"), bus);
+        clickConnect(editor);
+        QVERIFY(port->opened());
+        can.append(window.terminal(port));
+    }
+    QTest::keyClicks(can[0]->input(), QStringLiteral("12#xyz"));
+    QTest::keyClick(can[0]->input(), Qt::Key_Return);
+    QCOMPARE(can[0]->sent(), qint64(0));
+    QVERIFY(!can[0]->input()->toolTip().isEmpty());
+    // The relay drops frames until it knows the receiver: send until one arrives.
+    const QString row = QStringLiteral("\t123\tno\t4\tDE AD BE EF");
+    const auto arrived = [&] { return can[1]->shownText().contains(row); };
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        can[0]->input()->setText(QStringLiteral("123#DEADBEEF"));
+        QTest::keyClick(can[0]->input(), Qt::Key_Return);
+        if (QTest::qWaitFor(arrived, 100))
+            break;
+    }
+    QVERIFY2(arrived(), qPrintable(can[1]->shownText()));
+}
+
+void tst_Gui::workspaceRoundTripAndBadFiles()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    MainWindow window(m_host.plugin());
+    Workbench *bench = window.workbench();
+    window.addPort(QStringLiteral("tcpServer"))->setTavlinProperty(QStringLiteral("port"), 0);
+    Plugin_Com_Port *udp = window.addPort(QStringLiteral("udpClient"));
+    udp->setTavlinProperty(QStringLiteral("bind-address"), QStringLiteral("127.0.0.1"));
+    udp->setTavlinProperty(QStringLiteral("bind-port"), 0);
+    udp->setTavlinProperty(QStringLiteral("port"), 40001);
+    window.addPort(QStringLiteral("tcpClient"))->setTavlinProperty(QStringLiteral("port"), 5002);
+    QVERIFY(udp->setTavlinProperty(connectName, true).toBool());
+    QList<QVariantMap> before;
+    for (Plugin_Com_Port *port : bench->ports())
+        before.append(valuesOf(port));
+
+    const QString saved = dir.filePath(QStringLiteral("saved.json"));
+    QVERIFY(window.saveWorkspace(saved));
+    bench->removeAllPorts();
+    QVERIFY(window.openWorkspace(saved));
+    QList<QVariantMap> after;
+    for (Plugin_Com_Port *port : bench->ports())
+        after.append(valuesOf(port));
+    QCOMPARE(after, before);
+    QVERIFY(lastMessage(window).isEmpty());
+
+    // What is gone is reported and the rest is opened.
+    auto write = [&](const QString &name, const QByteArray &text) {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? file.fileName() : QString();
+    };
+    const QString partly = write(QStringLiteral("partly.json"),
+        R"({"format": "pcom-gui workspace", "ports": [{"type": "telex", "properties": {}},
+            {"type": "tcpClient", "properties": {"port": "5001", "speed": "9600"}}]})");
+    QVERIFY(window.openWorkspace(partly));
+    QCOMPARE(bench->ports().size(), 1);
+    QCOMPARE(bench->ports().first()->getTavlinProperty(QStringLiteral("port")).toInt(), 5001);
+    QVERIFY(lastMessage(window).contains(QStringLiteral("port 1: the plug-in has no 'telex' device")));
+    QVERIFY(lastMessage(window).contains(QStringLiteral("port 2 (tcpClient): no property 'speed'")));
+
+    // A file that is no workspace changes nothing.
+    const QList<QPair<QByteArray, QString>> bad{
+        {"{\"format\": ", QStringLiteral("it is no JSON")},
+        {"[1, 2]", QStringLiteral("it is no pcom-gui workspace")},
+        {"{\"format\": \"pcom-gui workspace\", \"ports\": [{\"type\": 5}]}", QStringLiteral("port 1 needs a \"type\"")},
+    };
+    for (const auto &[text, reason] : bad) {
+        const QString file = write(QStringLiteral("bad.json"), text);
+        QVERIFY(!window.openWorkspace(file));
+        QVERIFY2(lastMessage(window).startsWith(file + QStringLiteral(" is not a workspace: ") + reason),
+                 qPrintable(lastMessage(window)));
+        QCOMPARE(bench->ports().size(), 1);
+    }
+}
+
+QTEST_MAIN(tst_Gui)
+#include "tst_gui.moc"
