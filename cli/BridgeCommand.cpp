@@ -2,6 +2,7 @@
 
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
+#include "cli/SerialOptions.h"
 #include "cli/Shutdown.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
@@ -31,9 +32,10 @@ int BridgeCommand::run(const QStringList &arguments)
         "in each direction. A side is read only while the other side's backlog is under 1 MiB. What\n"
         "arrives for a TCP server side without a client is dropped and counted (see --hold). Between a\n"
         "CAN port and a byte stream, frames travel as cansend lines (ID#HEXDATA).\n"
-        "Example: pcom bridge com device=/dev/ttyUSB0 baudrate=115200 -- tcpServer port=5000\n"
-        "Exit status: 0 closed in an orderly way with every byte delivered, 1 a link failed, did not open\n"
-        "or bytes were left over, 2 bad input."));
+        "The serial options apply to the com side (or both).\n"
+        "Example: pcom bridge com device=/dev/ttyUSB0 baudrate=115200 --parity even -- tcpServer port=5000\n"
+        "Exit status: 0 closed in an orderly way with every byte delivered, 1 a link failed, did not open,\n"
+        "a serial setting was refused, bytes were left over or lines or frames were skipped, 2 bad input."));
     QCommandLineParser &parser = context.parser();
     parser.addPositionalArgument(QStringLiteral("bridge"), QStringLiteral("The command."), QStringLiteral("bridge"));
     parser.addPositionalArgument(QStringLiteral("TYPE"), QStringLiteral("First port's type key."));
@@ -48,6 +50,7 @@ int BridgeCommand::run(const QStringList &arguments)
                                   QStringLiteral("BYTES"));
     context.addOption(stats);
     context.addOption(hold);
+    SerialOptions serial(context);
     QStringList marked = arguments;
     const int split = marked.indexOf(QStringLiteral("--"));
     if (split >= 0)
@@ -73,7 +76,7 @@ int BridgeCommand::run(const QStringList &arguments)
                                                 .arg(maxHoldBytes)
                                                 .arg(context.value(hold)));
     }
-    if (!context.start())
+    if (!serial.check(context) || !context.start())
         return ExitCode::BadInput;
 
     std::unique_ptr<PortHandle> firstHandle = context.createPort(firstWords.first());
@@ -83,6 +86,9 @@ int BridgeCommand::run(const QStringList &arguments)
     if (!secondHandle || !CommandContext::configure(*secondHandle, secondWords.mid(1)))
         return ExitCode::BadInput;
 
+    const QString com = QStringLiteral("com");
+    if (serial.isSet() && firstHandle->typeKey() != com && secondHandle->typeKey() != com)
+        return CommandContext::badInput(QStringLiteral("%1 applies to com ports only").arg(serial.firstName()));
     QString firstLabel = firstHandle->typeKey();
     QString secondLabel = secondHandle->typeKey();
     if (firstLabel == secondLabel) {
@@ -99,12 +105,18 @@ int BridgeCommand::run(const QStringList &arguments)
         QObject::connect(&shutdown, &Shutdown::stopRequested, &bridge,
                          [&bridge]() { bridge.stop(Shutdown::signalFlushMs); });
         QObject::connect(&shutdown, &Shutdown::abortRequested, &bridge, &Bridge::abort);
-        const QString notOpen = QStringLiteral("the %1 port did not open (\"connect\" reads false)");
-        if (!firstHandle->open()) {
-            CommandContext::say(QStringLiteral("error"), notOpen.arg(firstLabel));
+        // A com side gets the serial settings as soon as it is open.
+        const auto openSide = [&serial, &com](PortHandle &handle, const QString &label) {
+            if (!CommandContext::open(handle, label))
+                return false;
+            if (handle.typeKey() != com || serial.apply(handle.port(), label))
+                return true;
+            handle.port()->close();
+            return false;
+        };
+        if (!openSide(*firstHandle, firstLabel)) {
             code = ExitCode::LinkFailure;
-        } else if (!secondHandle->open()) {
-            CommandContext::say(QStringLiteral("error"), notOpen.arg(secondLabel));
+        } else if (!openSide(*secondHandle, secondLabel)) {
             firstHandle->port()->close();
             code = ExitCode::LinkFailure;
         } else {

@@ -1,7 +1,13 @@
 #include "cli/CommandContext.h"
 
 #include "cli/ExitCode.h"
+#include "cli/StdoutWriter.h"
+#include "core/PCom_LinkStatus.h"
 #include "hostlib/PortHandle.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
 
 CommandContext::CommandContext(const QString &description)
     : m_quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")},
@@ -30,8 +36,16 @@ bool CommandContext::parse(const QStringList &arguments)
         badInput(m_parser.errorText());
         return false;
     }
-    if (m_parser.isSet(help))
-        m_parser.showHelp(0);
+    // A QCoreApplication has no options of Qt's own, so --help-all shows the
+    // same; the usage line names pcom rather than the path it was run by.
+    if (m_parser.isSet(help) || m_parser.isSet(QStringLiteral("help-all"))) {
+        QString text = m_parser.helpText();
+        const QString path = QCoreApplication::arguments().value(0);
+        if (text.startsWith(QStringLiteral("Usage: ") + path))
+            text.replace(7, path.size(), QStringLiteral("pcom"));
+        StdoutWriter(1).write(text.toLocal8Bit());
+        std::exit(ExitCode::Ok);
+    }
     return true;
 }
 
@@ -80,6 +94,16 @@ bool CommandContext::configure(PortHandle &handle, const QStringList &settings)
     if (handle.configure(settings, &error))
         return true;
     badInput(error);
+    return false;
+}
+
+bool CommandContext::open(PortHandle &handle, const QString &label)
+{
+    if (handle.open())
+        return true;
+    const QString reason = handle.linkStatus() ? handle.linkStatus()->lastErrorString() : QString();
+    say(QStringLiteral("error"), QStringLiteral("the %1 port did not open (\"connect\" reads false)%2")
+                                     .arg(label, reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
     return false;
 }
 

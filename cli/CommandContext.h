@@ -51,6 +51,10 @@ public:
     // reason printed, at the first bad one.
     static bool configure(PortHandle &handle, const QStringList &settings);
 
+    // Opens the port; false, with the reason of the Qt object underneath
+    // where the port tells it, when it did not open.
+    static bool open(PortHandle &handle, const QString &label);
+
     // Prints "error: message"; returns the bad-input exit status.
     static int badInput(const QString &message);
     // A line of pcom's own of that kind ("progress: pcom: ...").

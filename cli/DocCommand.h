@@ -16,4 +16,8 @@ public:
     // The newest host version that the port's property records name; the
     // page is rendered for it when --host-version is not given.
     static Version newestNamedVersion(const Plugin_Com_Port *port);
+
+    // Command lines that use a port of that type, each with what it does,
+    // as the section that pcom adds to the page.
+    static QString examples(const QString &typeKey);
 };

@@ -2,28 +2,61 @@
 
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
+#include "cli/OutputFormat.h"
+#include "cli/ProgressLine.h"
+#include "cli/SerialOptions.h"
+#include "cli/SessionLog.h"
 #include "cli/Shutdown.h"
 #include "cli/StdioRelay.h"
+#include "cli/Terminal.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QRegularExpression>
 
-int OpenCommand::run(const QStringList &arguments)
+namespace {
+
+const char description[] =
+    "Creates a port, writes its properties in the order given, opens it (\"connect\" = true) and relays\n"
+    "standard input to the port and what the port reads to standard output.\n"
+    "When standard input is a terminal, pcom is an interactive terminal on byte-stream links: each key\n"
+    "leaves as it is typed (Ctrl-C too), Ctrl-T is the escape key (Ctrl-T ? lists its commands, Ctrl-T q\n"
+    "quits) and the terminal's settings are put back on every way out.\n"
+    "When standard input ends and everything has left (a TCP client then ends its sending direction),\n"
+    "pcom prints what arrives until the peer closes or nothing has arrived for the quiet time -w (half\n"
+    "a second by default), then closes the port. --timeout ends the whole run after a total time:\n"
+    "  printf 'ATI\\r' | pcom open com device=/dev/ttyUSB0 -w 2      # ends 2 s after the last answer byte\n"
+    "  pcom open tcpClient address=localhost port=7 --timeout 10   # ends after 10 s in any case\n"
+    "Over UDP each read of standard input is one datagram of at most 65507 bytes. Addresses may be\n"
+    "IPv4 or IPv6 literals or host names (pcom resolves them).\n"
+    "CAN ports take one frame per line in can-utils' cansend notation: 123#DEADBEEF, 00000123#11.22\n"
+    "(8 digits: extended), 123#R or 123#R4 (remote request), 123##1DEADBEEF (flexible data rate, flags\n"
+    "digit), and print each frame in that notation or, with --format candump, as\n"
+    "\"(time) can0  123   [4]  DE AD BE EF\"; error frames print as ERRORFRAME and what they report.\n"
+    "Qt's virtual CAN back-end gives an isolated bus per relay port of your choice:\n"
+    "  pcom open canBus --can-plugin virtualcan device=tcp://127.0.0.1:35468/can0\n"
+    "Exit status: 0 closed in an orderly way (by pcom, by the peer, on SIGINT/SIGTERM, Ctrl-T q or\n"
+    "--timeout) with every byte of standard input written out, 1 the link failed, did not open, a serial\n"
+    "setting was refused, bytes were left over or input lines or frames were skipped (their count is\n"
+    "printed), 2 bad input (nothing was opened).";
+
+QString lastPathPart(const QString &text)
 {
-    CommandContext context(QStringLiteral(
-        "Creates a port, writes its properties in the order given, opens it (\"connect\" = true) and relays\n"
-        "standard input to the port and what the port reads to standard output. When standard input ends\n"
-        "and everything has left (a TCP client then ends its sending direction), pcom prints what arrives\n"
-        "until the peer closes or the link has been quiet for half a second (or for -w SECONDS), then closes\n"
-        "the port. Over UDP each read of standard input is one datagram of at most 65507 bytes.\n"
-        "CAN ports take one frame per line in cansend notation (123#DEADBEEF, 1F334455#11.22.33, 123#)\n"
-        "and print each received frame as ID#HEXDATA.\n"
-        "Exit status: 0 closed in an orderly way (by pcom, by the peer, on SIGINT/SIGTERM) with every byte\n"
-        "of standard input written out, 1 the link failed, did not open or bytes were left over (their count\n"
-        "is printed), 2 bad input (nothing was opened)."));
+    return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+} // namespace
+
+int OpenCommand::run(const QStringList &givenArguments)
+{
+    // --timestamp takes its mode optionally, which the parser does not know.
+    QStringList arguments = givenArguments;
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^--timestamp$")),
+                               QStringLiteral("--timestamp=absolute"));
+    CommandContext context(QString::fromLatin1(description));
     QCommandLineParser &parser = context.parser();
     parser.addPositionalArgument(QStringLiteral("open"), QStringLiteral("The command."), QStringLiteral("open"));
     parser.addPositionalArgument(QStringLiteral("TYPE"),
@@ -31,28 +64,70 @@ int OpenCommand::run(const QStringList &arguments)
     parser.addPositionalArgument(QStringLiteral("NAME=VALUE"),
                                  QStringLiteral("Property settings, written in this order (see pcom props TYPE)."),
                                  QStringLiteral("[NAME=VALUE...]"));
-    const QCommandLineOption wait(
-        QStringList{QStringLiteral("w"), QStringLiteral("wait")},
-        QStringLiteral("After standard input ends, print what arrives for SECONDS, then close."),
-        QStringLiteral("SECONDS"));
-    const QCommandLineOption hex(
-        QStringLiteral("hex"),
-        QStringLiteral("Show received data as a hex dump; read lines of hex digits from standard "
-                       "input, each line one write."));
-    const QCommandLineOption canPlugin(QStringLiteral("can-plugin"),
-                                       QStringLiteral("Qt CAN back-end to use (short for interface=NAME)."),
-                                       QStringLiteral("NAME"));
-    context.addOption(wait);
-    context.addOption(hex);
-    context.addOption(canPlugin);
+    const auto option = [&context](const QStringList &names, const char *text, const QString &value = QString()) {
+        const QCommandLineOption o(names, QString::fromLatin1(text), value);
+        context.addOption(o);
+        return o;
+    };
+    const QCommandLineOption wait = option({"w", "wait"}, "Quiet time: after standard input ends, close once nothing "
+                                           "has arrived for SECONDS (default 0.5).", "SECONDS");
+    const QCommandLineOption timeout = option({"timeout"}, "Total time: close after SECONDS, whatever happens.",
+                                              "SECONDS");
+    const QCommandLineOption hex = option({"hex"}, "Show received data as a hex dump; read lines of hex digits from "
+                                          "standard input, each line one write (keys as typed when interactive).");
+    const QCommandLineOption echo = option({"echo"}, "Local echo: show what is sent (Ctrl-T e switches it).");
+    const QCommandLineOption map = option({"map"}, "Line-end translations, comma-separated: icrnl, inlcr, igncr "
+                                          "(received), ocrnl, onlcr (sent).", "icrnl|inlcr|igncr|ocrnl|onlcr");
+    const QCommandLineOption timestamp = option(
+        {"timestamp"}, "Lead each received line, hex chunk or frame with its time: --timestamp[=MODE].",
+        "absolute|delta|relative");
+    const QCommandLineOption log = option({"log"}, "Record both directions, with time and direction, in FILE.",
+                                          "FILE");
+    const QCommandLineOption progress = option({"progress"}, "Show a progress line while standard input is sent "
+                                               "(default when it is a file and standard error a terminal).");
+    const QCommandLineOption noProgress = option({"no-progress"}, "No progress line.");
+    const QCommandLineOption canPlugin = option({"can-plugin"}, "CAN: Qt back-end to use (short for "
+                                                "interface=NAME).", "NAME");
+    const QCommandLineOption format = option({"format"}, "CAN: how received frames are printed.", "cansend|candump");
+    const QCommandLineOption filter = option({"filter"}, "CAN: print only frames whose ID agrees with ID on the bits "
+                                             "of MASK (hex; ID~MASK: those that do not; may be repeated).",
+                                             "ID:MASK");
+    SerialOptions serial(context);
     if (!context.parse(arguments))
         return ExitCode::BadInput;
 
     const QStringList words = context.words();
     if (words.isEmpty())
         return CommandContext::badInput(QStringLiteral("open: missing TYPE (see pcom open --help)"));
-    double linger = -1;
-    if (!context.seconds(wait, -1, true, &linger) || !context.start())
+    StdioRelay::Options options;
+    OutputFormat output;
+    OutputFormat::Stamp stamp = OutputFormat::Stamp::None;
+    if (context.isSet(timestamp) && !OutputFormat::parseStamp(context.value(timestamp), &stamp))
+        return CommandContext::badInput(QStringLiteral("--timestamp takes absolute, delta or relative, not '%1'")
+                                            .arg(context.value(timestamp)));
+    output.setStamp(stamp);
+    QString error;
+    if (context.isSet(map) && !options.map.parse(context.value(map), &error))
+        return CommandContext::badInput(error);
+    output.setMap(options.map);
+    QList<CanLineParser::Filter> filters;
+    for (const QString &text : context.parser().values(filter)) {
+        CanLineParser::Filter f;
+        if (!CanLineParser::parseFilter(text, &f, &error))
+            return CommandContext::badInput(error);
+        filters.append(f);
+    }
+    output.setFilters(filters);
+    const QString form = context.isSet(format) ? context.value(format) : QStringLiteral("cansend");
+    if (form != QLatin1String("cansend") && form != QLatin1String("candump"))
+        return CommandContext::badInput(QStringLiteral("--format takes cansend or candump, not '%1'").arg(form));
+    if (!context.seconds(wait, 0.5, true, &options.quietSeconds)
+        || !context.seconds(timeout, 0, false, &options.timeoutSeconds) || !serial.check(context))
+        return ExitCode::BadInput;
+    SessionLog sessionLog;
+    if (context.isSet(log) && !sessionLog.open(context.value(log), &error))
+        return CommandContext::badInput(error);
+    if (!context.start())
         return ExitCode::BadInput;
 
     std::unique_ptr<PortHandle> handle = context.createPort(words.first());
@@ -60,37 +135,52 @@ int OpenCommand::run(const QStringList &arguments)
         return ExitCode::BadInput;
     Plugin_Com_Port *port = handle->port();
     const QString typeKey = handle->typeKey();
-    if (context.isSet(canPlugin) && !port->usesFrameIds())
+    const bool frames = port->usesFrameIds();
+    for (const QCommandLineOption &canOnly : {canPlugin, format, filter}) {
+        if (context.isSet(canOnly) && !frames)
+            return CommandContext::badInput(QStringLiteral("--%1 applies to CAN ports only, not to %2")
+                                                .arg(canOnly.names().constFirst(), typeKey));
+    }
+    for (const QCommandLineOption &streamOnly : {hex, map}) {
+        if (context.isSet(streamOnly) && frames)
+            return CommandContext::badInput(
+                QStringLiteral("--%1 applies to byte streams; a %2 port reads and writes ID#DATA lines")
+                    .arg(streamOnly.names().constFirst(), typeKey));
+    }
+    if (serial.isSet() && typeKey != QLatin1String("com"))
         return CommandContext::badInput(
-            QStringLiteral("--can-plugin applies to CAN ports only, not to %1").arg(typeKey));
-    if (context.isSet(hex) && port->usesFrameIds())
-        return CommandContext::badInput(
-            QStringLiteral("--hex applies to byte streams; a %1 port reads and writes ID#DATA lines").arg(typeKey));
+            QStringLiteral("%1 applies to com ports only, not to %2").arg(serial.firstName(), typeKey));
     QStringList settings = words.mid(1);
     if (context.isSet(canPlugin))
         settings.prepend(QStringLiteral("interface=") + context.value(canPlugin));
     if (!CommandContext::configure(*handle, settings))
         return ExitCode::BadInput;
 
-    DataCodec::Mode mode = DataCodec::Raw;
-    if (port->usesFrameIds())
-        mode = DataCodec::Frames;
-    else if (context.isSet(hex))
-        mode = DataCodec::Hex;
+    options.interactive = Terminal::isInteractive() && !frames;
+    options.input = frames ? DataCodec::Frames
+                           : (context.isSet(hex) && !options.interactive ? DataCodec::Hex : DataCodec::Raw);
+    options.echo = context.isSet(echo);
+    options.progress = context.isSet(progress)
+                       || (!context.isSet(noProgress) && !options.interactive && ProgressLine::wantedByDefault());
+    output.setHex(context.isSet(hex));
+    output.setFrameForm(form == QLatin1String("candump") ? OutputFormat::FrameForm::Candump
+                                                         : OutputFormat::FrameForm::Cansend,
+                        lastPathPart(port->getTavlinProperty(QStringLiteral("device")).toString()).toLatin1());
 
     int code = ExitCode::Ok;
     {
         PortLink link(port, typeKey);
-        StdioRelay relay(&link, mode, linger);
+        StdioRelay relay(&link, options, &output, &sessionLog);
         // Watches for signals from here on, so that one during the open
         // still closes the port cleanly.
         Shutdown shutdown;
         QObject::connect(&shutdown, &Shutdown::stopRequested, &relay,
                          [&relay]() { relay.stop(Shutdown::signalFlushMs); });
         QObject::connect(&shutdown, &Shutdown::abortRequested, &relay, &StdioRelay::abort);
-        if (!handle->open()) {
-            CommandContext::say(QStringLiteral("error"),
-                                QStringLiteral("the %1 port did not open (\"connect\" reads false)").arg(typeKey));
+        if (!CommandContext::open(*handle, typeKey)) {
+            code = ExitCode::LinkFailure;
+        } else if (!serial.apply(port, typeKey)) {
+            port->close();
             code = ExitCode::LinkFailure;
         } else {
             context.log().log(KrLog_Interface::Progress, QStringLiteral("pcom: opened the %1 port").arg(typeKey));

@@ -42,7 +42,11 @@ bool takesValue(const QString &option)
     static const QStringList withValue{
         QStringLiteral("--plugin"),       QStringLiteral("-w"),      QStringLiteral("--wait"),
         QStringLiteral("--can-plugin"),   QStringLiteral("-o"),      QStringLiteral("--output"),
-        QStringLiteral("--host-version"), QStringLiteral("--stats"), QStringLiteral("--hold")};
+        QStringLiteral("--host-version"), QStringLiteral("--stats"), QStringLiteral("--hold"),
+        QStringLiteral("--timeout"),      QStringLiteral("--log"),   QStringLiteral("--map"),
+        QStringLiteral("--format"),       QStringLiteral("--filter"), QStringLiteral("--data-bits"),
+        QStringLiteral("--parity"),       QStringLiteral("--stop-bits"), QStringLiteral("--flow-control"),
+        QStringLiteral("--dtr"),          QStringLiteral("--rts"),   QStringLiteral("--break")};
     return withValue.contains(option);
 }
 
@@ -97,7 +101,8 @@ int main(int argc, char **argv)
     }
     if (command.isEmpty()) {
         const bool help = arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))
-                          || arguments.contains(QStringLiteral("-?"));
+                          || arguments.contains(QStringLiteral("-?"))
+                          || arguments.contains(QStringLiteral("--help-all"));
         if (help) {
             std::fputs(usage, stdout);
             return ExitCode::Ok;

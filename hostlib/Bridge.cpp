@@ -9,14 +9,14 @@
 Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, qint64 holdBytes, QObject *parent)
     : QObject(parent), m_first(first), m_second(second), m_toFirst(DataCodec::Frames), m_toSecond(DataCodec::Frames)
 {
-    connect(m_first->reader(), &PortReader::received, this, [this](const char *data, int size, quint32 id) {
-        forward(m_first, m_second, m_toSecond, data, size, id);
-    });
-    connect(m_second->reader(), &PortReader::received, this, [this](const char *data, int size, quint32 id) {
-        forward(m_second, m_first, m_toFirst, data, size, id);
-    });
     for (PortLink *side : {m_first, m_second}) {
         PortLink *other = side == m_first ? m_second : m_first;
+        DataCodec &decoder = side == m_first ? m_toSecond : m_toFirst;
+        connect(side->reader(), &PortReader::received, this, [this, side, other, &decoder](const char *data, int size) {
+            forward(side, other, decoder, data, size);
+        });
+        connect(side->reader(), &PortReader::frameReceived, this,
+                [this, side, other](const QCanBusFrame &frame) { forwardFrame(side, other, frame); });
         side->writer()->setHoldLimit(holdBytes);
         side->setSourceName(QStringLiteral("the %1 link").arg(other->label()));
         connect(side->writer(), &PortWriter::backlogLow, this, [side, other]() {
@@ -44,30 +44,46 @@ bool Bridge::run()
         m_loop.exec();
     m_stats.stop();
     printStats();
-    return m_first->endedInOrder() && m_second->endedInOrder();
+    const qint64 skipped = m_skippedLines + m_first->writer()->framesDropped() + m_second->writer()->framesDropped();
+    if (skipped > 0)
+        LogReceiver::post(QStringLiteral("error"), QStringLiteral("%1 lines or frames were skipped").arg(skipped));
+    return m_first->endedInOrder() && m_second->endedInOrder() && skipped == 0;
 }
 
-void Bridge::forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size, quint32 frameId)
+void Bridge::forwardFrame(PortLink *from, PortLink *to, const QCanBusFrame &frame)
 {
     if (to->isClosing())
         return;
     PortWriter *writer = to->writer();
-    if (from->usesFrames() == to->usesFrames()) {
-        writer->write(data, size, frameId);
-    } else if (from->usesFrames()) {
-        const QByteArray line = CanLineParser::format(frameId, QByteArray::fromRawData(data, size)) + '\n';
+    if (to->usesFrames()) {
+        writer->writeFrame(frame);
+    } else {
+        const QByteArray line = CanLineParser::format(frame) + '\n';
         writer->write(line.constData(), line.size());
+    }
+    if (writer->isFull())
+        from->reader()->pause();
+}
+
+void Bridge::forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size)
+{
+    if (to->isClosing())
+        return;
+    PortWriter *writer = to->writer();
+    if (!to->usesFrames()) {
+        writer->write(data, size);
     } else {
         QList<DataCodec::Item> items;
         QList<DataCodec::Problem> problems;
         decoder.feed(QByteArray::fromRawData(data, size), &items, &problems);
+        m_skippedLines += problems.size();
         for (const DataCodec::Problem &p : problems) {
             LogReceiver::post(QStringLiteral("error"), QStringLiteral("line %1 from %2: %3 (skipped)")
                                                            .arg(p.line)
                                                            .arg(from->label(), p.message));
         }
         for (const DataCodec::Item &item : items)
-            writer->write(item.data.constData(), item.data.size(), item.frameId, item.line);
+            writer->writeFrame(item.frame, item.line);
     }
     if (writer->isFull())
         from->reader()->pause();

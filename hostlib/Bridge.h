@@ -20,7 +20,8 @@ class PortLink;
 // closes both in order (for a short while), abort() at once. The byte
 // counts of each direction (delivered, and dropped if any) are printed at
 // the end and every statsSeconds. Between a CAN port and a byte stream,
-// frames travel as cansend lines.
+// frames travel as cansend lines; a line that is no frame is reported and
+// skipped.
 class Bridge : public QObject
 {
     Q_OBJECT
@@ -29,14 +30,16 @@ public:
     ~Bridge() override;
 
     // Runs until both ports are down; true when both links ended in order
-    // with every byte that one side took written out by the other.
+    // with every byte that one side took written out by the other, and no
+    // line or frame was skipped (their count is printed).
     bool run();
     // Hands over what waits (for at most flushMs) and closes both ports.
     void stop(int flushMs);
     void abort();
 
 private:
-    void forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size, quint32 frameId);
+    void forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size);
+    void forwardFrame(PortLink *from, PortLink *to, const QCanBusFrame &frame);
     void onLost(PortLink *side);
     void onDown();
     void printStats();
@@ -48,4 +51,5 @@ private:
     QTimer m_stats;
     QEventLoop m_loop;
     bool m_finished = false;
+    qint64 m_skippedLines = 0;
 };

@@ -2,6 +2,9 @@
 
 #include "hostlib/HexCodec.h"
 
+#include <QByteArrayList>
+#include <QPair>
+
 namespace {
 
 bool fail(QString *error, const QString &text)
@@ -41,9 +44,36 @@ QString shown(const QByteArray &text)
     return out;
 }
 
+bool hexNumber(const QByteArray &text, quint32 *value)
+{
+    if (text.isEmpty() || text.size() > 8)
+        return false;
+    quint32 v = 0;
+    for (char c : text) {
+        const int digit = HexCodec::digitValue(c);
+        if (digit < 0)
+            return false;
+        v = v << 4 | quint32(digit);
+    }
+    *value = v;
+    return true;
+}
+
+bool validFlexibleLength(int size)
+{
+    return size <= 8 || size == 12 || size == 16 || size == 20 || size == 24 || size == 32 || size == 48
+           || size == 64;
+}
+
+QByteArray idText(const QCanBusFrame &frame)
+{
+    return QByteArray::number(frame.frameId(), 16).toUpper().rightJustified(frame.hasExtendedFrameFormat() ? 8 : 3,
+                                                                            '0');
+}
+
 } // namespace
 
-bool CanLineParser::parse(const QByteArray &rawLine, Frame *frame, QString *error)
+bool CanLineParser::parse(const QByteArray &rawLine, QCanBusFrame *frame, QString *error)
 {
     const QByteArray line = trimmed(rawLine);
     const int hash = line.indexOf('#');
@@ -56,12 +86,8 @@ bool CanLineParser::parse(const QByteArray &rawLine, Frame *frame, QString *erro
                                .arg(shown(idText)));
     }
     quint32 id = 0;
-    for (char c : idText) {
-        const int v = HexCodec::digitValue(c);
-        if (v < 0)
-            return fail(error, QStringLiteral("identifier '%1' is not hexadecimal").arg(shown(idText)));
-        id = id << 4 | quint32(v);
-    }
+    if (!hexNumber(idText, &id))
+        return fail(error, QStringLiteral("identifier '%1' is not hexadecimal").arg(shown(idText)));
     const bool extended = idText.size() == 8;
     if (!extended && id > 0x7FF)
         return fail(error, QStringLiteral("base frame identifier %1 is above 7FF").arg(shown(idText)));
@@ -69,19 +95,27 @@ bool CanLineParser::parse(const QByteArray &rawLine, Frame *frame, QString *erro
         return fail(error, QStringLiteral("extended frame identifier %1 is above 1FFFFFFF").arg(shown(idText)));
 
     int pos = hash + 1;
-    bool flexible = false;
+    int flags = -1;
     if (pos < line.size() && line.at(pos) == '#') {
-        flexible = true;
         ++pos;
-        if (pos >= line.size() || HexCodec::digitValue(line.at(pos)) < 0)
+        flags = pos < line.size() ? HexCodec::digitValue(line.at(pos)) : -1;
+        if (flags < 0)
             return fail(error, QStringLiteral("'##' must be followed by one hex digit of flags"));
         ++pos;
     } else if (pos < line.size() && (line.at(pos) == 'R' || line.at(pos) == 'r')) {
-        return fail(error, QStringLiteral("remote request frames cannot be sent"));
+        const QByteArray length = line.mid(pos + 1);
+        if (length.size() > 1 || (length.size() == 1 && (length.at(0) < '0' || length.at(0) > '8')))
+            return fail(error, QStringLiteral("a remote request takes a length from 0 to 8 after the R (123#R4)"));
+        if (frame) {
+            *frame = QCanBusFrame(id, QByteArray(length.isEmpty() ? 0 : length.at(0) - '0', '\0'));
+            frame->setExtendedFrameFormat(extended);
+            frame->setFrameType(QCanBusFrame::RemoteRequestFrame);
+        }
+        return true;
     }
 
     QByteArray payload;
-    const int limit = flexible ? maxFlexiblePayload : maxClassicPayload;
+    const int limit = flags >= 0 ? maxFlexiblePayload : maxClassicPayload;
     while (pos < line.size()) {
         if (line.at(pos) == '.') {
             ++pos;
@@ -98,26 +132,115 @@ bool CanLineParser::parse(const QByteArray &rawLine, Frame *frame, QString *erro
                                    .arg(bad + 1));
         }
         if (payload.size() == limit) {
-            return fail(error, flexible ? QStringLiteral("more than 64 data bytes")
-                                        : QStringLiteral("more than 8 data bytes (use ID##0DATA for up to 64)"));
+            return fail(error, flags >= 0 ? QStringLiteral("more than 64 data bytes")
+                                          : QStringLiteral("more than 8 data bytes (use ID##0DATA for up to 64)"));
         }
         payload.append(char(hi << 4 | lo));
         pos += 2;
     }
+    if (flags >= 0 && !validFlexibleLength(payload.size())) {
+        return fail(error, QStringLiteral("%1 data bytes: a flexible-data-rate frame carries 0 to 8, 12, 16, 20, 24, "
+                                          "32, 48 or 64")
+                               .arg(payload.size()));
+    }
 
     if (frame) {
-        frame->id = id;
-        frame->extended = extended;
-        frame->flexibleDataRate = flexible;
-        frame->payload = payload;
+        *frame = QCanBusFrame(id, payload);
+        frame->setExtendedFrameFormat(extended);
+        frame->setFlexibleDataRateFormat(flags >= 0);
+        if (flags >= 0) {
+            frame->setBitrateSwitch(flags & 1);
+            frame->setErrorStateIndicator(flags & 2);
+        }
     }
     return true;
 }
 
-QByteArray CanLineParser::format(quint32 id, const QByteArray &payload)
+QByteArray CanLineParser::format(const QCanBusFrame &frame)
 {
-    QByteArray out = QByteArray::number(id, 16).toUpper().rightJustified(id > 0x7FF ? 8 : 3, '0');
-    out.append(payload.size() > maxClassicPayload ? "##0" : "#");
-    out.append(HexCodec::encode(payload));
+    const QByteArray payload = frame.payload();
+    switch (frame.frameType()) {
+    case QCanBusFrame::ErrorFrame:
+        return "ERRORFRAME " + errorWords(frame);
+    case QCanBusFrame::RemoteRequestFrame:
+        return idText(frame) + "#R" + (payload.isEmpty() ? QByteArray() : QByteArray::number(payload.size()));
+    default:
+        break;
+    }
+    if (frame.hasFlexibleDataRateFormat()) {
+        const int flags = (frame.hasBitrateSwitch() ? 1 : 0) | (frame.hasErrorStateIndicator() ? 2 : 0);
+        return idText(frame) + "##" + QByteArray::number(flags, 16).toUpper() + HexCodec::encode(payload);
+    }
+    return idText(frame) + '#' + HexCodec::encode(payload);
+}
+
+QByteArray CanLineParser::formatCandump(const QCanBusFrame &frame, const QByteArray &interfaceName)
+{
+    if (frame.frameType() == QCanBusFrame::ErrorFrame)
+        return interfaceName + "  ERRORFRAME  " + errorWords(frame);
+    const QByteArray payload = frame.payload();
+    const bool flexible = frame.hasFlexibleDataRateFormat();
+    QByteArray out = interfaceName + "  " + idText(frame) + (flexible ? "  [" : "   [")
+                     + QByteArray::number(payload.size()).rightJustified(flexible ? 2 : 1, '0') + "]";
+    if (frame.frameType() == QCanBusFrame::RemoteRequestFrame)
+        return out + "  remote request";
+    if (!payload.isEmpty())
+        out += "  " + payload.toHex(' ').toUpper();
     return out;
+}
+
+QByteArray CanLineParser::errorWords(const QCanBusFrame &frame)
+{
+    static const QList<QPair<QCanBusFrame::FrameError, const char *>> words{
+        {QCanBusFrame::TransmissionTimeoutError, "transmission timeout"},
+        {QCanBusFrame::LostArbitrationError, "lost arbitration"},
+        {QCanBusFrame::ControllerError, "controller problem"},
+        {QCanBusFrame::ProtocolViolationError, "protocol violation"},
+        {QCanBusFrame::TransceiverError, "transceiver problem"},
+        {QCanBusFrame::MissingAcknowledgmentError, "no acknowledgement"},
+        {QCanBusFrame::BusOffError, "bus off"},
+        {QCanBusFrame::BusError, "bus error"},
+        {QCanBusFrame::ControllerRestartError, "controller restarted"},
+        {QCanBusFrame::UnknownError, "unknown error"},
+    };
+    QByteArrayList found;
+    for (const auto &w : words) {
+        if (frame.error() & w.first)
+            found.append(w.second);
+    }
+    return found.isEmpty() ? QByteArray("no error named") : found.join(", ");
+}
+
+bool CanLineParser::parseFilter(const QString &text, Filter *filter, QString *error)
+{
+    QByteArray t = text.trimmed().toLatin1();
+    Filter f;
+    if (t.startsWith('~')) {
+        f.inverted = true;
+        t.remove(0, 1);
+    }
+    const int colon = t.indexOf(':');
+    const int tilde = t.indexOf('~');
+    const int split = colon >= 0 ? colon : tilde;
+    if ((colon >= 0 && tilde >= 0) || split < 0 || (tilde >= 0 && f.inverted) || !hexNumber(t.left(split), &f.id)
+        || !hexNumber(t.mid(split + 1), &f.mask)) {
+        return fail(error, QStringLiteral("filter '%1' is not ID:MASK or ID~MASK in hex (e.g. 123:7FF)").arg(text));
+    }
+    f.inverted = f.inverted || tilde >= 0;
+    f.extendedOnly = split == 8;
+    *filter = f;
+    return true;
+}
+
+bool CanLineParser::passes(const QList<Filter> &filters, const QCanBusFrame &frame)
+{
+    if (filters.isEmpty() || frame.frameType() == QCanBusFrame::ErrorFrame)
+        return true;
+    for (const Filter &f : filters) {
+        const bool match = (frame.frameId() & f.mask) == (f.id & f.mask)
+                           && (!f.extendedOnly || frame.hasExtendedFrameFormat());
+        if (match != f.inverted)
+            return true;
+    }
+    return false;
 }

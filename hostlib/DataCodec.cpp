@@ -12,7 +12,7 @@ void DataCodec::feed(const QByteArray &bytes, QList<Item> *items, QList<Problem>
 {
     if (m_mode == Raw) {
         if (!bytes.isEmpty())
-            items->append({bytes, 0, 0});
+            items->append({bytes, QCanBusFrame(), 0});
         return;
     }
 
@@ -60,30 +60,23 @@ void DataCodec::takeLine(const QByteArray &line, QList<Item> *items, QList<Probl
     if (m_mode == Hex) {
         QByteArray data;
         if (HexCodec::decode(line.trimmed(), &data, &error))
-            items->append({data, 0, m_lineNumber});
+            items->append({data, QCanBusFrame(), m_lineNumber});
         else
             problems->append({m_lineNumber, error});
         return;
     }
-    CanLineParser::Frame frame;
+    QCanBusFrame frame;
     if (CanLineParser::parse(line, &frame, &error))
-        items->append({frame.payload, frame.id, m_lineNumber});
+        items->append({QByteArray(), frame, m_lineNumber});
     else
         problems->append({m_lineNumber, error});
 }
 
-QByteArray DataCodec::encode(const QByteArray &data, quint32 frameId)
+QByteArray DataCodec::encode(const QByteArray &data)
 {
-    switch (m_mode) {
-    case Raw:
+    if (m_mode != Hex)
         return data;
-    case Hex: {
-        const QByteArray text = HexCodec::dump(data, m_outputOffset);
-        m_outputOffset += data.size();
-        return text;
-    }
-    case Frames:
-        return CanLineParser::format(frameId, data) + '\n';
-    }
-    return data;
+    const QByteArray text = HexCodec::dump(data, m_outputOffset);
+    m_outputOffset += data.size();
+    return text;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCanBusFrame>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -22,9 +23,9 @@ public:
     };
 
     struct Item {
-        QByteArray data;
-        quint32 frameId = 0;
-        qint64 line = 0; // 0 in raw mode
+        QByteArray data;     // Raw and Hex
+        QCanBusFrame frame;  // Frames
+        qint64 line = 0;     // 0 in raw mode
     };
 
     struct Problem {
@@ -44,9 +45,9 @@ public:
     // The input ended: a last line without a line end still counts.
     void finish(QList<Item> *items, QList<Problem> *problems);
 
-    // Output: what the port read, as text (the dump's offsets run on over
-    // every call).
-    QByteArray encode(const QByteArray &data, quint32 frameId);
+    // Output: what a stream port read, as text (the dump's offsets run on
+    // over every call; frames have the forms of CanLineParser).
+    QByteArray encode(const QByteArray &data);
 
 private:
     void takeLine(const QByteArray &line, QList<Item> *items, QList<Problem> *problems);

@@ -2,6 +2,7 @@
 
 #include "host/Plugin_Com_Device.h"
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -13,6 +14,30 @@ LogReceiver *LogReceiver::s_current = nullptr;
 namespace {
 
 QMutex g_printMutex;
+
+// The last line printed and how often it came again since: a burst of one
+// line is printed once, then once more with its count when the burst ends
+// (another line, the receiver's end) or every second while it goes on.
+QByteArray g_lastLine;
+int g_repeats = 0;
+QElapsedTimer g_repeatClock;
+
+void writeLine(const QByteArray &line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+// With g_printMutex held.
+void printRepeats()
+{
+    if (g_repeats > 0) {
+        writeLine(g_lastLine.left(g_lastLine.size() - 1)
+                  + QStringLiteral(" (repeated %1 times)\n").arg(g_repeats).toLocal8Bit());
+    }
+    g_repeats = 0;
+    g_repeatClock.restart();
+}
 
 QString qtKind(QtMsgType type)
 {
@@ -56,6 +81,11 @@ void LogReceiver::uninstall()
 {
     if (!m_installed)
         return;
+    {
+        QMutexLocker locker(&g_printMutex);
+        printRepeats();
+        g_lastLine.clear();
+    }
     qInstallMessageHandler(m_previousHandler);
     Plugin_Com_Device::setLogInterface(nullptr);
     s_current = nullptr;
@@ -79,8 +109,15 @@ void LogReceiver::printLine(const QString &kind, const QString &text)
 {
     const QByteArray line = (kind + QStringLiteral(": ") + text + QLatin1Char('\n')).toLocal8Bit();
     QMutexLocker locker(&g_printMutex);
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
+    if (line == g_lastLine) {
+        ++g_repeats;
+        if (g_repeatClock.elapsed() >= 1000)
+            printRepeats();
+        return;
+    }
+    printRepeats();
+    writeLine(line);
+    g_lastLine = line;
 }
 
 void LogReceiver::messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)

@@ -10,7 +10,9 @@
 // error, warning, progress, info, trace (device log), trace, info, warning,
 // critical (Qt's log), or whatever kind the host gives its own lines. It may
 // also echo every line on standard error as "kind: text", quiet leaving out
-// trace and progress.
+// trace and progress; a burst of identical lines is echoed once, followed by
+// the line with " (repeated N times)" when it ends (at the latest every
+// second and when the receiver is uninstalled).
 //
 // One receiver is installed at a time (the device log has one receiver per
 // process). lineLogged() is emitted in the thread that logged; connections

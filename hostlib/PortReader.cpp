@@ -1,5 +1,6 @@
 #include "hostlib/PortReader.h"
 
+#include "core/PCom_CanFrameType.h"
 #include "host/Plugin_Com_Port.h"
 
 #include <QTimer>
@@ -15,6 +16,9 @@ PortReader::PortReader(Plugin_Com_Port *port, QObject *parent)
       m_buffer(size_t(m_frames ? frameBuffer : streamChunk))
 {
     connect(m_port, &Plugin_Com_Port::readyRead, this, &PortReader::drain);
+    const int frameReader = m_port->metaObject()->indexOfMethod("readFrame()");
+    if (m_frames && frameReader >= 0)
+        m_frameReader = m_port->metaObject()->method(frameReader);
 }
 
 void PortReader::drain()
@@ -58,12 +62,21 @@ void PortReader::takeRest()
 bool PortReader::readOnce()
 {
     char *buffer = m_buffer.data();
+    if (m_frameReader.isValid()) {
+        QCanBusFrame frame(QCanBusFrame::InvalidFrame);
+        m_frameReader.invoke(m_port, Qt::DirectConnection, Q_RETURN_ARG(QCanBusFrame, frame));
+        if (frame.frameType() == QCanBusFrame::InvalidFrame)
+            return false;
+        m_bytesRead += frame.payload().size();
+        emit frameReceived(frame);
+        return true;
+    }
     if (m_frames) {
         unsigned int id = 0;
         const int n = m_port->readRawData(buffer, frameBuffer, &id);
         if (n >= 0) {
             m_bytesRead += n;
-            emit received(buffer, n, id);
+            emit frameReceived(QCanBusFrame(id, QByteArray(buffer, n)));
             return true;
         }
         // An error frame reads as -1 too, but more frames may wait behind it.
@@ -73,6 +86,6 @@ bool PortReader::readOnce()
     if (n <= 0)
         return false;
     m_bytesRead += n;
-    emit received(buffer, n, 0);
+    emit received(buffer, n);
     return true;
 }

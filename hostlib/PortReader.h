@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCanBusFrame>
+#include <QMetaMethod>
 #include <QObject>
 
 #include <vector>
@@ -7,8 +9,9 @@
 class Plugin_Com_Port;
 
 // Takes what a port has to read whenever it announces data, into one buffer
-// that it keeps: byte chunks from a stream port, one frame per read (with
-// its identifier) from a port that uses frame identifiers. A consumer that
+// that it keeps: byte chunks from a stream port, one frame per read from a
+// port that uses frame identifiers (whole, with its format and type, where
+// the port has readFrame(); error frames included). A consumer that
 // cannot take more pauses it from inside received(); what stays unread is
 // held back by the port's bounded read buffer, and so by the link's flow
 // control where it has one.
@@ -40,7 +43,8 @@ public:
 signals:
     // `data` is valid during the emission only: connect directly, and copy
     // what is to be kept.
-    void received(const char *data, int size, quint32 frameId);
+    void received(const char *data, int size);
+    void frameReceived(const QCanBusFrame &frame);
 
 private:
     // One read; false when nothing more is waiting.
@@ -48,6 +52,7 @@ private:
 
     Plugin_Com_Port *m_port;
     bool m_frames;
+    QMetaMethod m_frameReader;
     bool m_paused = false;
     bool m_draining = false;
     bool m_continuationQueued = false;

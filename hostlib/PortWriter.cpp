@@ -1,5 +1,6 @@
 #include "hostlib/PortWriter.h"
 
+#include "core/PCom_CanFrameType.h"
 #include "core/PCom_LinkStatus.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/CanLineParser.h"
@@ -19,6 +20,9 @@ PortWriter::PortWriter(Plugin_Com_Port *port, PCom_LinkStatus *status, QObject *
     });
     if (m_status)
         connect(m_port, SIGNAL(bytesWritten(qint64)), this, SLOT(onBytesWritten(qint64)));
+    const int frameWriter = m_port->metaObject()->indexOfMethod("writeFrame(QCanBusFrame)");
+    if (m_frames && frameWriter >= 0)
+        m_frameWriter = m_port->metaObject()->method(frameWriter);
 }
 
 qint64 PortWriter::portPending() const
@@ -37,21 +41,24 @@ qint64 PortWriter::bytesDelivered() const
     return m_delivered;
 }
 
-void PortWriter::write(const char *data, int size, quint32 frameId, qint64 line)
+void PortWriter::write(const char *data, int size)
 {
     m_taken += size;
     if (!m_queue.isEmpty()) {
-        hold(data, size, frameId, line);
+        hold(data, size, QCanBusFrame(), 0);
         return;
     }
-    if (m_frames) {
-        if (!writeFrame(data, size, frameId, line, m_clock.elapsed()))
-            hold(data, size, frameId, line);
-    } else {
-        const int taken = hand(data, size);
-        if (taken < size)
-            hold(data + taken, size - taken, 0, line);
-    }
+    const int taken = hand(data, size);
+    if (taken < size)
+        hold(data + taken, size - taken, QCanBusFrame(), 0);
+    settle();
+}
+
+void PortWriter::writeFrame(const QCanBusFrame &frame, qint64 line)
+{
+    m_taken += frame.payload().size();
+    if (!m_queue.isEmpty() || !sendFrame(frame, line, m_clock.elapsed()))
+        hold(nullptr, 0, frame, line);
     settle();
 }
 
@@ -72,16 +79,36 @@ int PortWriter::hand(const char *data, int size)
     return done;
 }
 
-// True when the frame is done with: taken, or refused for good (reported).
-bool PortWriter::writeFrame(const char *data, int size, quint32 frameId, qint64 line, qint64 firstTryMs)
+bool PortWriter::handFrame(const QCanBusFrame &frame, QString *why)
 {
+    if (m_frameWriter.isValid()) {
+        bool taken = false;
+        m_frameWriter.invoke(m_port, Qt::DirectConnection, Q_RETURN_ARG(bool, taken), Q_ARG(QCanBusFrame, frame));
+        return taken;
+    }
+    // The framework's call makes a frame extended exactly when its
+    // identifier needs it.
+    if (frame.frameType() != QCanBusFrame::DataFrame || frame.hasFlexibleDataRateFormat()
+        || frame.hasExtendedFrameFormat() != (frame.frameId() > 0x7FF)) {
+        *why = QStringLiteral("the port carries base-format data frames only (and extended ones above 7FF)");
+        return false;
+    }
+    const QByteArray payload = frame.payload();
+    return m_port->writeRawData(payload.constData(), payload.size(), frame.frameId()) == payload.size();
+}
+
+// True when the frame is done with: taken, or refused for good (reported).
+bool PortWriter::sendFrame(const QCanBusFrame &frame, qint64 line, qint64 firstTryMs)
+{
+    const int size = frame.payload().size();
     // Counted before the write: a back-end may report the frame sent from
     // inside it.
     if (m_status) {
         m_frameSizes.enqueue(size);
         m_frameBytesInPort += size;
     }
-    if (m_port->writeRawData(data, size, frameId) == size) {
+    QString uncarried;
+    if (handFrame(frame, &uncarried)) {
         m_frameTaken = true;
         emit progress();
         return true;
@@ -90,28 +117,41 @@ bool PortWriter::writeFrame(const char *data, int size, quint32 frameId, qint64 
         m_frameSizes.removeLast();
         m_frameBytesInPort -= size;
     }
-    if (!m_frameTaken && m_clock.elapsed() - firstTryMs < frameStartupMs)
+    if (uncarried.isEmpty() && !m_frameTaken && m_clock.elapsed() - firstTryMs < frameStartupMs)
         return false;
     m_dropped += size;
+    ++m_framesDropped;
     const QString where = line > 0 ? QStringLiteral("line %1: ").arg(line) : QString();
-    LogReceiver::post(QStringLiteral("error"),
-                      QStringLiteral("%1the port did not take the frame %2")
-                          .arg(where, QString::fromLatin1(CanLineParser::format(frameId, QByteArray(data, size)))));
+    const QString text = QString::fromLatin1(CanLineParser::format(frame));
+    if (!uncarried.isEmpty()) {
+        if (!m_toldUncarried)
+            LogReceiver::post(QStringLiteral("error"),
+                              QStringLiteral("%1%2: %3 is not sent").arg(where, uncarried, text));
+        m_toldUncarried = true;
+        return true;
+    }
+    const QString reason = m_status ? m_status->lastErrorString() : QString();
+    LogReceiver::post(QStringLiteral("error"), QStringLiteral("%1the port did not take the frame %2%3")
+                                                   .arg(where, text, reason.isEmpty() ? QString() : ": " + reason));
     return true;
 }
 
-void PortWriter::hold(const char *data, int size, quint32 frameId, qint64 line)
+void PortWriter::hold(const char *data, int size, const QCanBusFrame &frame, qint64 line)
 {
     const bool nothingTaken = m_queue.isEmpty();
+    if (m_frames)
+        size = frame.payload().size();
     qint64 room = size;
     if (!m_frames && m_holdLimit != holdAll)
         room = qMax<qint64>(0, qMin<qint64>(size, m_holdLimit - m_queuedBytes));
     if (room < size)
         m_dropped += size - room;
-    if (room > 0) {
+    if (room > 0 || m_frames) {
         Chunk chunk;
-        chunk.data = QByteArray(data, int(room));
-        chunk.frameId = frameId;
+        if (m_frames)
+            chunk.frame = frame;
+        else
+            chunk.data = QByteArray(data, int(room));
         chunk.line = line;
         chunk.firstTryMs = m_clock.elapsed();
         m_queue.enqueue(chunk);
@@ -131,9 +171,9 @@ void PortWriter::flush()
     while (!m_queue.isEmpty()) {
         Chunk &chunk = m_queue.head();
         if (m_frames) {
-            if (!writeFrame(chunk.data.constData(), chunk.data.size(), chunk.frameId, chunk.line, chunk.firstTryMs))
+            if (!sendFrame(chunk.frame, chunk.line, chunk.firstTryMs))
                 break;
-            m_queuedBytes -= chunk.data.size();
+            m_queuedBytes -= chunk.frame.payload().size();
             m_queue.dequeue();
             continue;
         }

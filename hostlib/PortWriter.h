@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCanBusFrame>
 #include <QElapsedTimer>
+#include <QMetaMethod>
 #include <QObject>
 #include <QQueue>
 #include <QTimer>
@@ -28,8 +30,14 @@ class PortWriter : public QObject
 public:
     PortWriter(Plugin_Com_Port *port, PCom_LinkStatus *status, QObject *parent = nullptr);
 
-    // `line` names the input line of a frame in messages (0: none).
-    void write(const char *data, int size, quint32 frameId = 0, qint64 line = 0);
+    // Bytes, to a stream port.
+    void write(const char *data, int size);
+    // A frame, to a port that uses frame identifiers; `line` names its input
+    // line in messages (0: none). Whole frames (extended identifiers, remote
+    // requests, flexible data rate) go through the port's writeFrame() where
+    // it has one; a port with the framework's calls only carries base-format
+    // data frames and the others are dropped and counted, said once.
+    void writeFrame(const QCanBusFrame &frame, qint64 line = 0);
 
     // holdAll (the default), 0 (drop) or the most bytes held.
     void setHoldLimit(qint64 bytes) { m_holdLimit = bytes; }
@@ -46,6 +54,8 @@ public:
 
     qint64 bytesTaken() const { return m_taken; }
     qint64 bytesDropped() const { return m_dropped; }
+    // Frames that the port refused or could not carry.
+    qint64 framesDropped() const { return m_framesDropped; }
     // Taken, not dropped, and no longer waiting here or in the port.
     qint64 bytesDelivered() const;
     // Drops what waits here; returns that byte count (not counted as
@@ -72,7 +82,7 @@ private slots:
 private:
     struct Chunk {
         QByteArray data;
-        quint32 frameId = 0;
+        QCanBusFrame frame;
         qint64 line = 0;
         int offset = 0;
         qint64 firstTryMs = -1;
@@ -80,8 +90,11 @@ private:
 
     // Writes as much of data as the port takes now; returns that count.
     int hand(const char *data, int size);
-    bool writeFrame(const char *data, int size, quint32 frameId, qint64 line, qint64 firstTryMs);
-    void hold(const char *data, int size, quint32 frameId, qint64 line);
+    bool sendFrame(const QCanBusFrame &frame, qint64 line, qint64 firstTryMs);
+    // Whether the port took the frame; false with the reason in *why when
+    // it cannot carry it at all.
+    bool handFrame(const QCanBusFrame &frame, QString *why);
+    void hold(const char *data, int size, const QCanBusFrame &frame, qint64 line);
     void flush();
     void settle();
 
@@ -98,6 +111,9 @@ private:
     qint64 m_queuedBytes = 0;
     qint64 m_taken = 0;
     qint64 m_dropped = 0;
+    qint64 m_framesDropped = 0;
+    QMetaMethod m_frameWriter;
+    bool m_toldUncarried = false;
     // Frames handed to the port and not yet sent, by payload size.
     QQueue<int> m_frameSizes;
     qint64 m_frameBytesInPort = 0;

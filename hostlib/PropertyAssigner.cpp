@@ -5,9 +5,13 @@
 #include "host/TavlinProperty_RegexValidator.h"
 
 #include <QDoubleValidator>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QIntValidator>
 #include <QRegularExpressionValidator>
 #include <QSet>
+
+#include <algorithm>
 
 namespace {
 
@@ -65,8 +69,18 @@ bool isNumeric(const QVariant &value)
     }
 }
 
+const QString addressWords = QStringLiteral("an IPv4 address such as 127.0.0.1, an IPv6 address or a host name");
+
+bool asksForAddress(const TavlinProperty *record)
+{
+    auto *v = qobject_cast<const TavlinProperty_RegexValidator *>(record->validator());
+    return v && v->pattern() == TavlinProperty_RegexValidator::IpAddress;
+}
+
 QString validatorWords(const TavlinProperty *record)
 {
+    if (asksForAddress(record))
+        return addressWords;
     if (record->inputType() == TavlinProperty::Boolean)
         return QStringLiteral("true or false");
     const QValidator *validator = record->validator();
@@ -138,6 +152,42 @@ QString PropertyAssigner::expectation(const QString &typeKey, const TavlinProper
     return words;
 }
 
+QStringList PropertyAssigner::requiredNames(const QString &typeKey)
+{
+    if (typeKey == QLatin1String("tcpClient") || typeKey == QLatin1String("udpClient"))
+        return {QStringLiteral("address"), QStringLiteral("port")};
+    return {};
+}
+
+bool PropertyAssigner::hostAddress(const QString &text, QString *address, QString *error)
+{
+    const bool bracketed = text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']'));
+    const QString bare = bracketed ? text.mid(1, text.size() - 2) : text;
+    QHostAddress literal;
+    if (literal.setAddress(bare)) {
+        *address = literal.toString();
+        return true;
+    }
+    // Only what can be a name goes to the resolver.
+    static const QRegularExpression name(QStringLiteral("^(?!.{254})([A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\.)*"
+                                                        "[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\.?$"));
+    if (bracketed || !name.match(bare).hasMatch())
+        return false;
+    const QHostInfo info = QHostInfo::fromName(bare);
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        *error = QStringLiteral("host name %1 does not resolve: %2").arg(bare, info.errorString());
+        return false;
+    }
+    *address = info.addresses().constFirst().toString();
+    for (const QHostAddress &a : info.addresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+            *address = a.toString();
+            break;
+        }
+    }
+    return true;
+}
+
 QString PropertyAssigner::rejection(const QString &typeKey, const TavlinProperty *record, const QString &text)
 {
     if (record->acceptsText(text) || specialWords(typeKey, record->name()).contains(text))
@@ -167,7 +217,7 @@ bool PropertyAssigner::takenBack(const QString &text, const QVariant &readBack)
 bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error)
 {
     const QString kind = port->typeKey();
-    for (const Assignment &a : assignments) {
+    for (Assignment a : assignments) {
         const TavlinProperty *record = port->tavlinProperty(a.name);
         if (a.name.isEmpty()) {
             *error = QStringLiteral("'=%1' names no property; settable on a %2 port: %3")
@@ -192,7 +242,9 @@ bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &as
             *error = QStringLiteral("property '%1' of a %2 port is read-only").arg(a.name, kind);
             return false;
         }
-        const QString why = rejection(kind, record, a.value);
+        QString why = rejection(kind, record, a.value);
+        if (!why.isEmpty() && asksForAddress(record) && hostAddress(a.value, &a.value, &why))
+            why.clear();
         if (!why.isEmpty()) {
             *error = QStringLiteral("value '%1' for '%2' rejected: %3").arg(a.value, a.name, why);
             return false;
@@ -204,6 +256,14 @@ bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &as
             *error = QStringLiteral("value '%1' for '%2' rejected: it is none of the options (%3) and the port "
                                     "did not take it (it reads back '%4')")
                          .arg(a.value, a.name, shortList(options), readBack.toString());
+            return false;
+        }
+    }
+    for (const QString &required : requiredNames(kind)) {
+        const auto named = [&required](const Assignment &a) { return a.name == required; };
+        if (std::none_of(assignments.begin(), assignments.end(), named)) {
+            *error = QStringLiteral("a %1 port needs %2= (where its peer is)")
+                         .arg(kind, requiredNames(kind).join(QStringLiteral("= and ")));
             return false;
         }
     }

@@ -46,6 +46,18 @@ public:
     // for "any".
     static QStringList specialWords(const QString &typeKey, const QString &name);
 
+    // An address for a record that asks for an IPv4 address, from an IPv4
+    // or IPv6 literal (also in brackets) or a host name, which is resolved
+    // here (an IPv4 address preferred), so that the port gets an address
+    // that it parses. False when it is none: with the resolver's reason for
+    // a name that does not resolve, `error` untouched for text that is no
+    // address or name at all.
+    static bool hostAddress(const QString &text, QString *address, QString *error);
+
+    // Settings that a port of that type needs on the command line because
+    // its defaults name no peer: a client's address and port.
+    static QStringList requiredNames(const QString &typeKey);
+
     // Names that may be set on the command line.
     static QStringList settableNames(const Plugin_Com_Port *port);
 

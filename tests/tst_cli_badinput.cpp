@@ -81,10 +81,14 @@ void tst_CliBadInput::answers_data()
     row("port out of range", {"open", "tcpServer", "port=70000"}, 2,
         {"value '70000' for 'port' rejected: expected an integer from 0 to 65535"});
     row("value holding '='", {"open", "tcpClient", "address=1.2.3.4=5"}, 2, {"value '1.2.3.4=5' for 'address'"});
-    row("any for a client", {"open", "tcpClient", "address=any"}, 2,
-        {"value 'any' for 'address' rejected: expected an IPv4 address such as 127.0.0.1\n"});
-    row("all for a server", {"open", "tcpServer", "address=all"}, 2,
-        {"value 'all' for 'address' rejected: expected an IPv4 address such as 127.0.0.1, or any\n"});
+    row("no address", {"open", "tcpClient", "address=any*", "port=1"}, 2,
+        {"value 'any*' for 'address' rejected: expected an IPv4 address such as 127.0.0.1, an IPv6 address or a "
+         "host name\n"});
+    row("no server address", {"open", "tcpServer", "address=[all]"}, 2,
+        {"value '[all]' for 'address' rejected: expected an IPv4 address such as 127.0.0.1, an IPv6 address or a "
+         "host name, or any\n"});
+    row("client without port", {"open", "udpClient", "address=::1"}, 2,
+        {"a udpClient port needs address= and port= (where its peer is)"});
     row("unknown server property", {"open", "tcpServer", "host=1.2.3.4"}, 2,
         {"unknown property 'host' of a tcpServer port; settable: port, address"});
 
@@ -93,7 +97,8 @@ void tst_CliBadInput::answers_data()
         {"error: Error creating device ''", "error: the canBus port did not open"});
     row("server port in use", {"open", "tcpServer", "port=%TCP"}, 1,
         {"error: Unable to start the server: ", "error: the tcpServer port did not open"});
-    row("UDP port in use", {"open", "udpClient", "bind-address=127.0.0.1", "bind-port=%UDP"}, 1,
+    row("UDP port in use",
+        {"open", "udpClient", "bind-address=127.0.0.1", "bind-port=%UDP", "address=::1", "port=9"}, 1,
         {"critical: The following error occurred: ", "error: the udpClient port did not open"});
     row("refused", {"open", "tcpClient", "address=127.0.0.1", "port=%CLOSED"}, 1,
         {"critical: The connection was refused by the peer.",

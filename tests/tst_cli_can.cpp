@@ -15,6 +15,7 @@ private slots:
     void initTestCase();
     void framesBetweenTwoProcesses();
     void bridgeCarriesFramesAsLines();
+    void candumpFormFiltersAndRemoteRequests();
 
 private:
     QString device(int channel) const
@@ -70,8 +71,8 @@ void tst_CliCan::framesBetweenTwoProcesses()
     QVERIFY(waitForBus(sender, [&](int ms) { return receiver.waitForStdout(probeLine, ms); }));
 
     sender.write("123#DEADBEEF\n1F334455#11.22.33\n123#\nnot a frame\n00000005#0102\n");
-    QVERIFY(receiver.waitForStdout("005#0102\n"));
-    QCOMPARE(withoutProbes(receiver.out()), QByteArray("123#DEADBEEF\n1F334455#112233\n123#\n005#0102\n"));
+    QVERIFY(receiver.waitForStdout("00000005#0102\n"));
+    QCOMPARE(withoutProbes(receiver.out()), QByteArray("123#DEADBEEF\n1F334455#112233\n123#\n00000005#0102\n"));
     QVERIFY2(sender.waitForStderr("(skipped)"), sender.err().constData());
     QVERIFY(sender.err().contains(": no '#' between identifier and data (expected ID#DATA"));
 
@@ -80,7 +81,8 @@ void tst_CliCan::framesBetweenTwoProcesses()
     QCOMPARE(withoutProbes(sender.out()), QByteArray("321#CAFE\n"));
     sender.closeStdin();
     QVERIFY(sender.waitForExit());
-    QCOMPARE(sender.exitCode(), 0);
+    QCOMPARE(sender.exitCode(), 1);
+    QVERIFY(sender.err().endsWith("error: 1 input lines or frames were skipped\n"));
     receiver.terminate();
     QVERIFY(receiver.waitForExit());
     QCOMPARE(receiver.exitCode(), 0);
@@ -114,9 +116,42 @@ void tst_CliCan::bridgeCarriesFramesAsLines()
     QCOMPARE(node.exitCode(), 0);
     bridge.terminate();
     QVERIFY(bridge.waitForExit());
-    QCOMPARE(bridge.exitCode(), 0);
+    QCOMPARE(bridge.exitCode(), 1);
+    QVERIFY(bridge.err().contains("error: 1 lines or frames were skipped\n"));
     QVERIFY(bridge.err().contains("stats: canBus -> tcpServer: "));
     QVERIFY(bridge.err().contains("stats: tcpServer -> canBus: 2 bytes\n"));
+}
+
+// Remote requests and extended identifiers arrive as sent; a receiver
+// prints them in the candump form with its time, and only what its filters
+// pass.
+void tst_CliCan::candumpFormFiltersAndRemoteRequests()
+{
+    PcomProcess receiver;
+    receiver.start({"open", "canBus", "--can-plugin", "virtualcan", device(0), "--format", "candump",
+                    "--timestamp=relative", "--filter", "7FF:7FF", "--filter", "123:7FF", "--filter",
+                    "00000456:1FFFFFFF"});
+    QVERIFY2(receiver.waitForStderr("progress: pcom: opened the canBus port"), receiver.err().constData());
+    PcomProcess sender;
+    QVERIFY(startNode(sender, 0));
+    QVERIFY(waitForBus(sender, [&](int ms) { return receiver.waitForStdout("can0  7FF   [1]  00\n", ms); }));
+
+    sender.write("123#R\n00000123#R4\n124#01\n00000456#AA\n456#BB\n123#11\n");
+    QVERIFY(receiver.waitForStdout("can0  123   [1]  11\n"));
+    const QRegularExpression stamp(QStringLiteral("^\\(\\d+\\.\\d{3}\\) "));
+    QByteArray frames;
+    for (const QByteArray &line : receiver.out().split('\n')) {
+        QVERIFY2(line.isEmpty() || stamp.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+        if (!line.isEmpty() && !line.contains("  7FF  "))
+            frames += line.mid(line.indexOf(") ") + 2) + '\n';
+    }
+    QCOMPARE(frames, QByteArray("can0  123   [0]  remote request\ncan0  00000123   [4]  remote request\n"
+                                "can0  00000456   [1]  AA\ncan0  123   [1]  11\n"));
+    sender.closeStdin();
+    QVERIFY(sender.waitForExit());
+    QCOMPARE(sender.exitCode(), 0);
+    receiver.terminate();
+    QVERIFY(receiver.waitForExit());
 }
 
 QTEST_GUILESS_MAIN(tst_CliCan)

@@ -6,7 +6,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-// The text formats of pcom without a process: cansend lines, hex, the
+// The text formats of pcom without a process: CAN lines and filters, hex, the
 // decoding of standard input and the checks of NAME=VALUE settings.
 class tst_CliCodec : public QObject
 {
@@ -14,43 +14,44 @@ class tst_CliCodec : public QObject
 private slots:
     void canLines_data();
     void canLines();
+    void canFilters();
     void canParserSurvivesGarbage();
     void hexCodec();
     void inputDecoder();
     void takenBack();
 };
 
-// A line and the frame it gives (id, extended, payload in hex) with the
-// frame's own notation, or the reason the line is refused.
+// A line and the frame it gives, shown in the cansend and candump forms, or
+// the reason the line is refused.
 void tst_CliCodec::canLines_data()
 {
     QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<uint>("id");
-    QTest::addColumn<bool>("extended");
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QByteArray>("formatted");
+    QTest::addColumn<QByteArray>("cansend");
+    QTest::addColumn<QByteArray>("candump");
     QTest::addColumn<QString>("reason");
-    const auto ok = [](const char *name, const QByteArray &line, uint id, bool extended, const QByteArray &hex,
-                       const QByteArray &formatted) {
-        QTest::newRow(name) << line << id << extended << QByteArray::fromHex(hex) << formatted << QString();
+    const auto ok = [](const char *name, const QByteArray &line, const QByteArray &cansend, const QByteArray &candump) {
+        QTest::newRow(name) << line << cansend << candump << QString();
     };
     const auto bad = [](const char *name, const QByteArray &line, const char *reason) {
-        QTest::newRow(name) << line << 0xABCu << false << QByteArray() << QByteArray() << QString::fromLatin1(reason);
+        QTest::newRow(name) << line << QByteArray() << QByteArray() << QString::fromLatin1(reason);
     };
     const QByteArray twelve = QByteArray("AB").repeated(12);
     const QByteArray zeros(128, '0');
-    ok("base", "123#DEADBEEF", 0x123, false, "DEADBEEF", "123#DEADBEEF");
-    ok("extended dotted", "1F334455#11.22.33", 0x1F334455, true, "112233", "1F334455#112233");
-    ok("empty", "123#", 0x123, false, "", "123#");
-    ok("lower case", "7ff#0a0b", 0x7FF, false, "0a0b", "7FF#0A0B");
-    ok("eight bytes", "000#0011223344556677", 0, false, "0011223344556677", "000#0011223344556677");
-    ok("blanks and CR", "  123#01\r", 0x123, false, "01", "123#01");
-    ok("extended max", "1FFFFFFF#FF", 0x1FFFFFFF, true, "FF", "1FFFFFFF#FF");
-    ok("extended small id", "00000005#", 5, true, "", "005#");
-    ok("extended above 7FF", "00000800#01", 0x800, true, "01", "00000800#01");
-    ok("fd", "123##1AAAAAAAAAAAA", 0x123, false, "AAAAAAAAAAAA", "123#AAAAAAAAAAAA");
-    ok("fd twelve bytes", "010##0" + twelve, 0x10, false, twelve, "010##0" + twelve);
-    ok("fd 64 bytes", "1FFFFFFF##0" + zeros, 0x1FFFFFFF, true, zeros, "1FFFFFFF##0" + zeros);
+    ok("base", "123#DEADBEEF", "123#DEADBEEF", "can0  123   [4]  DE AD BE EF");
+    ok("extended dotted", "1F334455#11.22.33", "1F334455#112233", "can0  1F334455   [3]  11 22 33");
+    ok("empty", "123#", "123#", "can0  123   [0]");
+    ok("lower case", "7ff#0a0b", "7FF#0A0B", "can0  7FF   [2]  0A 0B");
+    ok("blanks and CR", "  123#01\r", "123#01", "can0  123   [1]  01");
+    ok("extended small id", "00000005#", "00000005#", "can0  00000005   [0]");
+    ok("extended max", "1FFFFFFF#FF", "1FFFFFFF#FF", "can0  1FFFFFFF   [1]  FF");
+    ok("remote", "123#R", "123#R", "can0  123   [0]  remote request");
+    ok("remote extended with length", "00000123#r4", "00000123#R4", "can0  00000123   [4]  remote request");
+    ok("fd", "123##1AAAAAAAAAAAA", "123##1AAAAAAAAAAAA", "can0  123  [06]  AA AA AA AA AA AA");
+    ok("fd both flags", "123##3", "123##3", "can0  123  [00]");
+    ok("fd twelve bytes", "010##0" + twelve, "010##0" + twelve,
+       "can0  010  [12]  " + QByteArray("AB ").repeated(11) + "AB");
+    ok("fd 64 bytes", "1FFFFFFF##0" + zeros, "1FFFFFFF##0" + zeros.left(128),
+       "can0  1FFFFFFF  [64]  " + QByteArray("00 ").repeated(63) + "00");
     bad("no hash", "123DEADBEEF", "no '#'");
     bad("four-digit id", "1234#00", "3 hex digits");
     bad("id not hex", "G23#00", "not hexadecimal");
@@ -59,31 +60,65 @@ void tst_CliCodec::canLines_data()
     bad("half byte", "123#ABC", "half a byte");
     bad("data not hex", "123#0G", "column 6");
     bad("nine bytes", "123#001122334455667788", "more than 8");
-    bad("remote request", "123#R", "remote request");
+    bad("remote length", "123#R9", "length from 0 to 8");
     bad("fd without flags", "123##", "flags");
     bad("fd too long", "123##0" + QByteArray(130, '1'), "more than 64");
+    bad("fd length between sizes", "123##0" + QByteArray(18, '1'), "9 data bytes");
     bad("control byte", QByteArray("1\x01" "3#00", 6), "\\x01");
 }
 
 void tst_CliCodec::canLines()
 {
     QFETCH(QByteArray, line);
-    QFETCH(uint, id);
-    QFETCH(bool, extended);
-    QFETCH(QByteArray, payload);
-    QFETCH(QByteArray, formatted);
+    QFETCH(QByteArray, cansend);
+    QFETCH(QByteArray, candump);
     QFETCH(QString, reason);
-    CanLineParser::Frame frame;
-    frame.id = 0xABC;
+    const QCanBusFrame before(0xABC, "kept");
+    QCanBusFrame frame = before;
     QString error;
     QCOMPARE(CanLineParser::parse(line, &frame, &error), reason.isEmpty());
     QVERIFY2(error.contains(reason), qPrintable(error));
-    // A refused line leaves the frame as it was.
-    QCOMPARE(frame.id, id);
-    QCOMPARE(frame.extended, extended);
-    QCOMPARE(frame.payload, payload);
-    if (reason.isEmpty())
-        QCOMPARE(CanLineParser::format(frame.id, frame.payload), formatted);
+    if (!reason.isEmpty()) {
+        // A refused line leaves the frame as it was.
+        QCOMPARE(CanLineParser::format(frame), CanLineParser::format(before));
+        return;
+    }
+    QCOMPARE(CanLineParser::format(frame), cansend);
+    QCOMPARE(CanLineParser::formatCandump(frame, "can0"), candump);
+}
+
+// Filters pass a frame when any of them does; error frames always pass.
+void tst_CliCodec::canFilters()
+{
+    const auto pass = [](const QStringList &texts, const QByteArray &line) {
+        QList<CanLineParser::Filter> filters;
+        for (const QString &text : texts) {
+            CanLineParser::Filter f;
+            QString error;
+            if (!CanLineParser::parseFilter(text, &f, &error))
+                return -1;
+            filters.append(f);
+        }
+        QCanBusFrame frame;
+        return CanLineParser::parse(line, &frame, nullptr) && CanLineParser::passes(filters, frame) ? 1 : 0;
+    };
+    QCOMPARE(pass({}, "124#"), 1);
+    QCOMPARE(pass({"123:7FF"}, "123#01"), 1);
+    QCOMPARE(pass({"123:7FF"}, "124#01"), 0);
+    QCOMPARE(pass({"~123:7FF"}, "123#01"), 0);
+    QCOMPARE(pass({"123~7FF"}, "124#01"), 1);
+    QCOMPARE(pass({"100:700"}, "1FF#"), 1);
+    QCOMPARE(pass({"100:700"}, "200#"), 0);
+    QCOMPARE(pass({"00000123:1FFFFFFF"}, "00000123#"), 1);
+    QCOMPARE(pass({"00000123:1FFFFFFF"}, "123#"), 0);
+    QCOMPARE(pass({"123:7FF", "200:7FF"}, "200#R"), 1);
+    for (const char *bad : {"12G:7FF", "123", "~123~7FF", "123:7FF:1"})
+        QCOMPARE(pass({bad}, "123#"), -1);
+
+    QCanBusFrame error(QCanBusFrame::ErrorFrame);
+    error.setError(QCanBusFrame::BusOffError | QCanBusFrame::ControllerRestartError);
+    QVERIFY(CanLineParser::passes({CanLineParser::Filter{0x123, 0x7FF, false, false}}, error));
+    QCOMPARE(CanLineParser::format(error), QByteArray("ERRORFRAME bus off, controller restarted"));
 }
 
 // Random lines, biased towards the characters of the notation: the parser
@@ -97,17 +132,17 @@ void tst_CliCodec::canParserSurvivesGarbage()
         QByteArray line;
         for (int i = int(random.bounded(40)); i > 0; --i)
             line.append(alphabet.at(int(random.bounded(alphabet.size()))));
-        CanLineParser::Frame frame;
-        CanLineParser::Frame again;
+        QCanBusFrame frame;
+        QCanBusFrame again;
         QString error;
         if (!CanLineParser::parse(line, &frame, &error)) {
             QVERIFY(!error.isEmpty());
             continue;
         }
         ++accepted;
-        QVERIFY(frame.payload.size() <= CanLineParser::maxFlexiblePayload && frame.id <= 0x1FFFFFFFu);
-        QVERIFY(CanLineParser::parse(CanLineParser::format(frame.id, frame.payload), &again, &error));
-        QVERIFY(again.id == frame.id && again.payload == frame.payload);
+        QVERIFY(frame.isValid());
+        QVERIFY(CanLineParser::parse(CanLineParser::format(frame), &again, &error));
+        QCOMPARE(CanLineParser::format(again), CanLineParser::format(frame));
     }
     QVERIFY(accepted > 0);
 }
@@ -149,9 +184,10 @@ void tst_CliCodec::inputDecoder()
     // The last line has no line end.
     frames.finish(&items, &problems);
     QCOMPARE(items.size(), 3);
-    QVERIFY(items[0].frameId == 0x123u && items[0].data == QByteArray::fromHex("DEAD") && items[0].line == 1);
-    QVERIFY(items[1].frameId == 0x1F334455u && items[1].line == 4);
-    QVERIFY(items[2].frameId == 0x456u && items[2].data.isEmpty() && items[2].line == 6);
+    QVERIFY(items[0].frame.frameId() == 0x123u && items[0].frame.payload() == QByteArray::fromHex("DEAD")
+            && items[0].line == 1);
+    QVERIFY(items[1].frame.frameId() == 0x1F334455u && items[1].line == 4);
+    QVERIFY(items[2].frame.frameId() == 0x456u && items[2].frame.payload().isEmpty() && items[2].line == 6);
     QCOMPARE(problems.size(), 2);
     QVERIFY(problems[0].line == 2 && problems[1].line == 5 && problems[1].message.contains("7FF"));
 
@@ -165,7 +201,7 @@ void tst_CliCodec::inputDecoder()
     QCOMPARE(problems.size(), 1);
     QVERIFY(problems[0].line == 1 && problems[0].message.contains("longer"));
     QCOMPARE(items.size(), 1);
-    QVERIFY(items[0].frameId == 0x321u && items[0].line == 2);
+    QVERIFY(items[0].frame.frameId() == 0x321u && items[0].line == 2);
 }
 
 // A value outside the options counts when the port reads it back, a

@@ -1,11 +1,13 @@
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// cmake --install puts pcom, the host library and the plug-in in place, and
-// the installed pcom finds its plug-in there: under a prefix chosen at
-// install time and under a DESTDIR staging directory.
+// cmake --install puts pcom, the host library, the plug-in, the manual page
+// and the bash completion in place, and the installed pcom finds its plug-in
+// there: under a prefix chosen at install time and under a DESTDIR staging
+// directory.
 class tst_CliInstall : public QObject
 {
     Q_OBJECT
@@ -45,7 +47,26 @@ void tst_CliInstall::installedPcomFindsItsPlugin()
         QVERIFY2(out.startsWith(here), out.constData());
         QVERIFY(out.contains("/pcom/plugins/libPCom_Core.so)\n") && out.contains("\ncom: COM port\n"));
         QCOMPARE(run(pcom, {"open", "com", "speed=1"}, &out), 2);
+        QVERIFY(QFileInfo(installed + QStringLiteral("/share/man/man1/pcom.1.gz")).size() > 1000);
     }
+
+    // The completion asks the installed pcom: commands, types, properties and
+    // their options, option choices; NAME=VALUE is one word although bash
+    // breaks words at '='.
+    const QString complete = QStringLiteral(
+        "source %1/share/bash-completion/completions/pcom; for line in \"$@\"; do "
+        "COMP_LINE=$line; COMP_POINT=${#line}; COMP_WORDS=($line); [[ $line == *' ' ]] && COMP_WORDS+=(''); "
+        "[[ $line == *= ]] && COMP_WORDS+=('='); [[ $line == *=?* ]] && COMP_WORDS+=(${line##*=}); "
+        "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _pcom; echo \"${COMPREPLY[*]}\"; done").arg(prefix);
+    const QString pcom = prefix + QStringLiteral("/bin/pcom ");
+    QCOMPARE(run(QStringLiteral("bash"),
+                 {"-c", complete, "-", pcom + "br", pcom + "open ", pcom + "open com ba",
+                  pcom + "open com baudrate=11520", pcom + "bridge com -- tcpServer p", pcom + "open com --parity e",
+                  pcom + "open com --st"},
+                 &out),
+             0);
+    QCOMPARE(out, QByteArray("bridge\ncom canBus tcpServer tcpClient udpClient\nbaudrate=\n115200 1152000\nport=\n"
+                             "even\n--stop-bits\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_CliInstall)

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 // pcom open on a serial line: the line is one side of a pseudo-terminal
@@ -18,6 +19,8 @@ private slots:
     void slowPeer_data();
     void slowPeer();
     void lineGoneEndsAtOnce();
+    void lineSettings_data();
+    void lineSettings();
 };
 
 static QStringList serialArgs(const PseudoTerminal &pty, const QStringList &more = {"baudrate=115200"})
@@ -147,6 +150,51 @@ void tst_CliSerial::lineGoneEndsAtOnce()
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(pcom.exitCode(), 1);
     QCOMPARE(pcom.err().count("error: the com link was lost: "), 1);
+}
+
+// The serial options as the line sees them (termios of the terminal's
+// slave side), and those a pseudo-terminal refuses, named with the reason.
+void tst_CliSerial::lineSettings_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<uint>("cflagsSet");
+    QTest::addColumn<uint>("iflagsSet");
+    QTest::addColumn<QByteArray>("refusal");
+    QTest::newRow("2 stop bits, RTS/CTS") << QStringList{"--stop-bits", "2", "--flow-control", "rtscts"}
+                                          << uint(CSTOPB | CRTSCTS) << 0u << QByteArray();
+    QTest::newRow("XON/XOFF") << QStringList{"--flow-control", "xonxoff"} << 0u << uint(IXON | IXOFF) << QByteArray();
+    QTest::newRow("parity") << QStringList{"--parity", "even"} << 0u << 0u
+                            << QByteArray("error: the com line refused --parity even: parity even refused: ");
+    QTest::newRow("7 data bits") << QStringList{"--data-bits", "7"} << 0u << 0u
+                                 << QByteArray("error: the com line refused --data-bits 7: data bits 7 refused: ");
+}
+
+void tst_CliSerial::lineSettings()
+{
+    QFETCH(QStringList, options);
+    QFETCH(uint, cflagsSet);
+    QFETCH(uint, iflagsSet);
+    QFETCH(QByteArray, refusal);
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    PcomProcess pcom;
+    pcom.start(serialArgs(pty, QStringList{"baudrate=57600"} + options));
+    if (!refusal.isEmpty()) {
+        QVERIFY(pcom.waitForExit());
+        QCOMPARE(pcom.exitCode(), 1);
+        QVERIFY2(pcom.err().contains(refusal), pcom.err().constData());
+        QVERIFY(!pcom.err().contains("pcom: opened"));
+        return;
+    }
+    QVERIFY2(pcom.waitForStderr("pcom: opened the com port"), pcom.err().constData());
+    termios tio;
+    QCOMPARE(tcgetattr(pty.slaveFd(), &tio), 0);
+    QCOMPARE(cfgetospeed(&tio), speed_t(B57600));
+    QCOMPARE(uint(tio.c_cflag & (CSTOPB | CRTSCTS | PARENB | CSIZE)), cflagsSet | CS8);
+    QCOMPARE(uint(tio.c_iflag & (IXON | IXOFF)), iflagsSet);
+    pcom.closeStdin();
+    QVERIFY(pcom.waitForExit());
+    QCOMPARE(pcom.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_CliSerial)

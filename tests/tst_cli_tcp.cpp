@@ -23,6 +23,7 @@ private slots:
     void serverHoldsInputForAClient();
     void halfCloseLetsTheServerAnswer();
     void resetAfterSomeBytesCountsTheRest();
+    void hostNameAndIpv6();
 };
 
 static QByteArray randomBytes(int size, quint32 seed)
@@ -211,6 +212,41 @@ void tst_CliTcp::resetAfterSomeBytesCountsTheRest()
     const int taken = pcom.numberAfter(QByteArray::number(left) + " of ");
     const int waiting = qMax(0, pcom.numberAfter(" bytes from standard input were not written out, "));
     QVERIFY2(left + waiting > 0 && taken + waiting <= total && taken - left >= 1000, pcom.err().constData());
+}
+
+// pcom resolves a host name itself and takes IPv6 literals, as a client and
+// as a server.
+void tst_CliTcp::hostNameAndIpv6()
+{
+    const QList<QPair<QString, QHostAddress>> listeners{{"localhost", QHostAddress(QHostAddress::LocalHost)},
+                                                        {"::1", QHostAddress(QHostAddress::LocalHostIPv6)}};
+    for (const auto &listener : listeners) {
+        QTcpServer server;
+        QVERIFY(server.listen(listener.second));
+        PcomProcess pcom;
+        pcom.start(
+            {"open", "tcpClient", "address=" + listener.first, QStringLiteral("port=%1").arg(server.serverPort())});
+        pcom.write("ping");
+        QVERIFY2(server.waitForNewConnection(10000), pcom.err().constData());
+        QTcpSocket *peer = server.nextPendingConnection();
+        QTRY_COMPARE_WITH_TIMEOUT(peer->bytesAvailable(), qint64(4), 5000);
+        QCOMPARE(peer->readAll(), QByteArray("ping"));
+        pcom.closeStdin();
+        QVERIFY(pcom.waitForExit());
+        QCOMPARE(pcom.exitCode(), 0);
+    }
+
+    PcomProcess pcom;
+    pcom.start({"open", "tcpServer", "address=[::1]", "port=0"});
+    QVERIFY2(pcom.waitForStderr("Server running on IP ::1, port "), pcom.err().constData());
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHostIPv6, quint16(pcom.numberAfter("Server running on IP ::1, port ")));
+    QVERIFY(client.waitForConnected(5000));
+    client.write("over IPv6");
+    QVERIFY(pcom.waitForStdout("over IPv6"));
+    pcom.terminate();
+    QVERIFY(pcom.waitForExit());
+    QCOMPARE(pcom.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_CliTcp)

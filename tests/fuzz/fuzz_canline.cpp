@@ -19,20 +19,22 @@ void check(bool condition)
 
 void canLine(const QByteArray &line)
 {
-    CanLineParser::Frame frame;
+    QCanBusFrame frame;
     QString error;
     if (!CanLineParser::parse(line, &frame, &error)) {
         check(!error.isEmpty());
         return;
     }
-    check(frame.id <= 0x1FFFFFFF);
-    check(frame.extended || frame.id <= 0x7FF);
-    check(frame.payload.size() <= (frame.flexibleDataRate ? CanLineParser::maxFlexiblePayload
-                                                          : CanLineParser::maxClassicPayload));
-    CanLineParser::Frame again;
-    check(CanLineParser::parse(CanLineParser::format(frame.id, frame.payload), &again, &error));
-    check(again.id == frame.id);
-    check(again.payload == frame.payload);
+    check(frame.isValid());
+    check(frame.payload().size() <= (frame.hasFlexibleDataRateFormat() ? CanLineParser::maxFlexiblePayload
+                                                                       : CanLineParser::maxClassicPayload));
+    QCanBusFrame again;
+    check(CanLineParser::parse(CanLineParser::format(frame), &again, &error));
+    check(CanLineParser::format(again) == CanLineParser::format(frame));
+    CanLineParser::formatCandump(frame, "can0");
+    CanLineParser::Filter filter;
+    if (CanLineParser::parseFilter(QString::fromLatin1(line), &filter, &error))
+        CanLineParser::passes({filter}, frame);
 }
 
 void hex(const QByteArray &text)

@@ -18,6 +18,9 @@ public:
     ~PcomProcess() override;
 
     void start(const QStringList &arguments);
+    // Standard input from that file (a terminal, say) instead of a pipe;
+    // before start().
+    void setStandardInputFile(const QString &path) { m_process.setStandardInputFile(path); }
     void write(const QByteArray &data);
     void closeStdin();
     // SIGTERM.

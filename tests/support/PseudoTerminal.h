@@ -14,6 +14,7 @@ public:
     bool isValid() const { return m_master >= 0; }
     QString slavePath() const { return m_slavePath; }
     int masterFd() const { return m_master; }
+    int slaveFd() const { return m_slave; }
 
     // Writes everything to the master side; false on error.
     bool writeMaster(const QByteArray &data);

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "hostlib/CanLineParser.h"
+#include "hostlib/NewlineMap.h"
+
+#include <QByteArray>
+#include <QCanBusFrame>
+#include <QElapsedTimer>
+#include <QList>
+
+// How pcom shows what a port read: bytes as they are or as a hex dump (with
+// the received line-end translations), CAN frames as cansend or candump
+// lines (filtered), and with --timestamp each line of text, each dump chunk
+// or each frame led by its time of arrival: "[12:00:01.250] ", or
+// "(...) " in the candump form, which always shows a time.
+class OutputFormat
+{
+public:
+    enum class Stamp { None, Absolute, Delta, Relative };
+    enum class FrameForm { Cansend, Candump };
+
+    OutputFormat();
+
+    // "absolute" (the date and time of day), "delta" (seconds since the
+    // last stamp) or "relative" (seconds since the start).
+    static bool parseStamp(const QString &text, Stamp *stamp);
+    // The moment now as an absolute stamp, as in the session log.
+    static QByteArray wallClock();
+
+    void setStamp(Stamp stamp) { m_stamp = stamp; }
+    void setHex(bool hex) { m_hex = hex; }
+    bool isHex() const { return m_hex; }
+    void setMap(const NewlineMap &map) { m_map = map; }
+    void setFrameForm(FrameForm form, const QByteArray &interfaceName);
+    void setFilters(const QList<CanLineParser::Filter> &filters) { m_filters = filters; }
+
+    QByteArray bytes(const QByteArray &data);
+    // Empty for a frame that the filters leave out.
+    QByteArray frame(const QCanBusFrame &frame);
+
+private:
+    QByteArray stampText(Stamp stamp);
+
+    Stamp m_stamp = Stamp::None;
+    bool m_hex = false;
+    NewlineMap m_map;
+    FrameForm m_frameForm = FrameForm::Cansend;
+    QByteArray m_interface;
+    QList<CanLineParser::Filter> m_filters;
+    qint64 m_dumpOffset = 0;
+    bool m_atLineStart = true;
+    QElapsedTimer m_clock;
+    qint64 m_lastStampMs = 0;
+};

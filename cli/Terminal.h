@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+// Standard input as an interactive terminal: raw keys, each passed on as
+// typed (Ctrl-C, Ctrl-Z, Ctrl-D and Ctrl-S included), while the output side
+// keeps its settings so that line ends still show as such. Ctrl-T is the
+// escape prefix: the key after it is a command (see helpText()); Ctrl-T
+// twice sends one Ctrl-T. The terminal's settings are put back when the
+// object goes, at exit(), and on a signal that ends the process
+// (SIGINT and SIGTERM end pcom in order, and so through the destructor).
+class Terminal : public QObject
+{
+    Q_OBJECT
+public:
+    // Whether standard input is a terminal.
+    static bool isInteractive();
+    // Puts standard input in raw mode.
+    explicit Terminal(QObject *parent = nullptr);
+    ~Terminal() override;
+
+    // The bytes to send of what was typed; the commands in it are emitted.
+    QByteArray take(const QByteArray &typed);
+
+    static QByteArray helpText();
+    static const char escapeKey = 0x14;
+
+signals:
+    void quitRequested();
+    void breakRequested();
+    void hexToggled();
+    void echoToggled();
+
+private:
+    static void restore();
+    static void onFatalSignal(int signalNumber);
+
+    bool m_escaped = false;
+};
