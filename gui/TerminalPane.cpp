@@ -6,6 +6,7 @@
 #include "gui/FileSender.h"
 #include "gui/StreamView.h"
 #include "host/Plugin_Com_Port.h"
+#include "core/PCom_CanFrameType.h"
 #include "hostlib/CanLineParser.h"
 #include "hostlib/HexCodec.h"
 
@@ -167,16 +168,19 @@ void TerminalPane::sendLine()
     QByteArray data;
     QString error;
     if (isCan()) {
-        CanLineParser::Frame frame;
+        QCanBusFrame frame;
         if (!CanLineParser::parse(text.toLatin1(), &frame, &error)) {
             showStatus(error);
             return;
         }
-        const int n = m_port->writeRawData(frame.payload.constData(), frame.payload.size(), frame.id);
-        if (n < 0) {
+        // Whole frames (extended, remote, flexible data rate) as typed.
+        bool sent = false;
+        QMetaObject::invokeMethod(m_port, "writeFrame", Q_RETURN_ARG(bool, sent), Q_ARG(QCanBusFrame, frame));
+        if (!sent) {
             showStatus(tr("The port refused the frame."));
             return;
         }
+        const int n = frame.payload().size();
         count(0, n);
     } else {
         if (m_hexInput->isChecked()) {

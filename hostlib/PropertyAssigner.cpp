@@ -259,6 +259,11 @@ bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &as
             return false;
         }
     }
+    return true;
+}
+
+bool PropertyAssigner::namesPeer(const QString &kind, const QList<Assignment> &assignments, QString *error)
+{
     for (const QString &required : requiredNames(kind)) {
         const auto named = [&required](const Assignment &a) { return a.name == required; };
         if (std::none_of(assignments.begin(), assignments.end(), named)) {

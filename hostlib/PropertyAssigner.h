@@ -32,6 +32,10 @@ public:
 
     // Checks and writes the assignments in order. Nothing is opened.
     static bool assign(Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error);
+    // Whether the settings of a new client port name its peer (address and
+    // port); a command line must, a host that writes records one by one
+    // checks nothing here.
+    static bool namesPeer(const QString &kind, const QList<Assignment> &assignments, QString *error);
 
     // Why the record of a port of that type refuses the text before it is
     // written; empty when it accepts it.

@@ -228,7 +228,7 @@ void tst_Gui::workspaceRoundTripAndBadFiles()
     for (Plugin_Com_Port *port : bench->ports())
         after.append(valuesOf(port));
     QCOMPARE(after, before);
-    QVERIFY(lastMessage(window).isEmpty());
+    QVERIFY2(lastMessage(window).isEmpty(), qPrintable(lastMessage(window)));
 
     // What is gone is reported and the rest is opened.
     auto write = [&](const QString &name, const QByteArray &text) {
