@@ -1,5 +1,6 @@
 #include "gui/TerminalPane.h"
 
+#include "core/PCom_CanFrameType.h"
 #include "core/PCom_LinkStatus.h"
 #include "gui/CanFrameTable.h"
 #include "gui/Coalescer.h"
@@ -167,12 +168,17 @@ void TerminalPane::sendLine()
     QByteArray data;
     QString error;
     if (isCan()) {
-        CanLineParser::Frame frame;
+        QCanBusFrame frame;
         if (!CanLineParser::parse(text.toLatin1(), &frame, &error)) {
             showStatus(error);
             return;
         }
-        const int n = m_port->writeRawData(frame.payload.constData(), frame.payload.size(), frame.id);
+        // Whole frames (extended identifiers, remote requests) through the
+        // CAN port's own call.
+        bool sent = false;
+        QMetaObject::invokeMethod(m_port, "writeFrame", Qt::DirectConnection, Q_RETURN_ARG(bool, sent),
+                                  Q_ARG(QCanBusFrame, frame));
+        const int n = sent ? frame.payload().size() : -1;
         if (n < 0) {
             showStatus(tr("The port refused the frame."));
             return;
