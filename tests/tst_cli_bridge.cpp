@@ -37,6 +37,7 @@ void tst_CliBridge::mebibyteEachWayIntact()
     QVERIFY(bridge.waitForStderr("info: tcpClient: Connected"));
     LoopbackPeer source;
     QVERIFY(source.connectTo(port));
+    QVERIFY(bridge.waitForStderr("progress: tcpServer: New connection"));
 
     const int size = 1024 * 1024;
     QByteArray forth(size, Qt::Uninitialized);
@@ -70,6 +71,8 @@ void tst_CliBridge::peerCloseEndsTheBridge()
     LoopbackPeer source;
     QVERIFY(source.connectTo(startBridge(bridge, sink.serverPort())));
     QTRY_VERIFY_WITH_TIMEOUT(sink.hasConnection(), 5000);
+    // Until the server has taken its client, what arrives for it is dropped.
+    QVERIFY(bridge.waitForStderr("progress: tcpServer: New connection"));
 
     sink.send("goodbye");
     sink.close();
