@@ -77,7 +77,7 @@ int OpenCommand::run(const QStringList &givenArguments)
                                           "standard input, each line one write (keys as typed when interactive).");
     const QCommandLineOption echo = option({"echo"}, "Local echo: show what is sent (Ctrl-T e switches it).");
     const QCommandLineOption map = option({"map"}, "Line-end translations, comma-separated: icrnl, inlcr, igncr "
-                                          "(received), ocrnl, onlcr (sent).", "icrnl|inlcr|igncr|ocrnl|onlcr");
+                                          "(received), ocrnl, onlcr (sent).", "LIST");
     const QCommandLineOption timestamp = option(
         {"timestamp"}, "Lead each received line, hex chunk or frame with its time: --timestamp[=MODE].",
         "absolute|delta|relative");

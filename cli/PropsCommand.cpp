@@ -72,7 +72,8 @@ int PropsCommand::run(const QStringList &arguments)
                      QStringLiteral("\"%1\"").arg(port->getTavlinProperty(record->name()).toString()));
         if (!record->options().isEmpty())
             out += field(QStringLiteral("options"), record->options().join(QStringLiteral(", ")));
-        const QString expected = PropertyAssigner::expectation(handle->typeKey(), record);
+        const QString expected =
+            PropertyAssigner::expectation(handle->typeKey(), record, PropertyAssigner::Addresses::Resolved);
         if (!expected.isEmpty())
             out += field(QStringLiteral("accepts"), expected);
         out += field(QStringLiteral("writable"), record->isWritable() ? QStringLiteral("yes") : QStringLiteral("no"));

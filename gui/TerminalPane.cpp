@@ -1,12 +1,12 @@
 #include "gui/TerminalPane.h"
 
+#include "core/PCom_CanFrameType.h"
 #include "core/PCom_LinkStatus.h"
 #include "gui/CanFrameTable.h"
 #include "gui/Coalescer.h"
 #include "gui/FileSender.h"
 #include "gui/StreamView.h"
 #include "host/Plugin_Com_Port.h"
-#include "core/PCom_CanFrameType.h"
 #include "hostlib/CanLineParser.h"
 #include "hostlib/HexCodec.h"
 
@@ -173,14 +173,16 @@ void TerminalPane::sendLine()
             showStatus(error);
             return;
         }
-        // Whole frames (extended, remote, flexible data rate) as typed.
+        // Whole frames (extended identifiers, remote requests) through the
+        // CAN port's own call.
         bool sent = false;
-        QMetaObject::invokeMethod(m_port, "writeFrame", Q_RETURN_ARG(bool, sent), Q_ARG(QCanBusFrame, frame));
-        if (!sent) {
+        QMetaObject::invokeMethod(m_port, "writeFrame", Qt::DirectConnection, Q_RETURN_ARG(bool, sent),
+                                  Q_ARG(QCanBusFrame, frame));
+        const int n = sent ? frame.payload().size() : -1;
+        if (n < 0) {
             showStatus(tr("The port refused the frame."));
             return;
         }
-        const int n = frame.payload().size();
         count(0, n);
     } else {
         if (m_hexInput->isChecked()) {

@@ -47,8 +47,8 @@ bool PortHandle::configure(const QStringList &settings, QString *error)
     for (const QString &setting : settings)
         assignments.append(PropertyAssigner::parse(setting));
     PropertyAssigner::writeDefaults(m_port, assignments);
-    return PropertyAssigner::assign(m_port, assignments, error)
-           && PropertyAssigner::namesPeer(m_port->typeKey(), assignments, error);
+    return PropertyAssigner::assign(m_port, assignments, error, PropertyAssigner::Addresses::Resolved)
+           && PropertyAssigner::hasRequired(m_typeKey, assignments, error);
 }
 
 bool PortHandle::open()

@@ -31,8 +31,9 @@ public:
 
     // Writes the default text of every writable record that `settings` does
     // not name, then the "NAME=VALUE" settings in order (see
-    // PropertyAssigner). Nothing is opened. False, with a one-line reason,
-    // at the first bad setting.
+    // PropertyAssigner; addresses may be host names, resolved here, or IPv6
+    // literals), and checks that a client names its peer. Nothing is opened.
+    // False, with a one-line reason, at the first bad setting.
     bool configure(const QStringList &settings, QString *error);
 
     // Writes "connect" = true; false when it reads back false.

@@ -77,9 +77,9 @@ bool asksForAddress(const TavlinProperty *record)
     return v && v->pattern() == TavlinProperty_RegexValidator::IpAddress;
 }
 
-QString validatorWords(const TavlinProperty *record)
+QString validatorWords(const TavlinProperty *record, PropertyAssigner::Addresses addresses)
 {
-    if (asksForAddress(record))
+    if (addresses == PropertyAssigner::Addresses::Resolved && asksForAddress(record))
         return addressWords;
     if (record->inputType() == TavlinProperty::Boolean)
         return QStringLiteral("true or false");
@@ -143,20 +143,27 @@ QStringList PropertyAssigner::specialWords(const QString &typeKey, const QString
     return {};
 }
 
-QString PropertyAssigner::expectation(const QString &typeKey, const TavlinProperty *record)
+QString PropertyAssigner::expectation(const QString &typeKey, const TavlinProperty *record, Addresses addresses)
 {
-    QString words = validatorWords(record);
+    QString words = validatorWords(record, addresses);
     const QStringList special = specialWords(typeKey, record->name());
     if (!words.isEmpty() && !special.isEmpty())
         words += QStringLiteral(", or ") + special.join(QStringLiteral(", or "));
     return words;
 }
 
-QStringList PropertyAssigner::requiredNames(const QString &typeKey)
+bool PropertyAssigner::hasRequired(const QString &typeKey, const QList<Assignment> &assignments, QString *error)
 {
-    if (typeKey == QLatin1String("tcpClient") || typeKey == QLatin1String("udpClient"))
-        return {QStringLiteral("address"), QStringLiteral("port")};
-    return {};
+    if (typeKey != QLatin1String("tcpClient") && typeKey != QLatin1String("udpClient"))
+        return true;
+    for (const char *required : {"address", "port"}) {
+        const auto named = [required](const Assignment &a) { return a.name == QLatin1String(required); };
+        if (std::none_of(assignments.begin(), assignments.end(), named)) {
+            *error = QStringLiteral("a %1 port needs address= and port= (where its peer is)").arg(typeKey);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool PropertyAssigner::hostAddress(const QString &text, QString *address, QString *error)
@@ -214,7 +221,8 @@ bool PropertyAssigner::takenBack(const QString &text, const QVariant &readBack)
     return back == text || (!back.isEmpty() && text.endsWith(QLatin1Char('/') + back));
 }
 
-bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error)
+bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error,
+                              Addresses addresses)
 {
     const QString kind = port->typeKey();
     for (Assignment a : assignments) {
@@ -243,8 +251,11 @@ bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &as
             return false;
         }
         QString why = rejection(kind, record, a.value);
-        if (!why.isEmpty() && asksForAddress(record) && hostAddress(a.value, &a.value, &why))
-            why.clear();
+        if (!why.isEmpty() && addresses == Addresses::Resolved && asksForAddress(record)) {
+            why = QStringLiteral("expected %1").arg(expectation(kind, record, addresses));
+            if (hostAddress(a.value, &a.value, &why))
+                why.clear();
+        }
         if (!why.isEmpty()) {
             *error = QStringLiteral("value '%1' for '%2' rejected: %3").arg(a.value, a.name, why);
             return false;
@@ -256,19 +267,6 @@ bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &as
             *error = QStringLiteral("value '%1' for '%2' rejected: it is none of the options (%3) and the port "
                                     "did not take it (it reads back '%4')")
                          .arg(a.value, a.name, shortList(options), readBack.toString());
-            return false;
-        }
-    }
-    return true;
-}
-
-bool PropertyAssigner::namesPeer(const QString &kind, const QList<Assignment> &assignments, QString *error)
-{
-    for (const QString &required : requiredNames(kind)) {
-        const auto named = [&required](const Assignment &a) { return a.name == required; };
-        if (std::none_of(assignments.begin(), assignments.end(), named)) {
-            *error = QStringLiteral("a %1 port needs %2= (where its peer is)")
-                         .arg(kind, requiredNames(kind).join(QStringLiteral("= and ")));
             return false;
         }
     }

@@ -16,6 +16,11 @@ class TavlinProperty;
 class PropertyAssigner
 {
 public:
+    // What an address record (one that asks for an IPv4 address) takes: what
+    // its validator accepts, as the host's editor does, or also IPv6 literals
+    // and host names, which are resolved here (as pcom does).
+    enum class Addresses { AsRecorded, Resolved };
+
     struct Assignment {
         QString name;
         QString value;
@@ -31,11 +36,8 @@ public:
     static void writeDefaults(Plugin_Com_Port *port, const QList<Assignment> &assignments);
 
     // Checks and writes the assignments in order. Nothing is opened.
-    static bool assign(Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error);
-    // Whether the settings of a new client port name its peer (address and
-    // port); a command line must, a host that writes records one by one
-    // checks nothing here.
-    static bool namesPeer(const QString &kind, const QList<Assignment> &assignments, QString *error);
+    static bool assign(Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error,
+                       Addresses addresses = Addresses::AsRecorded);
 
     // Why the record of a port of that type refuses the text before it is
     // written; empty when it accepts it.
@@ -43,7 +45,8 @@ public:
 
     // What the record's validator or input type asks for, in words; empty
     // when anything goes.
-    static QString expectation(const QString &typeKey, const TavlinProperty *record);
+    static QString expectation(const QString &typeKey, const TavlinProperty *record,
+                               Addresses addresses = Addresses::AsRecorded);
 
     // Words that a port gives a meaning of its own although the record's
     // validator does not know them: a TCP server listens on every address
@@ -59,8 +62,9 @@ public:
     static bool hostAddress(const QString &text, QString *address, QString *error);
 
     // Settings that a port of that type needs on the command line because
-    // its defaults name no peer: a client's address and port.
-    static QStringList requiredNames(const QString &typeKey);
+    // its defaults name no peer (a client's address and port); false, with
+    // the reason, when `assignments` lacks one.
+    static bool hasRequired(const QString &typeKey, const QList<Assignment> &assignments, QString *error);
 
     // Names that may be set on the command line.
     static QStringList settableNames(const Plugin_Com_Port *port);

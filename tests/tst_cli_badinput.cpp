@@ -108,6 +108,8 @@ void tst_CliBadInput::answers_data()
     row("help command", {"help"}, 0, {"Usage: "});
     row("open help", {"open", "--help"}, 0, {"Usage: ", "open", "--can-plugin", "--hex", "-w, --wait"});
     row("bridge help", {"bridge", "--help"}, 0, {"Usage: ", "bridge", "--stats"});
+    // --help-all is help, not a server started; the usage names pcom.
+    row("help-all", {"open", "tcpServer", "--help-all"}, 0, {"Usage: pcom [options] open TYPE", "--timeout"});
     row("devices of a named plug-in", {"devices", "--plugin", PCOM_PLUGIN_FILE}, 0, {"\ncom: COM port\n"});
     row("devices by default", {}, 0,
         {"\ncom: COM port\n", "\ntcpServer: Ethernet TCP server\n", "\nudpClient: Ethernet UDP client\n  brief:     ",
@@ -121,7 +123,7 @@ void tst_CliBadInput::answers_data()
     // By default the newest host version that the records name: 2.12 here.
     row("doc", {"doc", "com"}, 0,
         {"<!DOCTYPE html>", "<title>COM port</title>", "<td>baudrate</td>", "data:image/png;base64,",
-         "<td>plugin</td>"},
+         "<td>plugin</td>", "<h2>Using it with pcom</h2>", "<code>pcom open com device=/dev/ttyUSB0 baudrate=115200"},
         {"<td>interface</td>"});
     row("doc of host 2.10", {"doc", "com", "--host-version", "2.10"}, 0, {"<td>interface</td>"}, {"<td>plugin</td>"});
 }
