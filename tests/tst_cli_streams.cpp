@@ -312,11 +312,10 @@ void tst_CliStreams::udpHexLinesAndDump()
     QVERIFY(pcom.waitForStderr("error: input line 4:"));
 
     QCOMPARE(peer.writeDatagram("hello", QHostAddress::LocalHost, pcomPort), qint64(5));
-    QVERIFY(pcom.waitForStdout("|hello|\n"));
-    QCOMPARE(pcom.out(), QByteArray("00000000  68 65 6c 6c 6f                                    |hello|\n"));
     // The dump's offset runs on over the whole output.
     QCOMPARE(peer.writeDatagram(QByteArray(20, 'z'), QHostAddress::LocalHost, pcomPort), qint64(20));
     QVERIFY(pcom.waitForStdout("00000015  7a 7a 7a 7a"));
+    QVERIFY(pcom.out().startsWith("00000000  68 65 6c 6c 6f                                    |hello|\n"));
     pcom.terminate();
     QVERIFY(pcom.waitForExit());
     // The skipped line makes the run fail, with its count.
