@@ -325,7 +325,9 @@ void tst_CliStreams::udpHexLinesAndDump()
 
 // A source client connects to the bridge's TCP server, the bridge's TCP
 // client to a sink server. When one side's peer goes, what it sent last still
-// reaches the other side, then the bridge closes that side too and ends.
+// reaches the other side, then the bridge closes that side too and ends: the
+// sink's last bytes are more than the bridge holds at once, so some are still
+// on their way when the sink goes.
 void tst_CliStreams::bridgeBothWaysUntilPeerCloses()
 {
     LoopbackPeer sink;
@@ -340,25 +342,23 @@ void tst_CliStreams::bridgeBothWaysUntilPeerCloses()
     // Until the server has taken its client, what arrives for it is dropped.
     QVERIFY(bridge.waitForStderr("progress: tcpServer: New connection"));
 
-    const int size = 1024 * 1024;
-    const QByteArray forth = randomBytes(size, 11);
-    const QByteArray back = randomBytes(size, 12);
+    const QByteArray forth = randomBytes(1024 * 1024, 11);
+    const QByteArray back = randomBytes(8 * 1024 * 1024, 12);
     source.send(forth);
-    sink.send(back);
-    QTRY_VERIFY_WITH_TIMEOUT(sink.received().size() >= size && source.received().size() >= size, 60000);
-    QVERIFY(sink.received() == forth && source.received() == back);
+    QTRY_VERIFY_WITH_TIMEOUT(sink.received().size() >= forth.size(), 60000);
+    QVERIFY(sink.received() == forth);
     // Periodic counts while it runs.
     QVERIFY(bridge.waitForStderr("stats: tcpServer -> tcpClient: 1048576 bytes\n"));
 
-    sink.send("goodbye");
+    sink.send(back);
     sink.close();
-    QVERIFY(bridge.waitForExit());
+    QVERIFY(bridge.waitForExit(60000));
     QCOMPARE(bridge.exitCode(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(source.isDisconnected(), 5000);
-    QVERIFY(source.received() == back + "goodbye");
+    QVERIFY(source.received() == back);
     QVERIFY2(bridge.err().contains("info: the tcpClient link was closed")
                  && bridge.err().endsWith("stats: tcpServer -> tcpClient: 1048576 bytes\n"
-                                          "stats: tcpClient -> tcpServer: 1048583 bytes\n"),
+                                          "stats: tcpClient -> tcpServer: 8388608 bytes\n"),
              bridge.err().constData());
 }
 
