@@ -197,8 +197,6 @@ void tst_CliFormats::answers_data()
         {"\nbaudrate\n  type:        choice\n", "  options:     50, 75, 110,", "  value:       \"PCom_Core::com\"\n",
          "  versions:    up to 2.10\n"});
     row("props of host 2.10", {"props", "com", "--host-version", "2.10"}, 0, {"\ninterface\n"}, {"\nplugin\n"});
-    row("props of host 2.12", {"props", "com", "--host-version", "2.12"}, 0, {"\nplugin\n", "\nconnect\n"},
-        {"\ninterface\n"});
     // By default the newest host version that the records name: 2.12 here.
     row("doc", {"doc", "com"}, 0,
         {"<!DOCTYPE html>", "<title>COM port</title>", "<td>baudrate</td>", "data:image/png;base64,",
