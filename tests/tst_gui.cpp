@@ -151,14 +151,14 @@ void tst_Gui::linksThroughEditorAndTerminals()
 
     // A file larger than the backlog the sender lets build up.
     QTemporaryFile file;
-    const QByteArray lines = QByteArray("a line of the file to send\n").repeated(100000);
+    const QByteArray lines = QByteArray("a line of the file to send\n").repeated(60000);
     QVERIFY(file.open() && file.write(lines) == lines.size() && file.flush());
     FileSender sender(client);
     QSignalSpy finished(&sender, &FileSender::finished);
     QString error;
     QVERIFY2(sender.start(file.fileName(), &error), qPrintable(error));
-    QVERIFY(finished.wait(20000) && finished.first().first().toString().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(serverPane->received(), qint64(sizeof("hello from the client")) + lines.size(), 20000);
+    QVERIFY(finished.wait(60000) && finished.first().first().toString().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(serverPane->received(), qint64(sizeof("hello from the client")) + lines.size(), 60000);
 
     // Closing unlocks the records at once; deleting a port closes it first.
     tree->select(server);
