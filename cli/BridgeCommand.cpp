@@ -8,6 +8,7 @@
 #include "hostlib/Bridge.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
+#include "hostlib/Rfc2217Server.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -50,6 +51,10 @@ int BridgeCommand::run(const QStringList &arguments)
                                   QStringLiteral("BYTES"));
     context.addOption(stats);
     context.addOption(hold);
+    const QCommandLineOption rfc2217(QStringLiteral("rfc2217"),
+                                     QStringLiteral("Serve the com side to the clients of the tcpServer side as a "
+                                                    "Telnet COM port (RFC 2217): they set the line and see its state."));
+    context.addOption(rfc2217);
     SerialOptions serial(context);
     QStringList marked = arguments;
     const int split = marked.indexOf(QStringLiteral("--"));
@@ -89,6 +94,12 @@ int BridgeCommand::run(const QStringList &arguments)
     const QString com = QStringLiteral("com");
     if (serial.isSet() && firstHandle->typeKey() != com && secondHandle->typeKey() != com)
         return CommandContext::badInput(QStringLiteral("%1 applies to com ports only").arg(serial.firstName()));
+    const bool serveRfc2217 = context.isSet(rfc2217);
+    const bool comFirst = firstHandle->typeKey() == com;
+    if (serveRfc2217 && !(comFirst && secondHandle->typeKey() == QLatin1String("tcpServer"))
+        && !(secondHandle->typeKey() == com && firstHandle->typeKey() == QLatin1String("tcpServer")))
+        return CommandContext::badInput(
+            QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
     QString firstLabel = firstHandle->typeKey();
     QString secondLabel = secondHandle->typeKey();
     if (firstLabel == secondLabel) {
@@ -101,6 +112,12 @@ int BridgeCommand::run(const QStringList &arguments)
         PortLink firstLink(firstHandle->port(), firstLabel);
         PortLink secondLink(secondHandle->port(), secondLabel);
         Bridge bridge(&firstLink, &secondLink, statsSeconds, holdBytes);
+        std::unique_ptr<Rfc2217Server> server;
+        if (serveRfc2217) {
+            PortLink *network = comFirst ? &secondLink : &firstLink;
+            server.reset(new Rfc2217Server(network, comFirst ? &firstLink : &secondLink));
+            bridge.setFilter(network, server.get());
+        }
         Shutdown shutdown;
         QObject::connect(&shutdown, &Shutdown::stopRequested, &bridge,
                          [&bridge]() { bridge.stop(Shutdown::signalFlushMs); });
