@@ -76,6 +76,8 @@ void tst_CliBadInput::answers_data()
     row("bridge without second type", {"bridge", "com", "--"}, 2, {"bridge needs two ports"});
     row("bridge bad stats", {"bridge", "com", "--stats", "0", "--", "com"}, 2, {"--stats takes a number of seconds"});
     row("bridge bad hold", {"bridge", "com", "--", "com", "--hold", "-1"}, 2, {"--hold takes a byte count from 0 to "});
+    row("rfc2217 without com", {"bridge", "tcpClient", "--", "tcpServer", "--rfc2217"}, 2,
+        {"--rfc2217 needs a com port on one side and a tcpServer port on the other"});
     row("bridge bad second port", {"bridge", "com", "--", "tcpClient", "port=99999"}, 2,
         {"value '99999' for 'port' rejected"});
     row("port out of range", {"open", "tcpServer", "port=70000"}, 2,

@@ -29,7 +29,7 @@ void tst_CliRfc2217::pyserialClient()
     QVERIFY(port > 0);
 
     QProcess client;
-    client.start("python3", {QFINDTESTDATA("rfc2217_client.py"), QString::number(port)});
+    client.start(PCOM_PYTHON, {PCOM_RFC2217_CLIENT, QString::number(port)});
     QTRY_VERIFY2_WITH_TIMEOUT(client.canReadLine(), client.readAllStandardError().constData(), 20000);
     QCOMPARE(client.readLine(), QByteArray("set\n"));
     termios line{};
@@ -46,8 +46,8 @@ void tst_CliRfc2217::pyserialClient()
     QCOMPARE(pty.readMaster(512, 10000), all + all);
     QVERIFY(pty.writeMaster(all + all));
     QVERIFY(client.waitForFinished(30000));
-    QVERIFY2(client.exitCode() == 0, client.readAllStandardOutput() + client.readAllStandardError());
-    QVERIFY(client.readAllStandardOutput().contains("done"));
+    const QByteArray said = client.readAllStandardOutput() + client.readAllStandardError();
+    QVERIFY2(client.exitCode() == 0 && said.contains("done"), said.constData());
     bridge.terminate();
     QVERIFY(bridge.waitForExit());
 }
