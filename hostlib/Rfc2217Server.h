@@ -24,7 +24,7 @@ public:
     QByteArray encode(const char *data, int size) override;
 
     // How often the line and modem states are looked at.
-    static const int pollMs = 100;
+    static constexpr int pollMs = 100;
 
 private:
     void onPortChanged();

@@ -59,7 +59,7 @@ public:
     // The client asked us to hold its data back.
     bool isSuspended() const { return m_suspended; }
 
-    static const quint8 comPortOption = 44;
+    static constexpr quint8 comPortOption = 44;
 
 private:
     enum class Side { No, WantYes, Yes };

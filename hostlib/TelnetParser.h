@@ -46,7 +46,7 @@ public:
         bool overlong;
     };
 
-    static const int maxPayload = 256;
+    static constexpr int maxPayload = 256;
 
     // Appends what `data` completes to *items; neighbouring data is merged.
     void feed(const char *data, int size, QList<Item> *items);

@@ -231,6 +231,12 @@ QString PCom_Com_Port::stopBits() const
 
 void PCom_Com_Port::setStopBits(const QString &stopBits)
 {
+    // Qt takes 1.5 on a POSIX line and sets one stop bit, while reading back
+    // 1.5; termios has no such setting.
+    if (stopBits == QLatin1String("1.5")) {
+        m_lastError = QStringLiteral("stop bits 1.5 refused: the line has 1 or 2");
+        return;
+    }
     noteRefusal(setNamed(m_serialPort, &QSerialPort::setStopBits, kStopBits, QStringLiteral("stop bits"), stopBits));
 }
 
