@@ -84,6 +84,16 @@ int BridgeCommand::run(const QStringList &arguments)
     if (!serial.check(context) || !context.start())
         return ExitCode::BadInput;
 
+    // The type keys are enough to refuse --rfc2217 before anything is made.
+    const QString com = QStringLiteral("com");
+    const bool serveRfc2217 = context.isSet(rfc2217);
+    const bool comFirst = firstWords.first() == com;
+    const QStringList sides{firstWords.first(), secondWords.first()};
+    if (serveRfc2217 && sides != QStringList{com, QStringLiteral("tcpServer")}
+        && sides != QStringList{QStringLiteral("tcpServer"), com})
+        return CommandContext::badInput(
+            QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
+
     std::unique_ptr<PortHandle> firstHandle = context.createPort(firstWords.first());
     if (!firstHandle || !CommandContext::configure(*firstHandle, firstWords.mid(1)))
         return ExitCode::BadInput;
@@ -91,15 +101,8 @@ int BridgeCommand::run(const QStringList &arguments)
     if (!secondHandle || !CommandContext::configure(*secondHandle, secondWords.mid(1)))
         return ExitCode::BadInput;
 
-    const QString com = QStringLiteral("com");
     if (serial.isSet() && firstHandle->typeKey() != com && secondHandle->typeKey() != com)
         return CommandContext::badInput(QStringLiteral("%1 applies to com ports only").arg(serial.firstName()));
-    const bool serveRfc2217 = context.isSet(rfc2217);
-    const bool comFirst = firstHandle->typeKey() == com;
-    if (serveRfc2217 && !(comFirst && secondHandle->typeKey() == QLatin1String("tcpServer"))
-        && !(secondHandle->typeKey() == com && firstHandle->typeKey() == QLatin1String("tcpServer")))
-        return CommandContext::badInput(
-            QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
     QString firstLabel = firstHandle->typeKey();
     QString secondLabel = secondHandle->typeKey();
     if (firstLabel == secondLabel) {

@@ -209,7 +209,8 @@ void Rfc2217Session::comPort(const QByteArray &payload, QByteArray *replies)
             *replies += subnegotiation(code, control(quint8(first)));
         break;
     case NotifyLineState:
-        *replies += subnegotiation(code, byte(lineState(true)));
+        // What the last look saw (notices() looks while clients are there).
+        *replies += subnegotiation(code, byte(m_lastLineState < 0 ? lineState(true) : m_lastLineState));
         break;
     case NotifyModemState:
         *replies += subnegotiation(code, byte(qMax(0, modemState())));
