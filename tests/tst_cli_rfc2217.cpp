@@ -50,6 +50,7 @@ void tst_CliRfc2217::pyserialClient()
     QVERIFY2(client.exitCode() == 0 && said.contains("done"), said.constData());
     bridge.terminate();
     QVERIFY(bridge.waitForExit());
+    QCOMPARE(bridge.exitCode(), 0);
 }
 
 // Items as text: d:<hex> data, n:<verb>,<option>, s:<option>:<hex> (or
