@@ -8,6 +8,7 @@
 #include "hostlib/Bridge.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
+#include "hostlib/Rfc2217Server.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -50,6 +51,10 @@ int BridgeCommand::run(const QStringList &arguments)
                                   QStringLiteral("BYTES"));
     context.addOption(stats);
     context.addOption(hold);
+    const QCommandLineOption rfc2217(QStringLiteral("rfc2217"),
+                                     QStringLiteral("Serve the com side to the clients of the tcpServer side as a "
+                                                    "Telnet COM port (RFC 2217): they set the line and see its state."));
+    context.addOption(rfc2217);
     SerialOptions serial(context);
     QStringList marked = arguments;
     const int split = marked.indexOf(QStringLiteral("--"));
@@ -79,6 +84,16 @@ int BridgeCommand::run(const QStringList &arguments)
     if (!serial.check(context) || !context.start())
         return ExitCode::BadInput;
 
+    // The type keys are enough to refuse --rfc2217 before anything is made.
+    const QString com = QStringLiteral("com");
+    const bool serveRfc2217 = context.isSet(rfc2217);
+    const bool comFirst = firstWords.first() == com;
+    const QStringList sides{firstWords.first(), secondWords.first()};
+    if (serveRfc2217 && sides != QStringList{com, QStringLiteral("tcpServer")}
+        && sides != QStringList{QStringLiteral("tcpServer"), com})
+        return CommandContext::badInput(
+            QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
+
     std::unique_ptr<PortHandle> firstHandle = context.createPort(firstWords.first());
     if (!firstHandle || !CommandContext::configure(*firstHandle, firstWords.mid(1)))
         return ExitCode::BadInput;
@@ -86,7 +101,6 @@ int BridgeCommand::run(const QStringList &arguments)
     if (!secondHandle || !CommandContext::configure(*secondHandle, secondWords.mid(1)))
         return ExitCode::BadInput;
 
-    const QString com = QStringLiteral("com");
     if (serial.isSet() && firstHandle->typeKey() != com && secondHandle->typeKey() != com)
         return CommandContext::badInput(QStringLiteral("%1 applies to com ports only").arg(serial.firstName()));
     QString firstLabel = firstHandle->typeKey();
@@ -101,6 +115,12 @@ int BridgeCommand::run(const QStringList &arguments)
         PortLink firstLink(firstHandle->port(), firstLabel);
         PortLink secondLink(secondHandle->port(), secondLabel);
         Bridge bridge(&firstLink, &secondLink, statsSeconds, holdBytes);
+        std::unique_ptr<Rfc2217Server> server;
+        if (serveRfc2217) {
+            PortLink *network = comFirst ? &secondLink : &firstLink;
+            server.reset(new Rfc2217Server(network, comFirst ? &firstLink : &secondLink));
+            bridge.setFilter(network, server.get());
+        }
         Shutdown shutdown;
         QObject::connect(&shutdown, &Shutdown::stopRequested, &bridge,
                          [&bridge]() { bridge.stop(Shutdown::signalFlushMs); });

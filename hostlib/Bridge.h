@@ -7,6 +7,7 @@
 #include <QTimer>
 
 class PortLink;
+class StreamFilter;
 
 // Relays between two open ports in both directions. Each side is read only
 // while the other side's backlog is under its bound, so memory stays
@@ -36,6 +37,8 @@ public:
     // Hands over what waits (for at most flushMs) and closes both ports.
     void stop(int flushMs);
     void abort();
+    // A protocol spoken on `side` around the relayed bytes (before run()).
+    void setFilter(PortLink *side, StreamFilter *filter);
 
 private:
     void forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size);
@@ -52,4 +55,6 @@ private:
     QEventLoop m_loop;
     bool m_finished = false;
     qint64 m_skippedLines = 0;
+    PortLink *m_filtered = nullptr;
+    StreamFilter *m_filter = nullptr;
 };

@@ -173,6 +173,8 @@ void tst_CliFormats::answers_data()
     row("doc unwritable output", {"doc", "com", "-o", "/nonexistent-dir/page.html"}, 2, {"cannot write"});
     row("bridge without second type", {"bridge", "com", "--"}, 2, {"bridge needs two ports"});
     row("bridge bad hold", {"bridge", "com", "--", "com", "--hold", "-1"}, 2, {"--hold takes a byte count from 0 to "});
+    row("rfc2217 without com", {"bridge", "tcpClient", "--", "tcpServer", "--rfc2217"}, 2,
+        {"--rfc2217 needs a com port on one side and a tcpServer port on the other"});
     row("no server address", {"open", "tcpServer", "address=[all]"}, 2,
         {"value '[all]' for 'address' rejected: expected an IPv4 address such as 127.0.0.1, an IPv6 address or a "
          "host name, or any\n"});
