@@ -157,6 +157,13 @@ struct Duplex {
     StreamTransfer down;
 };
 
+// A port with nothing waiting says so with -1, not 0.
+bool drained(Plugin_Com_Port *port)
+{
+    char byte;
+    return port->readRawData(&byte, 1) == -1;
+}
+
 // Records the host's editor may not change now.
 int locked(const Plugin_Com_Port *port)
 {
@@ -421,6 +428,7 @@ void tst_Stress::tcpStream(Kind, qint64 size)
     Duplex link(1, size, End::port(client.get()), End::port(server.get()));
     QVERIFY(EventWait::until([&] { return link.finished(); }, kTransferMs));
     QVERIFY2(link.fault().isEmpty(), qPrintable(link.fault()));
+    QVERIFY(drained(client.get()) && drained(server.get()));
     QCOMPARE(log.texts(), QStringList());
 
     QCOMPARE(client->setTavlinProperty(QStringLiteral("connect"), false), QVariant(false));
@@ -449,6 +457,7 @@ void tst_Stress::udpStream(Kind, qint64 size)
     Duplex link(11, size, End::port(port.get()), End::device(&socket), 64 << 10, 8 << 10);
     QVERIFY(EventWait::until([&] { return link.finished(); }, kTransferMs));
     QVERIFY2(link.fault().isEmpty(), qPrintable(link.fault()));
+    QVERIFY(drained(port.get()));
     QCOMPARE(log.texts(), QStringList());
     deletePort(Udp, port.release());
 }
@@ -467,6 +476,7 @@ void tst_Stress::serialStream(Kind, qint64 size)
     Duplex link(21, size, End::port(port.get()), End::descriptor(peer.pty().masterFd(), &owner), 256 << 10, 16 << 10);
     QVERIFY(EventWait::until([&] { return link.finished(); }, kTransferMs));
     QVERIFY2(link.fault().isEmpty(), qPrintable(link.fault()));
+    QVERIFY(drained(port.get()));
     QCOMPARE(log.texts(), QStringList());
     deletePort(Serial, port.release());
 }
