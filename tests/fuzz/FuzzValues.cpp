@@ -52,7 +52,7 @@ QVariant FuzzValues::anyValue()
     case 6: return m_data.ConsumeFloatingPoint<double>();
     case 7: return string(64);
     case 8: return QByteArray::fromStdString(m_data.ConsumeRandomLengthString(64));
-    case 9: return QStringList{string(16), string(16)}.mid(m_data.ConsumeIntegralInRange<int>(0, 2));
+    case 9: return QStringList(QStringList{string(16), string(16)}.mid(m_data.ConsumeIntegralInRange<int>(0, 2)));
     case 10: return QChar(m_data.ConsumeIntegral<ushort>());
     case 11: return QVariantList{anyValue(), anyValue()};
     case 12: return QVariantMap{{QStringLiteral("k"), anyValue()}};
