@@ -2,7 +2,7 @@
 
 #include "bench/BenchLog.h"
 #include "bench/CanDeviceEndpoint.h"
-#include "bench/EventWait.h"
+#include "tests/support/EventWait.h"
 #include "bench/PluginPorts.h"
 #include "bench/PortEndpoint.h"
 #include "host/Plugin_Com_Port.h"

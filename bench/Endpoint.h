@@ -16,6 +16,9 @@ public:
     // is waiting.
     virtual qint64 read(char *buffer, qint64 maxLen) = 0;
 
+    // One byte from `from` until `to` has read it: the path works end to end.
+    static bool handshake(Endpoint *from, Endpoint *to, int timeoutMs = 5000);
+
 signals:
     void readyRead();
 };

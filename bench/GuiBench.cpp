@@ -3,6 +3,7 @@
 #include "bench/BenchLog.h"
 #include "bench/PluginPorts.h"
 #include "gui/TerminalPane.h"
+#include "tests/support/ProcStats.h"
 #include "host/Plugin_Com_Port.h"
 
 #include <QElapsedTimer>
@@ -21,15 +22,6 @@ namespace {
 
 const int tickMs = 10;
 const int timeoutMs = 300000;
-
-qint64 residentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
-}
 
 // A loopback listener whose one client gets `total` bytes from a thread of
 // its own, written as fast as the kernel takes them.
@@ -100,7 +92,7 @@ GuiBench::Result GuiBench::receive(bool throughPane)
     Plugin_Com_Port *port = nullptr;
     std::unique_ptr<TerminalPane> pane;
     QTcpSocket socket;
-    const qint64 residentBefore = residentBytes();
+    const qint64 residentBefore = ProcStats::residentBytes();
     qint64 residentPeak = residentBefore;
     if (throughPane) {
         port = m_ports.create(QStringLiteral("tcpClient"),
@@ -132,7 +124,7 @@ GuiBench::Result GuiBench::receive(bool throughPane)
     ticks.setInterval(tickMs);
     QObject::connect(&ticks, &QTimer::timeout, &loop, [&] {
         longestGap = qMax(longestGap, sinceTick.restart());
-        residentPeak = qMax(residentPeak, residentBytes());
+        residentPeak = qMax(residentPeak, ProcStats::residentBytes());
     });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     clock.start();

@@ -1,6 +1,7 @@
 #include "bench/MemoryBench.h"
 
 #include "bench/PluginPorts.h"
+#include "tests/support/ProcStats.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
 
@@ -22,15 +23,6 @@
 
 namespace {
 const int kProbeTimeoutMs = 60000;
-
-qint64 residentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
-}
 
 // The raw Qt object that a port of each kind wraps, unopened.
 std::function<QObject *()> rawMaker(const QString &typeKey)
@@ -106,10 +98,10 @@ int MemoryBench::probe(const QString &request)
 
     std::vector<QObject *> objects;
     objects.reserve(size_t(count));
-    const qint64 before = residentBytes();
+    const qint64 before = ProcStats::residentBytes();
     for (int i = 0; i < count; ++i)
         objects.push_back(make());
-    const qint64 after = residentBytes();
+    const qint64 after = ProcStats::residentBytes();
     std::printf("%.1f\n", (after - before) / 1024.0);
     std::fflush(stdout);
     for (QObject *object : objects)

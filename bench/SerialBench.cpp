@@ -1,7 +1,6 @@
 #include "bench/SerialBench.h"
 
 #include "bench/BenchLog.h"
-#include "bench/EventWait.h"
 #include "bench/FdEndpoint.h"
 #include "bench/IoDeviceEndpoint.h"
 #include "bench/PluginPorts.h"

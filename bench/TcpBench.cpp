@@ -1,7 +1,7 @@
 #include "bench/TcpBench.h"
 
 #include "bench/BenchLog.h"
-#include "bench/EventWait.h"
+#include "tests/support/EventWait.h"
 #include "bench/IoDeviceEndpoint.h"
 #include "tcpserver/PCom_TcpServer_Port.h"
 #include "bench/PingPong.h"
@@ -73,8 +73,8 @@ QVector<BenchRow> TcpBench::run()
             rawAccepted = rawServer.nextPendingConnection();
             raw.client.reset(new IoDeviceEndpoint(&rawClient));
             raw.server.reset(new IoDeviceEndpoint(rawAccepted));
-            if (!EventWait::handshake(raw.client.data(), raw.server.data())
-                || !EventWait::handshake(raw.server.data(), raw.client.data())) {
+            if (!Endpoint::handshake(raw.client.data(), raw.server.data())
+                || !Endpoint::handshake(raw.server.data(), raw.client.data())) {
                 raw.error = QStringLiteral("the raw pair carries no bytes");
             }
         } else {
@@ -104,8 +104,8 @@ QVector<BenchRow> TcpBench::run()
         } else {
             plugin.client.reset(new PortEndpoint(clientPort));
             plugin.server.reset(new PortEndpoint(serverPort));
-            if (!EventWait::handshake(plugin.client.data(), plugin.server.data())
-                || !EventWait::handshake(plugin.server.data(), plugin.client.data())) {
+            if (!Endpoint::handshake(plugin.client.data(), plugin.server.data())
+                || !Endpoint::handshake(plugin.server.data(), plugin.client.data())) {
                 plugin.error = QStringLiteral("the plug-in pair carries no bytes");
             }
         }

@@ -2,7 +2,6 @@
 
 #include "bench/BenchLog.h"
 #include "bench/DatagramRun.h"
-#include "bench/EventWait.h"
 #include "bench/PluginPorts.h"
 #include "bench/PortEndpoint.h"
 #include "host/Plugin_Com_Port.h"
@@ -70,7 +69,7 @@ QVector<BenchRow> UdpBench::run()
     if (rawA.bind(QHostAddress(QHostAddress::LocalHost), 0) && rawB.bind(QHostAddress(QHostAddress::LocalHost), 0)) {
         rawFrom.reset(new UdpSocketEndpoint(&rawA, QHostAddress::LocalHost, rawB.localPort()));
         rawTo.reset(new UdpSocketEndpoint(&rawB, QHostAddress::LocalHost, rawA.localPort()));
-        if (!EventWait::handshake(rawFrom.data(), rawTo.data())) {
+        if (!Endpoint::handshake(rawFrom.data(), rawTo.data())) {
             notes.append(QStringLiteral("raw: the pair carries no datagrams"));
             rate.failed = true;
             rawFrom.reset();
@@ -95,7 +94,7 @@ QVector<BenchRow> UdpBench::run()
         if (portA->opened() && portB->opened()) {
             pluginFrom.reset(new PortEndpoint(portA));
             pluginTo.reset(new PortEndpoint(portB));
-            if (!EventWait::handshake(pluginFrom.data(), pluginTo.data())) {
+            if (!Endpoint::handshake(pluginFrom.data(), pluginTo.data())) {
                 notes.append(QStringLiteral("plug-in: the pair carries no datagrams"));
                 rate.failed = true;
                 pluginFrom.reset();

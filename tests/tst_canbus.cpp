@@ -1,5 +1,6 @@
 #include "canbus/PCom_CanBus_Device.h"
 #include "canbus/PCom_CanBus_Port.h"
+#include "tests/support/EventWait.h"
 #include "tests/support/LogCapture.h"
 #include "tests/testcan/TestCanControl.h"
 
@@ -71,32 +72,8 @@ QByteArray receive(PCom_CanBus_Port *port, unsigned int *frameId)
 {
     char buffer[64];
     int count = -1;
-    QTest::qWaitFor([&] { return (count = port->readByteStream(buffer, sizeof buffer, frameId)) >= 0; }, 3000);
+    EventWait::until([&] { return (count = port->readByteStream(buffer, sizeof buffer, frameId)) >= 0; }, 3000);
     return count >= 0 ? QByteArray(buffer, count) : QByteArray("nothing received");
-}
-
-// virtualcan connects in the background, and the relay drops frames for a
-// receiver it has not registered yet. Numbered probe frames go out until the
-// receiver has read the last one sent: from then on both ports are on the bus
-// and no probe is left in flight.
-bool waitForBus(PCom_CanBus_Port *from, PCom_CanBus_Port *to)
-{
-    const unsigned int probeId = 0x7FF;
-    QSignalSpy ready(to, &Plugin_Com_Port::readyRead);
-    int lastSent = -1;
-    int lastRead = -2;
-    for (char attempt = 0; attempt < 100 && lastRead != lastSent; ++attempt) {
-        if (from->writeRawData(&attempt, 1, probeId) == 1)
-            lastSent = attempt;
-        ready.wait(50);
-        char byte;
-        unsigned int id = 0;
-        for (int frame = 0; frame < 200 && to->readRawData(&byte, 1, &id) == 1; ++frame) {
-            if (id == probeId)
-                lastRead = byte;
-        }
-    }
-    return lastRead == lastSent;
 }
 
 } // namespace
@@ -198,7 +175,7 @@ void tst_CanBus::framesBetweenPorts()
     QCOMPARE(log.deviceTexts(KrLog_Interface::Progress), (QStringList{connected, connected}));
     for (const TavlinProperty *p : first->tavlinProperties())
         QCOMPARE(p->isWritable(), p->name() == QLatin1String("connect"));
-    QVERIFY(waitForBus(first.data(), second.data()));
+    QVERIFY(EventWait::canBus(first.data(), second.data()));
 
     unsigned int frameId = 0;
     const QByteArray eight("\x01\x02\x03\x04\x05\x06\x07\x00", 8);

@@ -15,19 +15,16 @@
 class FuzzValues
 {
 public:
-    enum Kind {
-        Serial,
-        Can,
-        TcpServer,
-        TcpClient,
-        UdpClient,
-    };
+    // In the order of the type keys.
+    enum Kind { Serial, Can, TcpServer, TcpClient, UdpClient };
 
+    // The serial port's only real line, a TCP server, a UDP socket and the
+    // virtualcan relay of the fuzz process.
     struct Endpoints {
-        QString ptyPath;     // the serial port's only real line
-        quint16 tcpSink = 0; // a TCP server of the fuzz process
-        quint16 udpSink = 0; // a UDP socket of the fuzz process
-        quint16 relay = 0;   // the virtualcan relay of the fuzz process
+        QString ptyPath;
+        quint16 tcpSink = 0;
+        quint16 udpSink = 0;
+        quint16 relay = 0;
     };
 
     FuzzValues(FuzzedDataProvider &data, const Endpoints &endpoints) : m_data(data), m_endpoints(endpoints) {}
@@ -45,6 +42,7 @@ private:
     QVariant text(const QString &text);
     QVariant number(quint32 number);
     QString pick(const QStringList &choices);
+    QString string(size_t maxLength);
 
     FuzzedDataProvider &m_data;
     const Endpoints &m_endpoints;

@@ -5,19 +5,20 @@
 // writes or closes the port. The values that choose a destination are kept
 // safe (see FuzzValues).
 
-#include "tests/fuzz/FuzzValues.h"
-#include "tests/stress/LogCounter.h"
 #include "canbus/PCom_CanBus_Device.h"
-#include "plugin/PCom_Core.h"
-#include "tcpserver/PCom_TcpServer_Port.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
+#include "plugin/PCom_Core.h"
+#include "tcpserver/PCom_TcpServer_Port.h"
+#include "tests/fuzz/FuzzValues.h"
+#include "tests/support/EventWait.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/PseudoTerminal.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -31,9 +32,10 @@
 
 namespace {
 
+// The process's lasting parts: the log (counted, never kept), the peers.
 struct Fixture {
     QCoreApplication *app = nullptr;
-    LogCounter *log = nullptr;
+    LogCapture *log = nullptr;
     PseudoTerminal *pty = nullptr;
     QTcpServer *tcpSink = nullptr;
     QUdpSocket *udpSink = nullptr;
@@ -76,23 +78,11 @@ FuzzPort makePort(const std::vector<Plugin_Com_Device *> &devices, FuzzValues &v
         char buffer[512];
         unsigned int frameId = 0;
         switch (data.ConsumeIntegralInRange<int>(0, 4)) {
-        case 0:
-            port->readRawData(buffer, data.ConsumeIntegralInRange<int>(0, int(sizeof buffer)));
-            break;
-        case 1:
-            port->readRawData(buffer, int(sizeof buffer), &frameId);
-            break;
-        case 2:
-            port->writeRawData("echo", 4);
-            break;
-        case 3:
-            if (data.ConsumeBool())
-                port->close();
-            else
-                port->setTavlinProperty(QStringLiteral("connect"), false);
-            break;
-        default:
-            break;
+        case 0: port->readRawData(buffer, data.ConsumeIntegralInRange<int>(0, int(sizeof buffer))); break;
+        case 1: port->readRawData(buffer, int(sizeof buffer), &frameId); break;
+        case 2: port->writeRawData("echo", 4); break;
+        case 3: data.ConsumeBool() ? port->close() : void(port->setTavlinProperty(QStringLiteral("connect"), false)); break;
+        default: break;
         }
     });
     return {kind, device, port};
@@ -106,37 +96,34 @@ using Clients = std::vector<std::unique_ptr<QTcpSocket>>;
 void peer(FuzzPort &target, Clients &clients, FuzzedDataProvider &data)
 {
     const std::string bytes = data.ConsumeRandomLengthString(300);
+    auto *server = dynamic_cast<PCom_TcpServer_Port *>(target.port);
+    QTcpSocket *client = clients.empty() ? nullptr : clients.at(data.ConsumeIntegralInRange<size_t>(0, clients.size() - 1)).get();
     switch (data.ConsumeIntegralInRange<int>(0, 4)) {
     case 0:
         if (::write(fixture.pty->masterFd(), bytes.data(), bytes.size()) < 0)
             return;
         break;
     case 1:
-        if (auto *server = dynamic_cast<PCom_TcpServer_Port *>(target.port)) {
-            if (server->opened() && clients.size() < 8) {
-                clients.push_back(std::make_unique<QTcpSocket>());
-                clients.back()->connectToHost(QHostAddress::LocalHost, server->tcpServer()->serverPort());
-            }
+        if (server && server->opened() && clients.size() < 8) {
+            clients.push_back(std::make_unique<QTcpSocket>());
+            clients.back()->connectToHost(QHostAddress::LocalHost, server->tcpServer()->serverPort());
         }
         break;
     case 2:
-        if (!clients.empty())
-            clients.at(data.ConsumeIntegralInRange<size_t>(0, clients.size() - 1))->write(bytes.data(), qint64(bytes.size()));
+        if (client)
+            client->write(bytes.data(), qint64(bytes.size()));
         break;
     case 4:
         fixture.canPeer->writeFrame(QCanBusFrame(data.ConsumeIntegralInRange<quint32>(0, 0x7FF),
                                                  QByteArray::fromStdString(bytes.substr(0, 8))));
         break;
     default:
-        if (!clients.empty()) {
-            QTcpSocket &client = *clients.at(data.ConsumeIntegralInRange<size_t>(0, clients.size() - 1));
-            if (data.ConsumeBool() && client.socketDescriptor() >= 0) {
-                const linger hard{1, 0};
-                ::setsockopt(int(client.socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-                client.abort();
-            } else {
-                client.disconnectFromHost();
-            }
+        if (client && data.ConsumeBool() && client->socketDescriptor() >= 0) {
+            const linger hard{1, 0};
+            ::setsockopt(int(client->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            client->abort();
+        } else if (client) {
+            client->disconnectFromHost();
         }
         break;
     }
@@ -148,9 +135,7 @@ void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Cli
     Plugin_Com_Port *port = target.port;
     char buffer[4096];
     switch (data.ConsumeIntegralInRange<int>(0, 12)) {
-    case 0:
-    case 1:
-    case 2: {
+    case 0: case 1: case 2: {
         const QString name = values.name();
         port->setTavlinProperty(name, values.value(target.kind, name));
         break;
@@ -166,59 +151,42 @@ void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Cli
     case 5:
         port->close();
         break;
-    case 6: {
+    case 6: case 7: {
+        // Bytes, or a frame with an identifier.
         const std::string bytes = data.ConsumeRandomLengthString(300);
         const int len = int(bytes.size());
-        if (data.ConsumeBool())
-            port->writeRawData(bytes.data(), len);
-        else
-            port->writeByteStream(bytes.data(), len);
-        break;
-    }
-    case 7: {
-        const std::string bytes = data.ConsumeRandomLengthString(80);
-        const unsigned int frameId = data.ConsumeIntegral<unsigned int>();
-        if (data.ConsumeBool())
-            port->writeRawData(bytes.data(), int(bytes.size()), frameId);
-        else
-            port->writeByteStream(bytes.data(), int(bytes.size()), frameId);
+        const unsigned int id = data.ConsumeIntegral<unsigned int>();
+        switch (data.ConsumeIntegralInRange<int>(0, 3)) {
+        case 0: port->writeRawData(bytes.data(), len); break;
+        case 1: port->writeByteStream(bytes.data(), len); break;
+        case 2: port->writeRawData(bytes.data(), len, id); break;
+        default: port->writeByteStream(bytes.data(), len, id); break;
+        }
         break;
     }
     case 8: {
         const int maxLen = data.ConsumeIntegralInRange<int>(0, int(sizeof buffer));
         unsigned int frameId = 0;
         switch (data.ConsumeIntegralInRange<int>(0, 3)) {
-        case 0:
-            port->readRawData(buffer, maxLen);
-            break;
-        case 1:
-            port->readByteStream(buffer, maxLen);
-            break;
-        case 2:
-            port->readRawData(buffer, maxLen, &frameId);
-            break;
-        default:
-            port->readByteStream(buffer, maxLen, nullptr);
-            break;
+        case 0: port->readRawData(buffer, maxLen); break;
+        case 1: port->readByteStream(buffer, maxLen); break;
+        case 2: port->readRawData(buffer, maxLen, &frameId); break;
+        default: port->readByteStream(buffer, maxLen, nullptr); break;
         }
         break;
     }
-    case 9:
-        settle();
-        break;
-    case 10:
+    case 9: case 10:
         // What a peer sends arrives; the host's handler may run.
-        peer(target, clients, data);
+        if (data.ConsumeBool())
+            peer(target, clients, data);
         settle();
         break;
-    case 11: {
+    case 11:
         // The host's copy of a port, made and dropped.
-        AbstractTreeItem *copy = port->createInstance();
-        delete copy;
+        delete port->createInstance();
         port->defaultText();
         port->opened();
         break;
-    }
     default:
         target.device->deletePort(port);
         target = makePort(devices, values, data);
@@ -234,13 +202,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     static char name[] = "pcom_fuzz_ports";
     static char *argv[] = {name, nullptr};
     fixture.app = new QCoreApplication(argc, argv);
-    fixture.log = new LogCounter;
+    fixture.log = new LogCapture(LogCapture::CountsOnly);
     fixture.pty = new PseudoTerminal;
     fixture.tcpSink = new QTcpServer;
     fixture.udpSink = new QUdpSocket;
-    QTcpServer probe;
+    const quint16 relay = LoopbackPeer::freePort();
     if (!fixture.pty->isValid() || !fixture.tcpSink->listen(QHostAddress::LocalHost, 0)
-        || !fixture.udpSink->bind(QHostAddress(QHostAddress::LocalHost), 0) || !probe.listen(QHostAddress::LocalHost, 0))
+        || !fixture.udpSink->bind(QHostAddress(QHostAddress::LocalHost), 0) || relay == 0)
         abort();
     // The sinks send back what they receive (to loopback only).
     QObject::connect(fixture.tcpSink, &QTcpServer::newConnection, [] {
@@ -259,20 +227,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
                 fixture.udpSink->writeDatagram(buffer, n, sender, port);
         }
     });
-    fixture.endpoints = {fixture.pty->slavePath(), fixture.tcpSink->serverPort(), fixture.udpSink->localPort(),
-                         probe.serverPort()};
-    probe.close();
+    fixture.endpoints = {fixture.pty->slavePath(), fixture.tcpSink->serverPort(), fixture.udpSink->localPort(), relay};
 
     // The first virtualcan device of the process starts the relay.
     fixture.canPeer = QCanBus::instance()->createDevice(
         QStringLiteral("virtualcan"), QStringLiteral("tcp://127.0.0.1:%1/can0").arg(fixture.endpoints.relay));
-    if (!fixture.canPeer || !fixture.canPeer->connectDevice())
-        abort();
-    QElapsedTimer started;
-    started.start();
-    while (fixture.canPeer->state() != QCanBusDevice::ConnectedState && started.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    if (fixture.canPeer->state() != QCanBusDevice::ConnectedState)
+    if (!fixture.canPeer || !fixture.canPeer->connectDevice()
+        || !EventWait::until([] { return fixture.canPeer->state() == QCanBusDevice::ConnectedState; }, 10000))
         abort();
     return 0;
 }
@@ -283,10 +244,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FuzzValues values(data, fixture.endpoints);
     PCom_Core core;
     std::vector<Plugin_Com_Device *> devices;
-    for (const char *key : kTypeKeys)
+    for (const char *key : kTypeKeys) {
         devices.push_back(core.createDevice(nullptr, QString::fromLatin1(key)));
-    for (Plugin_Com_Device *device : devices) {
-        if (!device)
+        if (!devices.back())
             abort();
     }
     // Often the CAN device starts on virtualcan, so that CAN ports get

@@ -4,7 +4,8 @@
 
 LogCapture *LogCapture::s_current = nullptr;
 
-LogCapture::LogCapture()
+LogCapture::LogCapture(Keep keep)
+    : m_keep(keep)
 {
     s_current = this;
     Plugin_Com_Device::setLogInterface(this);
@@ -20,13 +21,22 @@ LogCapture::~LogCapture()
 
 void LogCapture::log(Type type, const QString &text)
 {
-    m_lines.append({QStringLiteral("device"), int(type), text});
+    record(QStringLiteral("device"), int(type), text, type == Error || type == Warning);
+}
+
+void LogCapture::record(const QString &channel, int type, const QString &text, bool problem)
+{
+    ++m_counts[channel == QLatin1String("qt") ? kQtBase + type : type];
+    if (problem && m_problems.size() < 10 && !m_problems.contains(text))
+        m_problems.append(text);
+    if (m_keep == Lines)
+        m_lines.append({channel, type, text});
 }
 
 void LogCapture::messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (s_current) {
-        s_current->m_lines.append({QStringLiteral("qt"), int(type), text});
+        s_current->record(QStringLiteral("qt"), int(type), text, type != QtDebugMsg && type != QtInfoMsg);
         // QTest's own messages still reach the test log.
         if (context.category && qstrcmp(context.category, "default") != 0 && s_current->m_previousHandler)
             s_current->m_previousHandler(type, context, text);

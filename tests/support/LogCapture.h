@@ -2,13 +2,15 @@
 
 #include "host/KrLog_Interface.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 // Records every line of the host's device log and of Qt's message log while
-// it lives. One at a time.
+// it lives, or only counts them: a run of thousands of cycles must not keep
+// a log that would itself look like a leak. One at a time.
 class LogCapture : public KrLog_Interface
 {
 public:
@@ -18,7 +20,9 @@ public:
         QString text;
     };
 
-    LogCapture();
+    enum Keep { Lines, CountsOnly };
+
+    explicit LogCapture(Keep keep = Lines);
     ~LogCapture() override;
 
     void log(Type type, const QString &text) override;
@@ -33,10 +37,22 @@ public:
     bool contains(const QString &text) const { return texts().contains(text); }
     void clear() { m_lines.clear(); }
 
+    // Lines of one type of the device log, or of one level of Qt's, in
+    // either mode and regardless of clear().
+    int deviceCount(int type) const { return m_counts.value(type); }
+    int qtCount(int level) const { return m_counts.value(kQtBase + level); }
+    // The first few error, critical and warning texts, to show what went wrong.
+    QStringList problems() const { return m_problems; }
+
 private:
     static void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text);
+    void record(const QString &channel, int type, const QString &text, bool problem);
 
+    static constexpr int kQtBase = 100;
+    Keep m_keep;
     QList<Line> m_lines;
+    QHash<int, int> m_counts;
+    QStringList m_problems;
     QtMessageHandler m_previousHandler;
     static LogCapture *s_current;
 };

@@ -15,6 +15,12 @@ LoopbackPeer::LoopbackPeer(QObject *parent)
     });
 }
 
+quint16 LoopbackPeer::freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
 bool LoopbackPeer::listen()
 {
     return m_server.listen(QHostAddress::LocalHost, 0);

@@ -15,6 +15,10 @@ class LoopbackPeer : public QObject
 public:
     explicit LoopbackPeer(QObject *parent = nullptr);
 
+    // A TCP port on 127.0.0.1 that was free a moment ago (for a virtualcan
+    // relay, say, which has to be told its port); 0 when none was.
+    static quint16 freePort();
+
     // Server side: listens on 127.0.0.1 and a port that the system picks.
     bool listen();
     quint16 serverPort() const { return m_server.serverPort(); }

@@ -1,4 +1,4 @@
-#include "tests/stress/ProcStats.h"
+#include "tests/support/ProcStats.h"
 
 #include <QDir>
 #include <QFile>
