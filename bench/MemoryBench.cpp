@@ -22,7 +22,9 @@
 #include <vector>
 
 namespace {
-const int kProbeTimeoutMs = 60000;
+// Every new serial port lists the machine's serial ports through udev; a
+// thousand of them take over a minute on a loaded machine.
+const int kProbeTimeoutMs = 240000;
 
 // The raw Qt object that a port of each kind wraps, unopened.
 std::function<QObject *()> rawMaker(const QString &typeKey)
