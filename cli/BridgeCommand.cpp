@@ -3,6 +3,7 @@
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
 #include "cli/SerialOptions.h"
+#include "cli/ServiceOptions.h"
 #include "cli/Shutdown.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
@@ -51,7 +52,8 @@ int BridgeCommand::run(const QStringList &arguments)
     context.addOption(stats);
     context.addOption(hold);
     SerialOptions serial(context);
-    QStringList marked = arguments;
+    ServiceOptions service(context);
+    QStringList marked = ServiceOptions::withDefaults(arguments);
     const int split = marked.indexOf(QStringLiteral("--"));
     if (split >= 0)
         marked[split] = secondPortMark;
@@ -76,7 +78,7 @@ int BridgeCommand::run(const QStringList &arguments)
                                                 .arg(maxHoldBytes)
                                                 .arg(context.value(hold)));
     }
-    if (!serial.check(context) || !context.start())
+    if (!serial.check(context) || !service.check(context) || !context.start())
         return ExitCode::BadInput;
 
     std::unique_ptr<PortHandle> firstHandle = context.createPort(firstWords.first());
@@ -89,6 +91,8 @@ int BridgeCommand::run(const QStringList &arguments)
     const QString com = QStringLiteral("com");
     if (serial.isSet() && firstHandle->typeKey() != com && secondHandle->typeKey() != com)
         return CommandContext::badInput(QStringLiteral("%1 applies to com ports only").arg(serial.firstName()));
+    if (!service.fits({firstHandle->typeKey(), secondHandle->typeKey()}))
+        return ExitCode::BadInput;
     QString firstLabel = firstHandle->typeKey();
     QString secondLabel = secondHandle->typeKey();
     if (firstLabel == secondLabel) {
@@ -101,6 +105,12 @@ int BridgeCommand::run(const QStringList &arguments)
         PortLink firstLink(firstHandle->port(), firstLabel);
         PortLink secondLink(secondHandle->port(), secondLabel);
         Bridge bridge(&firstLink, &secondLink, statsSeconds, holdBytes);
+        ServiceOptions::Side firstSide;
+        ServiceOptions::Side secondSide;
+        bridge.setStatsHook([&firstSide, &secondSide]() {
+            firstSide.printStats();
+            secondSide.printStats();
+        });
         Shutdown shutdown;
         QObject::connect(&shutdown, &Shutdown::stopRequested, &bridge,
                          [&bridge]() { bridge.stop(Shutdown::signalFlushMs); });
@@ -114,7 +124,15 @@ int BridgeCommand::run(const QStringList &arguments)
             handle.port()->close();
             return false;
         };
-        if (!openSide(*firstHandle, firstLabel)) {
+        const auto reopen = [&serial, &com](PortHandle &handle, const QString &label) {
+            return [&serial, &com, &handle, label]() {
+                return handle.open() && (handle.typeKey() != com || serial.apply(handle.port(), label));
+            };
+        };
+        if (!service.setUp(*firstHandle, &firstLink, reopen(*firstHandle, firstLabel), &firstSide)
+            || !service.setUp(*secondHandle, &secondLink, reopen(*secondHandle, secondLabel), &secondSide)) {
+            code = ExitCode::BadInput;
+        } else if (!openSide(*firstHandle, firstLabel)) {
             code = ExitCode::LinkFailure;
         } else if (!openSide(*secondHandle, secondLabel)) {
             firstHandle->port()->close();

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
 class PortLink;
 
 // Relays between two open ports in both directions. Each side is read only
@@ -36,6 +38,9 @@ public:
     // Hands over what waits (for at most flushMs) and closes both ports.
     void stop(int flushMs);
     void abort();
+    // Runs first each time the counts are printed (the clients of a server
+    // side, say).
+    void setStatsHook(std::function<void()> hook) { m_statsHook = std::move(hook); }
 
 private:
     void forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size);
@@ -52,4 +57,5 @@ private:
     QEventLoop m_loop;
     bool m_finished = false;
     qint64 m_skippedLines = 0;
+    std::function<void()> m_statsHook;
 };

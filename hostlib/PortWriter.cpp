@@ -201,6 +201,17 @@ qint64 PortWriter::discard()
     return dropped;
 }
 
+qint64 PortWriter::dropQueued()
+{
+    const qint64 dropped = m_queuedBytes;
+    m_queue.clear();
+    m_queuedBytes = 0;
+    m_dropped += dropped;
+    m_retry.stop();
+    settle();
+    return dropped;
+}
+
 void PortWriter::onBytesWritten(qint64 count)
 {
     if (m_frames) {

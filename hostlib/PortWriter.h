@@ -61,6 +61,10 @@ public:
     // Drops what waits here; returns that byte count (not counted as
     // dropped: the caller reports it as not written out).
     qint64 discard();
+    // Drops what waits here and counts it as dropped (a link that is away
+    // and will be back); the source may go on.
+    qint64 dropQueued();
+    qint64 holdLimit() const { return m_holdLimit; }
 
     static const qint64 holdAll = -1;
     static const qint64 highWater = 1024 * 1024;

@@ -15,15 +15,18 @@ class LoopbackPeer : public QObject
 public:
     explicit LoopbackPeer(QObject *parent = nullptr);
 
-    // Server side: listens on 127.0.0.1 and a port that the system picks.
-    bool listen();
+    // Server side: listens on 127.0.0.1 and that port, or one that the
+    // system picks.
+    bool listen(quint16 port = 0);
     quint16 serverPort() const { return m_server.serverPort(); }
     // Client side.
-    bool connectTo(quint16 port, int timeoutMs = 5000);
+    bool connectTo(quint16 port, int timeoutMs = 5000,
+                   const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
 
     bool hasConnection() const { return m_socket != nullptr; }
     bool isDisconnected() const { return m_disconnected; }
     QByteArray received() const { return m_received; }
+    QTcpSocket *socket() const { return m_socket; }
     void send(const QByteArray &data);
     void close();
     // Sends `reply` once the received bytes contain `trigger`.
