@@ -51,6 +51,7 @@ bool ClientPolicy::apply(QString *error)
                      .arg(m_options.allow.join(QStringLiteral("', '")));
         return false;
     }
+    QMetaObject::invokeMethod(m_port, "setKeepAccepting", Qt::DirectConnection, Q_ARG(bool, true));
     // Signals of the extension, declared on the server port; by name, as
     // the host knows no class of the plug-in.
     connect(m_port, SIGNAL(clientJoined(QVariantMap)), this, SLOT(onJoined(QVariantMap)));
@@ -92,6 +93,7 @@ void ClientPolicy::onJoined(const QVariantMap &info)
 {
     ++m_accepted;
     m_clients.append({info, QString()});
+    LogReceiver::post(QStringLiteral("progress"), QStringLiteral("pcom: %1 joined").arg(name(info)));
     const int id = info.value(QStringLiteral("id")).toInt();
     QVariantMap other;
     for (const Client &client : qAsConst(m_clients)) {

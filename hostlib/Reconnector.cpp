@@ -17,6 +17,8 @@ Reconnector::Reconnector(PortLink *link, std::function<bool()> reopen, double lo
     connect(&m_pause, &QTimer::timeout, this, &Reconnector::tryNow);
     m_tryDeadline.setSingleShot(true);
     connect(&m_tryDeadline, &QTimer::timeout, this, &Reconnector::failed);
+    m_poll.setInterval(pollMs);
+    connect(&m_poll, &QTimer::timeout, this, &Reconnector::check);
     connect(m_link, &PortLink::interrupted, this, &Reconnector::onInterrupted);
     connect(m_link->port(), &AbstractTreeItem::dataChanged, this, &Reconnector::check);
     // The port's own signal: a try that fails is no loss of the PortLink's.
@@ -63,6 +65,7 @@ void Reconnector::tryNow()
         return;
     }
     m_tryDeadline.start(tryMs);
+    m_poll.start();
     check();
 }
 
@@ -70,12 +73,19 @@ void Reconnector::check()
 {
     if (!m_trying)
         return;
+    if (m_link->isClosing()) {
+        m_trying = false;
+        m_poll.stop();
+        m_tryDeadline.stop();
+        return;
+    }
     const PCom_LinkStatus *status = m_link->status();
     const bool open = status ? status->linkState() == PCom_LinkStatus::LinkState::Open : m_link->port()->opened();
     if (!open)
         return;
     m_trying = false;
     m_tryDeadline.stop();
+    m_poll.stop();
     LogReceiver::post(QStringLiteral("info"),
                       QStringLiteral("pcom: the %1 link is back after %2 tries; %3 bytes for it were dropped "
                                      "while it was away")
@@ -97,6 +107,7 @@ void Reconnector::failed()
         return;
     m_trying = false;
     m_tryDeadline.stop();
+    m_poll.stop();
     if (m_link->isClosing())
         return;
     if (m_link->port()->opened() || (m_link->status()

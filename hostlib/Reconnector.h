@@ -26,6 +26,8 @@ public:
 
     static const int firstPauseMs = 250;
     static const int tryMs = 10000;
+    // A connection that comes up is announced by no signal: polled.
+    static const int pollMs = 50;
 
 private slots:
     void onTryLost();
@@ -46,4 +48,5 @@ private:
     qint64 m_droppedBefore = 0;
     QTimer m_pause;
     QTimer m_tryDeadline;
+    QTimer m_poll;
 };

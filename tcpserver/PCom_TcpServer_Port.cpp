@@ -227,6 +227,8 @@ void PCom_TcpServer_Port::newConnection()
     socket->setReadBufferSize(m_readBufferSize);
     m_socketOwners.append(owner);
     updatePropertiesState();
+    if (m_keepAccepting)
+        resumeAccepting();
     // The host may close the client from inside this signal.
     emit clientJoined(clientInfo(owner));
     raiseDataChanged();
@@ -343,6 +345,13 @@ bool PCom_TcpServer_Port::setAllowList(const QStringList &subnets)
     }
     m_allowList = list;
     return true;
+}
+
+void PCom_TcpServer_Port::setKeepAccepting(bool keep)
+{
+    m_keepAccepting = keep;
+    if (keep)
+        resumeAccepting();
 }
 
 bool PCom_TcpServer_Port::allowed(const QHostAddress &address) const

@@ -56,6 +56,11 @@ public:
     // everyone. Any other client is closed at once, before it is taken
     // over. False, the list unchanged, when an entry is no address.
     Q_INVOKABLE bool setAllowList(const QStringList &subnets);
+    // Whether the server goes on accepting while it has a client. By
+    // default it pauses at each new client and resumes when one leaves, so
+    // a later client waits until then; a host that handles several clients
+    // (or turns them away) asks for every one at once.
+    Q_INVOKABLE void setKeepAccepting(bool keep);
 
     // The listening server, null until the port has created it.
     QTcpServer *tcpServer() const { return m_tcpServer; }
@@ -88,5 +93,6 @@ private:
     QString m_lastError;
     qint64 m_readBufferSize = 0;
     int m_lastClientId = 0;
+    bool m_keepAccepting = false;
     QList<QPair<QHostAddress, int>> m_allowList;
 };
