@@ -204,9 +204,9 @@ void PortLink::interrupt(const QString &reason)
     if (!isClosed())
         m_reader->takeRest();
     m_interrupted = true;
-    m_holdLimit = m_writer->holdLimit();
-    m_writer->setHoldLimit(0);
-    const qint64 dropped = m_writer->dropQueued();
+    const qint64 before = m_writer->bytesDropped();
+    m_writer->setAway(true);
+    const qint64 dropped = m_writer->bytesDropped() - before;
     LogReceiver::post(QStringLiteral("error"),
                       QStringLiteral("the %1 link was lost: %2%3")
                           .arg(m_label, reason,
@@ -220,7 +220,7 @@ void PortLink::resumeAfterReopen()
     if (!m_interrupted)
         return;
     m_interrupted = false;
-    m_writer->setHoldLimit(m_holdLimit);
+    m_writer->setAway(false);
     m_reader->resume();
 }
 

@@ -123,7 +123,6 @@ private:
     bool m_deadlineHard = false;
     bool m_keepOnLoss = false;
     bool m_interrupted = false;
-    qint64 m_holdLimit = 0;
     qint64 m_leftOver = 0;
     qint64 m_waitingAtEnd = 0;
     std::function<qint64()> m_sourceWaiting;
