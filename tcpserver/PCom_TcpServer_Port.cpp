@@ -205,18 +205,25 @@ void PCom_TcpServer_Port::newConnection()
     }
 
     // A peer off the allow-list is never taken over: closed at once, and
-    // only the host of ours that set the list hears of it.
-    QTcpSocket *socket = m_tcpServer->nextPendingConnection();
-    if (!allowed(socket->peerAddress())) {
-        const QString peer = PCom_TcpServer_SockerOwner::peerText(socket);
-        socket->abort();
-        pcomRelease(socket);
-        resumeAccepting();
-        emit clientRefused(peer);
-        return;
+    // only the host of ours that set the list hears of it. Without a list
+    // the line comes before the server hands the connection out (which
+    // lets it accept again), as it always did.
+    QTcpSocket *socket = nullptr;
+    if (!m_allowList.isEmpty()) {
+        socket = m_tcpServer->nextPendingConnection();
+        if (!allowed(socket->peerAddress())) {
+            const QString peer = PCom_TcpServer_SockerOwner::peerText(socket);
+            socket->abort();
+            pcomRelease(socket);
+            resumeAccepting();
+            emit clientRefused(peer);
+            return;
+        }
     }
 
     logProgress(QStringLiteral("%1: New connection").arg(kTypeKey));
+    if (!socket)
+        socket = m_tcpServer->nextPendingConnection();
     auto *owner = new PCom_TcpServer_SockerOwner(socket);
     owner->setId(++m_lastClientId);
     connect(owner, SIGNAL(disconnected(PCom_TcpServer_SockerOwner *)), this,
