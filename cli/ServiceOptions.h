@@ -54,7 +54,7 @@ public:
     // Bad input when an option was given that none of the types takes.
     bool fits(const QStringList &typeKeys) const;
 
-    static const int defaultReconnectSeconds = 5;
+    static constexpr int defaultReconnectSeconds = 5;
 
 private:
     QCommandLineOption m_clients;

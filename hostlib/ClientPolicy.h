@@ -44,10 +44,10 @@ public:
     static QString modeName(Mode mode);
 
     // A client holding more than this is slow once it stays so.
-    static const qint64 slowBacklog = 256 * 1024;
-    static const int watchMs = 200;
+    static constexpr qint64 slowBacklog = 256 * 1024;
+    static constexpr int watchMs = 200;
     // Departed clients shown in the statistics, the most recent ones.
-    static const int departedShown = 32;
+    static constexpr int departedShown = 32;
     // What a client that finds the line taken reads before it is closed.
     static const QByteArray inUseLine;
 

@@ -24,10 +24,10 @@ public:
 
     int tries() const { return m_tries; }
 
-    static const int firstPauseMs = 250;
-    static const int tryMs = 10000;
+    static constexpr int firstPauseMs = 250;
+    static constexpr int tryMs = 10000;
     // A connection that comes up is announced by no signal: polled.
-    static const int pollMs = 50;
+    static constexpr int pollMs = 50;
 
 private slots:
     void onTryLost();

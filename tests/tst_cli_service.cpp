@@ -180,6 +180,8 @@ void tst_CliService::reconnectTcp()
     QTRY_VERIFY_WITH_TIMEOUT(server->hasConnection(), 5000);
     server->send("one");
     QVERIFY(pcom.waitForStdout("one"));
+    server->close();
+    QTRY_VERIFY_WITH_TIMEOUT(server->isDisconnected(), 5000);
     server.reset();
     QVERIFY(pcom.waitForStderr("error: the tcpClient link was lost"));
     QVERIFY(pcom.waitForStderr("progress: pcom: reopening the tcpClient link, try 2"));
