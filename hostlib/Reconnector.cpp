@@ -21,6 +21,9 @@ Reconnector::Reconnector(PortLink *link, std::function<bool()> reopen, double lo
     connect(&m_poll, &QTimer::timeout, this, &Reconnector::check);
     connect(m_link, &PortLink::interrupted, this, &Reconnector::onInterrupted);
     connect(m_link->port(), &AbstractTreeItem::dataChanged, this, &Reconnector::check);
+    // The first bytes of a link that is back may come before the poll sees
+    // it open; an answer to them must not find the link still away.
+    connect(m_link->port(), &Plugin_Com_Port::readyRead, this, &Reconnector::check);
     // The port's own signal: a try that fails is no loss of the PortLink's.
     connect(m_link->port(), SIGNAL(linkLost(QString)), this, SLOT(onTryLost()));
 }
