@@ -3,6 +3,7 @@
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
 #include "cli/SerialOptions.h"
+#include "cli/ServiceOptions.h"
 #include "cli/Shutdown.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
@@ -56,7 +57,8 @@ int BridgeCommand::run(const QStringList &arguments)
                                                     "Telnet COM port (RFC 2217): they set the line and see its state."));
     context.addOption(rfc2217);
     SerialOptions serial(context);
-    QStringList marked = arguments;
+    ServiceOptions service(context);
+    QStringList marked = ServiceOptions::withDefaults(arguments);
     const int split = marked.indexOf(QStringLiteral("--"));
     if (split >= 0)
         marked[split] = secondPortMark;
@@ -81,7 +83,7 @@ int BridgeCommand::run(const QStringList &arguments)
                                                 .arg(maxHoldBytes)
                                                 .arg(context.value(hold)));
     }
-    if (!serial.check(context) || !context.start())
+    if (!serial.check(context) || !service.check(context) || !context.start())
         return ExitCode::BadInput;
 
     // The type keys are enough to refuse --rfc2217 before anything is made.
@@ -103,6 +105,8 @@ int BridgeCommand::run(const QStringList &arguments)
 
     if (serial.isSet() && firstHandle->typeKey() != com && secondHandle->typeKey() != com)
         return CommandContext::badInput(QStringLiteral("%1 applies to com ports only").arg(serial.firstName()));
+    if (!service.fits({firstHandle->typeKey(), secondHandle->typeKey()}))
+        return ExitCode::BadInput;
     QString firstLabel = firstHandle->typeKey();
     QString secondLabel = secondHandle->typeKey();
     if (firstLabel == secondLabel) {
@@ -121,6 +125,12 @@ int BridgeCommand::run(const QStringList &arguments)
             server.reset(new Rfc2217Server(network, comFirst ? &firstLink : &secondLink));
             bridge.setFilter(network, server.get());
         }
+        ServiceOptions::Side firstSide;
+        ServiceOptions::Side secondSide;
+        bridge.setStatsHook([&firstSide, &secondSide]() {
+            firstSide.printStats();
+            secondSide.printStats();
+        });
         Shutdown shutdown;
         QObject::connect(&shutdown, &Shutdown::stopRequested, &bridge,
                          [&bridge]() { bridge.stop(Shutdown::signalFlushMs); });
@@ -134,7 +144,15 @@ int BridgeCommand::run(const QStringList &arguments)
             handle.port()->close();
             return false;
         };
-        if (!openSide(*firstHandle, firstLabel)) {
+        const auto reopen = [&serial, &com](PortHandle &handle, const QString &label) {
+            return [&serial, &com, &handle, label]() {
+                return handle.open() && (handle.typeKey() != com || serial.apply(handle.port(), label));
+            };
+        };
+        if (!service.setUp(*firstHandle, &firstLink, reopen(*firstHandle, firstLabel), &firstSide)
+            || !service.setUp(*secondHandle, &secondLink, reopen(*secondHandle, secondLabel), &secondSide)) {
+            code = ExitCode::BadInput;
+        } else if (!openSide(*firstHandle, firstLabel)) {
             code = ExitCode::LinkFailure;
         } else if (!openSide(*secondHandle, secondLabel)) {
             firstHandle->port()->close();

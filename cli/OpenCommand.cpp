@@ -5,6 +5,7 @@
 #include "cli/OutputFormat.h"
 #include "cli/ProgressLine.h"
 #include "cli/SerialOptions.h"
+#include "cli/ServiceOptions.h"
 #include "cli/SessionLog.h"
 #include "cli/Shutdown.h"
 #include "cli/StdioRelay.h"
@@ -53,7 +54,7 @@ QString lastPathPart(const QString &text)
 int OpenCommand::run(const QStringList &givenArguments)
 {
     // --timestamp takes its mode optionally, which the parser does not know.
-    QStringList arguments = givenArguments;
+    QStringList arguments = ServiceOptions::withDefaults(givenArguments);
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^--timestamp$")),
                                QStringLiteral("--timestamp=absolute"));
     CommandContext context(QString::fromLatin1(description));
@@ -93,6 +94,7 @@ int OpenCommand::run(const QStringList &givenArguments)
                                              "of MASK (hex; ID~MASK: those that do not; may be repeated).",
                                              "ID:MASK");
     SerialOptions serial(context);
+    ServiceOptions service(context);
     if (!context.parse(arguments))
         return ExitCode::BadInput;
 
@@ -122,7 +124,8 @@ int OpenCommand::run(const QStringList &givenArguments)
     if (form != QLatin1String("cansend") && form != QLatin1String("candump"))
         return CommandContext::badInput(QStringLiteral("--format takes cansend or candump, not '%1'").arg(form));
     if (!context.seconds(wait, 0.5, true, &options.quietSeconds)
-        || !context.seconds(timeout, 0, false, &options.timeoutSeconds) || !serial.check(context))
+        || !context.seconds(timeout, 0, false, &options.timeoutSeconds) || !serial.check(context)
+        || !service.check(context))
         return ExitCode::BadInput;
     SessionLog sessionLog;
     if (context.isSet(log) && !sessionLog.open(context.value(log), &error))
@@ -150,6 +153,8 @@ int OpenCommand::run(const QStringList &givenArguments)
     if (serial.isSet() && typeKey != QLatin1String("com"))
         return CommandContext::badInput(
             QStringLiteral("%1 applies to com ports only, not to %2").arg(serial.firstName(), typeKey));
+    if (!service.fits({typeKey}))
+        return ExitCode::BadInput;
     QStringList settings = words.mid(1);
     if (context.isSet(canPlugin))
         settings.prepend(QStringLiteral("interface=") + context.value(canPlugin));
@@ -177,7 +182,13 @@ int OpenCommand::run(const QStringList &givenArguments)
         QObject::connect(&shutdown, &Shutdown::stopRequested, &relay,
                          [&relay]() { relay.stop(Shutdown::signalFlushMs); });
         QObject::connect(&shutdown, &Shutdown::abortRequested, &relay, &StdioRelay::abort);
-        if (!CommandContext::open(*handle, typeKey)) {
+        ServiceOptions::Side side;
+        const auto reopen = [&handle, &serial, port, typeKey]() {
+            return handle->open() && serial.apply(port, typeKey);
+        };
+        if (!service.setUp(*handle, &link, reopen, &side)) {
+            code = ExitCode::BadInput;
+        } else if (!CommandContext::open(*handle, typeKey)) {
             code = ExitCode::LinkFailure;
         } else if (!serial.apply(port, typeKey)) {
             port->close();
@@ -185,6 +196,7 @@ int OpenCommand::run(const QStringList &givenArguments)
         } else {
             context.log().log(KrLog_Interface::Progress, QStringLiteral("pcom: opened the %1 port").arg(typeKey));
             code = relay.run();
+            side.printStats();
         }
     }
     handle.reset();

@@ -137,6 +137,8 @@ void Bridge::onDown()
 
 void Bridge::printStats()
 {
+    if (m_statsHook)
+        m_statsHook();
     for (PortLink *to : {m_second, m_first}) {
         PortLink *from = to == m_first ? m_second : m_first;
         const PortWriter *writer = to->writer();

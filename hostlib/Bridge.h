@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
 class PortLink;
 class StreamFilter;
 
@@ -39,6 +41,9 @@ public:
     void abort();
     // A protocol spoken on `side` around the relayed bytes (before run()).
     void setFilter(PortLink *side, StreamFilter *filter);
+    // Runs first each time the counts are printed (the clients of a server
+    // side, say).
+    void setStatsHook(std::function<void()> hook) { m_statsHook = std::move(hook); }
 
 private:
     void forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size);
@@ -57,4 +62,5 @@ private:
     qint64 m_skippedLines = 0;
     PortLink *m_filtered = nullptr;
     StreamFilter *m_filter = nullptr;
+    std::function<void()> m_statsHook;
 };

@@ -162,8 +162,12 @@ void PortLink::abort()
 
 void PortLink::onLinkLost(const QString &reason)
 {
-    if (!m_started || m_phase >= Phase::Closing)
+    if (!m_started || m_phase >= Phase::Closing || m_interrupted)
         return;
+    if (m_keepOnLoss && m_phase == Phase::Running && !m_finishing) {
+        interrupt(reason);
+        return;
+    }
     // What the link still holds goes on before the link goes (a port that
     // has closed itself has nothing left to read).
     if (!isClosed())
@@ -193,6 +197,31 @@ void PortLink::onLinkLost(const QString &reason)
     // it has not closed itself) from the event loop.
     beginClosing();
     QTimer::singleShot(0, this, &PortLink::closeNow);
+}
+
+void PortLink::interrupt(const QString &reason)
+{
+    if (!isClosed())
+        m_reader->takeRest();
+    m_interrupted = true;
+    const qint64 before = m_writer->bytesDropped();
+    m_writer->setAway(true);
+    const qint64 dropped = m_writer->bytesDropped() - before;
+    LogReceiver::post(QStringLiteral("error"),
+                      QStringLiteral("the %1 link was lost: %2%3")
+                          .arg(m_label, reason,
+                               dropped > 0 ? QStringLiteral("; %1 bytes waiting for it were dropped").arg(dropped)
+                                           : QString()));
+    emit interrupted(reason);
+}
+
+void PortLink::resumeAfterReopen()
+{
+    if (!m_interrupted)
+        return;
+    m_interrupted = false;
+    m_writer->setAway(false);
+    m_reader->resume();
 }
 
 void PortLink::onDataChanged()

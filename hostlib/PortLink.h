@@ -49,6 +49,14 @@ public:
     // yet: a link that its peer ends while some wait did not take them all.
     void setSourceWaiting(std::function<qint64()> bytesWaiting) { m_sourceWaiting = std::move(bytesWaiting); }
 
+    // With keepOnLoss, a lost link is not the end: what waits for it is
+    // dropped and counted, interrupted() follows, and whatever arrives for
+    // it is dropped and counted (as for a server without clients) until
+    // the owner has opened the port again and calls resumeAfterReopen().
+    void setKeepOnLoss(bool keep) { m_keepOnLoss = keep; }
+    bool isInterrupted() const { return m_interrupted; }
+    void resumeAfterReopen();
+
     // Begins on the opened port: what arrived while it opened is read.
     void start();
     void finishWriting();
@@ -73,6 +81,7 @@ public:
 
 signals:
     void writeDone();
+    void interrupted(const QString &reason);
     void lost();
     void down();
 
@@ -89,6 +98,7 @@ private:
     void checkFinish();
     void checkFlush();
     void onStall();
+    void interrupt(const QString &reason);
     void closePort();
     void beginClosing();
     void closeNow();
@@ -111,6 +121,8 @@ private:
     bool m_writeDone = false;
     bool m_failed = false;
     bool m_deadlineHard = false;
+    bool m_keepOnLoss = false;
+    bool m_interrupted = false;
     qint64 m_leftOver = 0;
     qint64 m_waitingAtEnd = 0;
     std::function<qint64()> m_sourceWaiting;

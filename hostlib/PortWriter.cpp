@@ -44,6 +44,10 @@ qint64 PortWriter::bytesDelivered() const
 void PortWriter::write(const char *data, int size)
 {
     m_taken += size;
+    if (m_away) {
+        m_dropped += size;
+        return;
+    }
     if (!m_queue.isEmpty()) {
         hold(data, size, QCanBusFrame(), 0);
         return;
@@ -57,6 +61,10 @@ void PortWriter::write(const char *data, int size)
 void PortWriter::writeFrame(const QCanBusFrame &frame, qint64 line)
 {
     m_taken += frame.payload().size();
+    if (m_away) {
+        m_dropped += frame.payload().size();
+        return;
+    }
     if (!m_queue.isEmpty() || !sendFrame(frame, line, m_clock.elapsed()))
         hold(nullptr, 0, frame, line);
     settle();
@@ -199,6 +207,18 @@ qint64 PortWriter::discard()
     m_discarded += dropped;
     m_retry.stop();
     return dropped;
+}
+
+void PortWriter::setAway(bool away)
+{
+    m_away = away;
+    if (!away)
+        return;
+    m_dropped += m_queuedBytes;
+    m_queue.clear();
+    m_queuedBytes = 0;
+    m_retry.stop();
+    settle();
 }
 
 void PortWriter::onBytesWritten(qint64 count)

@@ -61,6 +61,10 @@ public:
     // Drops what waits here; returns that byte count (not counted as
     // dropped: the caller reports it as not written out).
     qint64 discard();
+    // While the link is away (and will be back), what waits here and what
+    // comes is dropped and counted, and the port is left alone; the source
+    // may go on.
+    void setAway(bool away);
 
     static const qint64 holdAll = -1;
     static const qint64 highWater = 1024 * 1024;
@@ -106,6 +110,7 @@ private:
     bool m_wasFull = false;
     bool m_wasBusy = false;
     qint64 m_holdLimit = holdAll;
+    bool m_away = false;
     int m_maxWrite = 0;
     QQueue<Chunk> m_queue;
     qint64 m_queuedBytes = 0;

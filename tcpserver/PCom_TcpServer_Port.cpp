@@ -134,6 +134,8 @@ int PCom_TcpServer_Port::writeByteStream(const char *data, int size)
     qint64 written = 0;
     const auto owners = m_socketOwners;
     for (PCom_TcpServer_SockerOwner *owner : owners) {
+        if (owner->isLeaving())
+            continue;
         written = owner->socket()->write(data, qint64(size));
         if (written != size) {
             Plugin_Com_Device::log(KrLog_Interface::Error,
@@ -153,9 +155,10 @@ int PCom_TcpServer_Port::readByteStream(char *data, int maxSize)
     const auto owners = m_socketOwners;
     for (PCom_TcpServer_SockerOwner *owner : owners) {
         QTcpSocket *socket = owner->socket();
-        if (socket->bytesAvailable() == 0)
+        if (owner->isLeaving() || socket->bytesAvailable() == 0)
             continue;
         const qint64 count = socket->read(data, maxSize);
+        owner->addRead(qMax<qint64>(0, count));
         return count > 0 ? int(count) : -1;
     }
     return -1;
@@ -201,25 +204,55 @@ void PCom_TcpServer_Port::newConnection()
         return;
     }
 
+    // A peer off the allow-list is never taken over: closed at once, and
+    // only the host of ours that set the list hears of it. Without a list
+    // the line comes before the server hands the connection out (which
+    // lets it accept again), as it always did.
+    QTcpSocket *socket = nullptr;
+    if (!m_allowList.isEmpty()) {
+        socket = m_tcpServer->nextPendingConnection();
+        if (!allowed(socket->peerAddress())) {
+            const QString peer = PCom_TcpServer_SockerOwner::peerText(socket);
+            socket->abort();
+            pcomRelease(socket);
+            resumeAccepting();
+            emit clientRefused(peer);
+            return;
+        }
+    }
+
     logProgress(QStringLiteral("%1: New connection").arg(kTypeKey));
-    auto *owner = new PCom_TcpServer_SockerOwner(m_tcpServer->nextPendingConnection());
+    if (!socket)
+        socket = m_tcpServer->nextPendingConnection();
+    auto *owner = new PCom_TcpServer_SockerOwner(socket);
+    owner->setId(++m_lastClientId);
     connect(owner, SIGNAL(disconnected(PCom_TcpServer_SockerOwner *)), this,
             SLOT(disconnected(PCom_TcpServer_SockerOwner *)));
     connect(owner, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
-    connect(owner->socket(), &QTcpSocket::bytesWritten, this, &PCom_Port::bytesWritten);
-    owner->socket()->setReadBufferSize(m_readBufferSize);
+    connect(socket, &QTcpSocket::bytesWritten, this, &PCom_Port::bytesWritten);
+    connect(socket, &QTcpSocket::bytesWritten, owner, [owner](qint64 count) { owner->addWritten(count); });
+    socket->setReadBufferSize(m_readBufferSize);
     m_socketOwners.append(owner);
     updatePropertiesState();
+    if (m_keepAccepting)
+        resumeAccepting();
+    // The host may close the client from inside this signal.
+    emit clientJoined(clientInfo(owner));
     raiseDataChanged();
 }
 
 // Runs while the owner is still emitting; it does nothing after that.
 void PCom_TcpServer_Port::disconnected(PCom_TcpServer_SockerOwner *socketOwner)
 {
-    if (socketOwner && m_socketOwners.removeOne(socketOwner))
+    QVariantMap left;
+    if (socketOwner && m_socketOwners.removeOne(socketOwner)) {
+        left = clientInfo(socketOwner);
         delete socketOwner;
+    }
     resumeAccepting();
     updatePropertiesState();
+    if (!left.isEmpty())
+        emit clientLeft(left);
     raiseDataChanged();
 }
 
@@ -234,8 +267,11 @@ void PCom_TcpServer_Port::resumeAccepting()
 qint64 PCom_TcpServer_Port::bytesToWrite() const
 {
     qint64 total = 0;
-    for (const PCom_TcpServer_SockerOwner *owner : m_socketOwners)
-        total += owner->socket()->bytesToWrite();
+    // A client that the host is closing no longer holds the line back.
+    for (const PCom_TcpServer_SockerOwner *owner : m_socketOwners) {
+        if (!owner->isLeaving())
+            total += owner->socket()->bytesToWrite();
+    }
     return total;
 }
 
@@ -254,4 +290,85 @@ void PCom_TcpServer_Port::setReadBufferSize(qint64 size)
 int PCom_TcpServer_Port::clientCount() const
 {
     return m_socketOwners.size();
+}
+
+QVariantMap PCom_TcpServer_Port::clientInfo(const PCom_TcpServer_SockerOwner *owner)
+{
+    const QTcpSocket *socket = owner->socket();
+    return {{QStringLiteral("id"), owner->id()},
+            {QStringLiteral("peer"), owner->peer()},
+            {QStringLiteral("address"), owner->address()},
+            {QStringLiteral("bytesWritten"), owner->bytesWritten()},
+            {QStringLiteral("bytesRead"), owner->bytesRead()},
+            {QStringLiteral("backlog"), socket->bytesToWrite()}};
+}
+
+QVariantList PCom_TcpServer_Port::clients() const
+{
+    QVariantList list;
+    for (const PCom_TcpServer_SockerOwner *owner : m_socketOwners)
+        list.append(clientInfo(owner));
+    return list;
+}
+
+PCom_TcpServer_SockerOwner *PCom_TcpServer_Port::owner(int id) const
+{
+    for (PCom_TcpServer_SockerOwner *owner : m_socketOwners) {
+        if (owner->id() == id)
+            return owner;
+    }
+    return nullptr;
+}
+
+bool PCom_TcpServer_Port::writeToClient(int id, const QByteArray &data)
+{
+    PCom_TcpServer_SockerOwner *client = owner(id);
+    return client && !client->isLeaving() && client->socket()->write(data) == data.size();
+}
+
+// Without flush the socket is aborted, and the usual chain (its log line,
+// removal, clientLeft) runs before this returns.
+bool PCom_TcpServer_Port::closeClient(int id, bool flush)
+{
+    PCom_TcpServer_SockerOwner *client = owner(id);
+    if (!client)
+        return false;
+    client->setLeaving();
+    if (flush)
+        client->disconnectFromHost();
+    else
+        client->socket()->abort();
+    return true;
+}
+
+bool PCom_TcpServer_Port::setAllowList(const QStringList &subnets)
+{
+    QList<QPair<QHostAddress, int>> list;
+    for (const QString &text : subnets) {
+        const QPair<QHostAddress, int> subnet = QHostAddress::parseSubnet(text);
+        if (subnet.first.isNull())
+            return false;
+        list.append(subnet);
+    }
+    m_allowList = list;
+    return true;
+}
+
+void PCom_TcpServer_Port::setKeepAccepting(bool keep)
+{
+    m_keepAccepting = keep;
+    if (keep)
+        resumeAccepting();
+}
+
+bool PCom_TcpServer_Port::allowed(const QHostAddress &address) const
+{
+    if (m_allowList.isEmpty())
+        return true;
+    const QHostAddress plain = PCom_TcpServer_SockerOwner::plainAddress(address);
+    for (const auto &subnet : m_allowList) {
+        if (plain.isInSubnet(subnet))
+            return true;
+    }
+    return false;
 }

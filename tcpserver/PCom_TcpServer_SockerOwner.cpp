@@ -13,7 +13,10 @@ void logProgress(const QString &what)
 }
 
 PCom_TcpServer_SockerOwner::PCom_TcpServer_SockerOwner(QTcpSocket *socket)
-    : QObject(nullptr), m_socket(socket)
+    : QObject(nullptr),
+      m_socket(socket),
+      m_peer(peerText(socket)),
+      m_address(plainAddress(socket->peerAddress()).toString())
 {
     connect(m_socket, SIGNAL(connected()), this, SLOT(onSocketConnected()));
     connect(m_socket, SIGNAL(hostFound()), this, SLOT(onHostFound()));
@@ -28,6 +31,22 @@ PCom_TcpServer_SockerOwner::PCom_TcpServer_SockerOwner(QTcpSocket *socket)
 PCom_TcpServer_SockerOwner::~PCom_TcpServer_SockerOwner()
 {
     pcomRelease(m_socket);
+}
+
+QHostAddress PCom_TcpServer_SockerOwner::plainAddress(const QHostAddress &address)
+{
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    return mapped && address.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress(v4) : address;
+}
+
+QString PCom_TcpServer_SockerOwner::peerText(const QTcpSocket *socket)
+{
+    const QHostAddress address = plainAddress(socket->peerAddress());
+    const QString text = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(address.toString())
+                             : address.toString();
+    return QStringLiteral("%1:%2").arg(text).arg(socket->peerPort());
 }
 
 void PCom_TcpServer_SockerOwner::disconnectFromHost()

@@ -21,17 +21,17 @@ quint16 LoopbackPeer::freePort()
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
-bool LoopbackPeer::listen()
+bool LoopbackPeer::listen(quint16 port)
 {
-    return m_server.listen(QHostAddress::LocalHost, 0);
+    return m_server.listen(QHostAddress::LocalHost, port);
 }
 
-bool LoopbackPeer::connectTo(quint16 port, int timeoutMs)
+bool LoopbackPeer::connectTo(quint16 port, int timeoutMs, const QHostAddress &address)
 {
     auto *socket = new QTcpSocket(this);
     adopt(socket);
     QSignalSpy connected(socket, &QTcpSocket::connected);
-    socket->connectToHost(QHostAddress::LocalHost, port);
+    socket->connectToHost(address, port);
     return socket->state() == QAbstractSocket::ConnectedState || connected.wait(timeoutMs);
 }
 

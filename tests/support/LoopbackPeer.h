@@ -19,15 +19,18 @@ public:
     // relay, say, which has to be told its port); 0 when none was.
     static quint16 freePort();
 
-    // Server side: listens on 127.0.0.1 and a port that the system picks.
-    bool listen();
+    // Server side: listens on 127.0.0.1 and that port, or one that the
+    // system picks.
+    bool listen(quint16 port = 0);
     quint16 serverPort() const { return m_server.serverPort(); }
     // Client side.
-    bool connectTo(quint16 port, int timeoutMs = 5000);
+    bool connectTo(quint16 port, int timeoutMs = 5000,
+                   const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
 
     bool hasConnection() const { return m_socket != nullptr; }
     bool isDisconnected() const { return m_disconnected; }
     QByteArray received() const { return m_received; }
+    QTcpSocket *socket() const { return m_socket; }
     void send(const QByteArray &data);
     void close();
     // Sends `reply` once the received bytes contain `trigger`.

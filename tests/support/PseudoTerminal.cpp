@@ -23,6 +23,10 @@ PseudoTerminal::PseudoTerminal()
         tcsetattr(slave, TCSANOW, &tio);
     }
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    // A pcom started later must not hold the line open: closing it here is
+    // how a test unplugs the device.
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
     m_master = master;
     // The slave stays open here so that the master never sees a hang-up
     // between the port's open and close.

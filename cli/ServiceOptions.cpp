@@ -1,0 +1,126 @@
+#include "cli/ServiceOptions.h"
+
+#include "cli/CommandContext.h"
+#include "core/PCom_Names.h"
+#include "host/Plugin_Com_Port.h"
+#include "hostlib/LogReceiver.h"
+#include "hostlib/PortHandle.h"
+#include "hostlib/PortLink.h"
+#include "hostlib/Reconnector.h"
+
+#include <QHostAddress>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+
+bool refuse(const QString &message)
+{
+    CommandContext::badInput(message);
+    return false;
+}
+
+} // namespace
+
+ServiceOptions::ServiceOptions(CommandContext &context)
+    : m_clients(QStringLiteral("clients"),
+                QStringLiteral("TCP server: share (every client sends and receives), exclusive (a later client is "
+                               "told the line is in use and closed) or replace (a new client takes over)."),
+                QStringLiteral("share|exclusive|replace"), QStringLiteral("share")),
+      m_allow(QStringLiteral("allow"),
+              QStringLiteral("TCP server: accept clients from this address or network only (IPv4 or IPv6; may be "
+                             "repeated); others are closed at once."),
+              QStringLiteral("ADDR[/PREFIX]")),
+      m_waitSlow(QStringLiteral("wait-slow"),
+                 QStringLiteral("TCP server: a client that stops reading holds the whole line back instead of "
+                                "being dropped.")),
+      m_dropSlow(QStringLiteral("drop-slow"),
+                 QStringLiteral("TCP server: drop a client once more than 256 KiB has waited for it for SECONDS "
+                                "(default 5)."),
+                 QStringLiteral("SECONDS")),
+      m_reconnect(QStringLiteral("reconnect"),
+                  QStringLiteral("Serial or TCP client: when the device or peer goes away, keep reopening it, "
+                                 "pausing at most SECONDS between tries: --reconnect[=SECONDS] (default 5)."),
+                  QStringLiteral("SECONDS"))
+{
+    for (const QCommandLineOption *option : {&m_clients, &m_allow, &m_waitSlow, &m_dropSlow, &m_reconnect})
+        context.addOption(*option);
+}
+
+QStringList ServiceOptions::withDefaults(const QStringList &arguments)
+{
+    QStringList out = arguments;
+    out.replaceInStrings(QRegularExpression(QStringLiteral("^--reconnect$")),
+                         QStringLiteral("--reconnect=%1").arg(defaultReconnectSeconds));
+    return out;
+}
+
+bool ServiceOptions::check(CommandContext &context)
+{
+    for (const QCommandLineOption *option : {&m_clients, &m_allow, &m_waitSlow, &m_dropSlow}) {
+        if (context.isSet(*option) && m_serverOption.isEmpty())
+            m_serverOption = QStringLiteral("--") + option->names().constFirst();
+    }
+    if (!ClientPolicy::parseMode(context.value(m_clients), &m_policy.mode))
+        return refuse(QStringLiteral("--clients takes share, exclusive or replace, not '%1'")
+                          .arg(context.value(m_clients)));
+    const QStringList allow = context.parser().values(m_allow);
+    for (const QString &entry : allow) {
+        if (QHostAddress::parseSubnet(entry).first.isNull())
+            return refuse(QStringLiteral("--allow takes ADDR or ADDR/PREFIX (IPv4 or IPv6), not '%1'").arg(entry));
+    }
+    m_policy.allow = allow;
+    m_policy.waitSlow = context.isSet(m_waitSlow);
+    if (m_policy.waitSlow && context.isSet(m_dropSlow))
+        return refuse(QStringLiteral("--wait-slow and --drop-slow exclude each other"));
+    return context.seconds(m_dropSlow, 5, false, &m_policy.slowSeconds)
+           && context.seconds(m_reconnect, 0, false, &m_reconnectSeconds);
+}
+
+bool ServiceOptions::canServe(const QString &typeKey)
+{
+    return typeKey == PCom_Names::tcpServer();
+}
+
+bool ServiceOptions::canReconnect(const QString &typeKey)
+{
+    return typeKey == PCom_Names::com() || typeKey == PCom_Names::tcpClient();
+}
+
+ServiceOptions::Side::~Side() = default;
+
+bool ServiceOptions::setUp(PortHandle &handle, PortLink *link, std::function<bool()> reopen, Side *side) const
+{
+    if (canServe(handle.typeKey())) {
+        side->policy = std::make_unique<ClientPolicy>(handle.port(), link->label(), m_policy);
+        QString error;
+        if (!side->policy->apply(&error)) {
+            CommandContext::say(QStringLiteral("error"), error);
+            return false;
+        }
+    }
+    if (m_reconnectSeconds > 0 && canReconnect(handle.typeKey()))
+        side->reconnector = std::make_unique<Reconnector>(link, std::move(reopen), m_reconnectSeconds);
+    return true;
+}
+
+bool ServiceOptions::fits(const QStringList &typeKeys) const
+{
+    const auto any = [&typeKeys](bool (*takes)(const QString &)) {
+        return std::any_of(typeKeys.begin(), typeKeys.end(), takes);
+    };
+    if (serverSet() && !any(&ServiceOptions::canServe))
+        return refuse(QStringLiteral("%1 applies to tcpServer ports only").arg(m_serverOption));
+    if (reconnectSet() && !any(&ServiceOptions::canReconnect))
+        return refuse(QStringLiteral("--reconnect applies to com and tcpClient ports only"));
+    return true;
+}
+
+void ServiceOptions::Side::printStats() const
+{
+    if (!policy)
+        return;
+    for (const QString &line : policy->statsLines())
+        LogReceiver::post(QStringLiteral("stats"), line);
+}

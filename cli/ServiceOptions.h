@@ -1,0 +1,68 @@
+#pragma once
+
+#include "hostlib/ClientPolicy.h"
+#include "hostlib/Reconnector.h"
+
+#include <QCommandLineOption>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class CommandContext;
+class PortHandle;
+class PortLink;
+
+// The options of pcom open and pcom bridge for a link that serves clients
+// or that has to stay up: the client policy, the allow-list and the slow
+// client handling of a TCP server side, and --reconnect for a serial or TCP
+// client side.
+class ServiceOptions
+{
+public:
+    // Adds the options to the command's parser.
+    explicit ServiceOptions(CommandContext &context);
+
+    // Before parsing: a bare --reconnect takes its default pause.
+    static QStringList withDefaults(const QStringList &arguments);
+    // After parsing: false, with a bad-input line, for a value out of range.
+    bool check(CommandContext &context);
+
+    // Whether an option of the TCP server side or --reconnect was given,
+    // and the first one's name, for messages.
+    bool serverSet() const { return !m_serverOption.isEmpty(); }
+    QString serverOption() const { return m_serverOption; }
+    bool reconnectSet() const { return m_reconnectSeconds > 0; }
+    static bool canServe(const QString &typeKey);
+    static bool canReconnect(const QString &typeKey);
+
+    // What is set up on one side of a run, for as long as its link lives:
+    // a TCP server side always gets its client policy (whose statistics
+    // name each client), a serial or TCP client side a reconnector with
+    // --reconnect.
+    struct Side {
+        std::unique_ptr<ClientPolicy> policy;
+        std::unique_ptr<Reconnector> reconnector;
+        ~Side();
+        void printStats() const;
+    };
+    // Before the port opens; `reopen` opens the closed port again. False,
+    // with the reason printed, when a server port refuses the policy.
+    bool setUp(PortHandle &handle, PortLink *link, std::function<bool()> reopen, Side *side) const;
+    // Bad input when an option was given that none of the types takes.
+    bool fits(const QStringList &typeKeys) const;
+
+    static constexpr int defaultReconnectSeconds = 5;
+
+private:
+    QCommandLineOption m_clients;
+    QCommandLineOption m_allow;
+    QCommandLineOption m_waitSlow;
+    QCommandLineOption m_dropSlow;
+    QCommandLineOption m_reconnect;
+    ClientPolicy::Options m_policy;
+    QString m_serverOption;
+    double m_reconnectSeconds = 0;
+};

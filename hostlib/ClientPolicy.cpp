@@ -1,0 +1,228 @@
+#include "hostlib/ClientPolicy.h"
+
+#include "hostlib/LogReceiver.h"
+
+const QByteArray ClientPolicy::inUseLine = QByteArrayLiteral("pcom: the line is in use by another client\r\n");
+
+ClientPolicy::ClientPolicy(QObject *port, const QString &label, const Options &options, QObject *parent)
+    : QObject(parent), m_port(port), m_label(label), m_options(options)
+{
+    m_clock.start();
+    m_watch.setInterval(watchMs);
+    connect(&m_watch, &QTimer::timeout, this, &ClientPolicy::watch);
+}
+
+bool ClientPolicy::parseMode(const QString &text, Mode *mode)
+{
+    for (Mode m : {Mode::Share, Mode::Exclusive, Mode::Replace}) {
+        if (text == modeName(m)) {
+            *mode = m;
+            return true;
+        }
+    }
+    return false;
+}
+
+QString ClientPolicy::modeName(Mode mode)
+{
+    switch (mode) {
+    case Mode::Exclusive:
+        return QStringLiteral("exclusive");
+    case Mode::Replace:
+        return QStringLiteral("replace");
+    case Mode::Share:
+        break;
+    }
+    return QStringLiteral("share");
+}
+
+bool ClientPolicy::apply(QString *error)
+{
+    const QMetaObject *meta = m_port->metaObject();
+    if (meta->indexOfMethod("clients()") < 0 || meta->indexOfSignal("clientJoined(QVariantMap)") < 0) {
+        *error = QStringLiteral("the %1 port has no per-client control").arg(m_label);
+        return false;
+    }
+    bool taken = false;
+    QMetaObject::invokeMethod(m_port, "setAllowList", Qt::DirectConnection, Q_RETURN_ARG(bool, taken),
+                              Q_ARG(QStringList, m_options.allow));
+    if (!taken) {
+        *error = QStringLiteral("--allow takes ADDR or ADDR/PREFIX (IPv4 or IPv6), not '%1'")
+                     .arg(m_options.allow.join(QStringLiteral("', '")));
+        return false;
+    }
+    QMetaObject::invokeMethod(m_port, "setKeepAccepting", Qt::DirectConnection, Q_ARG(bool, true));
+    // Signals of the extension, declared on the server port; by name, as
+    // the host knows no class of the plug-in.
+    connect(m_port, SIGNAL(clientJoined(QVariantMap)), this, SLOT(onJoined(QVariantMap)));
+    connect(m_port, SIGNAL(clientLeft(QVariantMap)), this, SLOT(onLeft(QVariantMap)));
+    connect(m_port, SIGNAL(clientRefused(QString)), this, SLOT(onRefused(QString)));
+    m_watch.start();
+    return true;
+}
+
+QVariantList ClientPolicy::clients() const
+{
+    QVariantList list;
+    QMetaObject::invokeMethod(m_port, "clients", Qt::DirectConnection, Q_RETURN_ARG(QVariantList, list));
+    return list;
+}
+
+QString ClientPolicy::name(const QVariantMap &info) const
+{
+    return QStringLiteral("%1 client %2 (%3)")
+        .arg(m_label)
+        .arg(info.value(QStringLiteral("id")).toInt())
+        .arg(info.value(QStringLiteral("peer")).toString());
+}
+
+void ClientPolicy::close(int id, bool flush, const QString &ending)
+{
+    for (Client &client : m_clients) {
+        if (client.info.value(QStringLiteral("id")).toInt() == id && client.ending.isEmpty())
+            client.ending = ending;
+    }
+    bool done = false;
+    QMetaObject::invokeMethod(m_port, "closeClient", Qt::DirectConnection, Q_RETURN_ARG(bool, done), Q_ARG(int, id),
+                              Q_ARG(bool, flush));
+}
+
+// Runs inside the port's acceptance of the client, before anything was
+// written to it or read from it.
+void ClientPolicy::onJoined(const QVariantMap &info)
+{
+    ++m_accepted;
+    m_clients.append({info, QString()});
+    LogReceiver::post(QStringLiteral("progress"), QStringLiteral("pcom: %1 joined").arg(name(info)));
+    const int id = info.value(QStringLiteral("id")).toInt();
+    QVariantMap other;
+    for (const Client &client : qAsConst(m_clients)) {
+        if (client.ending.isEmpty() && client.info.value(QStringLiteral("id")).toInt() != id)
+            other = client.info;
+    }
+    if (other.isEmpty() || m_options.mode == Mode::Share)
+        return;
+    if (m_options.mode == Mode::Exclusive) {
+        ++m_turnedAway;
+        LogReceiver::post(QStringLiteral("info"),
+                          QStringLiteral("pcom: %1 turned away: the line is in use by client %2")
+                              .arg(name(info))
+                              .arg(other.value(QStringLiteral("id")).toInt()));
+        bool written = false;
+        QMetaObject::invokeMethod(m_port, "writeToClient", Qt::DirectConnection, Q_RETURN_ARG(bool, written),
+                                  Q_ARG(int, id), Q_ARG(QByteArray, inUseLine));
+        close(id, true, QStringLiteral("turned away, line in use"));
+        return;
+    }
+    // Replace: every earlier client goes, once what it was sent has left.
+    const QList<Client> earlier = m_clients;
+    for (const Client &client : earlier) {
+        const int old = client.info.value(QStringLiteral("id")).toInt();
+        if (!client.ending.isEmpty() || old == id)
+            continue;
+        ++m_replaced;
+        LogReceiver::post(QStringLiteral("info"),
+                          QStringLiteral("pcom: %1 replaced by client %2").arg(name(client.info)).arg(id));
+        close(old, true, QStringLiteral("replaced"));
+    }
+}
+
+void ClientPolicy::onLeft(const QVariantMap &info)
+{
+    const int id = info.value(QStringLiteral("id")).toInt();
+    m_slowSince.remove(id);
+    for (int i = 0; i < m_clients.size(); ++i) {
+        Client &client = m_clients[i];
+        if (client.info.value(QStringLiteral("id")).toInt() != id)
+            continue;
+        client.info = info;
+        if (client.ending.isEmpty())
+            client.ending = QStringLiteral("left");
+        // The record keeps the recent departed only: memory stays bounded
+        // however many clients come and go.
+        m_clients.append(m_clients.takeAt(i));
+        break;
+    }
+    int departed = 0;
+    for (int i = m_clients.size() - 1; i >= 0; --i) {
+        if (!m_clients.at(i).ending.isEmpty() && ++departed > departedShown)
+            m_clients.removeAt(i);
+    }
+}
+
+void ClientPolicy::onRefused(const QString &peer)
+{
+    ++m_refused;
+    LogReceiver::post(QStringLiteral("warning"),
+                      QStringLiteral("pcom: refused a %1 client from %2: not on the allow-list").arg(m_label, peer));
+}
+
+// A client that the host is closing is watched as well: it no longer
+// holds the line back, but what waits for it is memory.
+void ClientPolicy::watch()
+{
+    const qint64 now = m_clock.elapsed();
+    const QVariantList list = clients();
+    for (const QVariant &item : list) {
+        const QVariantMap info = item.toMap();
+        const int id = info.value(QStringLiteral("id")).toInt();
+        const qint64 backlog = info.value(QStringLiteral("backlog")).toLongLong();
+        bool closing = false;
+        for (const Client &client : qAsConst(m_clients)) {
+            if (client.info.value(QStringLiteral("id")).toInt() == id)
+                closing = !client.ending.isEmpty();
+        }
+        if (backlog < slowBacklog || (m_options.waitSlow && !closing)) {
+            m_slowSince.remove(id);
+            continue;
+        }
+        const qint64 since = m_slowSince.value(id, -1);
+        if (since < 0) {
+            m_slowSince.insert(id, now);
+            continue;
+        }
+        if (now - since < qint64(m_options.slowSeconds * 1000))
+            continue;
+        ++m_droppedSlow;
+        LogReceiver::post(QStringLiteral("error"),
+                          QStringLiteral("pcom: dropped %1: it stopped reading (%2 bytes waiting for %3 s)")
+                              .arg(name(info))
+                              .arg(backlog)
+                              .arg(m_options.slowSeconds));
+        close(id, false, QStringLiteral("dropped, stopped reading"));
+    }
+}
+
+QStringList ClientPolicy::statsLines()
+{
+    // Fresh counts of the clients still there.
+    const QVariantList list = clients();
+    for (const QVariant &item : list) {
+        const QVariantMap info = item.toMap();
+        for (Client &client : m_clients) {
+            if (client.info.value(QStringLiteral("id")) == info.value(QStringLiteral("id")))
+                client.info = info;
+        }
+    }
+    QString effect = QStringLiteral("%1 clients (%2): %3 accepted")
+                         .arg(m_label, modeName(m_options.mode))
+                         .arg(m_accepted);
+    const QList<QPair<int, const char *>> counts = {{m_turnedAway, "turned away (line in use)"},
+                                                    {m_replaced, "replaced"},
+                                                    {m_refused, "refused (allow-list)"},
+                                                    {m_droppedSlow, "dropped (stopped reading)"}};
+    for (const auto &count : counts) {
+        if (count.first > 0)
+            effect += QStringLiteral(", %1 %2").arg(count.first).arg(QLatin1String(count.second));
+    }
+    QStringList lines{effect};
+    for (const Client &client : qAsConst(m_clients)) {
+        const QVariantMap &info = client.info;
+        lines << QStringLiteral("%1: %2 bytes to it, %3 from it%4")
+                     .arg(name(info))
+                     .arg(info.value(QStringLiteral("bytesWritten")).toLongLong())
+                     .arg(info.value(QStringLiteral("bytesRead")).toLongLong())
+                     .arg(client.ending.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(client.ending));
+    }
+    return lines;
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QVariantMap>
+
+// What a host of ours does with the clients of a TCP server port, through
+// the port's per-client control (clients(), closeClient(), ...): who may
+// connect (an allow-list), how a new client shares the line with those
+// there (share: all of them; exclusive: the first one, a later one is told
+// the line is in use and closed; replace: the newest one), and what becomes
+// of a client that stops reading. A client whose backlog stays over
+// slowBacklog for the set time is dropped, so that it holds the others back
+// for that long at most and memory stays bounded; with waitSlow the whole
+// line waits for it instead (the host's own flow control on the summed
+// backlog). It keeps each client's address and byte counts for statsLines().
+class ClientPolicy : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Mode { Share, Exclusive, Replace };
+    struct Options {
+        Mode mode = Mode::Share;
+        QStringList allow;      // ADDR[/PREFIX]; empty: everyone
+        bool waitSlow = false;
+        double slowSeconds = 5;
+    };
+
+    // `port`: a TCP server port; `label` names it in messages.
+    ClientPolicy(QObject *port, const QString &label, const Options &options, QObject *parent = nullptr);
+
+    // Whether the port has per-client control, and took the allow-list;
+    // false, with the reason in *error, otherwise.
+    bool apply(QString *error);
+    // A line for the policy's effect, then one per client (the current
+    // ones and the last departed ones).
+    QStringList statsLines();
+
+    static bool parseMode(const QString &text, Mode *mode);
+    static QString modeName(Mode mode);
+
+    // A client holding more than this is slow once it stays so.
+    static constexpr qint64 slowBacklog = 256 * 1024;
+    static constexpr int watchMs = 200;
+    // Departed clients shown in the statistics, the most recent ones.
+    static constexpr int departedShown = 32;
+    // What a client that finds the line taken reads before it is closed.
+    static const QByteArray inUseLine;
+
+private slots:
+    void onJoined(const QVariantMap &info);
+    void onLeft(const QVariantMap &info);
+    void onRefused(const QString &peer);
+
+private:
+    struct Client {
+        QVariantMap info;
+        QString ending;  // empty while connected
+    };
+
+    void watch();
+    QVariantList clients() const;
+    void close(int id, bool flush, const QString &ending);
+    QString name(const QVariantMap &info) const;
+
+    QObject *m_port;
+    QString m_label;
+    Options m_options;
+    QList<Client> m_clients;
+    QHash<int, qint64> m_slowSince;
+    QElapsedTimer m_clock;
+    QTimer m_watch;
+    int m_accepted = 0;
+    int m_turnedAway = 0;
+    int m_replaced = 0;
+    int m_refused = 0;
+    int m_droppedSlow = 0;
+};
