@@ -53,7 +53,7 @@ int ServeCommand::run(const QStringList &arguments)
         connect(&shutdown, &Shutdown::abortRequested, &serve, &ServeCommand::abort);
         connect(&shutdown, &Shutdown::reloadRequested, &serve, &ServeCommand::reload);
         serve.startPending();
-        serve.say(QStringLiteral("progress"),
+        serve.say(QStringLiteral("info"),
                   QStringLiteral("serving %1 bridges from %2").arg(serve.m_slots.size()).arg(serve.m_fileName));
         serve.m_loop.exec();
     }
@@ -181,7 +181,7 @@ void ServeCommand::reload()
     }
     added = int(next.size()) - kept - changed;
     m_slots = std::move(next);
-    say(QStringLiteral("progress"), QStringLiteral("reloading %1: %2 added, %3 changed, %4 removed, %5 unchanged")
+    say(QStringLiteral("info"), QStringLiteral("reloading %1: %2 added, %3 changed, %4 removed, %5 unchanged")
                                         .arg(m_fileName)
                                         .arg(added)
                                         .arg(changed)
@@ -199,8 +199,10 @@ void ServeCommand::retire(std::unique_ptr<BridgeCommand> command)
         QTimer::singleShot(0, this, [gone]() { delete gone; });
         return;
     }
-    command->bridge()->stop(Shutdown::signalFlushMs);
+    // Listed first: a bridge may be down before stop() returns.
+    Bridge *bridge = command->bridge();
     m_retiring.push_back(std::move(command));
+    bridge->stop(Shutdown::signalFlushMs);
 }
 
 void ServeCommand::onFinished(BridgeCommand *command)
@@ -243,7 +245,7 @@ void ServeCommand::stop()
         m_loop.quit();
         return;
     }
-    say(QStringLiteral("progress"), QStringLiteral("stopping %1 bridges").arg(m_live.size()));
+    say(QStringLiteral("info"), QStringLiteral("stopping %1 bridges").arg(m_live.size()));
     for (const Slot &slot : m_slots) {
         if (m_live.contains(slot.command.get()))
             slot.command->bridge()->stop(Shutdown::signalFlushMs);
