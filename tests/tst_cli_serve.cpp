@@ -49,11 +49,11 @@ void tst_CliServe::threeBridgesAndReload()
     const QString text = QStringLiteral(
         "bridges:\n"
         "  - name: serial\n"
-        "    args: com device=%1 baudrate=115200 -- tcpServer port=%2\n"
+        "    args: com device=%1 baudrate=115200 -- tcpServer port=%2 --hold 100\n"
         "  - name: relay\n"
-        "    args: [tcpClient, address=127.0.0.1, port=%3, --, tcpServer, port=%4]\n"
+        "    args: [tcpClient, address=127.0.0.1, port=%3, --, tcpServer, port=%4, --hold, 100]\n"
         "  - name: datagrams\n"
-        "    args: udpClient bind-address=127.0.0.1 bind-port=%5 address=127.0.0.1 port=%6 -- tcpServer port=%7\n");
+        "    args: udpClient bind-address=127.0.0.1 bind-port=%5 address=127.0.0.1 port=%6 -- tcpServer port=%7 --hold 100\n");
     const auto config = [&](quint16 datagramsPort) {
         return text.arg(pty.slavePath()).arg(served[0]).arg(sink.serverPort()).arg(served[1]).arg(udpBind)
             .arg(udpPeer.localPort()).arg(datagramsPort).toUtf8();
@@ -67,8 +67,8 @@ void tst_CliServe::threeBridgesAndReload()
     LoopbackPeer clients[4];
     for (int i = 0; i < 3; ++i)
         QVERIFY(clients[i].connectTo(served[i]));
-    QTRY_COMPARE(pcom.err().count("tcpServer: New connection"), 3);
     QTRY_VERIFY(sink.hasConnection());
+    // What arrives before the server side took its client is held for it.
     int round = 0;
     // One message each way through the serial, relay and datagrams bridges.
     const auto through = [&](int datagramsClient) {
@@ -106,8 +106,8 @@ void tst_CliServe::threeBridgesAndReload()
     QVERIFY(pcom.waitForStderr("info: pcom: reloading " + path.toUtf8()
                                + ": 0 added, 1 changed, 0 removed, 2 unchanged\n"));
     QTRY_VERIFY(clients[2].isDisconnected());
+    QTRY_COMPARE(pcom.err().count("opened the datagrams udpClient and datagrams tcpServer ports"), 2);
     QVERIFY(clients[3].connectTo(served[3]));
-    QTRY_COMPARE(pcom.err().count("tcpServer: New connection"), 4);
     through(3);
     if (QTest::currentTestFailed())
         return;
