@@ -24,9 +24,8 @@ const qint64 maxHoldBytes = 64 * 1024 * 1024;
 
 } // namespace
 
-BridgeCommand::BridgeCommand(const QString &name)
-    : m_name(name),
-      m_context(QStringLiteral(
+BridgeCommand::BridgeCommand()
+    : m_context(QStringLiteral(
         "Opens two ports and relays in both directions until either link closes, SIGINT or SIGTERM;\n"
         "then closes the other one once what it was given has left, and prints the byte counts delivered\n"
         "in each direction. A side is read only while the other side's backlog is under 1 MiB. What\n"
@@ -110,10 +109,6 @@ bool BridgeCommand::prepare(PluginHost &host)
     if (m_firstLabel == m_secondLabel) {
         m_firstLabel += QStringLiteral("#1");
         m_secondLabel += QStringLiteral("#2");
-    }
-    if (!m_name.isEmpty()) {
-        m_firstLabel.prepend(m_name + QLatin1Char(' '));
-        m_secondLabel.prepend(m_name + QLatin1Char(' '));
     }
     m_firstLink = std::make_unique<PortLink>(m_firstHandle->port(), m_firstLabel);
     m_secondLink = std::make_unique<PortLink>(m_secondHandle->port(), m_secondLabel);

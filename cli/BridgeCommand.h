@@ -23,9 +23,7 @@ class SerialOptions;
 class BridgeCommand
 {
 public:
-    // `name` leads the ports' labels in log lines ("line1 tcpServer");
-    // empty for pcom bridge.
-    explicit BridgeCommand(const QString &name = QString());
+    BridgeCommand();
     ~BridgeCommand();
 
     // `arguments`: the program name, the command word, the rest.
@@ -39,7 +37,6 @@ public:
     Bridge *bridge() const { return m_bridge.get(); }
 
 private:
-    QString m_name;
     CommandContext m_context;
     QCommandLineOption m_stats;
     QCommandLineOption m_hold;

@@ -3,6 +3,7 @@
 #include "cli/BridgeCommand.h"
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
+#include "cli/LogAttribution.h"
 #include "cli/Shutdown.h"
 #include "hostlib/Bridge.h"
 
@@ -24,7 +25,7 @@ int ServeCommand::run(const QStringList &arguments)
         "      args: [canBus, --can-plugin, virtualcan, \"device=tcp://127.0.0.1:35468/can0\", --, tcpServer, "
         "port=5001]\n"
         "Every bridge is checked before any is opened; a bad file is refused with FILE:LINE: reason.\n"
-        "Log lines name the bridge. A bridge that ends is started again by the next reload.\n"
+        "Log lines name their bridge (\"info: [line1] ...\"). A bridge that ends is started again by the next reload.\n"
         "SIGHUP reads the file again: new bridges start, removed ones stop, changed ones restart, the\n"
         "others keep running untouched; a bad file is reported and the running bridges stay.\n"
         "SIGINT or SIGTERM stops every bridge in order.\n"
@@ -42,6 +43,7 @@ int ServeCommand::run(const QStringList &arguments)
 
     int code = ExitCode::Ok;
     {
+        LogAttribution attribution;
         ServeCommand serve(context, words.first());
         QList<ServeConfig::Entry> entries;
         QString error;
@@ -90,7 +92,8 @@ bool ServeCommand::read(QList<ServeConfig::Entry> *entries, QString *error) cons
 
 std::unique_ptr<BridgeCommand> ServeCommand::prepare(const ServeConfig::Entry &entry, QString *error)
 {
-    auto command = std::make_unique<BridgeCommand>(entry.name);
+    LogAttribution::Scope scope(entry.name);
+    auto command = std::make_unique<BridgeCommand>();
     QString reason;
     static const QStringList notHere{QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("-?"),
                                      QStringLiteral("--help-all"), QStringLiteral("--plugin")};
@@ -139,10 +142,10 @@ void ServeCommand::startPending()
         if (!slot.pending)
             continue;
         slot.pending = false;
+        LogAttribution::Scope scope(slot.entry.name);
         BridgeCommand *command = slot.command.get();
         if (!command->open()) {
-            say(QStringLiteral("error"),
-                QStringLiteral("bridge %1 did not open; a reload (SIGHUP) tries again").arg(slot.entry.name));
+            say(QStringLiteral("error"), QStringLiteral("the bridge did not open; a reload (SIGHUP) tries again"));
             continue;
         }
         m_live.insert(command);
@@ -177,6 +180,7 @@ void ServeCommand::reload()
             continue;
         }
         ++(same == next.end() ? removed : changed);
+        LogAttribution::Scope scope(old.entry.name);
         retire(std::move(old.command));
     }
     added = int(next.size()) - kept - changed;
@@ -212,9 +216,10 @@ void ServeCommand::onFinished(BridgeCommand *command)
                                        [command](const std::unique_ptr<BridgeCommand> &c) { return c.get() == command; });
     if (retiring == m_retiring.end() && !m_stopping) {
         for (const Slot &slot : m_slots) {
-            if (slot.command.get() == command)
-                say(QStringLiteral("warning"),
-                    QStringLiteral("bridge %1 ended; a reload (SIGHUP) starts it again").arg(slot.entry.name));
+            if (slot.command.get() == command) {
+                LogAttribution::Scope scope(slot.entry.name);
+                say(QStringLiteral("warning"), QStringLiteral("the bridge ended; a reload (SIGHUP) starts it again"));
+            }
         }
     }
     if (m_live.isEmpty() && m_stopping) {
@@ -247,14 +252,23 @@ void ServeCommand::stop()
     }
     say(QStringLiteral("info"), QStringLiteral("stopping %1 bridges").arg(m_live.size()));
     for (const Slot &slot : m_slots) {
-        if (m_live.contains(slot.command.get()))
+        if (m_live.contains(slot.command.get())) {
+            LogAttribution::Scope scope(slot.entry.name);
             slot.command->bridge()->stop(Shutdown::signalFlushMs);
+        }
     }
 }
 
 void ServeCommand::abort()
 {
-    const QSet<BridgeCommand *> live = m_live;
-    for (BridgeCommand *command : live)
-        command->bridge()->abort();
+    for (const Slot &slot : m_slots) {
+        if (m_live.contains(slot.command.get())) {
+            LogAttribution::Scope scope(slot.entry.name);
+            slot.command->bridge()->abort();
+        }
+    }
+    for (const std::unique_ptr<BridgeCommand> &command : m_retiring) {
+        if (m_live.contains(command.get()))
+            command->bridge()->abort();
+    }
 }

@@ -62,7 +62,7 @@ void tst_CliServe::threeBridgesAndReload()
     PcomProcess pcom;
     pcom.start({"serve", path});
     QVERIFY2(pcom.waitForStderr("info: pcom: serving 3 bridges from "), pcom.err().constData());
-    QVERIFY(pcom.err().contains("progress: pcom: opened the relay tcpClient and relay tcpServer ports"));
+    QVERIFY(pcom.err().contains("progress: [relay] pcom: opened the tcpClient and tcpServer ports"));
 
     LoopbackPeer clients[4];
     for (int i = 0; i < 3; ++i)
@@ -106,7 +106,7 @@ void tst_CliServe::threeBridgesAndReload()
     QVERIFY(pcom.waitForStderr("info: pcom: reloading " + path.toUtf8()
                                + ": 0 added, 1 changed, 0 removed, 2 unchanged\n"));
     QTRY_VERIFY(clients[2].isDisconnected());
-    QTRY_COMPARE(pcom.err().count("opened the datagrams udpClient and datagrams tcpServer ports"), 2);
+    QTRY_COMPARE(pcom.err().count("progress: [datagrams] pcom: opened the udpClient and tcpServer ports"), 2);
     QVERIFY(clients[3].connectTo(served[3]));
     through(3);
     if (QTest::currentTestFailed())
@@ -116,7 +116,7 @@ void tst_CliServe::threeBridgesAndReload()
     pcom.terminate();
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
-    QVERIFY(pcom.err().contains("stats: relay tcpServer -> relay tcpClient: 30 bytes\n"));
+    QVERIFY(pcom.err().contains("stats: [relay] tcpServer -> tcpClient: 30 bytes\n"));
 }
 
 // Refused with FILE:LINE: reason and exit status 2 before any port opens.

@@ -123,7 +123,7 @@ void tst_StressServe::eightLinksWithChurn()
     // at the same path, and a reload serves it again; the links run on.
     for (int round = 0; round < 2; ++round) {
         QTcpSocket client;
-        QVERIFY(connected(client, serialPort));
+        QVERIFY2(connected(client, serialPort), pcom.err().right(2000).constData());
         QVERIFY(pty->writeMaster("serial " + QByteArray::number(round)));
         QVERIFY(waitUntil([&] { return client.bytesAvailable() >= 8; }, 10000));
         QCOMPARE(client.readAll(), "serial " + QByteArray::number(round));
@@ -132,7 +132,7 @@ void tst_StressServe::eightLinksWithChurn()
         const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
         QVERIFY(null >= 0 && ::dup2(null, pty->masterFd()) == pty->masterFd());
         ::close(null);
-        QVERIFY2(pcom.waitForStderr("warning: pcom: bridge serial ended"), pcom.err().constData());
+        QVERIFY2(pcom.waitForStderr("warning: [serial] pcom: the bridge ended"), pcom.err().constData());
         QVERIFY(waitUntil([&] { return client.state() == QAbstractSocket::UnconnectedState; }, 10000));
         pty = std::make_unique<PseudoTerminal>();
         QVERIFY(pty->isValid() && ::fcntl(pty->masterFd(), F_SETFD, FD_CLOEXEC) == 0);
