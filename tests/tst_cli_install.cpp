@@ -48,6 +48,7 @@ void tst_CliInstall::installedPcomFindsItsPlugin()
         QVERIFY(out.contains("/pcom/plugins/libPCom_Core.so)\n") && out.contains("\ncom: COM port\n"));
         QCOMPARE(run(pcom, {"open", "com", "speed=1"}, &out), 2);
         QVERIFY(QFileInfo(installed + QStringLiteral("/share/man/man1/pcom.1.gz")).size() > 1000);
+        QVERIFY(QFileInfo::exists(installed + QStringLiteral("/lib/systemd/system/pcom-serve@.service")));
     }
 
     // The completion asks the installed pcom: commands, types, properties and
