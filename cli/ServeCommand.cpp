@@ -197,12 +197,10 @@ void ServeCommand::reload()
 
 void ServeCommand::retire(std::unique_ptr<BridgeCommand> command)
 {
-    if (!m_live.contains(command.get())) {
-        // Down already: it goes once the current signal has been delivered.
-        BridgeCommand *gone = command.release();
-        QTimer::singleShot(0, this, [gone]() { delete gone; });
+    // A bridge that is down already goes at once (a reload never runs inside
+    // a bridge's signal), so that what it held is free for its successor.
+    if (!m_live.contains(command.get()))
         return;
-    }
     // Listed first: a bridge may be down before stop() returns.
     Bridge *bridge = command->bridge();
     m_retiring.push_back(std::move(command));
