@@ -55,8 +55,6 @@ int ServeCommand::run(const QStringList &arguments)
         connect(&shutdown, &Shutdown::abortRequested, &serve, &ServeCommand::abort);
         connect(&shutdown, &Shutdown::reloadRequested, &serve, &ServeCommand::reload);
         serve.startPending();
-        serve.say(QStringLiteral("info"),
-                  QStringLiteral("serving %1 bridges from %2").arg(serve.m_slots.size()).arg(serve.m_fileName));
         serve.m_loop.exec();
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -138,9 +136,11 @@ bool ServeCommand::plan(const QList<ServeConfig::Entry> &entries, std::vector<Sl
 
 void ServeCommand::startPending()
 {
+    bool started = false;
     for (Slot &slot : m_slots) {
         if (!slot.pending)
             continue;
+        started = true;
         slot.pending = false;
         LogAttribution::Scope scope(slot.entry.name);
         BridgeCommand *command = slot.command.get();
@@ -152,6 +152,9 @@ void ServeCommand::startPending()
         connect(command->bridge(), &Bridge::finished, this, [this, command]() { onFinished(command); });
         command->bridge()->start();
     }
+    // What a client may rely on: every bridge that opened is listening now.
+    if (started)
+        say(QStringLiteral("info"), QStringLiteral("serving %1 bridges from %2").arg(m_live.size()).arg(m_fileName));
 }
 
 void ServeCommand::reload()

@@ -140,6 +140,7 @@ void tst_StressServe::eightLinksWithChurn()
         pcom.hangUp();
         QVERIFY(pcom.waitForStderr("info: pcom: reloading " + path.toUtf8() + ": 0 added, 1 changed, 0 removed, "
                                    "8 unchanged"));
+        QVERIFY(waitUntil([&] { return pcom.err().count("info: pcom: serving 9 bridges") == 2; }, 10000));
     }
 
     qint64 peakRss = 0;
