@@ -8,6 +8,7 @@
 #include "hostlib/Bridge.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
+#include "hostlib/Rfc2217Server.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -40,7 +41,10 @@ BridgeCommand::BridgeCommand()
       m_hold(QStringLiteral("hold"),
              QStringLiteral("Hold up to BYTES for a side that has nobody to take them (a TCP "
                             "server without a client) instead of dropping them."),
-             QStringLiteral("BYTES"))
+             QStringLiteral("BYTES")),
+      m_rfc2217(QStringLiteral("rfc2217"),
+                QStringLiteral("Serve the com side to the clients of the tcpServer side as a "
+                               "Telnet COM port (RFC 2217): they set the line and see its state."))
 {
     QCommandLineParser &parser = m_context.parser();
     parser.addPositionalArgument(QStringLiteral("bridge"), QStringLiteral("The command."), QStringLiteral("bridge"));
@@ -49,6 +53,7 @@ BridgeCommand::BridgeCommand()
                                  QStringLiteral("[NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
     m_context.addOption(m_stats);
     m_context.addOption(m_hold);
+    m_context.addOption(m_rfc2217);
     m_serial = std::make_unique<SerialOptions>(m_context);
 }
 
@@ -83,6 +88,15 @@ bool BridgeCommand::parse(const QStringList &arguments)
             return false;
         }
     }
+    // The type keys are enough to refuse --rfc2217 before anything is made.
+    const QString com = QStringLiteral("com");
+    const QStringList sides{m_firstWords.first(), m_secondWords.first()};
+    if (m_context.isSet(m_rfc2217) && sides != QStringList{com, QStringLiteral("tcpServer")}
+        && sides != QStringList{QStringLiteral("tcpServer"), com}) {
+        CommandContext::badInput(
+            QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
+        return false;
+    }
     return m_serial->check(m_context);
 }
 
@@ -113,6 +127,12 @@ bool BridgeCommand::prepare(PluginHost &host)
     m_firstLink = std::make_unique<PortLink>(m_firstHandle->port(), m_firstLabel);
     m_secondLink = std::make_unique<PortLink>(m_secondHandle->port(), m_secondLabel);
     m_bridge = std::make_unique<Bridge>(m_firstLink.get(), m_secondLink.get(), m_statsSeconds, m_holdBytes);
+    if (m_context.isSet(m_rfc2217)) {
+        const bool comFirst = m_firstHandle->typeKey() == com;
+        PortLink *network = comFirst ? m_secondLink.get() : m_firstLink.get();
+        m_rfc2217Server = std::make_unique<Rfc2217Server>(network, comFirst ? m_firstLink.get() : m_secondLink.get());
+        m_bridge->setFilter(network, m_rfc2217Server.get());
+    }
     return true;
 }
 

@@ -10,6 +10,7 @@ class Bridge;
 class PluginHost;
 class PortHandle;
 class PortLink;
+class Rfc2217Server;
 class SerialOptions;
 
 // pcom bridge TYPE [NAME=VALUE ...] -- TYPE [NAME=VALUE ...]: opens two
@@ -40,6 +41,7 @@ private:
     CommandContext m_context;
     QCommandLineOption m_stats;
     QCommandLineOption m_hold;
+    QCommandLineOption m_rfc2217;
     std::unique_ptr<SerialOptions> m_serial;
     double m_statsSeconds = 0;
     qint64 m_holdBytes = 0;
@@ -53,4 +55,5 @@ private:
     std::unique_ptr<PortLink> m_firstLink;
     std::unique_ptr<PortLink> m_secondLink;
     std::unique_ptr<Bridge> m_bridge;
+    std::unique_ptr<Rfc2217Server> m_rfc2217Server;
 };

@@ -28,9 +28,11 @@
 //   writeFinished()              the write direction, closed by closeWrite(),
 //                                has sent everything it held
 //
-// The serial port adds its line settings as Q_PROPERTYs (dataBits, parity,
-// stopBits, flowControl, dataTerminalReady, requestToSend) and the
-// Q_INVOKABLE sendBreak(int milliseconds); see PCom_Com_Port.
+// The serial port adds its line settings as Q_PROPERTYs (baudRate, dataBits,
+// parity, stopBits, flowControl, dataTerminalReady, requestToSend,
+// breakEnabled, the read-only modemLines) and the Q_INVOKABLEs
+// sendBreak(int milliseconds) and purge(bool received, bool unsent); see
+// PCom_Com_Port.
 class PCom_LinkStatus
 {
 public:

@@ -5,6 +5,7 @@
 #include "hostlib/PortLink.h"
 #include "hostlib/PortReader.h"
 #include "hostlib/PortWriter.h"
+#include "hostlib/StreamFilter.h"
 
 Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, qint64 holdBytes, QObject *parent)
     : QObject(parent), m_first(first), m_second(second), m_toFirst(DataCodec::Frames), m_toSecond(DataCodec::Frames)
@@ -85,7 +86,11 @@ void Bridge::forward(PortLink *from, PortLink *to, DataCodec &decoder, const cha
     if (to->isClosing())
         return;
     PortWriter *writer = to->writer();
-    if (!to->usesFrames()) {
+    if (!to->usesFrames() && m_filter && (from == m_filtered || to == m_filtered)) {
+        const QByteArray bytes = from == m_filtered ? m_filter->decode(data, size) : m_filter->encode(data, size);
+        if (!bytes.isEmpty() && !to->isClosing())
+            writer->write(bytes.constData(), bytes.size());
+    } else if (!to->usesFrames()) {
         writer->write(data, size);
     } else {
         QList<DataCodec::Item> items;
@@ -102,6 +107,12 @@ void Bridge::forward(PortLink *from, PortLink *to, DataCodec &decoder, const cha
     }
     if (writer->isFull())
         from->reader()->pause();
+}
+
+void Bridge::setFilter(PortLink *side, StreamFilter *filter)
+{
+    m_filtered = side;
+    m_filter = filter;
 }
 
 void Bridge::onLost(PortLink *side)

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 class PortLink;
+class StreamFilter;
 
 // Relays between two open ports in both directions. Each side is read only
 // while the other side's backlog is under its bound, so memory stays
@@ -40,6 +41,8 @@ public:
     // Hands over what waits (for at most flushMs) and closes both ports.
     void stop(int flushMs);
     void abort();
+    // A protocol spoken on `side` around the relayed bytes (before run()).
+    void setFilter(PortLink *side, StreamFilter *filter);
 
 signals:
     void finished(bool ok);
@@ -61,4 +64,6 @@ private:
     bool m_finished = false;
     bool m_ok = false;
     qint64 m_skippedLines = 0;
+    PortLink *m_filtered = nullptr;
+    StreamFilter *m_filter = nullptr;
 };

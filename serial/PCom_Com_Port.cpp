@@ -6,6 +6,7 @@
 #include <QSerialPortInfo>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 
 namespace {
 const QList<QPair<QString, QSerialPort::Parity>> kParities = {
@@ -230,6 +231,12 @@ QString PCom_Com_Port::stopBits() const
 
 void PCom_Com_Port::setStopBits(const QString &stopBits)
 {
+    // Qt takes 1.5 on a POSIX line and sets one stop bit, while reading back
+    // 1.5; termios has no such setting.
+    if (stopBits == QLatin1String("1.5")) {
+        m_lastError = QStringLiteral("stop bits 1.5 refused: the line has 1 or 2");
+        return;
+    }
     noteRefusal(setNamed(m_serialPort, &QSerialPort::setStopBits, kStopBits, QStringLiteral("stop bits"), stopBits));
 }
 
@@ -270,4 +277,57 @@ bool PCom_Com_Port::sendBreak(int milliseconds)
     QT_WARNING_DISABLE_DEPRECATED
     return taken(m_serialPort.isOpen() && m_serialPort.sendBreak(milliseconds), QStringLiteral("break"));
     QT_WARNING_POP
+}
+
+int PCom_Com_Port::baudRate() const
+{
+    return m_serialPort.baudRate(QSerialPort::AllDirections);
+}
+
+void PCom_Com_Port::setBaudRate(int rate)
+{
+    if (rate <= 0) {
+        m_lastError = QStringLiteral("baud rate %1 refused").arg(rate);
+        return;
+    }
+    taken(m_serialPort.setBaudRate(rate, QSerialPort::AllDirections), QStringLiteral("baud rate %1").arg(rate));
+}
+
+bool PCom_Com_Port::isBreakEnabled() const
+{
+    return m_serialPort.isBreakEnabled();
+}
+
+void PCom_Com_Port::setBreakEnabled(bool set)
+{
+    taken(m_serialPort.isOpen() && m_serialPort.setBreakEnabled(set), QStringLiteral("break"));
+}
+
+// Read with the ioctl itself: QSerialPort would note an error on every look
+// at a line without modem lines, and a server looks often.
+int PCom_Com_Port::modemLines() const
+{
+    int bits = 0;
+    if (!m_serialPort.isOpen() || ::ioctl(int(m_serialPort.handle()), TIOCMGET, &bits) != 0)
+        return -1;
+    const QList<QPair<int, QSerialPort::PinoutSignal>> lines = {
+        {TIOCM_DTR, QSerialPort::DataTerminalReadySignal}, {TIOCM_RTS, QSerialPort::RequestToSendSignal},
+        {TIOCM_CTS, QSerialPort::ClearToSendSignal},       {TIOCM_DSR, QSerialPort::DataSetReadySignal},
+        {TIOCM_CD, QSerialPort::DataCarrierDetectSignal},  {TIOCM_RI, QSerialPort::RingIndicatorSignal}};
+    int levels = 0;
+    for (const auto &line : lines) {
+        if (bits & line.first)
+            levels |= line.second;
+    }
+    return levels;
+}
+
+bool PCom_Com_Port::purge(bool received, bool unsent)
+{
+    QSerialPort::Directions directions;
+    if (received)
+        directions |= QSerialPort::Input;
+    if (unsent)
+        directions |= QSerialPort::Output;
+    return taken(m_serialPort.isOpen() && m_serialPort.clear(directions), QStringLiteral("purge"));
 }

@@ -8,9 +8,10 @@
 // One serial line, opened at the baud rate last written. The host framework
 // sees only "device" and "baudrate"; hosts that know this class reach the
 // other line settings through its Qt properties (applied at once while open,
-// otherwise at the next open) and sendBreak(). A setting that the line
-// refuses keeps the value in force and leaves the reason in
-// lastErrorString().
+// otherwise at the next open), sendBreak() and purge(). A setting that the
+// line refuses keeps the value in force and leaves the reason in
+// lastErrorString(). baudRate changes the speed of an open line too (a
+// serial server follows its client), where the "baudrate" record is locked.
 class PCom_Com_Port : public PCom_Port
 {
     Q_OBJECT
@@ -24,6 +25,12 @@ class PCom_Com_Port : public PCom_Port
     Q_PROPERTY(QString flowControl READ flowControl WRITE setFlowControl)
     Q_PROPERTY(bool dataTerminalReady READ isDataTerminalReady WRITE setDataTerminalReady)
     Q_PROPERTY(bool requestToSend READ isRequestToSend WRITE setRequestToSend)
+    Q_PROPERTY(int baudRate READ baudRate WRITE setBaudRate)
+    // The transmit line held in the break state.
+    Q_PROPERTY(bool breakEnabled READ isBreakEnabled WRITE setBreakEnabled)
+    // The modem lines' levels as QSerialPort::PinoutSignals, or -1 where the
+    // line has none to read (a pseudo-terminal) or is not open.
+    Q_PROPERTY(int modemLines READ modemLines)
 public:
     explicit PCom_Com_Port(Plugin_Com_Device *device);
     ~PCom_Com_Port() override;
@@ -54,6 +61,14 @@ public:
     bool isRequestToSend() const;
     void setRequestToSend(bool set);
     Q_INVOKABLE bool sendBreak(int milliseconds);
+    int baudRate() const;
+    void setBaudRate(int rate);
+    bool isBreakEnabled() const;
+    void setBreakEnabled(bool set);
+    int modemLines() const;
+    // Drops what was received and not yet read, and what waits to be sent,
+    // here and in the driver.
+    Q_INVOKABLE bool purge(bool received, bool unsent);
 
     static QList<qint32> standardBaudRates();
 

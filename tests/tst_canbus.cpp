@@ -1,44 +1,91 @@
-#include "tests/support/LogCapture.h"
 #include "canbus/PCom_CanBus_Device.h"
 #include "canbus/PCom_CanBus_Port.h"
+#include "tests/support/LogCapture.h"
+#include "tests/testcan/TestCanControl.h"
 
+#include <QCanBus>
+#include <QCanBusDevice>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QtTest>
 
-// CAN frames end to end between two ports over Qt's "virtualcan" back-end.
+// The CAN port: its properties, frames end to end over Qt's "virtualcan"
+// back-end, and against the tests' "testcan" back-end what a real bus does
+// and virtualcan does not (bus errors, error frames, refused frames, kept
+// bit rates, failed connections).
 class tst_CanBus : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
+    void cleanup();
+    void propertiesWithoutLink();
     void framesBetweenPorts();
+    void backendOpenAndClose();
+    void backendFrames();
 };
 
-// One frame from the port, waiting for it for a bounded time.
-static QByteArray receive(PCom_CanBus_Port *port, unsigned int *frameId)
+namespace {
+
+QObject *app()
 {
-    QSignalSpy ready(port, &Plugin_Com_Port::readyRead);
+    return QCoreApplication::instance();
+}
+
+PCom_CanBus_Port *newPort(PCom_CanBus_Device &device)
+{
+    return static_cast<PCom_CanBus_Port *>(device.createPort());
+}
+
+QCanBusDevice *lastCanDevice()
+{
+    return qobject_cast<QCanBusDevice *>(app()->property(TestCan::lastDevice).value<QObject *>());
+}
+
+PCom_CanBus_Port *openTestPort(PCom_CanBus_Device &device, const QString &interfaceName,
+                               const QVariant &baudRate = QVariant())
+{
+    device.setCanPlugin(QLatin1String(TestCan::pluginKey));
+    PCom_CanBus_Port *port = newPort(device);
+    port->setTavlinProperty(QStringLiteral("device"), interfaceName);
+    if (baudRate.isValid())
+        port->setTavlinProperty(QStringLiteral("baudrate"), baudRate);
+    port->open(Plugin_Com_Port::ReadWrite);
+    return port;
+}
+
+QVariantList writtenFrames(QCanBusDevice *canDevice)
+{
+    return canDevice->property(TestCan::written).toList();
+}
+
+bool inject(QCanBusDevice *canDevice, QCanBusFrame::FrameType type, uint frameId, const QByteArray &payload)
+{
+    return QMetaObject::invokeMethod(canDevice, "injectFrame", Q_ARG(int, int(type)), Q_ARG(uint, frameId),
+                                     Q_ARG(QByteArray, payload));
+}
+
+// One frame from the port, waiting for it for a bounded time.
+QByteArray receive(PCom_CanBus_Port *port, unsigned int *frameId)
+{
     char buffer[64];
-    for (int round = 0; round < 30; ++round) {
-        const int count = port->readByteStream(buffer, sizeof buffer, frameId);
-        if (count >= 0)
-            return QByteArray(buffer, count);
-        ready.wait(100);
-    }
-    return "nothing received";
+    int count = -1;
+    QTest::qWaitFor([&] { return (count = port->readByteStream(buffer, sizeof buffer, frameId)) >= 0; }, 3000);
+    return count >= 0 ? QByteArray(buffer, count) : QByteArray("nothing received");
 }
 
 // virtualcan connects in the background, and the relay drops frames for a
 // receiver it has not registered yet. Numbered probe frames go out until the
 // receiver has read the last one sent: from then on both ports are on the bus
 // and no probe is left in flight.
-static bool waitForBus(PCom_CanBus_Port *from, PCom_CanBus_Port *to)
+bool waitForBus(PCom_CanBus_Port *from, PCom_CanBus_Port *to)
 {
     const unsigned int probeId = 0x7FF;
     QSignalSpy ready(to, &Plugin_Com_Port::readyRead);
     int lastSent = -1;
     int lastRead = -2;
-    for (char attempt = 0; attempt < 100; ++attempt) {
+    for (char attempt = 0; attempt < 100 && lastRead != lastSent; ++attempt) {
         if (from->writeRawData(&attempt, 1, probeId) == 1)
             lastSent = attempt;
         ready.wait(50);
@@ -48,10 +95,82 @@ static bool waitForBus(PCom_CanBus_Port *from, PCom_CanBus_Port *to)
             if (id == probeId)
                 lastRead = byte;
         }
-        if (lastRead == lastSent)
-            return true;
     }
-    return false;
+    return lastRead == lastSent;
+}
+
+} // namespace
+
+void tst_CanBus::initTestCase()
+{
+    // Before anything asks QCanBus for its back-ends.
+    QCoreApplication::addLibraryPath(QStringLiteral(PCOM_TESTCAN_LIBRARY_DIR));
+}
+
+void tst_CanBus::cleanup()
+{
+    for (const char *name : {TestCan::interfaces, TestCan::enumerationError, TestCan::lastDisconnected})
+        app()->setProperty(name, QVariant());
+}
+
+void tst_CanBus::propertiesWithoutLink()
+{
+    PCom_CanBus_Device device(nullptr, nullptr);
+    QScopedPointer<PCom_CanBus_Port> first(newPort(device)), second(newPort(device));
+    QSignalSpy changed(first.data(), &AbstractTreeItem::dataChanged);
+    LogCapture log;
+    QVERIFY(first->usesFrameIds() && first->frameLength() == 8);
+
+    // A number is kept as its digits in text; equal values change nothing.
+    QCOMPARE(first->setTavlinProperty("baudrate", 250000), QVariant(QStringLiteral("250000")));
+    QCOMPARE(first->setTavlinProperty("device", QStringLiteral("can1")), QVariant(QStringLiteral("can1")));
+    QCOMPARE(first->setTavlinProperty("baudrate", 250000), QVariant(250000));
+    QCOMPARE(first->setTavlinProperty("interface", QString()), QVariant(QString()));
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Trace),
+             (QStringList{"Plugin_Com_Port()::setTavlinProperty(baudrate, 250000) ",
+                          "Plugin_Com_Port()::setTavlinProperty(device, can1) "}));
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(first->defaultText(), QStringLiteral(".can1"));
+
+    // The back-end is the device's; only the writing port refreshes its list,
+    // and a port built later lists the back-end's interfaces at once.
+    const QStringList virtualCan{"can0", "can1"};
+    first->setTavlinProperty("interface", QStringLiteral("virtualcan"));
+    QCOMPARE(second->getTavlinProperty("interface"), QVariant(QStringLiteral("virtualcan")));
+    QCOMPARE(first->tavlinProperty("device")->options(), virtualCan);
+    QCOMPARE(second->tavlinProperty("device")->options(), QStringList());
+    QScopedPointer<PCom_CanBus_Port> third(newPort(device));
+    QCOMPARE(third->tavlinProperty("device")->options(), virtualCan);
+
+    // The back-end's listing error is logged; what was listed still counts.
+    device.setCanPlugin(QLatin1String(TestCan::pluginKey));
+    log.clear();
+    app()->setProperty(TestCan::interfaces, QStringList{"test7", "test3"});
+    app()->setProperty(TestCan::enumerationError, QStringLiteral("driver library missing"));
+    QCOMPARE(device.availablePorts(), (QStringList{"test7", "test3"}));
+    QCOMPARE(log.texts(), QStringList{"PCom_CanBus_Device: driver library missing"});
+
+    // No back-end: Qt's text is logged and the port stays closed. The plain
+    // byte operations do nothing; frames fail, and only the byte stream logs it.
+    device.setCanPlugin(QString());
+    QString noBackEnd;
+    delete QCanBus::instance()->createDevice(QString(), QString(), &noBackEnd);
+    log.clear();
+    QCOMPARE(second->setTavlinProperty("connect", true), QVariant(false));
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{QStringLiteral("Error creating device '': '%1'").arg(noBackEnd)});
+    QVERIFY(second->tavlinProperty("device")->isWritable());
+    log.clear();
+    char buffer[16] = {};
+    unsigned int frameId = 77;
+    Plugin_Com_Port *base = second.data();
+    QCOMPARE(base->writeRawData("abc", 3), 0);
+    QCOMPARE(base->readRawData(buffer, 16), 0);
+    QCOMPARE(base->writeRawData("abcde", 5, 0x10), -1);
+    QVERIFY(log.texts().isEmpty());
+    QCOMPARE(second->writeByteStream("abcde", 5, 0x10), -1);
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{"PCom_CanBus_Port: 5 byte could not be send"});
+    QCOMPARE(base->readRawData(buffer, 16, &frameId), -1);
+    QCOMPARE(frameId, 77u);
 }
 
 void tst_CanBus::framesBetweenPorts()
@@ -65,8 +184,7 @@ void tst_CanBus::framesBetweenPorts()
     probe.close();
 
     PCom_CanBus_Device device(nullptr, nullptr);
-    QScopedPointer<PCom_CanBus_Port> first(static_cast<PCom_CanBus_Port *>(device.createPort()));
-    QScopedPointer<PCom_CanBus_Port> second(static_cast<PCom_CanBus_Port *>(device.createPort()));
+    QScopedPointer<PCom_CanBus_Port> first(newPort(device)), second(newPort(device));
     first->setTavlinProperty("interface", QStringLiteral("virtualcan"));
     first->setTavlinProperty("baudrate", 500000);
     for (Plugin_Com_Port *port : {first.data(), second.data()})
@@ -78,7 +196,6 @@ void tst_CanBus::framesBetweenPorts()
     // virtualcan keeps no bit rate, so the line names none.
     const QString connected = QStringLiteral("Plugin: virtualcan, connected to ") + url;
     QCOMPARE(log.deviceTexts(KrLog_Interface::Progress), (QStringList{connected, connected}));
-    QVERIFY(log.deviceTexts(KrLog_Interface::Error).isEmpty());
     for (const TavlinProperty *p : first->tavlinProperties())
         QCOMPARE(p->isWritable(), p->name() == QLatin1String("connect"));
     QVERIFY(waitForBus(first.data(), second.data()));
@@ -88,7 +205,6 @@ void tst_CanBus::framesBetweenPorts()
     QCOMPARE(first->writeRawData(eight.constData(), 8, 0x123), 8);
     QCOMPARE(receive(second.data(), &frameId), eight);
     QCOMPARE(frameId, 0x123u);
-    // The other way, through the byte-stream names, with a 29-bit identifier.
     QCOMPARE(second->writeByteStream("abc", 3, 0x1ABCDEF), 3);
     QCOMPARE(receive(first.data(), &frameId), QByteArray("abc"));
     QCOMPARE(frameId, 0x1ABCDEFu);
@@ -105,6 +221,7 @@ void tst_CanBus::framesBetweenPorts()
                                           Q_ARG(QCanBusFrame, frame)));
         QVERIFY(sent);
         QCanBusFrame got(QCanBusFrame::InvalidFrame);
+        // Kept once valid: QTRY_VERIFY evaluates its condition once more.
         const auto take = [&] {
             QCanBusFrame next(QCanBusFrame::InvalidFrame);
             QMetaObject::invokeMethod(first.data(), "readFrame", Q_RETURN_ARG(QCanBusFrame, next));
@@ -119,13 +236,138 @@ void tst_CanBus::framesBetweenPorts()
         QCOMPARE(got.payload(), frame.payload());
     }
 
-    // Closed: unlocked again.
     first->close();
     QCOMPARE(first->getTavlinProperty("connect"), QVariant(false));
     for (const TavlinProperty *p : first->tavlinProperties())
         QCOMPARE(p->isWritable(), p->name() != QLatin1String("plugin"));
-    QCOMPARE(second->setTavlinProperty("connect", false), QVariant(false));
-    QVERIFY(!second->opened());
+}
+
+void tst_CanBus::backendOpenAndClose()
+{
+    PCom_CanBus_Device device(nullptr, nullptr);
+    LogCapture log;
+    auto progress = [&log] { return log.deviceTexts(KrLog_Interface::Progress); };
+
+    QScopedPointer<PCom_CanBus_Port> port(openTestPort(device, QStringLiteral("test0"), 250000));
+    QPointer<QCanBusDevice> canDevice = lastCanDevice();
+    QVERIFY(port->opened() && canDevice);
+    // The rate reaches the back-end as text.
+    QCOMPARE(canDevice->configurationParameter(QCanBusDevice::BitRateKey), QVariant(QStringLiteral("250000")));
+    QCOMPARE(progress(), QStringList{"Plugin: testcan, connected to test0 at 250000 baud"});
+
+    // A second open is refused and leaves the CAN device in use alone.
+    log.clear();
+    QVERIFY(!port->open(Plugin_Com_Port::ReadWrite));
+    QVERIFY(port->opened() && lastCanDevice() == canDevice && log.texts().isEmpty());
+
+    // Closing disconnects the CAN device and deletes it at once.
+    port->close();
+    QCOMPARE(app()->property(TestCan::lastDisconnected).toString(), QStringLiteral("test0"));
+    QVERIFY(!canDevice);
+
+    // An empty rate reads back as 0; deleting an open port closes its link.
+    log.clear();
+    port.reset(openTestPort(device, QStringLiteral("test1")));
+    canDevice = lastCanDevice();
+    QCOMPARE(progress(), QStringList{"Plugin: testcan, connected to test1 at 0 baud"});
+    device.deletePort(port.take());
+    QCOMPARE(app()->property(TestCan::lastDisconnected).toString(), QStringLiteral("test1"));
+    QVERIFY(!canDevice);
+
+    // A failed connect: the back-end's error signal is logged first, then the
+    // failed connect; the CAN device is deleted without a disconnect.
+    app()->setProperty(TestCan::lastDisconnected, QVariant());
+    log.clear();
+    port.reset(openTestPort(device, QLatin1String(TestCan::failConnect)));
+    QVERIFY(!port->opened() && !lastCanDevice());
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
+             (QStringList{"PCom_CanBus_Port: testcan cannot connect", "Connection error: testcan cannot connect"}));
+    QVERIFY(progress().isEmpty() && !app()->property(TestCan::lastDisconnected).isValid());
+    QVERIFY(port->tavlinProperty("device")->isWritable());
+
+    log.clear();
+    port.reset(openTestPort(device, QLatin1String(TestCan::refuseCreate)));
+    QVERIFY(!port->opened());
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
+             QStringList{"Error creating device 'refuse-create': 'testcan creates no device here'"});
+}
+
+void tst_CanBus::backendFrames()
+{
+    PCom_CanBus_Device device(nullptr, nullptr);
+    QScopedPointer<PCom_CanBus_Port> port(openTestPort(device, QStringLiteral("test0")));
+    QCanBusDevice *canDevice = lastCanDevice();
+    QVERIFY(canDevice);
+    QSignalSpy ready(port.data(), &Plugin_Com_Port::readyRead);
+    LogCapture log;
+    const QByteArray bytes(80, 'b');
+
+    // Qt takes more than 8 bytes only in its flexible-data-rate lengths, and
+    // an identifier above 0x7FF only in the extended format, which the port
+    // never sets.
+    const struct {
+        int length;
+        unsigned int frameId;
+        bool valid;
+    } cases[] = {{8, 0x123, true}, {0, 0x1, true},    {9, 0x2, false},   {12, 0x3, true},         {64, 0x7FF, true},
+                 {65, 0x9, false}, {1, 0x800, false}, {1, 0x1FFFFFFF, false}, {1, 0x20000000, false}};
+    for (const auto &c : cases) {
+        const int before = writtenFrames(canDevice).size();
+        QCOMPARE(port->writeRawData(bytes.constData(), c.length, c.frameId), c.valid ? c.length : -1);
+        QCOMPARE(port->writeByteStream(bytes.constData(), c.length, c.frameId), c.length);
+        const QVariantMap frame{{"id", c.frameId <= 0x1FFFFFFF ? c.frameId : 0u}, {"payload", bytes.left(c.length)},
+                                {"type", int(QCanBusFrame::DataFrame)}, {"extended", false}, {"fd", c.length > 8},
+                                {"valid", c.valid}, {"accepted", c.valid}};
+        QCOMPARE(writtenFrames(canDevice).mid(before), (QVariantList{frame, frame}));
+    }
+
+    // A frame the back-end refuses: only the raw write tells.
+    canDevice->setProperty(TestCan::refuseWrites, true);
+    QCOMPARE(port->writeRawData("abc", 3, 0x10), -1);
+    QCOMPARE(port->writeByteStream("abc", 3, 0x10), 3);
+    QVERIFY(log.texts().isEmpty());
+    canDevice->setProperty(TestCan::refuseWrites, false);
+
+    // An error frame reads as nothing, logged through the back-end's reading of it.
+    char buffer[16];
+    unsigned int frameId = 0;
+    QVERIFY(inject(canDevice, QCanBusFrame::ErrorFrame, 0, QByteArray()));
+    QCOMPARE(ready.count(), 1);
+    QCOMPARE(port->readRawData(buffer, sizeof buffer, &frameId), -1);
+    QCOMPARE(frameId, 0xFFFFFFFFu);
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{"PCom_CanBus_Port: testcan error frame 0x40"});
+
+    // Every other frame type reads as data with its identifier, one frame a
+    // read, in order; a short buffer takes the head and the rest is gone.
+    log.clear();
+    QVERIFY(inject(canDevice, QCanBusFrame::RemoteRequestFrame, 0x10, QByteArray()));
+    QVERIFY(inject(canDevice, QCanBusFrame::UnknownFrame, 0x11, "ab"));
+    QVERIFY(inject(canDevice, QCanBusFrame::DataFrame, 0x1FFFFFFF, "0123456789abcdef"));
+    QVERIFY(inject(canDevice, QCanBusFrame::DataFrame, 0x13, "xyz"));
+    const struct {
+        int maxLen;
+        QByteArray data;
+        unsigned int id;
+    } expected[] = {{16, "", 0x10}, {16, "ab", 0x11}, {3, "012", 0x1FFFFFFF}, {0, "", 0x13}};
+    for (const auto &e : expected) {
+        QCOMPARE(port->readRawData(buffer, e.maxLen, &frameId), e.data.size());
+        QCOMPARE(QByteArray(buffer, e.data.size()), e.data);
+        QCOMPARE(frameId, e.id);
+    }
+    QCOMPARE(port->readByteStream(buffer, sizeof buffer, &frameId), -1);
+    QVERIFY(log.texts().isEmpty());
+
+    // A bus error is logged with the back-end's text and the port stays
+    // open; in error, writes are refused before the back-end sees them.
+    QVERIFY(QMetaObject::invokeMethod(canDevice, "injectError", Q_ARG(int, QCanBusDevice::ReadError),
+                                      Q_ARG(QString, QStringLiteral("bus trouble"))));
+    QCOMPARE(log.texts(), QStringList{"PCom_CanBus_Port: bus trouble"});
+    QVERIFY(port->opened());
+    const int beforeError = writtenFrames(canDevice).size();
+    QCOMPARE(port->writeRawData("abcde", 5, 1), -1);
+    QCOMPARE(writtenFrames(canDevice).size(), beforeError);
+    QVERIFY(QMetaObject::invokeMethod(canDevice, "resetError"));
+    QCOMPARE(port->writeRawData("abcde", 5, 1), 5);
 }
 
 QTEST_GUILESS_MAIN(tst_CanBus)

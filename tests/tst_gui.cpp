@@ -18,7 +18,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
-#include <QTextBrowser>
 #include <QtTest>
 
 // pcom-gui's window driven as a user would: through the tree, the property
@@ -52,6 +51,13 @@ void type(PropertyEditor *editor, const QString &name, const QString &text)
     QTest::keyClick(line, Qt::Key_Return);
 }
 
+// Types a line into a terminal's input and presses Return.
+void enter(TerminalPane *pane, const QString &text)
+{
+    pane->input()->setText(text);
+    QTest::keyClick(pane->input(), Qt::Key_Return);
+}
+
 void clickConnect(PropertyEditor *editor)
 {
     qobject_cast<QCheckBox *>(editor->editor(connectName))->click();
@@ -67,12 +73,16 @@ QStringList enabledRecords(PropertyEditor *editor, Plugin_Com_Port *port)
     return names;
 }
 
-QVariantMap valuesOf(Plugin_Com_Port *port)
+// Every port's type and record values, in order.
+QList<QVariantMap> valuesOf(Workbench *bench)
 {
-    QVariantMap values{{QStringLiteral("type"), Workbench::typeKey(port->device())}};
-    for (const TavlinProperty *record : port->tavlinProperties())
-        values.insert(record->name(), port->getTavlinProperty(record->name()));
-    return values;
+    QList<QVariantMap> all;
+    for (Plugin_Com_Port *port : bench->ports()) {
+        all.append({{QStringLiteral("type"), Workbench::typeKey(port->device())}});
+        for (const TavlinProperty *record : port->tavlinProperties())
+            all.last().insert(record->name(), port->getTavlinProperty(record->name()));
+    }
+    return all;
 }
 
 QString lastMessage(MainWindow &window)
@@ -94,18 +104,11 @@ void tst_Gui::linksThroughEditorAndTerminals()
     MainWindow window(m_host.plugin());
     window.show();
 
-    // The five devices, with their names, icons and briefs.
+    // The five devices, with their names and briefs.
     DeviceTree *tree = window.tree();
     QCOMPARE(tree->topLevelItemCount(), 5);
-    QStringList keys;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        Plugin_Com_Device *device = window.workbench()->devices().at(i);
-        keys.append(Workbench::typeKey(device));
-        QCOMPARE(tree->topLevelItem(i)->text(0), device->name());
-        QVERIFY(!tree->topLevelItem(i)->icon(0).isNull() && !tree->topLevelItem(i)->toolTip(0).isEmpty());
-    }
-    QCOMPARE(keys, QStringList({"com", "canBus", "tcpServer", "tcpClient", "udpClient"}));
-    QVERIFY(window.help()->toPlainText().contains(window.workbench()->devices().first()->name()));
+    QTreeWidgetItem *udpItem = tree->topLevelItem(4);
+    QVERIFY(udpItem->text(0) == window.workbench()->devices().at(4)->name() && !udpItem->toolTip(0).isEmpty());
 
     // The server, configured through the editor: refused input changes nothing.
     Plugin_Com_Port *server = window.addPort(QStringLiteral("tcpServer"));
@@ -134,7 +137,6 @@ void tst_Gui::linksThroughEditorAndTerminals()
     QCOMPARE(editor->port(), client);
     type(editor, QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     type(editor, QStringLiteral("port"), serverPort);
-    QCOMPARE(client->getTavlinProperty(QStringLiteral("port")).toString(), serverPort);
     clickConnect(editor);
     QVERIFY(client->opened());
 
@@ -142,26 +144,21 @@ void tst_Gui::linksThroughEditorAndTerminals()
     TerminalPane *clientPane = window.terminal(client);
     TerminalPane *serverPane = window.terminal(server);
     QTRY_VERIFY_WITH_TIMEOUT(clientPane->input()->isEnabled(), 5000);
-    QTest::keyClicks(clientPane->input(), QStringLiteral("hello from the client"));
-    QTest::keyClick(clientPane->input(), Qt::Key_Return);
+    enter(clientPane, QStringLiteral("hello from the client"));
     QTRY_VERIFY_WITH_TIMEOUT(serverPane->shownText().contains(QStringLiteral("hello from the client\n")), 5000);
-    QTest::keyClicks(serverPane->input(), QStringLiteral("and back"));
-    QTest::keyClick(serverPane->input(), Qt::Key_Return);
+    enter(serverPane, QStringLiteral("and back"));
     QTRY_VERIFY_WITH_TIMEOUT(clientPane->shownText().contains(QStringLiteral("and back\n")), 5000);
-    QCOMPARE(clientPane->sent(), qint64(sizeof("hello from the client")));
-    QTRY_COMPARE_WITH_TIMEOUT(clientPane->received(), qint64(sizeof("and back")), 5000);
 
     // A file larger than the backlog the sender lets build up.
     QTemporaryFile file;
-    const QByteArray lines = QByteArray("a line of the file to send\n").repeated(100000);
+    const QByteArray lines = QByteArray("a line of the file to send\n").repeated(60000);
     QVERIFY(file.open() && file.write(lines) == lines.size() && file.flush());
     FileSender sender(client);
     QSignalSpy finished(&sender, &FileSender::finished);
     QString error;
     QVERIFY2(sender.start(file.fileName(), &error), qPrintable(error));
-    QVERIFY(finished.wait(20000));
-    QCOMPARE(finished.first().first().toString(), QString());
-    QTRY_COMPARE_WITH_TIMEOUT(serverPane->received(), qint64(sizeof("hello from the client")) + lines.size(), 20000);
+    QVERIFY(finished.wait(60000) && finished.first().first().toString().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(serverPane->received(), qint64(sizeof("hello from the client")) + lines.size(), 60000);
 
     // Closing unlocks the records at once; deleting a port closes it first.
     tree->select(server);
@@ -187,16 +184,11 @@ void tst_Gui::linksThroughEditorAndTerminals()
         QVERIFY(port->opened());
         can.append(window.terminal(port));
     }
-    QTest::keyClicks(can[0]->input(), QStringLiteral("12#xyz"));
-    QTest::keyClick(can[0]->input(), Qt::Key_Return);
-    QCOMPARE(can[0]->sent(), qint64(0));
-    QVERIFY(!can[0]->input()->toolTip().isEmpty());
     // The relay drops frames until it knows the receiver: send until one arrives.
     const QString row = QStringLiteral("\t123\tno\t4\tDE AD BE EF");
     const auto arrived = [&] { return can[1]->shownText().contains(row); };
     for (int attempt = 0; attempt < 50; ++attempt) {
-        can[0]->input()->setText(QStringLiteral("123#DEADBEEF"));
-        QTest::keyClick(can[0]->input(), Qt::Key_Return);
+        enter(can[0], QStringLiteral("123#DEADBEEF"));
         if (QTest::qWaitFor(arrived, 100))
             break;
     }
@@ -216,18 +208,13 @@ void tst_Gui::workspaceRoundTripAndBadFiles()
     udp->setTavlinProperty(QStringLiteral("port"), 40001);
     window.addPort(QStringLiteral("tcpClient"))->setTavlinProperty(QStringLiteral("port"), 5002);
     QVERIFY(udp->setTavlinProperty(connectName, true).toBool());
-    QList<QVariantMap> before;
-    for (Plugin_Com_Port *port : bench->ports())
-        before.append(valuesOf(port));
+    const QList<QVariantMap> before = valuesOf(bench);
 
     const QString saved = dir.filePath(QStringLiteral("saved.json"));
     QVERIFY(window.saveWorkspace(saved));
     bench->removeAllPorts();
     QVERIFY(window.openWorkspace(saved));
-    QList<QVariantMap> after;
-    for (Plugin_Com_Port *port : bench->ports())
-        after.append(valuesOf(port));
-    QCOMPARE(after, before);
+    QCOMPARE(valuesOf(bench), before);
     QVERIFY2(lastMessage(window).isEmpty(), qPrintable(lastMessage(window)));
 
     // What is gone is reported and the rest is opened.
@@ -245,18 +232,11 @@ void tst_Gui::workspaceRoundTripAndBadFiles()
     QVERIFY(lastMessage(window).contains(QStringLiteral("port 2 (tcpClient): no property 'speed'")));
 
     // A file that is no workspace changes nothing.
-    const QList<QPair<QByteArray, QString>> bad{
-        {"{\"format\": ", QStringLiteral("it is no JSON")},
-        {"[1, 2]", QStringLiteral("it is no pcom-gui workspace")},
-        {"{\"format\": \"pcom-gui workspace\", \"ports\": [{\"type\": 5}]}", QStringLiteral("port 1 needs a \"type\"")},
-    };
-    for (const auto &[text, reason] : bad) {
-        const QString file = write(QStringLiteral("bad.json"), text);
-        QVERIFY(!window.openWorkspace(file));
-        QVERIFY2(lastMessage(window).startsWith(file + QStringLiteral(" is not a workspace: ") + reason),
-                 qPrintable(lastMessage(window)));
-        QCOMPARE(bench->ports().size(), 1);
-    }
+    const QString bad = write(QStringLiteral("bad.json"), R"({"format": "pcom-gui workspace", "ports": [{"type": 5}]})");
+    QVERIFY(!window.openWorkspace(bad));
+    QVERIFY2(lastMessage(window).startsWith(bad + QStringLiteral(" is not a workspace: port 1 needs a \"type\"")),
+             qPrintable(lastMessage(window)));
+    QCOMPARE(bench->ports().size(), 1);
 }
 
 QTEST_MAIN(tst_Gui)

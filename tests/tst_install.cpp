@@ -1,18 +1,20 @@
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// cmake --install puts pcom, the host library, the plug-in, the manual page
-// and the bash completion in place, and the installed pcom finds its plug-in
-// there: under a prefix chosen at install time and under a DESTDIR staging
-// directory.
-class tst_CliInstall : public QObject
+// cmake --install puts pcom, pcom-gui, the host library, the plug-in, the
+// manual page, the bash completion and the desktop entry in place, and the
+// installed programs find their plug-in and private libraries there: under a
+// prefix chosen at install time and under a DESTDIR staging directory.
+class tst_Install : public QObject
 {
     Q_OBJECT
 private slots:
-    void installedPcomFindsItsPlugin();
+    void installedProgramsFindTheirPlugin();
 };
 
 // The exit status (-1 when it did not finish or crashed) and all output.
@@ -29,7 +31,7 @@ static int run(const QString &program, const QStringList &arguments, QByteArray 
     return finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-void tst_CliInstall::installedPcomFindsItsPlugin()
+void tst_Install::installedProgramsFindTheirPlugin()
 {
     QTemporaryDir root;
     QVERIFY(root.isValid());
@@ -40,13 +42,11 @@ void tst_CliInstall::installedPcomFindsItsPlugin()
     QVERIFY2(run(PCOM_CMAKE_COMMAND, {"--install", PCOM_BUILD_DIR}, &out, stage) == 0, out.constData());
 
     for (const QString &installed : {prefix, stage + QStringLiteral(PCOM_INSTALL_PREFIX)}) {
-        const QString pcom = installed + QStringLiteral("/bin/pcom");
-        QVERIFY2(run(pcom, {"devices"}, &out) == 0, out.constData());
+        QVERIFY2(run(installed + QStringLiteral("/bin/pcom"), {"devices"}, &out) == 0, out.constData());
         // The plug-in of this installation, not the one of the build tree.
         const QByteArray here = "Plug-in PCom_Core (" + QDir(installed).canonicalPath().toUtf8() + "/";
         QVERIFY2(out.startsWith(here), out.constData());
         QVERIFY(out.contains("/pcom/plugins/libPCom_Core.so)\n") && out.contains("\ncom: COM port\n"));
-        QCOMPARE(run(pcom, {"open", "com", "speed=1"}, &out), 2);
         QVERIFY(QFileInfo(installed + QStringLiteral("/share/man/man1/pcom.1.gz")).size() > 1000);
         QVERIFY(QFileInfo::exists(installed + QStringLiteral("/lib/systemd/system/pcom-serve@.service")));
     }
@@ -68,7 +68,29 @@ void tst_CliInstall::installedPcomFindsItsPlugin()
              0);
     QCOMPARE(out, QByteArray("bridge\ncom canBus tcpServer tcpClient udpClient\nbaudrate=\n115200 1152000\nport=\n"
                              "even\n--stop-bits\n"));
+    if (!PCOM_WITH_GUI)
+        return;
+
+    // pcom-gui opens a workspace given on its command line and saves a
+    // picture of its window headless; a bad workspace is reported, status 1.
+    QSettings entry(prefix + QStringLiteral("/share/applications/pcom-gui.desktop"), QSettings::IniFormat);
+    QCOMPARE(entry.value(QStringLiteral("Desktop Entry/Exec")).toString(), QStringLiteral("pcom-gui %f"));
+    QCOMPARE(entry.value(QStringLiteral("Desktop Entry/Icon")).toString(), QStringLiteral("pcom-gui"));
+    QVERIFY(QFileInfo::exists(prefix + QStringLiteral("/share/icons/hicolor/scalable/apps/pcom-gui.svg")));
+    const QString gui = prefix + QStringLiteral("/bin/pcom-gui");
+    const QString picture = root.filePath(QStringLiteral("window.png"));
+    const QString workspace = root.filePath(QStringLiteral("w.json"));
+    QFile file(workspace);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"format": "pcom-gui workspace", "ports": [{"type": "udpClient", "properties": {"port": "40007"}}]})");
+    file.close();
+    QVERIFY2(run(gui, {"--screenshot", picture, workspace}, &out) == 0, out.constData());
+    const QImage image(picture);
+    QVERIFY(image.width() >= 800 && image.height() >= 500);
+    QVERIFY(QFile::resize(workspace, 20));
+    QCOMPARE(run(gui, {"--screenshot", picture, "--workspace", workspace}, &out), 1);
+    QVERIFY2(out.contains(workspace.toUtf8() + " is not a workspace: it is no JSON"), out.constData());
 }
 
-QTEST_GUILESS_MAIN(tst_CliInstall)
-#include "tst_cli_install.moc"
+QTEST_GUILESS_MAIN(tst_Install)
+#include "tst_install.moc"

@@ -1,0 +1,243 @@
+#include "hostlib/CanLineParser.h"
+#include "hostlib/DataCodec.h"
+#include "hostlib/HexCodec.h"
+#include "tests/support/PcomProcess.h"
+#include "tests/support/PseudoTerminal.h"
+
+#include <QTcpServer>
+#include <QtTest>
+
+// pcom's text formats (CAN lines and filters, hex, standard input decoding)
+// without a process, and the pcom runs that need no peer: a wrong command
+// line (exit status 2, a one-line message, nothing opened), a port that does
+// not open (1), and the commands that only read (0).
+class tst_CliFormats : public QObject
+{
+    Q_OBJECT
+private slots:
+    void canLines_data();
+    void canLines();
+    void canFilters();
+    void hexAndInputDecoding();
+    void answers_data();
+    void answers();
+};
+
+// A line and the frame it gives, in the cansend and candump forms, or the
+// reason the line is refused.
+void tst_CliFormats::canLines_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("cansend");
+    QTest::addColumn<QByteArray>("candump");
+    QTest::addColumn<QString>("reason");
+    const auto ok = [](const char *name, const QByteArray &line, const QByteArray &cansend, const QByteArray &candump) {
+        QTest::newRow(name) << line << cansend << candump << QString();
+    };
+    const auto bad = [](const char *name, const QByteArray &line, const char *reason) {
+        QTest::newRow(name) << line << QByteArray() << QByteArray() << QString::fromLatin1(reason);
+    };
+    const QByteArray zeros(128, '0');
+    ok("base", "123#DEADBEEF", "123#DEADBEEF", "can0  123   [4]  DE AD BE EF");
+    ok("extended dotted", "1F334455#11.22.33", "1F334455#112233", "can0  1F334455   [3]  11 22 33");
+    ok("lower case, blanks, CR", "  7ff#0a0b\r", "7FF#0A0B", "can0  7FF   [2]  0A 0B");
+    ok("extended small id, empty", "00000005#", "00000005#", "can0  00000005   [0]");
+    ok("remote", "123#R", "123#R", "can0  123   [0]  remote request");
+    ok("remote extended with length", "00000123#r4", "00000123#R4", "can0  00000123   [4]  remote request");
+    ok("fd", "123##1AAAAAAAAAAAA", "123##1AAAAAAAAAAAA", "can0  123  [06]  AA AA AA AA AA AA");
+    ok("fd 64 bytes", "1FFFFFFF##3" + zeros, "1FFFFFFF##3" + zeros,
+       "can0  1FFFFFFF  [64]  " + QByteArray("00 ").repeated(63) + "00");
+    bad("no hash", "123DEADBEEF", "no '#'");
+    bad("base id too big", "800#00", "above 7FF");
+    bad("extended id too big", "20000000#", "above 1FFFFFFF");
+    bad("half byte", "123#ABC", "half a byte");
+    bad("data not hex", "123#0G", "column 6");
+    bad("nine bytes", "123#001122334455667788", "more than 8");
+    bad("remote length", "123#R9", "length from 0 to 8");
+    bad("fd too long", "123##0" + QByteArray(130, '1'), "more than 64");
+    bad("fd length between sizes", "123##0" + QByteArray(18, '1'), "9 data bytes");
+    bad("control byte", QByteArray("1\x01" "3#00", 6), "\\x01");
+}
+
+void tst_CliFormats::canLines()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, cansend);
+    QFETCH(QByteArray, candump);
+    QFETCH(QString, reason);
+    const QCanBusFrame before(0xABC, "kept");
+    QCanBusFrame frame = before;
+    QString error;
+    QCOMPARE(CanLineParser::parse(line, &frame, &error), reason.isEmpty());
+    QVERIFY2(error.contains(reason), qPrintable(error));
+    // A refused line leaves the frame as it was.
+    QCOMPARE(CanLineParser::format(frame), reason.isEmpty() ? cansend : CanLineParser::format(before));
+    if (reason.isEmpty())
+        QCOMPARE(CanLineParser::formatCandump(frame, "can0"), candump);
+}
+
+// Filters pass a frame when any of them does; error frames always pass.
+void tst_CliFormats::canFilters()
+{
+    const auto pass = [](const QStringList &texts, const QByteArray &line) {
+        QList<CanLineParser::Filter> filters;
+        for (const QString &text : texts) {
+            CanLineParser::Filter f;
+            QString error;
+            if (!CanLineParser::parseFilter(text, &f, &error))
+                return -1;
+            filters.append(f);
+        }
+        QCanBusFrame frame;
+        return CanLineParser::parse(line, &frame, nullptr) && CanLineParser::passes(filters, frame) ? 1 : 0;
+    };
+    QCOMPARE(pass({}, "124#"), 1);
+    QCOMPARE(pass({"123:7FF"}, "124#01"), 0);
+    QCOMPARE(pass({"~123:7FF"}, "123#01"), 0);
+    QCOMPARE(pass({"123~7FF"}, "124#01"), 1);
+    QCOMPARE(pass({"100:700"}, "1FF#"), 1);
+    QCOMPARE(pass({"00000123:1FFFFFFF"}, "123#"), 0);
+    QCOMPARE(pass({"123:7FF", "200:7FF"}, "200#R"), 1);
+    for (const char *bad : {"12G:7FF", "123", "~123~7FF", "123:7FF:1"})
+        QCOMPARE(pass({bad}, "123#"), -1);
+
+    QCanBusFrame error(QCanBusFrame::ErrorFrame);
+    error.setError(QCanBusFrame::BusOffError | QCanBusFrame::ControllerRestartError);
+    QVERIFY(CanLineParser::passes({CanLineParser::Filter{0x123, 0x7FF, false, false}}, error));
+    QCOMPARE(CanLineParser::format(error), QByteArray("ERRORFRAME bus off, controller restarted"));
+}
+
+void tst_CliFormats::hexAndInputDecoding()
+{
+    QByteArray out;
+    QString error;
+    QVERIFY(HexCodec::decode("0xDEAD\tbe ef 00", &out, &error));
+    QCOMPARE(out, QByteArray::fromHex("deadbeef00"));
+    // A refused text leaves the output as it was and says where it went wrong.
+    QVERIFY(!HexCodec::decode("ab c", &out, &error));
+    QVERIFY2(error.contains("odd number") && error.contains("column 4"), qPrintable(error));
+    QVERIFY(!HexCodec::decode("abzz", &out, &error));
+    QVERIFY2(error.contains("'z'") && error.contains("column 3"), qPrintable(error));
+    QCOMPARE(out, QByteArray::fromHex("deadbeef00"));
+    QCOMPARE(HexCodec::dump("0123456789abcde\n\x81", 32),
+             QByteArray("00000020  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 0a  |0123456789abcde.|\n"
+                        "00000030  81                                                |.|\n"));
+
+    // Lines arrive cut at arbitrary places, the last one without its end;
+    // bad ones are reported by number, an endless one once.
+    DataCodec frames(DataCodec::Frames);
+    QList<DataCodec::Item> items;
+    QList<DataCodec::Problem> problems;
+    frames.feed("123#DE", &items, &problems);
+    QVERIFY(items.isEmpty());
+    frames.feed("AD\r\nbad line\n\n1F334455#11.", &items, &problems);
+    frames.feed("22.33\n800#00\n", &items, &problems);
+    for (int i = 0; i < 70; ++i)
+        frames.feed(QByteArray(1000, '1'), &items, &problems);
+    frames.feed("\n456#", &items, &problems);
+    frames.finish(&items, &problems);
+    QCOMPARE(items.size(), 3);
+    QVERIFY(items[0].frame.frameId() == 0x123u && items[0].frame.payload() == QByteArray::fromHex("DEAD")
+            && items[0].line == 1);
+    QVERIFY(items[1].frame.frameId() == 0x1F334455u && items[1].line == 4);
+    QVERIFY(items[2].frame.frameId() == 0x456u && items[2].frame.payload().isEmpty() && items[2].line == 7);
+    QCOMPARE(problems.size(), 3);
+    QVERIFY(problems[0].line == 2 && problems[1].line == 5 && problems[1].message.contains("7FF"));
+    QVERIFY(problems[2].line == 6 && problems[2].message.contains("longer"));
+}
+
+void tst_CliFormats::answers_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    // Texts that standard output (exit 0) or standard error holds, and ones it must not.
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+    const auto row = [](const char *name, const QStringList &arguments, int code, const QStringList &present,
+                        const QStringList &absent = {}) {
+        QTest::newRow(name) << arguments << code << present << absent;
+    };
+    row("unknown type", {"open", "modem"}, 2,
+        {"unknown port type 'modem'; types: com, canBus, tcpServer, tcpClient, udpClient"});
+    row("unknown property", {"open", "com", "baudrate=9600", "speed=9600"}, 2,
+        {"unknown property 'speed' of a com port; settable: device, baudrate"});
+    row("missing value", {"open", "com", "baudrate"}, 2, {"missing value for 'baudrate'"});
+    row("read-only", {"open", "com", "plugin=PCom_Core::tcpClient"}, 2, {"'plugin' of a com port is read-only"});
+    row("connect", {"open", "com", "connect=true"}, 2, {"'connect' is not set on the command line"});
+    row("value the port refuses", {"open", "com", "baudrate=fast"}, 2,
+        {"value 'fast' for 'baudrate' rejected: it is none of the options ("});
+    row("can plugin on serial", {"open", "com", "--can-plugin", "virtualcan"}, 2,
+        {"--can-plugin applies to CAN ports only"});
+    row("unknown command", {"connect", "com"}, 2, {"unknown command 'connect'"});
+    row("not a plug-in", {"--plugin", PCOM_CLI_BINARY, "devices"}, 2, {"cannot load the plug-in"});
+    row("doc unwritable output", {"doc", "com", "-o", "/nonexistent-dir/page.html"}, 2, {"cannot write"});
+    row("bridge without second type", {"bridge", "com", "--"}, 2, {"bridge needs two ports"});
+    row("bridge bad hold", {"bridge", "com", "--", "com", "--hold", "-1"}, 2, {"--hold takes a byte count from 0 to "});
+    row("rfc2217 without com", {"bridge", "tcpClient", "--", "tcpServer", "--rfc2217"}, 2,
+        {"--rfc2217 needs a com port on one side and a tcpServer port on the other"});
+    row("no server address", {"open", "tcpServer", "address=[all]"}, 2,
+        {"value '[all]' for 'address' rejected: expected an IPv4 address such as 127.0.0.1, an IPv6 address or a "
+         "host name, or any\n"});
+    row("client without port", {"open", "udpClient", "address=::1"}, 2,
+        {"a udpClient port needs address= and port= (where its peer is)"});
+
+    row("no serial line", {"open", "com", "device=/dev/pcom-no-such-line"}, 1, {"error: the com port did not open"});
+    row("parity a pseudo-terminal refuses", {"open", "com", "device=%PTY", "--parity", "even"}, 1,
+        {"error: the com line refused --parity even: parity even refused: "}, {"pcom: opened"});
+    row("server port in use", {"open", "tcpServer", "port=%TCP"}, 1,
+        {"error: Unable to start the server: ", "error: the tcpServer port did not open"});
+    row("refused", {"open", "tcpClient", "address=127.0.0.1", "port=%CLOSED"}, 1,
+        {"critical: The connection was refused by the peer.",
+         "error: the tcpClient link was lost: Connection refused"});
+
+    // --help-all is help, not a server started; the usage names pcom.
+    row("help-all", {"open", "tcpServer", "--help-all"}, 0, {"Usage: pcom [options] open TYPE", "--timeout", "--can-plugin", "-w, --wait"});
+    row("devices by default", {}, 0,
+        {"\ncom: COM port\n", "\ntcpServer: Ethernet TCP server\n", "\nudpClient: Ethernet UDP client\n  brief:     ",
+         "back-ends: ", "virtualcan", "  available: "});
+    row("props", {"props", "com"}, 0,
+        {"\nbaudrate\n  type:        choice\n", "  options:     50, 75, 110,", "  value:       \"PCom_Core::com\"\n",
+         "  versions:    up to 2.10\n"});
+    row("props of host 2.10", {"props", "com", "--host-version", "2.10"}, 0, {"\ninterface\n"}, {"\nplugin\n"});
+    // By default the newest host version that the records name: 2.12 here.
+    row("doc", {"doc", "com"}, 0,
+        {"<!DOCTYPE html>", "<title>COM port</title>", "<td>baudrate</td>", "data:image/png;base64,",
+         "<td>plugin</td>", "<h2>Using it with pcom</h2>", "<code>pcom open com device=/dev/ttyUSB0 baudrate=115200"},
+        {"<td>interface</td>"});
+    row("doc of host 2.10", {"doc", "com", "--host-version", "2.10"}, 0, {"<td>interface</td>"}, {"<td>plugin</td>"});
+}
+
+void tst_CliFormats::answers()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    // A loopback port that a listener holds, and one that nobody listens on.
+    QTcpServer taken;
+    QTcpServer closed;
+    PseudoTerminal pty;
+    arguments.replaceInStrings(QStringLiteral("%PTY"), pty.slavePath());
+    QVERIFY(taken.listen(QHostAddress::LocalHost) && closed.listen(QHostAddress::LocalHost));
+    arguments.replaceInStrings(QStringLiteral("%TCP"), QString::number(taken.serverPort()));
+    arguments.replaceInStrings(QStringLiteral("%CLOSED"), QString::number(closed.serverPort()));
+    closed.close();
+    QScopedPointer<PcomProcess> pcom(PcomProcess::run(arguments));
+    QCOMPARE(pcom->exitCode(), exitCode);
+    const QByteArray text = exitCode == 0 ? pcom->out() : pcom->err();
+    for (const QString &t : present)
+        QVERIFY2(text.contains(t.toUtf8()), qPrintable(t + QStringLiteral(" in:\n") + text));
+    for (const QString &t : absent)
+        QVERIFY2(!text.contains(t.toUtf8()), qPrintable(t));
+    if (exitCode != 2)
+        return;
+    // The message is on an error line; nothing was opened.
+    const QByteArray err = pcom->err();
+    const int at = err.indexOf(present.first().toUtf8());
+    QVERIFY2(at >= 0 && err.mid(err.lastIndexOf('\n', at) + 1).startsWith("error: "), err.constData());
+    QVERIFY(pcom->out().isEmpty());
+    QVERIFY(!err.contains("setTavlinProperty(connect") && !err.contains("pcom: opened"));
+}
+
+QTEST_GUILESS_MAIN(tst_CliFormats)
+#include "tst_cli_formats.moc"

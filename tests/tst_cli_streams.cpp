@@ -1,0 +1,401 @@
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/PcomProcess.h"
+#include "tests/support/PseudoTerminal.h"
+
+#include <QNetworkDatagram>
+#include <QRandomGenerator>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+// pcom open and pcom bridge on the byte-stream links, end to end: serial
+// lines through a pseudo-terminal pair, TCP and UDP through loopback peers.
+class tst_CliStreams : public QObject
+{
+    Q_OBJECT
+private slots:
+    void bytesBothWays_data();
+    void bytesBothWays();
+    void slowSerialPeer_data();
+    void slowSerialPeer();
+    void serverHoldsInputForTheNextClient();
+    void halfCloseLetsTheServerAnswer();
+    void udpHexLinesAndDump();
+    void bridgeBothWaysUntilPeerCloses();
+    void bridgeServerWithoutClient_data();
+    void bridgeServerWithoutClient();
+};
+
+static QByteArray randomBytes(int size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
+    return data;
+}
+
+// A UDP port on loopback that nobody holds at the moment, for pcom to bind.
+static quint16 freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
+    return probe.localPort();
+}
+
+// Every byte value up, more than a datagram holds; every byte value down;
+// then the run ends as the row says, the last bytes before it still delivered.
+void tst_CliStreams::bytesBothWays_data()
+{
+    QTest::addColumn<QString>("kind");
+    // input, SIGINT, SIGTERM, or peer: the peer closes.
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("com, input ends") << "com" << "input" << 0 << QByteArray("trace: Plugin_Com_Port(pts/");
+    QTest::newRow("com, SIGTERM") << "com" << "SIGTERM" << 0 << QByteArray("pcom: opened the com port");
+    // As when an adapter is pulled: one line with the reason, at once.
+    QTest::newRow("com, line gone") << "com" << "peer" << 1 << QByteArray("error: the com link was lost: ");
+    QTest::newRow("tcpClient by name, SIGINT") << "tcpClient" << "SIGINT" << 0
+                                               << QByteArray("info: tcpClient: Connected\n");
+    QTest::newRow("tcpClient, server closes") << "tcpClient" << "peer" << 0
+                                              << QByteArray("critical: The server closed the connection.\n");
+    QTest::newRow("udpClient, input ends") << "udpClient" << "input" << 0
+                                           << QByteArray("info: udpClient: Disconnected\n");
+}
+
+void tst_CliStreams::bytesBothWays()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, end);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, line);
+    PseudoTerminal pty;
+    LoopbackPeer tcp;
+    QUdpSocket udp;
+    const quint16 udpPort = freeUdpPort();
+    QByteArray got;
+    std::function<void(const QByteArray &)> send;
+    std::function<void()> fetch;
+    std::function<void()> closePeer;
+    QStringList args{"open", kind};
+    if (kind == "com") {
+        // pcom must not hold the master: closing it here is the line going away.
+        QVERIFY(pty.isValid() && ::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC) == 0);
+        // The device path and a custom rate are none of the options, but the port takes them.
+        args << "device=" + pty.slavePath() << "baudrate=12345" << "--stop-bits" << "2" << "--flow-control" << "rtscts";
+        send = [&](const QByteArray &data) { pty.writeMaster(data); };
+        fetch = [&] { got += pty.readMaster(1 << 20, 20); };
+        closePeer = [&] {
+            const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+            ::dup2(null, pty.masterFd());
+            ::close(null);
+        };
+    } else if (kind == "tcpClient") {
+        QVERIFY(tcp.listen());
+        args << "address=localhost" << QStringLiteral("port=%1").arg(tcp.serverPort()) << "-q";
+        send = [&](const QByteArray &data) { tcp.send(data); };
+        fetch = [&] { got = tcp.received(); };
+        closePeer = [&] { tcp.close(); };
+    } else {
+        QVERIFY(udp.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        udp.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20);
+        args << "bind-address=127.0.0.1" << QStringLiteral("bind-port=%1").arg(udpPort) << "address=127.0.0.1"
+             << QStringLiteral("port=%1").arg(udp.localPort());
+        send = [&](const QByteArray &data) { udp.writeDatagram(data, QHostAddress::LocalHost, udpPort); };
+        fetch = [&] {
+            while (udp.hasPendingDatagrams())
+                got += udp.receiveDatagram().data();
+        };
+    }
+    PcomProcess pcom;
+    pcom.start(args);
+    if (kind == "tcpClient") {
+        QTRY_VERIFY_WITH_TIMEOUT(tcp.hasConnection(), 10000);
+    } else {
+        QVERIFY2(pcom.waitForStderr("progress: pcom: opened the " + kind.toUtf8() + " port"), pcom.err().constData());
+    }
+
+    QByteArray everyByte(256, '\0');
+    for (int i = 0; i < 256; ++i)
+        everyByte[i] = char(i);
+    const QByteArray up = everyByte.repeated(300);
+    pcom.write(up);
+    QTRY_VERIFY_WITH_TIMEOUT((fetch(), got.size() >= up.size()), 20000);
+    QVERIFY(got == up);
+    // The serial options as the line sees them.
+    termios tio;
+    QVERIFY(kind != "com" || (tcgetattr(pty.slaveFd(), &tio) == 0 && (tio.c_cflag & (CSTOPB | CRTSCTS | CSIZE | PARENB))
+                                                                          == (CSTOPB | CRTSCTS | CS8)));
+    const QByteArray down = everyByte.repeated(8);
+    send(down);
+    QVERIFY(pcom.waitForStdoutSize(down.size()));
+    QVERIFY(pcom.out() == down);
+
+    QElapsedTimer clock;
+    clock.start();
+    if (end == "peer") {
+        closePeer();
+    } else {
+        pcom.write("last words");
+        if (end == "input")
+            pcom.closeStdin();
+        else
+            QTRY_VERIFY_WITH_TIMEOUT((fetch(), got.endsWith("last words")), 10000);
+        if (end == "SIGINT")
+            pcom.interrupt();
+        else if (end == "SIGTERM")
+            pcom.terminate();
+    }
+    QVERIFY(pcom.waitForExit());
+    QVERIFY2(end != "peer" || clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(pcom.exitCode(), exitCode);
+    QVERIFY2(pcom.err().contains(line), pcom.err().constData());
+    QVERIFY(kind != "com" || end != "peer" || pcom.err().count(line) == 1);
+    // Quiet leaves out trace and progress lines only.
+    QVERIFY(!args.contains("-q") || (!pcom.err().contains("trace:") && !pcom.err().contains("progress:")));
+    if (end == "input")
+        QTRY_VERIFY_WITH_TIMEOUT((fetch(), got == up + "last words"), 10000);
+}
+
+// A peer that takes the line's bytes slowly (a device holding its line
+// back) gets every byte before pcom closes. One that takes none holds pcom's
+// reading back, so memory stays bounded; when pcom is stopped it counts what
+// is left over exactly: what the peer got and what is left add up to what
+// pcom took.
+void tst_CliStreams::slowSerialPeer_data()
+{
+    QTest::addColumn<int>("bytesPerTick");
+    QTest::addColumn<int>("total");
+    QTest::newRow("reads 200 kB/s") << 2000 << 256 * 1024;
+    QTest::newRow("reads nothing, then SIGTERM") << 0 << 8 * 1024 * 1024;
+}
+
+void tst_CliStreams::slowSerialPeer()
+{
+    QFETCH(int, bytesPerTick);
+    QFETCH(int, total);
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    PcomProcess pcom;
+    pcom.start({"open", "com", "device=" + pty.slavePath(), "baudrate=4000000", "-w", "0.1", "-q"});
+    QByteArray data(total, Qt::Uninitialized);
+    for (int i = 0; i < total; ++i)
+        data[i] = char(i % 253);
+    pcom.write(data);
+    pcom.closeStdin();
+    QByteArray got;
+    QTimer reader;
+    QObject::connect(&reader, &QTimer::timeout, [&]() {
+        QByteArray chunk(bytesPerTick, Qt::Uninitialized);
+        const ssize_t n = ::read(pty.masterFd(), chunk.data(), size_t(chunk.size()));
+        got += chunk.left(int(qMax<ssize_t>(n, 0)));
+    });
+    if (bytesPerTick > 0) {
+        reader.start(10);
+    } else {
+        // Time enough to take all of the input, were it not held back.
+        QVERIFY(!pcom.waitForExit(1000));
+        pcom.terminate();
+    }
+    QVERIFY(pcom.waitForExit(20000));
+    reader.stop();
+    got += pty.readMaster(total, 1000);
+    if (bytesPerTick > 0) {
+        QCOMPARE(pcom.exitCode(), 0);
+        QVERIFY(got == data);
+        return;
+    }
+    QCOMPARE(pcom.exitCode(), 1);
+    const int left = pcom.numberAfter("error: ");
+    const int taken = pcom.numberAfter(QByteArray::number(left) + " of ");
+    QVERIFY2(pcom.err().contains(" bytes from standard input were not written out to the com link (stopped"),
+             pcom.err().constData());
+    QVERIFY2(left > 0 && got.size() + left == taken && got == data.left(got.size()), pcom.err().constData());
+    QVERIFY2(taken < 4 * 1024 * 1024, qPrintable(QString::number(taken)));
+}
+
+// Like nc -l: after a client left, the server takes the next one; the input
+// is held until a client is there to take it, and all of it has left before
+// the port closes the client.
+void tst_CliStreams::serverHoldsInputForTheNextClient()
+{
+    PcomProcess pcom;
+    pcom.start({"open", "tcpServer", "address=any", "port=0", "-w", "0"});
+    QVERIFY2(pcom.waitForStderr("progress: pcom: opened the tcpServer port"), pcom.err().constData());
+    const quint16 port = quint16(pcom.numberAfter("progress: tcpServer: Server running on IP any, port "));
+    LoopbackPeer first;
+    QVERIFY(first.connectTo(port));
+    QVERIFY(pcom.waitForStderr("progress: tcpServer: New connection"));
+    first.close();
+    // Qt reports the remote close as a socket error.
+    QVERIFY(pcom.waitForStderr("error: The client closed the connection.\n"));
+
+    const QByteArray data = randomBytes(4 * 1024 * 1024, 3);
+    pcom.write(data);
+    pcom.closeStdin();
+    // Nobody there to take the input: pcom must not give up on it.
+    QVERIFY(!pcom.waitForExit(300));
+    LoopbackPeer next;
+    QVERIFY(next.connectTo(port));
+    QVERIFY(pcom.waitForExit(30000));
+    QCOMPARE(pcom.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(next.isDisconnected(), 20000);
+    QVERIFY(next.received() == data);
+}
+
+// Like `socat TCP-LISTEN:N SYSTEM:'wc -c'`: a server that answers once its
+// input ends. pcom ends its sending direction at the end of its input and
+// prints the answer that follows. The server is a plain socket: Qt's own
+// drop what they have not sent when their input ends.
+void tst_CliStreams::halfCloseLetsTheServerAnswer()
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(listener, 1) == 0
+            && ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+    std::thread server([listener] {
+        pollfd ready{listener, POLLIN, 0};
+        const int fd = ::poll(&ready, 1, 10000) == 1 ? ::accept(listener, nullptr, nullptr) : -1;
+        ready.fd = fd;
+        char buffer[256];
+        ssize_t n = 0;
+        int count = 0;
+        while (fd >= 0 && ::poll(&ready, 1, 10000) == 1 && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+            count += int(n);
+        const QByteArray answer = QByteArray::number(count) + '\n';
+        if (fd >= 0 && n == 0)
+            (void)!::write(fd, answer.constData(), size_t(answer.size()));
+        if (fd >= 0)
+            ::close(fd);
+    });
+    PcomProcess pcom;
+    pcom.start({"open", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(ntohs(address.sin_port))});
+    pcom.write("twelve bytes");
+    pcom.closeStdin();
+    const bool exited = pcom.waitForExit();
+    server.join();
+    ::close(listener);
+    QVERIFY(exited);
+    QCOMPARE(pcom.out(), QByteArray("12\n"));
+    QCOMPARE(pcom.exitCode(), 0);
+}
+
+void tst_CliStreams::udpHexLinesAndDump()
+{
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const quint16 pcomPort = freeUdpPort();
+    PcomProcess pcom;
+    pcom.start({"open", "udpClient", "bind-address=127.0.0.1", QStringLiteral("bind-port=%1").arg(pcomPort),
+                "address=127.0.0.1", QStringLiteral("port=%1").arg(peer.localPort()), "--hex"});
+    QVERIFY2(pcom.waitForStderr("progress: pcom: opened the udpClient port"), pcom.err().constData());
+
+    // One line of hex, one datagram; a bad line is reported and left out.
+    pcom.write("01 02 03\n\n0a0b\nnot hex\n00\n");
+    QList<QByteArray> datagrams;
+    const auto collect = [&] {
+        while (peer.hasPendingDatagrams())
+            datagrams << peer.receiveDatagram().data();
+        return datagrams.size();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(collect(), 3, 10000);
+    QCOMPARE(datagrams, (QList<QByteArray>{"\x01\x02\x03", "\x0a\x0b", QByteArray(1, '\0')}));
+    QVERIFY(pcom.waitForStderr("error: input line 4:"));
+
+    QCOMPARE(peer.writeDatagram("hello", QHostAddress::LocalHost, pcomPort), qint64(5));
+    // The dump's offset runs on over the whole output.
+    QCOMPARE(peer.writeDatagram(QByteArray(20, 'z'), QHostAddress::LocalHost, pcomPort), qint64(20));
+    QVERIFY(pcom.waitForStdout("00000015  7a 7a 7a 7a"));
+    QVERIFY(pcom.out().startsWith("00000000  68 65 6c 6c 6f                                    |hello|\n"));
+    pcom.terminate();
+    QVERIFY(pcom.waitForExit());
+    // The skipped line makes the run fail, with its count.
+    QCOMPARE(pcom.exitCode(), 1);
+    QVERIFY(pcom.err().endsWith("error: 1 input lines or frames were skipped\n"));
+}
+
+// A source client connects to the bridge's TCP server, the bridge's TCP
+// client to a sink server. When one side's peer goes, what it sent last still
+// reaches the other side, then the bridge closes that side too and ends: the
+// sink's last bytes are more than the bridge holds at once, so some are still
+// on their way when the sink goes.
+void tst_CliStreams::bridgeBothWaysUntilPeerCloses()
+{
+    LoopbackPeer sink;
+    QVERIFY(sink.listen());
+    PcomProcess bridge;
+    bridge.start({"bridge", "tcpServer", "port=0", "--", "tcpClient", "address=127.0.0.1",
+                  QStringLiteral("port=%1").arg(sink.serverPort()), "--stats", "0.2"});
+    QVERIFY2(bridge.waitForStderr("progress: pcom: opened the tcpServer and tcpClient ports"), bridge.err().constData());
+    QVERIFY(bridge.waitForStderr("info: tcpClient: Connected"));
+    LoopbackPeer source;
+    QVERIFY(source.connectTo(quint16(bridge.numberAfter("Server running on IP 127.0.0.1, port "))));
+    // Until the server has taken its client, what arrives for it is dropped.
+    QVERIFY(bridge.waitForStderr("progress: tcpServer: New connection"));
+
+    const QByteArray forth = randomBytes(1024 * 1024, 11);
+    const QByteArray back = randomBytes(8 * 1024 * 1024, 12);
+    source.send(forth);
+    QTRY_VERIFY_WITH_TIMEOUT(sink.received().size() >= forth.size(), 60000);
+    QVERIFY(sink.received() == forth);
+    // Periodic counts while it runs.
+    QVERIFY(bridge.waitForStderr("stats: tcpServer -> tcpClient: 1048576 bytes\n"));
+
+    sink.send(back);
+    sink.close();
+    QVERIFY(bridge.waitForExit(60000));
+    QCOMPARE(bridge.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(source.isDisconnected(), 5000);
+    QVERIFY(source.received() == back);
+    QVERIFY2(bridge.err().contains("info: the tcpClient link was closed")
+                 && bridge.err().endsWith("stats: tcpServer -> tcpClient: 1048576 bytes\n"
+                                          "stats: tcpClient -> tcpServer: 8388608 bytes\n"),
+             bridge.err().constData());
+}
+
+// What arrives for a TCP server side without a client is dropped and
+// counted (memory stays flat), or with --hold kept up to a bound for the
+// next client.
+void tst_CliStreams::bridgeServerWithoutClient_data()
+{
+    QTest::addColumn<int>("hold");
+    QTest::newRow("dropped") << 0;
+    QTest::newRow("1000 held") << 1000;
+}
+
+void tst_CliStreams::bridgeServerWithoutClient()
+{
+    QFETCH(int, hold);
+    LoopbackPeer source;
+    QVERIFY(source.listen());
+    PcomProcess bridge;
+    bridge.start({"bridge", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(source.serverPort()), "--",
+                  "tcpServer", "port=0", "--stats", "0.05", "--hold", QString::number(hold)});
+    QTRY_VERIFY_WITH_TIMEOUT(source.hasConnection(), 10000);
+    const QByteArray data = randomBytes(5000, 13);
+    source.send(data);
+    const QString dropped = QStringLiteral("stats: tcpClient -> tcpServer: %1 bytes, %2 dropped\n");
+    QVERIFY2(bridge.waitForStderr(dropped.arg(0).arg(data.size() - hold).toUtf8()), bridge.err().constData());
+
+    LoopbackPeer client;
+    QVERIFY(client.connectTo(quint16(bridge.numberAfter("Server running on IP 127.0.0.1, port "))));
+    QVERIFY(bridge.waitForStderr("progress: tcpServer: New connection"));
+    source.send("tail");
+    QTRY_COMPARE_WITH_TIMEOUT(client.received(), data.left(hold) + "tail", 5000);
+    source.close();
+    QVERIFY(bridge.waitForExit());
+    QCOMPARE(bridge.exitCode(), 0);
+    QVERIFY2(bridge.err().contains(dropped.arg(hold + 4).arg(data.size() - hold).toUtf8()), bridge.err().constData());
+}
+
+QTEST_GUILESS_MAIN(tst_CliStreams)
+#include "tst_cli_streams.moc"

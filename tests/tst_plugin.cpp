@@ -1,0 +1,227 @@
+#include "host/ComInterface.h"
+#include "host/HelpRenderer.h"
+#include "host/PluginInterface_Com.h"
+#include "host/Plugin_Com_Device.h"
+#include "host/Version.h"
+#include "tests/support/ObjectCensus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonObject>
+#include <QPluginLoader>
+#include <QPointer>
+#include <QResource>
+#include <QtTest>
+
+// The built plug-in file as a host loads it: its metadata and root object,
+// the device factory, and the documentation that each device carries.
+class tst_Plugin : public QObject
+{
+    Q_OBJECT
+private slots:
+    // First: later cases keep the library loaded.
+    void unloadReleasesResources();
+    void metadataAndRootObject();
+    void createDeviceByKey_data();
+    void createDeviceByKey();
+    void createDevicesAppends();
+    void documentation_data();
+    void documentation();
+    void childPropertyDocLeavesNothingBehind();
+
+private:
+    PluginInterface_Com *plugin()
+    {
+        auto *plugin = qobject_cast<PluginInterface_Com *>(m_loader.instance());
+        if (!plugin)
+            qWarning() << m_loader.errorString();
+        return plugin;
+    }
+
+    QPluginLoader m_loader{QStringLiteral(PCOM_PLUGIN_FILE)};
+};
+
+namespace {
+
+struct Kind {
+    const char *key, *name, *brief;
+};
+// In the order in which the factory creates all devices at once.
+const Kind s_kinds[] = {
+    {"com", "COM port", "COM port interface"},
+    {"canBus", "CAN bus", "CAN interface (SocketCAN, PassThruCAN, SystecCAN, PeakCAN, TinyCAN, VectorCAN)"},
+    {"tcpServer", "Ethernet TCP server", "Ethernet TCP server"},
+    {"tcpClient", "Ethernet TCP client", "Ethernet TCP client"},
+    {"udpClient", "Ethernet UDP client", "Ethernet UDP client"},
+};
+const QByteArray s_canNote = "Note: In order for the CAN interface to be functional, make sure the required CAN dll "
+                             "is available in the PATH variable or copy the dll to the Tavlin bin directory.";
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// The host may unload the plug-in; its embedded help must go with it.
+void tst_Plugin::unloadReleasesResources()
+{
+    const QString brief = QStringLiteral(":/PCom_Core/com/help/brief.html");
+    QVERIFY(!QFile::exists(brief));
+    QPluginLoader loader(QStringLiteral(PCOM_PLUGIN_FILE));
+    // QPluginLoader keeps libraries mapped by default; a host may not.
+    loader.setLoadHints({});
+    for (int round = 0; round < 2; ++round) {
+        QVERIFY(loader.load());
+        QVERIFY(QFile::exists(brief) && loader.instance());
+        QVERIFY(loader.unload());
+        QVERIFY(!QFile::exists(brief));
+    }
+}
+
+void tst_Plugin::metadataAndRootObject()
+{
+    const QJsonObject meta = m_loader.metaData();
+    QCOMPARE(meta.value(QStringLiteral("IID")).toString(), QStringLiteral(PluginInterface_Com_Core_iid));
+    QCOMPARE(meta.value(QStringLiteral("className")).toString(), QStringLiteral("PCom_Core"));
+    QVERIFY(meta.value(QStringLiteral("MetaData")).toObject().isEmpty());
+
+    QPointer<QObject> first = m_loader.instance();
+    QVERIFY2(first, qPrintable(m_loader.errorString()));
+    QCOMPARE(first->metaObject()->methodCount(), QObject::staticMetaObject.methodCount());
+    auto *plugin = qobject_cast<PluginInterface_Com *>(first.data());
+    QVERIFY(plugin);
+    QCOMPARE(plugin->getPluginName(), QStringLiteral("PCom_Core"));
+    QCOMPARE(first->qt_metacast(PluginInterface_Com_iid), static_cast<void *>(plugin));
+    QVERIFY(!first->qt_metacast(PluginInterface_Com_Core_iid));
+
+    // A deleted root object is replaced on the next call.
+    delete first.data();
+    QObject *second = m_loader.instance();
+    QVERIFY(qobject_cast<PluginInterface_Com *>(second));
+    QCOMPARE(m_loader.instance(), second);
+}
+
+void tst_Plugin::createDeviceByKey_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("name");
+    for (const Kind &kind : s_kinds)
+        QTest::newRow(kind.key) << kind.key << kind.name;
+    QTest::newRow("empty") << "" << "COM port";
+    for (const char *bad : {"COM", "tcpclient", " com", "com ", "modbus"})
+        QTest::newRow(bad) << bad << "";
+}
+
+void tst_Plugin::createDeviceByKey()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, name);
+    ComInterface com;
+    Plugin_Com_Device *device = plugin()->createDevice(&com, key);
+    QCOMPARE(device ? device->name() : QString(), name);
+    QVERIFY(!device || (device->comInterface() == &com && device->plugin() == plugin()));
+    plugin()->deleteDevice(device);
+}
+
+void tst_Plugin::createDevicesAppends()
+{
+    ComInterface com;
+    QList<Plugin_Com_Device *> devices{plugin()->createDevice(&com, QStringLiteral("com"))};
+    plugin()->createDevices(devices);
+    QStringList names;
+    for (Plugin_Com_Device *d : devices) {
+        names << d->name();
+        QCOMPARE(d->comInterface(), names.size() == 1 ? &com : nullptr);
+    }
+    QStringList expected{"COM port"};
+    for (const Kind &kind : s_kinds)
+        expected << kind.name;
+    QCOMPARE(names, expected);
+    qDeleteAll(devices);
+}
+
+void tst_Plugin::documentation_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::newRow("2.10") << "2.10";
+    QTest::newRow("2.20") << "2.20";
+}
+
+// Exactly these files, stored uncompressed, byte for byte; and the host's
+// page built from them.
+void tst_Plugin::documentation()
+{
+    QFETCH(QString, version);
+    QList<Plugin_Com_Device *> devices;
+    plugin()->createDevices(devices);
+    const QByteArray icon = readAll(QStringLiteral(":/PCom_Core/com/images/toolIcon.png"));
+    const QString iconElement =
+        QStringLiteral("<img src=\"data:image/png;base64,%1\"").arg(QString::fromLatin1(icon.toBase64()));
+    QStringList keys;
+    for (int i = 0; i < devices.size(); ++i) {
+        const Kind kind = s_kinds[i];
+        Plugin_Com_Device *device = devices.at(i);
+        const QDir dir(device->getDocPath());
+        QCOMPARE(dir.path(), QStringLiteral(":/PCom_Core/") + kind.key);
+        keys << kind.key;
+        QCOMPARE(dir.entryList(QDir::AllEntries, QDir::Name), (QStringList{"help", "images"}));
+        QCOMPARE(QDir(dir.filePath("help")).entryList(QDir::AllEntries, QDir::Name), (QStringList{"brief.html", "main.html"}));
+        QCOMPARE(QDir(dir.filePath("images")).entryList(QDir::AllEntries, QDir::Name), QStringList{"toolIcon.png"});
+        for (const char *file : {"/help/main.html", "/help/brief.html", "/images/toolIcon.png"})
+            QCOMPARE(QResource(dir.path() + file).compressionAlgorithm(), QResource::NoCompression);
+        QCOMPARE(readAll(device->getDocBriefPath()), QByteArray(kind.brief) + "\r\n");
+        QCOMPARE(readAll(device->getIconPath()), icon);
+        // Only the CAN page has the note, and only it ends with a line end.
+        const bool can = kind.key == QByteArray("canBus");
+        QCOMPARE(readAll(device->getDocMainPath()),
+                 "<H1>${name}</H1>\r\n<br/>${icon}<br/>\r\n\r\n${brief}\r\n\r\n" +
+                     (can ? s_canNote + "\r\n\r\n<h2>Properties</h2>\r\n${properties}\r\n"
+                          : QByteArray("<h2>Properties</h2>\r\n${properties}")));
+
+        const Version hostVersion(version);
+        const QString page = HelpRenderer::render(device, hostVersion);
+        QVERIFY(page.contains(QStringLiteral("<title>%1</title>").arg(kind.name)));
+        QVERIFY(page.contains(QStringLiteral("<H1>%1</H1>\r\n<br/>%2").arg(kind.name, iconElement)));
+        QVERIFY(page.contains(QString::fromLatin1(kind.brief) + "\r\n\r\n"));
+        QCOMPARE(page.contains(QString::fromLatin1(s_canNote)), can);
+        QVERIFY(page.contains(QStringLiteral("<h2>Properties</h2>\r\n<h3>Port object</h3>")));
+        QVERIFY(page.contains(device->getChildPropertyDoc(hostVersion)) && !page.contains(QStringLiteral("${")));
+    }
+    keys.sort();
+    QCOMPARE(QDir(QStringLiteral(":/PCom_Core")).entryList(QDir::AllEntries, QDir::Name), keys);
+
+    // The icon: a 40 x 40 PNG, 8-bit RGBA, a grey emblem on a transparent background.
+    QCOMPARE(icon.left(29), QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x28\0\0\0\x28\x08\x06\0\0\0", 29));
+    const QImage image = QImage::fromData(icon, "png");
+    QVERIFY(qAlpha(image.pixel(0, 0)) == 0 && qAlpha(image.pixel(39, 39)) == 0);
+    const QRgb rim = image.pixel(20, 3);
+    QVERIFY(qAlpha(rim) == 255 && qRed(rim) == qGreen(rim) && qGreen(rim) == qBlue(rim));
+    qDeleteAll(devices);
+}
+
+// Documenting a port kind builds one port and destroys it again; a second
+// call leaves no Qt object of any kind behind.
+void tst_Plugin::childPropertyDocLeavesNothingBehind()
+{
+    QList<Plugin_Com_Device *> devices;
+    plugin()->createDevices(devices);
+    const Version hostVersion(QStringLiteral("2.20"));
+    for (Plugin_Com_Device *device : qAsConst(devices)) {
+        // Qt's own singletons (CAN bus registry and the like) appear on first use.
+        const QString first = device->getChildPropertyDoc(hostVersion);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ObjectCensus census;
+        QCOMPARE(device->getChildPropertyDoc(hostVersion), first);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY2(census.created() > 0, qPrintable(device->getDocPath()));
+        QCOMPARE(census.alive(), 0);
+    }
+    qDeleteAll(devices);
+}
+
+QTEST_GUILESS_MAIN(tst_Plugin)
+#include "tst_plugin.moc"
