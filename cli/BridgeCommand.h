@@ -1,12 +1,64 @@
 #pragma once
 
+#include "cli/CommandContext.h"
+#include "cli/ServiceOptions.h"
+
 #include <QStringList>
+
+#include <memory>
+
+class Bridge;
+class PluginHost;
+class PortHandle;
+class PortLink;
+class Rfc2217Server;
+class SerialOptions;
 
 // pcom bridge TYPE [NAME=VALUE ...] -- TYPE [NAME=VALUE ...]: opens two
 // ports and relays between them in both directions (see Bridge).
+//
+// In steps, so that one process can hold several bridges (pcom serve) and
+// check all of them before it opens any: parse() reads and checks the
+// command line, prepare() creates and configures both ports without opening
+// them, open() opens them; then the Bridge runs, or is started and says
+// when it finished. Bad input is reported through CommandContext::badInput.
 class BridgeCommand
 {
 public:
+    BridgeCommand();
+    ~BridgeCommand();
+
     // `arguments`: the program name, the command word, the rest.
     static int run(const QStringList &arguments);
+
+    bool parse(const QStringList &arguments);
+    bool prepare(PluginHost &host);
+    // Opens both sides (the serial settings applied to a com side); false,
+    // with the reason printed and nothing left open, when one did not open.
+    bool open();
+    Bridge *bridge() const { return m_bridge.get(); }
+
+private:
+    CommandContext m_context;
+    QCommandLineOption m_stats;
+    QCommandLineOption m_hold;
+    QCommandLineOption m_rfc2217;
+    std::unique_ptr<SerialOptions> m_serial;
+    ServiceOptions m_service{m_context};
+    double m_statsSeconds = 0;
+    qint64 m_holdBytes = 0;
+    QStringList m_firstWords;
+    QStringList m_secondWords;
+    QString m_firstLabel;
+    QString m_secondLabel;
+    // Released in reverse: the bridge and the links before the ports.
+    std::unique_ptr<PortHandle> m_firstHandle;
+    std::unique_ptr<PortHandle> m_secondHandle;
+    std::unique_ptr<PortLink> m_firstLink;
+    std::unique_ptr<PortLink> m_secondLink;
+    std::unique_ptr<Bridge> m_bridge;
+    std::unique_ptr<Rfc2217Server> m_rfc2217Server;
+    // Client policies and reconnectors, released first: they act on the links.
+    ServiceOptions::Side m_firstSide;
+    ServiceOptions::Side m_secondSide;
 };

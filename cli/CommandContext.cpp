@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 
+QString *CommandContext::s_captured = nullptr;
+
 CommandContext::CommandContext(const QString &description)
     : m_quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")},
               QStringLiteral("Leave out trace and progress log lines.")),
@@ -109,6 +111,11 @@ bool CommandContext::open(PortHandle &handle, const QString &label)
 
 int CommandContext::badInput(const QString &message)
 {
+    if (s_captured) {
+        if (s_captured->isEmpty())
+            *s_captured = message;
+        return ExitCode::BadInput;
+    }
     say(QStringLiteral("error"), message);
     return ExitCode::BadInput;
 }

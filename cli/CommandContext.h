@@ -57,6 +57,9 @@ public:
 
     // Prints "error: message"; returns the bad-input exit status.
     static int badInput(const QString &message);
+    // While `into` is set, the first bad-input reason goes there instead of
+    // being printed (a command line checked inside a running process).
+    static void captureBadInput(QString *into) { s_captured = into; }
     // A line of pcom's own of that kind ("progress: pcom: ...").
     static void say(const QString &kind, const QString &text);
 
@@ -68,4 +71,5 @@ private:
     QCommandLineOption m_plugin;
     LogReceiver m_log;
     PluginHost m_host;
+    static QString *s_captured;
 };

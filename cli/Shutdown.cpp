@@ -26,10 +26,24 @@ Shutdown::Shutdown(QObject *parent)
     sigaction(SIGTERM, &action, nullptr);
 }
 
+void Shutdown::watchHangup()
+{
+    if (!m_notifier)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = &Shutdown::handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &action, nullptr);
+    m_hangup = true;
+}
+
 Shutdown::~Shutdown()
 {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    if (m_hangup)
+        std::signal(SIGHUP, SIG_DFL);
     delete m_notifier;
     m_notifier = nullptr;
     for (int &fd : s_fds) {
@@ -53,6 +67,10 @@ void Shutdown::onActivated()
     char byte = 0;
     if (::read(s_fds[1], &byte, 1) != 1)
         return;
+    if (byte == char(SIGHUP)) {
+        emit reloadRequested();
+        return;
+    }
     if (++m_count == 1)
         emit stopRequested();
     else

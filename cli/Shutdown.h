@@ -17,6 +17,9 @@ public:
     explicit Shutdown(QObject *parent = nullptr);
     ~Shutdown() override;
 
+    // SIGHUP asks for reloadRequested() from now on (pcom serve).
+    void watchHangup();
+
     // Whether a signal asked for the stop.
     bool requested() const { return m_count > 0; }
 
@@ -26,6 +29,7 @@ public:
 signals:
     void stopRequested();
     void abortRequested();
+    void reloadRequested();
 
 private:
     static void handler(int signalNumber);
@@ -33,5 +37,6 @@ private:
 
     QSocketNotifier *m_notifier = nullptr;
     int m_count = 0;
+    bool m_hangup = false;
     static int s_fds[2];
 };

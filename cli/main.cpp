@@ -5,6 +5,7 @@
 #include "cli/ExitCode.h"
 #include "cli/OpenCommand.h"
 #include "cli/PropsCommand.h"
+#include "cli/ServeCommand.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -30,6 +31,7 @@ const char usage[] =
     "  open TYPE [NAME=VALUE...]          open a port and relay standard input and output through it\n"
     "  bridge TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]\n"
     "                                     relay between two ports\n"
+    "  serve FILE                         the bridges of a configuration file in one process\n"
     "\n"
     "Port types: com, canBus, tcpServer, tcpClient, udpClient.\n"
     "Every command takes --help, -q (no trace and progress lines) and --plugin FILE.\n"
@@ -125,8 +127,10 @@ int main(int argc, char **argv)
         return OpenCommand::run(arguments);
     if (command == QLatin1String("bridge"))
         return BridgeCommand::run(arguments);
+    if (command == QLatin1String("serve"))
+        return ServeCommand::run(arguments);
 
     return CommandContext::badInput(
-        QStringLiteral("unknown command '%1'; commands: devices, props, doc, open, bridge (see pcom --help)")
+        QStringLiteral("unknown command '%1'; commands: devices, props, doc, open, bridge, serve (see pcom --help)")
             .arg(command));
 }

@@ -40,7 +40,7 @@ _pcom()
     [[ $cur == "${COMP_WORDS[COMP_CWORD]}" ]] && keep=
 
     local command= type= i options
-    local commands="devices props doc open bridge help"
+    local commands="devices props doc open bridge serve help"
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
         --) type= ;;
@@ -73,6 +73,8 @@ _pcom()
             esac
         elif [[ $cur == -* ]]; then
             candidates=($(cut -f1 <<< "$options"))
+        elif [[ $command == serve ]]; then
+            COMPREPLY=($(compgen -f -- "$cur")); return
         elif [[ -z $type && $command != devices && $command != help ]]; then
             candidates=($("$pcom" devices 2>/dev/null | sed -n 's/^\([A-Za-z]*\): .*/\1/p'))
         elif [[ -n $type && ($command == open || $command == bridge) ]]; then

@@ -37,18 +37,33 @@ Bridge::~Bridge() = default;
 
 bool Bridge::run()
 {
+    start();
+    if (!m_finished)
+        m_loop.exec();
+    return m_ok;
+}
+
+void Bridge::start()
+{
     m_first->start();
     m_second->start();
     if (m_stats.interval() > 0)
         m_stats.start();
-    if (!m_first->isDown() || !m_second->isDown())
-        m_loop.exec();
+    if (m_first->isDown() && m_second->isDown())
+        finish();
+}
+
+void Bridge::finish()
+{
+    m_finished = true;
     m_stats.stop();
     printStats();
     const qint64 skipped = m_skippedLines + m_first->writer()->framesDropped() + m_second->writer()->framesDropped();
     if (skipped > 0)
         LogReceiver::post(QStringLiteral("error"), QStringLiteral("%1 lines or frames were skipped").arg(skipped));
-    return m_first->endedInOrder() && m_second->endedInOrder() && skipped == 0;
+    m_ok = m_first->endedInOrder() && m_second->endedInOrder() && skipped == 0;
+    m_loop.quit();
+    emit finished(m_ok);
 }
 
 void Bridge::forwardFrame(PortLink *from, PortLink *to, const QCanBusFrame &frame)
@@ -131,8 +146,7 @@ void Bridge::onDown()
     }
     if (m_finished || !m_first->isDown() || !m_second->isDown())
         return;
-    m_finished = true;
-    m_loop.quit();
+    finish();
 }
 
 void Bridge::printStats()

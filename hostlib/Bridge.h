@@ -36,6 +36,10 @@ public:
     // with every byte that one side took written out by the other, and no
     // line or frame was skipped (their count is printed).
     bool run();
+    // The same without an event loop of its own (several bridges in one
+    // process): finished() tells the outcome.
+    void start();
+    bool isFinished() const { return m_finished; }
     // Hands over what waits (for at most flushMs) and closes both ports.
     void stop(int flushMs);
     void abort();
@@ -45,7 +49,11 @@ public:
     // side, say).
     void setStatsHook(std::function<void()> hook) { m_statsHook = std::move(hook); }
 
+signals:
+    void finished(bool ok);
+
 private:
+    void finish();
     void forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size);
     void forwardFrame(PortLink *from, PortLink *to, const QCanBusFrame &frame);
     void onLost(PortLink *side);
@@ -59,6 +67,7 @@ private:
     QTimer m_stats;
     QEventLoop m_loop;
     bool m_finished = false;
+    bool m_ok = false;
     qint64 m_skippedLines = 0;
     PortLink *m_filtered = nullptr;
     StreamFilter *m_filter = nullptr;

@@ -22,6 +22,8 @@ QByteArray g_lastLine;
 int g_repeats = 0;
 QElapsedTimer g_repeatClock;
 
+thread_local QString t_tag;
+
 void writeLine(const QByteArray &line)
 {
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
@@ -132,10 +134,20 @@ void LogReceiver::messageHandler(QtMsgType type, const QMessageLogContext &conte
         printLine(kind, printed);
 }
 
+void LogReceiver::setTag(const QString &tag)
+{
+    t_tag = tag;
+}
+
+QString LogReceiver::tag()
+{
+    return t_tag;
+}
+
 void LogReceiver::take(const QString &kind, const QString &text, const QString &printed)
 {
     const bool hidden = m_quiet && (kind == QLatin1String("trace") || kind == QLatin1String("progress"));
     if (m_echo && !hidden)
-        printLine(kind, printed);
+        printLine(kind, t_tag.isEmpty() ? printed : QStringLiteral("[%1] %2").arg(t_tag, printed));
     emit lineLogged(kind, text);
 }

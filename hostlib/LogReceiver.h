@@ -37,6 +37,12 @@ public:
     // standard error when none is installed.
     static void post(const QString &kind, const QString &text);
 
+    // A tag that leads the printed lines of this thread ("kind: [tag] text")
+    // while it is set: whose work they report, where one process does the
+    // work of several (pcom serve's bridges).
+    static void setTag(const QString &tag);
+    static QString tag();
+
 signals:
     void lineLogged(const QString &kind, const QString &text);
 

@@ -48,6 +48,7 @@ void tst_Install::installedProgramsFindTheirPlugin()
         QVERIFY2(out.startsWith(here), out.constData());
         QVERIFY(out.contains("/pcom/plugins/libPCom_Core.so)\n") && out.contains("\ncom: COM port\n"));
         QVERIFY(QFileInfo(installed + QStringLiteral("/share/man/man1/pcom.1.gz")).size() > 1000);
+        QVERIFY(QFileInfo::exists(installed + QStringLiteral("/lib/systemd/system/pcom-serve@.service")));
     }
 
     // The completion asks the installed pcom: commands, types, properties and

@@ -14,10 +14,15 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/ObjectCensus.h"
+#include "tests/support/PcomProcess.h"
 #include "tests/support/ProcStats.h"
 #include "tests/support/PseudoTerminal.h"
 
 #include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <QRegularExpression>
+#include <QFile>
+#include <QElapsedTimer>
 #include <QNetworkDatagram>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -31,6 +36,7 @@
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -156,6 +162,35 @@ struct Duplex {
     StreamTransfer up;
     StreamTransfer down;
 };
+
+// Each way through each link of one pcom serve process.
+const qint64 kServedBytes = 64 * MiB / kReduce;
+
+const int kServedLinks = 8;
+// Far above what the links need (a few MiB each), far below what a leak or
+// an unbounded backlog of 64 MiB streams would take.
+#ifdef PCOM_SANITIZE
+const qint64 kServePeakBound = 1024 * MiB;
+#else
+const qint64 kServePeakBound = 256 * MiB;
+#endif
+
+// VmRSS or VmHWM of a process, in bytes.
+qint64 memoryOf(qint64 pid, const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpression line(QStringLiteral("^%1:\\s+(\\d+) kB$").arg(QString::fromLatin1(field)),
+                                  QRegularExpression::MultilineOption);
+    return line.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong() * 1024;
+}
+
+bool connectedTo(QTcpSocket &socket, quint16 port)
+{
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(5000);
+}
 
 // A port with nothing waiting says so with -1, not 0.
 bool drained(Plugin_Com_Port *port)
@@ -324,6 +359,12 @@ private slots:
     void cleanupTestCase();
     void run_data();
     void run();
+    // Eight links served by one pcom serve process, each with a client at both
+    // ends moving a long stream both ways, while other clients connect to them
+    // and drop, and a served serial device goes away and comes back (a reload
+    // starts its bridge again). Nothing may be lost on the eight links, the
+    // process stays within a memory bound and keeps serving.
+    void serveEightLinks();
 
 private:
     Plugin_Com_Device *device(Kind kind) const { return m_devices.at(kind); }
@@ -738,6 +779,112 @@ void tst_Stress::flat(const QString &what, qint64 cycles, const std::function<bo
     QVERIFY2(!measureResident || grown < tolerance, qPrintable(QStringLiteral("%1: resident set grew by %2 bytes").arg(what).arg(grown)));
     report(QStringLiteral("%1: %2 cycles, %3 descriptors, %4 live objects, resident +%5 KiB")
                .arg(what).arg(cycles).arg(fds).arg(alive).arg(grown / 1024));
+}
+
+void tst_Stress::serveEightLinks()
+{
+    QTemporaryDir dir;
+    const QString device = dir.filePath(QStringLiteral("tty"));
+    auto pty = std::make_unique<PseudoTerminal>();
+    QVERIFY(pty->isValid() && ::fcntl(pty->masterFd(), F_SETFD, FD_CLOEXEC) == 0);
+    QVERIFY(QFile::link(pty->slavePath(), device));
+    QByteArray config = "bridges:\n";
+    quint16 ends[kServedLinks][2];
+    for (int i = 0; i < kServedLinks; ++i) {
+        ends[i][0] = LoopbackPeer::freePort();
+        ends[i][1] = LoopbackPeer::freePort();
+        // What one end sends before the other end's client is taken is held for it.
+        config += QStringLiteral("  - name: link%1\n    args: tcpServer port=%2 --hold 8388608 -- tcpServer port=%3 "
+                                 "--hold 8388608\n").arg(i).arg(ends[i][0]).arg(ends[i][1]).toUtf8();
+    }
+    const quint16 serialPort = LoopbackPeer::freePort();
+    config += QStringLiteral("  - name: serial\n    args: com device=%1 -- tcpServer port=%2 --hold 65536\n")
+                  .arg(device).arg(serialPort).toUtf8();
+    const QString path = dir.filePath(QStringLiteral("serve.yaml"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(config) == config.size());
+    file.close();
+
+    PcomProcess pcom;
+    pcom.start({"serve", "-q", path});
+    QVERIFY2(pcom.waitForStderr("info: pcom: serving 9 bridges"), pcom.err().constData());
+    const qint64 startRss = memoryOf(pcom.processId(), "VmRSS");
+
+    QTcpSocket sockets[kServedLinks][2];
+    std::vector<std::unique_ptr<Duplex>> streams;
+    for (int i = 0; i < kServedLinks; ++i) {
+        QVERIFY(connectedTo(sockets[i][0], ends[i][0]) && connectedTo(sockets[i][1], ends[i][1]));
+        streams.push_back(std::make_unique<Duplex>(100 + 2 * i, kServedBytes, End::device(&sockets[i][0]),
+                                                   End::device(&sockets[i][1])));
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const auto allDone = [&streams]() {
+        return std::all_of(streams.begin(), streams.end(), [](const auto &s) { return s->finished(); });
+    };
+
+    // Clients that connect to a link's end and drop at once, while the streams run.
+    int churned = 0;
+    QTcpSocket churn;
+    QObject::connect(&churn, &QTcpSocket::connected, &churn, &QTcpSocket::abort);
+    QTimer churnTimer;
+    QObject::connect(&churnTimer, &QTimer::timeout, [&]() {
+        if (churn.state() == QAbstractSocket::UnconnectedState && churned < 500)
+            churn.connectToHost(QHostAddress::LocalHost, ends[churned++ % kServedLinks][0]);
+    });
+    churnTimer.start(5);
+
+    // The serial device carries bytes, goes away (its bridge ends), comes back
+    // at the same path, and a reload serves it again; the kServedLinks run on.
+    for (int round = 0; round < 2; ++round) {
+        QTcpSocket client;
+        QVERIFY2(connectedTo(client, serialPort), pcom.err().right(2000).constData());
+        QVERIFY(pty->writeMaster("serial " + QByteArray::number(round)));
+        QVERIFY(EventWait::until([&] { return client.bytesAvailable() >= 8; }, 10000));
+        QCOMPARE(client.readAll(), "serial " + QByteArray::number(round));
+        if (round == 1)
+            break;
+        const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        QVERIFY(null >= 0 && ::dup2(null, pty->masterFd()) == pty->masterFd());
+        ::close(null);
+        QVERIFY2(pcom.waitForStderr("warning: [serial] pcom: the bridge ended"), pcom.err().constData());
+        QVERIFY(EventWait::until([&] { return client.state() == QAbstractSocket::UnconnectedState; }, 10000));
+        pty = std::make_unique<PseudoTerminal>();
+        QVERIFY(pty->isValid() && ::fcntl(pty->masterFd(), F_SETFD, FD_CLOEXEC) == 0);
+        QVERIFY(QFile::remove(device) && QFile::link(pty->slavePath(), device));
+        pcom.hangUp();
+        QVERIFY(pcom.waitForStderr("info: pcom: reloading " + path.toUtf8() + ": 0 added, 1 changed, 0 removed, "
+                                   "8 unchanged"));
+        QVERIFY(EventWait::until([&] { return pcom.err().count("info: pcom: serving 9 bridges") == 2; }, 10000));
+    }
+
+    qint64 peakRss = 0;
+    QVERIFY(EventWait::until([&] {
+        peakRss = qMax(peakRss, memoryOf(pcom.processId(), "VmRSS"));
+        return allDone();
+    }, kTransferMs));
+    const double seconds = clock.elapsed() / 1000.0;
+    churnTimer.stop();
+    for (const auto &stream : streams)
+        QVERIFY2(stream->finished() && !stream->failed(), qPrintable(stream->fault()));
+    const qint64 hwm = memoryOf(pcom.processId(), "VmHWM");
+    const double mib = 2.0 * kServedLinks * kServedBytes / MiB;
+    report(QStringLiteral("pcom serve: %1 kServedLinks moved %2 MiB in %3 s (%4 MiB/s) with %5 clients dropping; "
+                                "RSS %6 MiB at start, %7 MiB peak seen, VmHWM %8 MiB")
+                     .arg(kServedLinks).arg(mib).arg(seconds, 0, 'f', 1).arg(mib / seconds, 0, 'f', 0).arg(churned)
+                     .arg(startRss / MiB).arg(peakRss / MiB).arg(hwm / MiB));
+    QVERIFY2(hwm > 0 && hwm < kServePeakBound, qPrintable(QString::number(hwm)));
+
+    // Still serving on every link.
+    streams.clear();
+    for (int i = 0; i < kServedLinks; ++i) {
+        sockets[i][0].write("after");
+        QVERIFY(EventWait::until([&] { return sockets[i][1].bytesAvailable() >= 5; }, 10000));
+        QCOMPARE(sockets[i][1].readAll(), QByteArray("after"));
+    }
+    pcom.terminate();
+    QVERIFY(pcom.waitForExit(30000));
+    QCOMPARE(pcom.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Stress)

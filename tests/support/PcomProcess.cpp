@@ -56,6 +56,12 @@ void PcomProcess::interrupt()
         ::kill(pid_t(m_process.processId()), SIGINT);
 }
 
+void PcomProcess::hangUp()
+{
+    if (m_process.processId() > 0)
+        ::kill(pid_t(m_process.processId()), SIGHUP);
+}
+
 void PcomProcess::collect()
 {
     m_out += m_process.readAllStandardOutput();

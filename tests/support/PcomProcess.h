@@ -26,6 +26,9 @@ public:
     // SIGTERM.
     void terminate();
     void interrupt();
+    // SIGHUP.
+    void hangUp();
+    qint64 processId() const { return m_process.processId(); }
 
     // Wait until standard error / output holds `text`, the process ended, or
     // the time ran out.

@@ -1,0 +1,164 @@
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/PcomProcess.h"
+#include "tests/support/PseudoTerminal.h"
+
+#include <QTemporaryDir>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <fcntl.h>
+
+// pcom serve: several bridges from one file, reloaded on SIGHUP, and the
+// files it refuses before it opens anything.
+class tst_CliServe : public QObject
+{
+    Q_OBJECT
+private slots:
+    void threeBridgesAndReload();
+    void badConfiguration_data();
+    void badConfiguration();
+};
+
+static quint16 freeTcpPort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+}
+
+static bool writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+// Bridges: a serial line, a TCP client and a UDP socket, each served on a TCP
+// server side; a reload that changes the UDP one leaves the others' clients
+// connected and relaying.
+void tst_CliServe::threeBridgesAndReload()
+{
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid() && ::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC) == 0);
+    LoopbackPeer sink;
+    QVERIFY(sink.listen());
+    QUdpSocket udpPeer;
+    QVERIFY(udpPeer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const quint16 udpBind = freeTcpPort(), served[] = {freeTcpPort(), freeTcpPort(), freeTcpPort(), freeTcpPort()};
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("serve.yaml"));
+    const QString text = QStringLiteral(
+        "bridges:\n"
+        "  - name: serial\n"
+        "    args: com device=%1 baudrate=115200 -- tcpServer port=%2 --hold 100\n"
+        "  - name: relay\n"
+        "    args: [tcpClient, address=127.0.0.1, port=%3, --, tcpServer, port=%4, --hold, 100]\n"
+        "  - name: datagrams\n"
+        "    args: udpClient bind-address=127.0.0.1 bind-port=%5 address=127.0.0.1 port=%6 -- tcpServer port=%7 --hold 100\n");
+    const auto config = [&](quint16 datagramsPort) {
+        return text.arg(pty.slavePath()).arg(served[0]).arg(sink.serverPort()).arg(served[1]).arg(udpBind)
+            .arg(udpPeer.localPort()).arg(datagramsPort).toUtf8();
+    };
+    QVERIFY(writeFile(path, config(served[2])));
+    PcomProcess pcom;
+    pcom.start({"serve", path});
+    QVERIFY2(pcom.waitForStderr("info: pcom: serving 3 bridges from "), pcom.err().constData());
+    QVERIFY(pcom.err().contains("progress: [relay] pcom: opened the tcpClient and tcpServer ports"));
+
+    LoopbackPeer clients[4];
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(clients[i].connectTo(served[i]));
+    QTRY_VERIFY(sink.hasConnection());
+    // What arrives before the server side took its client is held for it.
+    int round = 0;
+    // One message each way through the serial, relay and datagrams bridges.
+    const auto through = [&](int datagramsClient) {
+        const QByteArray n = QByteArray::number(++round);
+        clients[0].send("to serial " + n);
+        QCOMPARE(pty.readMaster(11 + n.size()), "to serial " + n);
+        QVERIFY(pty.writeMaster("from serial " + n));
+        QTRY_VERIFY(clients[0].received().endsWith("from serial " + n));
+        clients[1].send("to relay " + n);
+        QTRY_VERIFY(sink.received().endsWith("to relay " + n));
+        sink.send("from relay " + n);
+        QTRY_VERIFY(clients[1].received().endsWith("from relay " + n));
+        clients[datagramsClient].send("to datagrams " + n);
+        QTRY_VERIFY(udpPeer.hasPendingDatagrams());
+        QCOMPARE(udpPeer.receiveDatagram().data(), "to datagrams " + n);
+        udpPeer.writeDatagram("from datagrams " + n, QHostAddress::LocalHost, udpBind);
+        QTRY_VERIFY(clients[datagramsClient].received().endsWith("from datagrams " + n));
+    };
+    through(2);
+    if (QTest::currentTestFailed())
+        return;
+
+    // A bad file changes nothing.
+    QVERIFY(writeFile(path, config(served[2]).replace("name: relay", "name: serial")));
+    pcom.hangUp();
+    QVERIFY2(pcom.waitForStderr(("error: pcom: reload refused, the running bridges stay: " + path
+                                 + ":4: bridge name 'serial' used twice (first on line 2)\n").toUtf8()),
+             pcom.err().constData());
+    through(2);
+    if (QTest::currentTestFailed())
+        return;
+
+    QVERIFY(writeFile(path, config(served[3])));
+    pcom.hangUp();
+    QVERIFY(pcom.waitForStderr("info: pcom: reloading " + path.toUtf8()
+                               + ": 0 added, 1 changed, 0 removed, 2 unchanged\n"));
+    QTRY_VERIFY(clients[2].isDisconnected());
+    QTRY_COMPARE(pcom.err().count("progress: [datagrams] pcom: opened the udpClient and tcpServer ports"), 2);
+    QVERIFY(clients[3].connectTo(served[3]));
+    through(3);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(!clients[0].isDisconnected() && !clients[1].isDisconnected());
+
+    pcom.terminate();
+    QVERIFY(pcom.waitForExit());
+    QCOMPARE(pcom.exitCode(), 0);
+    QVERIFY(pcom.err().contains("stats: [relay] tcpServer -> tcpClient: 30 bytes\n"));
+}
+
+// Refused with FILE:LINE: reason and exit status 2 before any port opens.
+void tst_CliServe::badConfiguration_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("error");
+    const QByteArray good = "bridges:\n  - name: a\n    args: tcpServer port=0 -- tcpServer port=0\n";
+    QTest::newRow("syntax") << QByteArray("bridges: [\n") << QByteArray(":2: end of sequence flow not found");
+    QTest::newRow("empty") << QByteArray() << QByteArray(":1: expected 'bridges:' with a list of bridges");
+    QTest::newRow("unknown top key") << QByteArray("bridge:\n") << QByteArray(":1: unknown key 'bridge' (expected bridges)");
+    QTest::newRow("unknown bridge key") << good + "    port: 5\n" << QByteArray(":4: unknown key 'port' (expected name, args)");
+    QTest::newRow("bad name") << QByteArray("bridges:\n  - name: a b\n    args: x\n")
+                              << QByteArray(":2: a bridge name is 1 to 64 letters, digits, '.', '_' or '-'");
+    QTest::newRow("no args") << good + "  - name: b\n" << QByteArray(":4: bridge 'b' has no args");
+    QTest::newRow("same name") << good + good.mid(9) << QByteArray(":4: bridge name 'a' used twice (first on line 2)");
+    QTest::newRow("bad value") << good + "  - name: b\n    args: tcpServer port=99999 -- tcpServer\n"
+                               << QByteArray(":4: bridge 'b': value '99999' for 'port' rejected: expected an "
+                                             "integer from 0 to 65535");
+    QTest::newRow("one port") << good + "  - name: b\n    args: [tcpServer]\n"
+                              << QByteArray(":4: bridge 'b': bridge needs two ports: TYPE [NAME=VALUE...] -- TYPE "
+                                            "[NAME=VALUE...]");
+    QTest::newRow("unknown type") << good + "  - name: b\n    args: modem -- tcpServer\n"
+                                  << QByteArray(":4: bridge 'b': unknown port type 'modem'; types: ");
+    QTest::newRow("bad option") << good + "  - name: b\n    args: tcpServer --stats x -- tcpServer\n"
+                                << QByteArray(":4: bridge 'b': --stats takes a number of seconds, not 'x'");
+    QTest::newRow("help") << good + "  - name: b\n    args: tcpServer --help -- tcpServer\n"
+                          << QByteArray(":4: bridge 'b': --help is no option of a served bridge");
+}
+
+void tst_CliServe::badConfiguration()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, error);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bad.yaml"));
+    QVERIFY(writeFile(path, text));
+    std::unique_ptr<PcomProcess> pcom(PcomProcess::run({"serve", path}));
+    QCOMPARE(pcom->exitCode(), 2);
+    QVERIFY2(pcom->err().contains("error: " + path.toUtf8() + error), pcom->err().constData());
+    QVERIFY2(!pcom->err().contains("Server running"), pcom->err().constData());
+}
+
+QTEST_GUILESS_MAIN(tst_CliServe)
+#include "tst_cli_serve.moc"
