@@ -23,8 +23,6 @@ public:
     ~tst_LinkStatus() override { qDeleteAll(m_devices); }
 private slots:
     void tcpClientBacklogLossAndHalfClose();
-    void refusedAndPeerClosed_data();
-    void refusedAndPeerClosed();
     void tcpServerBacklogAndReadBound();
     void serialLineGone();
 
@@ -93,40 +91,7 @@ void tst_LinkStatus::tcpClientBacklogLossAndHalfClose()
     QCOMPARE(lost.count(), 1);
 }
 
-void tst_LinkStatus::refusedAndPeerClosed_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QStringList>("settings");
-    QTest::addColumn<int>("loss");
-    // Nobody listens on a port that was just freed.
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const QString freePort = QString::number(probe.serverPort());
-    probe.close();
-    QTest::newRow("tcp refused") << "tcpClient" << QStringList{"address=127.0.0.1", "port=" + freePort}
-                                 << int(Loss::Failed);
-    QTest::newRow("udp bind fails") << "udpClient" << QStringList{"bind-address=192.0.2.1", "bind-port=9"}
-                                    << int(Loss::Failed);
-}
 
-// An open that fails after it returned (refused connect, failed bind) is a
-// loss with Qt's reason; a close by the host is none.
-void tst_LinkStatus::refusedAndPeerClosed()
-{
-    QFETCH(QString, key);
-    QFETCH(QStringList, settings);
-    QFETCH(int, loss);
-    Plugin_Com_Port *port = newPort(key, settings);
-    auto *status = qobject_cast<PCom_LinkStatus *>(port);
-    QSignalSpy lost(port, SIGNAL(linkLost(QString)));
-    port->open(Plugin_Com_Port::ReadWrite);
-    QVERIFY(lost.count() == 1 || lost.wait(5000));
-    QCOMPARE(int(status->linkLoss()), loss);
-    QCOMPARE(lost.first().first().toString(), status->linkLostReason());
-    QCOMPARE(status->lastErrorString(), status->linkLostReason());
-    QTRY_VERIFY(!port->opened());
-    QCOMPARE(lost.count(), 1);
-}
 
 void tst_LinkStatus::tcpServerBacklogAndReadBound()
 {

@@ -190,6 +190,10 @@ void tst_Plugin::documentation()
         QCOMPARE(page.contains(QString::fromLatin1(s_canNote)), can);
         QVERIFY(page.contains(QStringLiteral("<h2>Properties</h2>\r\n<h3>Port object</h3>")));
         QVERIFY(page.contains(device->getChildPropertyDoc(hostVersion)) && !page.contains(QStringLiteral("${")));
+        // "interface" is documented up to 2.10 (com) or from 2.20 (CAN), "plugin" from 2.12 on.
+        const bool serial = kind.key == QByteArray("com");
+        QCOMPARE(page.contains(QStringLiteral("<td>interface</td>")), (serial && version == "2.10") || (can && version == "2.20"));
+        QCOMPARE(page.contains(QStringLiteral("<td>plugin</td>")), version == "2.20");
     }
     keys.sort();
     QCOMPARE(QDir(QStringLiteral(":/PCom_Core")).entryList(QDir::AllEntries, QDir::Name), keys);

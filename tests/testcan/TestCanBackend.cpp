@@ -18,10 +18,6 @@ TestCanBackend::~TestCanBackend()
         QCoreApplication::instance()->setProperty(TestCan::lastDevice, QVariant());
 }
 
-QCanBusDeviceInfo TestCanBackend::interfaceInfo(const QString &name)
-{
-    return createDeviceInfo(name, true, true);
-}
 
 void TestCanBackend::setConfigurationParameter(int key, const QVariant &value)
 {
@@ -70,15 +66,7 @@ QString TestCanBackend::interpretErrorFrame(const QCanBusFrame &errorFrame)
     return QStringLiteral("testcan error frame 0x%1").arg(uint(errorFrame.error()), 0, 16);
 }
 
-void TestCanBackend::injectError(int code, const QString &text)
-{
-    setError(text, CanBusError(code));
-}
 
-void TestCanBackend::resetError()
-{
-    clearError();
-}
 
 void TestCanBackend::injectFrame(int frameType, uint frameId, const QByteArray &payload)
 {

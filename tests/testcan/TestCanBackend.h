@@ -11,14 +11,14 @@ public:
     explicit TestCanBackend(const QString &interfaceName);
     ~TestCanBackend() override;
 
-    static QCanBusDeviceInfo interfaceInfo(const QString &name);
+    static QCanBusDeviceInfo interfaceInfo(const QString &name) { return createDeviceInfo(name, true, true); }
 
     void setConfigurationParameter(int key, const QVariant &value) override;
     bool writeFrame(const QCanBusFrame &frame) override;
     QString interpretErrorFrame(const QCanBusFrame &errorFrame) override;
 
-    Q_INVOKABLE void injectError(int code, const QString &text);
-    Q_INVOKABLE void resetError();
+    Q_INVOKABLE void injectError(int code, const QString &text) { setError(text, CanBusError(code)); }
+    Q_INVOKABLE void resetError() { clearError(); }
     Q_INVOKABLE void injectFrame(int frameType, uint frameId, const QByteArray &payload);
 
 protected:

@@ -32,24 +32,13 @@ bool TestBearerEngine::hasIdentifier(const QString &id)
     return accessPointConfigurations.contains(id);
 }
 
-QNetworkConfigurationManager::Capabilities TestBearerEngine::capabilities() const
-{
-    return QNetworkConfigurationManager::NetworkSessionRequired;
-}
 
 QNetworkSessionPrivate *TestBearerEngine::createSessionBackend()
 {
     return new TestBearerSession;
 }
 
-QNetworkConfigurationPrivatePointer TestBearerEngine::defaultConfiguration()
-{
-    return m_default;
-}
 
-void TestBearerEngine::initialize()
-{
-}
 
 void TestBearerEngine::requestUpdate()
 {

@@ -15,11 +15,11 @@ public:
     TestBearerEngine();
 
     bool hasIdentifier(const QString &id) override;
-    QNetworkConfigurationManager::Capabilities capabilities() const override;
+    QNetworkConfigurationManager::Capabilities capabilities() const override { return QNetworkConfigurationManager::NetworkSessionRequired; }
     QNetworkSessionPrivate *createSessionBackend() override;
-    QNetworkConfigurationPrivatePointer defaultConfiguration() override;
+    QNetworkConfigurationPrivatePointer defaultConfiguration() override { return m_default; }
 
-    Q_INVOKABLE void initialize();
+    Q_INVOKABLE void initialize() {}
     Q_INVOKABLE void requestUpdate();
 
 private:

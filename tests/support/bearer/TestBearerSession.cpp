@@ -1,7 +1,6 @@
 #include "tests/support/bearer/TestBearerSession.h"
 
 #include <QCoreApplication>
-#include <QNetworkInterface>
 
 static void countSessions(int delta)
 {
@@ -19,24 +18,9 @@ TestBearerSession::~TestBearerSession()
     countSessions(-1);
 }
 
-void TestBearerSession::syncStateWithInterface()
-{
-    state = QNetworkSession::Disconnected;
-}
 
-QNetworkInterface TestBearerSession::currentInterface() const
-{
-    return QNetworkInterface();
-}
 
-QVariant TestBearerSession::sessionProperty(const QString &) const
-{
-    return QVariant();
-}
 
-void TestBearerSession::setSessionProperty(const QString &, const QVariant &)
-{
-}
 
 void TestBearerSession::open()
 {
@@ -73,60 +57,21 @@ void TestBearerSession::close()
     emit closed();
 }
 
-void TestBearerSession::stop()
-{
-    close();
-}
 
-void TestBearerSession::migrate()
-{
-}
 
-void TestBearerSession::accept()
-{
-}
 
-void TestBearerSession::ignore()
-{
-}
 
-void TestBearerSession::reject()
-{
-}
 
 QString TestBearerSession::errorString() const
 {
     return m_failed ? QStringLiteral("test bearer refused the session") : QString();
 }
 
-QNetworkSession::SessionError TestBearerSession::error() const
-{
-    return m_error;
-}
 
-quint64 TestBearerSession::bytesWritten() const
-{
-    return 0;
-}
 
-quint64 TestBearerSession::bytesReceived() const
-{
-    return 0;
-}
 
-quint64 TestBearerSession::activeTime() const
-{
-    return 0;
-}
 
-QNetworkSession::UsagePolicies TestBearerSession::usagePolicies() const
-{
-    return QNetworkSession::NoPolicy;
-}
 
-void TestBearerSession::setUsagePolicies(QNetworkSession::UsagePolicies)
-{
-}
 
 void TestBearerSession::setState(QNetworkSession::State newState)
 {
