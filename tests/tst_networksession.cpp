@@ -140,9 +140,7 @@ void tst_NetworkSession::udpClientBindsOnceSessionOpens_data()
     QTest::addColumn<QByteArray>("named");
     QTest::addColumn<QString>("used");
     QTest::newRow("absent") << QByteArray("absent") << "pcom-test-default";
-    QTest::newRow("defined only") << QByteArray("defined") << "pcom-test-default";
     QTest::newRow("discovered") << QByteArray("discovered") << "DefaultNetworkConfiguration";
-    QTest::newRow("active") << QByteArray("active") << "DefaultNetworkConfiguration";
 }
 
 void tst_NetworkSession::udpClientBindsOnceSessionOpens()

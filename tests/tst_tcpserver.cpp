@@ -13,46 +13,37 @@
 #include <QNetworkInterface>
 #include <QtTest>
 
-// Helpers shared by the TCP server port tests: real client sockets on
-// loopback against a port that listens on a port the system chooses.
-namespace TcpServerTestUtil {
+namespace {
 
 // The port number of the last "Server running" line, 0 if there is none.
-inline quint16 runningPort(const LogCapture &log)
+quint16 runningPort(const LogCapture &log)
 {
     static const QRegularExpression line(QStringLiteral("^tcpServer: Server running on IP .*, port (\\d+)$"));
     quint16 port = 0;
     for (const QString &text : log.deviceTexts(KrLog_Interface::Progress)) {
         const QRegularExpressionMatch match = line.match(text);
-        if (match.hasMatch())
-            port = quint16(match.captured(1).toUInt());
+        port = match.hasMatch() ? quint16(match.captured(1).toUInt()) : port;
     }
     return port;
 }
 
-// Opens the port on the given address and port 0; the chosen port, or 0
-// when the open failed.
-inline quint16 listen(PCom_TcpServer_Port &port, const LogCapture &log,
-                      const QString &address = QStringLiteral("127.0.0.1"))
+// Opens the port on the address and port 0; the chosen port, 0 on failure.
+quint16 listen(PCom_TcpServer_Port &port, const LogCapture &log, const QString &address = QStringLiteral("127.0.0.1"))
 {
     port.setTavlinProperty(QStringLiteral("address"), address);
     port.setTavlinProperty(QStringLiteral("port"), 0);
-    if (!port.open(Plugin_Com_Port::ReadWrite))
-        return 0;
-    return runningPort(log);
+    return port.open(Plugin_Com_Port::ReadWrite) ? runningPort(log) : 0;
 }
 
-// Connects a client and waits, bounded, until its end is connected.
-inline bool connectClient(QTcpSocket &client, const QHostAddress &host, quint16 port)
+bool connectClient(QTcpSocket &client, const QHostAddress &host, quint16 port)
 {
-    QSignalSpy connected(&client, &QTcpSocket::connected);
     client.connectToHost(host, port);
-    return client.state() == QAbstractSocket::ConnectedState || connected.wait(5000);
+    return client.waitForConnected(5000);
 }
 
 // Connects one more client and waits, bounded, until the port took it over.
-inline bool addClient(QTcpSocket &client, const LogCapture &log, quint16 port,
-                      const QHostAddress &host = QHostAddress(QHostAddress::LocalHost))
+bool addClient(QTcpSocket &client, const LogCapture &log, quint16 port,
+               const QHostAddress &host = QHostAddress(QHostAddress::LocalHost))
 {
     const auto taken = [&log] { return log.deviceTexts().count(QStringLiteral("tcpServer: New connection")); };
     const int before = taken();
@@ -61,49 +52,23 @@ inline bool addClient(QTcpSocket &client, const LogCapture &log, quint16 port,
 
 // Whether the server watches its listening socket for new connections:
 // 1 yes, 0 paused, -1 not listening, -2 no watcher found.
-inline int acceptingState(const QTcpServer *server)
+int acceptingState(const QTcpServer *server)
 {
     if (!server || !server->isListening())
         return -1;
-    const auto notifiers = server->findChildren<QSocketNotifier *>();
-    for (const QSocketNotifier *notifier : notifiers) {
+    for (const QSocketNotifier *notifier : server->findChildren<QSocketNotifier *>()) {
         if (notifier->type() == QSocketNotifier::Read && notifier->socket() == server->socketDescriptor())
             return notifier->isEnabled() ? 1 : 0;
     }
     return -2;
 }
 
-// Runs the deferred deletions that a port's release left behind.
-inline void flushDeferredDeletes()
+void flushDeferredDeletes()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-} // namespace TcpServerTestUtil
-
-// Gives every test function a new port of a new device.
-class TcpServerPortTest : public QObject
-{
-    Q_OBJECT
-protected slots:
-    void init()
-    {
-        m_device = new PCom_TcpServer_Device(nullptr, nullptr);
-        m_port = static_cast<PCom_TcpServer_Port *>(m_device->createPort());
-    }
-    void cleanup()
-    {
-        m_device->deletePort(m_port);
-        delete m_device;
-        TcpServerTestUtil::flushDeferredDeletes();
-    }
-
-protected:
-    PCom_TcpServer_Device *m_device = nullptr;
-    PCom_TcpServer_Port *m_port = nullptr;
-};
-
-using namespace TcpServerTestUtil;
+} // namespace
 
 // Records, at each "New connection" line, whether the server was still
 // accepting: the line comes between the pause and the taking over.
@@ -127,10 +92,22 @@ private:
 
 // The TCP server port: its server's creation, listening and closing, and its
 // clients from acceptance to release, with real client sockets on loopback.
-class tst_TcpServer : public TcpServerPortTest
+class tst_TcpServer : public QObject
 {
     Q_OBJECT
 private slots:
+    // Every test function gets a new port of a new device.
+    void init()
+    {
+        m_device = new PCom_TcpServer_Device(nullptr, nullptr);
+        m_port = static_cast<PCom_TcpServer_Port *>(m_device->createPort());
+    }
+    void cleanup()
+    {
+        m_device->deletePort(m_port);
+        delete m_device;
+        flushDeferredDeletes();
+    }
     void openCloseReopen();
     void listensOnAnyForIpv4AndIpv6();
     void openFailures();
@@ -139,6 +116,8 @@ private slots:
     void socketOwnerLines();
 
 private:
+    PCom_TcpServer_Device *m_device = nullptr;
+    PCom_TcpServer_Port *m_port = nullptr;
     bool writable(const char *name) const { return m_port->tavlinProperty(name)->isWritable(); }
     static QString traced(const QString &nameAndValue)
     {
