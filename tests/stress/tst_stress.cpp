@@ -869,7 +869,7 @@ void tst_Stress::serveEightLinks()
         QVERIFY2(stream->finished() && !stream->failed(), qPrintable(stream->fault()));
     const qint64 hwm = memoryOf(pcom.processId(), "VmHWM");
     const double mib = 2.0 * kServedLinks * kServedBytes / MiB;
-    report(QStringLiteral("pcom serve: %1 kServedLinks moved %2 MiB in %3 s (%4 MiB/s) with %5 clients dropping; "
+    report(QStringLiteral("pcom serve: %1 links moved %2 MiB in %3 s (%4 MiB/s) with %5 clients dropping; "
                                 "RSS %6 MiB at start, %7 MiB peak seen, VmHWM %8 MiB")
                      .arg(kServedLinks).arg(mib).arg(seconds, 0, 'f', 1).arg(mib / seconds, 0, 'f', 0).arg(churned)
                      .arg(startRss / MiB).arg(peakRss / MiB).arg(hwm / MiB));
