@@ -303,9 +303,7 @@ int readNow(Plugin_Com_Port *port)
 
 // The far end of one kind of link: a pseudo-terminal, a second CAN port on
 // the bus, a client socket, a server socket, a datagram socket.
-class Peer
-{
-public:
+struct Peer {
     Peer(Kind kind, Plugin_Com_Device *device, const QString &canUrl) : m_kind(kind), m_device(device), m_canUrl(canUrl)
     {
         if (kind == TcpClient)
@@ -329,7 +327,7 @@ public:
     {
         const QString loopback = QStringLiteral("127.0.0.1");
         const QList<QPair<QString, QVariant>> properties[] = {
-            {{"device", m_pty.slavePath()}, {"baudrate", 115200}},
+            {{"device", pty.slavePath()}, {"baudrate", 115200}},
             {{"device", m_canUrl}},
             {{"address", loopback}, {"port", 0}},
             {{"address", loopback}, {"port", m_server.serverPort()}},
@@ -347,22 +345,22 @@ public:
         switch (m_kind) {
         case Serial:
             return port->writeRawData("a", 1) == 1
-                   && EventWait::until([&] { return ::read(m_pty.masterFd(), &byte, 1) == 1; }, 5000);
+                   && EventWait::until([&] { return ::read(pty.masterFd(), &byte, 1) == 1; }, 5000);
         case Can:
             // From the peer, which is on the bus: virtualcan refuses the
             // port's frames, with a warning, until it has connected.
             return EventWait::canBus(m_canPeer.get(), port);
         case TcpServer:
-            m_socket.reset(new QTcpSocket);
-            m_socket->connectToHost(QHostAddress::LocalHost, listeningPort(port));
+            socket.reset(new QTcpSocket);
+            socket->connectToHost(QHostAddress::LocalHost, listeningPort(port));
             return EventWait::until([&] { return port->writeRawData("a", 1) == 1; }, 5000)
-                   && EventWait::until([&] { return m_socket->read(&byte, 1) == 1; }, 5000);
+                   && EventWait::until([&] { return socket->read(&byte, 1) == 1; }, 5000);
         case TcpClient:
             if (!EventWait::until([&] { return m_server.hasPendingConnections(); }, 5000))
                 return false;
-            m_socket.reset(m_server.nextPendingConnection());
+            socket.reset(m_server.nextPendingConnection());
             return port->writeRawData("a", 1) == 1
-                   && EventWait::until([&] { return m_socket->read(&byte, 1) == 1; }, 5000);
+                   && EventWait::until([&] { return socket->read(&byte, 1) == 1; }, 5000);
         case Udp: {
             // The port binds where the system chooses: its first datagram tells.
             QNetworkDatagram hello;
@@ -371,7 +369,7 @@ public:
                     return hello.isValid();
                 }, 5000))
                 return false;
-            m_udpPort = quint16(hello.senderPort());
+            udpPort = quint16(hello.senderPort());
             return true;
         }
         }
@@ -384,32 +382,28 @@ public:
         const QByteArray piece(512, 'p');
         for (int i = 0; i < pieces; ++i) {
             if (m_kind == Serial)
-                m_pty.writeMaster(piece);
+                pty.writeMaster(piece);
             else if (m_kind == Can)
                 m_canPeer->writeRawData(piece.constData(), 8, unsigned(i));
             else if (m_kind == Udp)
-                m_udp.writeDatagram(piece, QHostAddress::LocalHost, m_udpPort);
+                m_udp.writeDatagram(piece, QHostAddress::LocalHost, udpPort);
             else
-                m_socket->write(piece);
+                socket->write(piece);
         }
     }
 
     // What a burst that needs several announcements takes: a
     // pseudo-terminal holds only a few KiB while the port does not read.
     int burst() const { return m_kind == Serial ? 8 : 256; }
-    PseudoTerminal &pty() { return m_pty; }
-    QTcpSocket *socket() const { return m_socket.get(); }
-    quint16 udpPort() const { return m_udpPort; }
 
-private:
     Kind m_kind;
     Plugin_Com_Device *m_device;
     QString m_canUrl;
-    PseudoTerminal m_pty;
+    PseudoTerminal pty;
     QTcpServer m_server;
     QUdpSocket m_udp;
-    quint16 m_udpPort = 0;
-    std::unique_ptr<QTcpSocket> m_socket;
+    quint16 udpPort = 0;
+    std::unique_ptr<QTcpSocket> socket;
     std::unique_ptr<Plugin_Com_Port> m_canPeer;
 };
 } // namespace
@@ -557,12 +551,12 @@ void tst_Stress::peerStream(Kind kind, qint64 size)
     if (kind == Udp) {
         QVERIFY(peer.attach(port.get()) && socket.bind(QHostAddress(QHostAddress::LocalHost), 0));
         port->setTavlinProperty(QStringLiteral("port"), socket.localPort());
-        socket.connectToHost(QHostAddress::LocalHost, peer.udpPort());
+        socket.connectToHost(QHostAddress::LocalHost, peer.udpPort);
     }
     log.clear();
     const bool udp = kind == Udp;
     Duplex link(udp ? 11 : 21, size, End::port(port.get()),
-                udp ? End::device(&socket) : End::descriptor(peer.pty().masterFd(), &owner), udp ? 64 << 10 : 256 << 10,
+                udp ? End::device(&socket) : End::descriptor(peer.pty.masterFd(), &owner), udp ? 64 << 10 : 256 << 10,
                 udp ? 8 << 10 : 16 << 10);
     QVERIFY(EventWait::until([&] { return link.finished(); }, kTransferMs));
     QVERIFY2(link.fault().isEmpty(), qPrintable(link.fault()));
@@ -626,10 +620,10 @@ void tst_Stress::tcpPeerResets(Kind kind, qint64 size)
     QVERIFY(peer.attach(port.get()));
     log.clear();
     {
-        Duplex link(40, std::numeric_limits<qint64>::max() / 2, End::port(port.get()), End::device(peer.socket()));
+        Duplex link(40, std::numeric_limits<qint64>::max() / 2, End::port(port.get()), End::device(peer.socket.get()));
         QVERIFY(EventWait::until([&] { return link.moved(size) || link.failed(); }, 30000));
-        resetOnClose(*peer.socket());
-        peer.socket()->abort();
+        resetOnClose(*peer.socket.get());
+        peer.socket.get()->abort();
         QVERIFY(EventWait::until([&] { return kind == TcpServer ? releases(log) == 1 : !port->opened(); }, 10000));
         QCOMPARE(link.up.firstMismatch, qint64(-1));
         QCOMPARE(link.down.firstMismatch, qint64(-1));
@@ -646,7 +640,7 @@ void tst_Stress::tcpPeerResets(Kind kind, qint64 size)
     }
     // A new peer: a whole checked stream.
     QVERIFY(peer.attach(port.get()));
-    Duplex link(41, size, End::port(port.get()), End::device(peer.socket()));
+    Duplex link(41, size, End::port(port.get()), End::device(peer.socket.get()));
     QVERIFY(EventWait::until([&] { return link.finished(); }, kTransferMs));
     QVERIFY2(link.fault().isEmpty(), qPrintable(link.fault()));
 }
