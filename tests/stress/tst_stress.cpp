@@ -20,6 +20,7 @@
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QSet>
 #include <QFile>
 #include <QElapsedTimer>
 #include <QNetworkDatagram>
@@ -826,15 +827,24 @@ void tst_Stress::serveEightLinks()
     QVERIFY(pty->isValid() && ::fcntl(pty->masterFd(), F_SETFD, FD_CLOEXEC) == 0);
     QVERIFY(QFile::link(pty->slavePath(), device));
     QByteArray config = "bridges:\n";
+    // The system may hand out a port it just gave: each end needs its own.
+    QSet<quint16> taken{0};
+    const auto freePort = [&taken] {
+        quint16 port = 0;
+        for (int i = 0; i < 100 && taken.contains(port); ++i)
+            port = LoopbackPeer::freePort();
+        taken.insert(port);
+        return port;
+    };
     quint16 ends[kServedLinks][2];
     for (int i = 0; i < kServedLinks; ++i) {
-        ends[i][0] = LoopbackPeer::freePort();
-        ends[i][1] = LoopbackPeer::freePort();
+        ends[i][0] = freePort();
+        ends[i][1] = freePort();
         // What one end sends before the other end's client is taken is held for it.
         config += QStringLiteral("  - name: link%1\n    args: tcpServer port=%2 --hold 8388608 -- tcpServer port=%3 "
                                  "--hold 8388608\n").arg(i).arg(ends[i][0]).arg(ends[i][1]).toUtf8();
     }
-    const quint16 serialPort = LoopbackPeer::freePort();
+    const quint16 serialPort = freePort();
     config += QStringLiteral("  - name: serial\n    args: com device=%1 -- tcpServer port=%2 --hold 65536\n")
                   .arg(device).arg(serialPort).toUtf8();
     const QString path = dir.filePath(QStringLiteral("serve.yaml"));
