@@ -3,14 +3,16 @@
 // open, close, writes, reads, event processing, peers that send, connect
 // and reset, and port replacement. A host's readyRead() handler reads,
 // writes or closes the port. The values that choose a destination are kept
-// safe (see FuzzValues).
+// safe: the names that choose where a port goes get values from a fixed
+// set (loopback, the process's own sinks, a pseudo-terminal, the private
+// virtualcan relay), still in assorted QVariant types, so nothing leaves
+// loopback, no host name is resolved and no real device is opened.
 
 #include "canbus/PCom_CanBus_Device.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
 #include "plugin/PCom_Core.h"
 #include "tcpserver/PCom_TcpServer_Port.h"
-#include "tests/fuzz/FuzzValues.h"
 #include "tests/support/EventWait.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackPeer.h"
@@ -19,9 +21,13 @@
 #include <QCanBus>
 #include <QCanBusDevice>
 #include <QCoreApplication>
+#include <QDate>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
+#include <QUrl>
+
+#include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <memory>
@@ -32,17 +38,108 @@
 
 namespace {
 
+enum Kind { Serial, Can, TcpServer, TcpClient, UdpClient };
+
 // The process's lasting parts: the log (counted, never kept), the peers.
 struct Fixture {
-    QCoreApplication *app = nullptr;
     LogCapture *log = nullptr;
     PseudoTerminal *pty = nullptr;
     QTcpServer *tcpSink = nullptr;
     QUdpSocket *udpSink = nullptr;
     QCanBusDevice *canPeer = nullptr; // on can0 of the relay
-    FuzzValues::Endpoints endpoints;
+    quint16 relay = 0;
 };
 Fixture fixture;
+
+QString pick(FuzzedDataProvider &d, const QStringList &choices)
+{
+    return choices.at(d.ConsumeIntegralInRange<int>(0, choices.size() - 1));
+}
+
+QString string(FuzzedDataProvider &d, size_t maxLength)
+{
+    return QString::fromStdString(d.ConsumeRandomLengthString(maxLength));
+}
+
+// A known property name, a near miss (case, blanks) or arbitrary text.
+QString name(FuzzedDataProvider &d)
+{
+    const QString known = pick(d, {"plugin", "interface", "device", "baudrate", "connect", "port", "address",
+                                   "bind-address", "bind-port"});
+    switch (d.ConsumeIntegralInRange<int>(0, 3)) {
+    case 2: return d.ConsumeBool() ? known.toUpper() : known + QLatin1Char(' ');
+    case 3: return string(d, 24);
+    default: return known;
+    }
+}
+
+// Never the relay's default port, which other processes might use.
+QString canInterface(FuzzedDataProvider &d)
+{
+    return QStringLiteral("tcp://127.0.0.1:%1/%2").arg(fixture.relay).arg(pick(d, {"can0", "can0", "can1", "garbage"}));
+}
+
+QVariant anyValue(FuzzedDataProvider &d)
+{
+    switch (d.ConsumeIntegralInRange<int>(0, 14)) {
+    case 0: return QVariant();
+    case 1: return d.ConsumeBool();
+    case 2: return d.ConsumeIntegral<int>();
+    case 3: return d.ConsumeIntegral<uint>();
+    case 4: return d.ConsumeIntegral<qlonglong>();
+    case 5: return d.ConsumeIntegral<qulonglong>();
+    case 6: return d.ConsumeFloatingPoint<double>();
+    case 7: return string(d, 64);
+    case 8: return QByteArray::fromStdString(d.ConsumeRandomLengthString(64));
+    case 9: return QStringList(QStringList{string(d, 16), string(d, 16)}.mid(d.ConsumeIntegralInRange<int>(0, 2)));
+    case 10: return QChar(d.ConsumeIntegral<ushort>());
+    case 11: return QVariantList{anyValue(d), anyValue(d)};
+    case 12: return QVariantMap{{QStringLiteral("k"), anyValue(d)}};
+    case 13: return QDate::fromJulianDay(d.ConsumeIntegralInRange<qint64>(0, 5000000));
+    default: return QUrl(string(d, 32));
+    }
+}
+
+QVariant text(FuzzedDataProvider &d, const QString &text)
+{
+    const int as = d.ConsumeIntegralInRange<int>(0, 2);
+    return as == 0 ? QVariant(text) : as == 1 ? QVariant(text.toUtf8()) : QVariant(QStringList{text});
+}
+
+// Only exact representations of the number, so that every conversion gives
+// the number back (or its low 16 bits, for the one above 65535).
+QVariant number(FuzzedDataProvider &d, quint32 number)
+{
+    switch (d.ConsumeIntegralInRange<int>(0, 7)) {
+    case 0: return int(number);
+    case 1: return uint(number);
+    case 2: return qlonglong(number);
+    case 3: return double(number);
+    case 4: return QString::number(number);
+    case 5: return QByteArray::number(number);
+    case 6: return uint(number + 65536);
+    default: return number == 0 ? QVariant(false) : QVariant(qulonglong(number));
+    }
+}
+
+// Any value for any name, except where a port goes: only safe places.
+QVariant value(FuzzedDataProvider &d, Kind kind, const QString &name)
+{
+    const bool tcp = kind == TcpServer || kind == TcpClient;
+    // A TCP client resolves what is not a numeric address: no names.
+    if (name == QLatin1String("address") || name == QLatin1String("bind-address"))
+        return text(d, kind == TcpClient ? pick(d, {"127.0.0.1", "::1", "", "0"})
+                                         : pick(d, {"127.0.0.1", "::1", "", "any", "garbage", "0"}));
+    if ((name == QLatin1String("port") && (tcp || kind == UdpClient)) || name == QLatin1String("bind-port"))
+        return number(d, d.ConsumeBool() ? (tcp ? fixture.tcpSink->serverPort() : fixture.udpSink->localPort()) : 0);
+    if (name == QLatin1String("device") && kind == Serial)
+        return text(d, pick(d, {fixture.pty->slavePath(), "/dev/pcom-fuzz-nonexistent", "pcom-fuzz-nonexistent", ""}));
+    if (name == QLatin1String("device") && kind == Can)
+        return d.ConsumeBool() ? QVariant(canInterface(d)) : QVariant(canInterface(d).toUtf8());
+    if (name == QLatin1String("interface") && kind == Can)
+        return text(d, pick(d, {"", "virtualcan", "pcom-fuzz-nonexistent"}));
+    return anyValue(d);
+}
 
 const char *const kTypeKeys[] = {"com", "canBus", "tcpServer", "tcpClient", "udpClient"};
 
@@ -61,18 +158,18 @@ void settle()
 }
 
 struct FuzzPort {
-    FuzzValues::Kind kind;
+    Kind kind;
     Plugin_Com_Device *device;
     Plugin_Com_Port *port;
 };
 
-FuzzPort makePort(const std::vector<Plugin_Com_Device *> &devices, FuzzValues &values, FuzzedDataProvider &data)
+FuzzPort makePort(const std::vector<Plugin_Com_Device *> &devices, FuzzedDataProvider &data)
 {
-    const auto kind = FuzzValues::Kind(data.ConsumeIntegralInRange<int>(0, int(devices.size()) - 1));
+    const auto kind = Kind(data.ConsumeIntegralInRange<int>(0, int(devices.size()) - 1));
     Plugin_Com_Device *device = devices.at(size_t(kind));
     Plugin_Com_Port *port = device->createPort();
-    if (kind == FuzzValues::Can)
-        port->setTavlinProperty(QStringLiteral("device"), values.canInterface());
+    if (kind == Can)
+        port->setTavlinProperty(QStringLiteral("device"), canInterface(data));
     // The host's handler: reads, answers, closes or ignores.
     QObject::connect(port, &Plugin_Com_Port::readyRead, port, [port, &data] {
         char buffer[512];
@@ -129,19 +226,18 @@ void peer(FuzzPort &target, Clients &clients, FuzzedDataProvider &data)
     }
 }
 
-void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Clients &clients, FuzzValues &values,
-          FuzzedDataProvider &data)
+void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Clients &clients, FuzzedDataProvider &data)
 {
     Plugin_Com_Port *port = target.port;
     char buffer[4096];
     switch (data.ConsumeIntegralInRange<int>(0, 12)) {
     case 0: case 1: case 2: {
-        const QString name = values.name();
-        port->setTavlinProperty(name, values.value(target.kind, name));
+        const QString key = name(data);
+        port->setTavlinProperty(key, value(data, target.kind, key));
         break;
     }
     case 3:
-        port->getTavlinProperty(values.name());
+        port->getTavlinProperty(name(data));
         break;
     case 4:
         // A host goes back to its loop after an open: a link gets ready.
@@ -189,7 +285,7 @@ void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Cli
         break;
     default:
         target.device->deletePort(port);
-        target = makePort(devices, values, data);
+        target = makePort(devices, data);
         break;
     }
 }
@@ -201,14 +297,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     static int argc = 1;
     static char name[] = "pcom_fuzz_ports";
     static char *argv[] = {name, nullptr};
-    fixture.app = new QCoreApplication(argc, argv);
+    new QCoreApplication(argc, argv);
     fixture.log = new LogCapture(LogCapture::CountsOnly);
     fixture.pty = new PseudoTerminal;
     fixture.tcpSink = new QTcpServer;
     fixture.udpSink = new QUdpSocket;
-    const quint16 relay = LoopbackPeer::freePort();
+    fixture.relay = LoopbackPeer::freePort();
     if (!fixture.pty->isValid() || !fixture.tcpSink->listen(QHostAddress::LocalHost, 0)
-        || !fixture.udpSink->bind(QHostAddress(QHostAddress::LocalHost), 0) || relay == 0)
+        || !fixture.udpSink->bind(QHostAddress(QHostAddress::LocalHost), 0) || fixture.relay == 0)
         abort();
     // The sinks send back what they receive (to loopback only).
     QObject::connect(fixture.tcpSink, &QTcpServer::newConnection, [] {
@@ -227,11 +323,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
                 fixture.udpSink->writeDatagram(buffer, n, sender, port);
         }
     });
-    fixture.endpoints = {fixture.pty->slavePath(), fixture.tcpSink->serverPort(), fixture.udpSink->localPort(), relay};
 
     // The first virtualcan device of the process starts the relay.
     fixture.canPeer = QCanBus::instance()->createDevice(
-        QStringLiteral("virtualcan"), QStringLiteral("tcp://127.0.0.1:%1/can0").arg(fixture.endpoints.relay));
+        QStringLiteral("virtualcan"), QStringLiteral("tcp://127.0.0.1:%1/can0").arg(fixture.relay));
     if (!fixture.canPeer || !fixture.canPeer->connectDevice()
         || !EventWait::until([] { return fixture.canPeer->state() == QCanBusDevice::ConnectedState; }, 10000))
         abort();
@@ -241,7 +336,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     FuzzedDataProvider data(bytes, size);
-    FuzzValues values(data, fixture.endpoints);
     PCom_Core core;
     std::vector<Plugin_Com_Device *> devices;
     for (const char *key : kTypeKeys) {
@@ -252,16 +346,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     // Often the CAN device starts on virtualcan, so that CAN ports get
     // as far as frames without first finding the "interface" write.
     if (data.ConsumeBool())
-        static_cast<PCom_CanBus_Device *>(devices.at(FuzzValues::Can))->setCanPlugin(QStringLiteral("virtualcan"));
+        static_cast<PCom_CanBus_Device *>(devices.at(Can))->setCanPlugin(QStringLiteral("virtualcan"));
 
     Clients clients;
     std::vector<FuzzPort> ports;
     const int count = data.ConsumeIntegralInRange<int>(1, 3);
     for (int i = 0; i < count; ++i)
-        ports.push_back(makePort(devices, values, data));
+        ports.push_back(makePort(devices, data));
     for (int i = 0; i < 48 && data.remaining_bytes() > 0; ++i) {
         FuzzPort &target = ports.at(data.ConsumeIntegralInRange<size_t>(0, ports.size() - 1));
-        step(target, devices, clients, values, data);
+        step(target, devices, clients, data);
     }
 
     clients.clear();
