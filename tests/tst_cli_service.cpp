@@ -170,8 +170,7 @@ void tst_CliService::reconnectTcp()
     server->close();
     QTRY_VERIFY_WITH_TIMEOUT(server->isDisconnected(), 5000);
     server.reset();
-    QVERIFY(pcom.waitForStderr("error: the tcpClient link was lost"));
-    QVERIFY(pcom.waitForStderr("progress: pcom: reopening the tcpClient link, try 2"));
+    QVERIFY(pcom.waitForStderr("error: the tcpClient link was lost") && pcom.waitForStderr("progress: pcom: reopening the tcpClient link, try 2"));
     // Taken in and dropped while the server is away, before it is back.
     pcom.write("lost while away");
     QVERIFY(pcom.waitForStderr("progress: pcom: reopening the tcpClient link, try 3"));
@@ -203,8 +202,7 @@ void tst_CliService::reconnectSerial()
     QVERIFY(pty->writeMaster("one"));
     QVERIFY(pcom.waitForStdout("one"));
     pty.reset();
-    QVERIFY(pcom.waitForStderr("error: the com link was lost"));
-    QVERIFY(pcom.waitForStderr("progress: pcom: reopening the com link, try 1"));
+    QVERIFY(pcom.waitForStderr("error: the com link was lost") && pcom.waitForStderr("progress: pcom: reopening the com link, try 1"));
     pty = std::make_unique<PseudoTerminal>();
     QVERIFY(QFile::remove(link) && QFile::link(pty->slavePath(), link));
     QVERIFY(pcom.waitForStderr("info: pcom: the com link is back after"));

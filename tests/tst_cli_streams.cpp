@@ -126,8 +126,7 @@ void tst_CliStreams::bytesBothWays()
                                                                           == (CSTOPB | CRTSCTS | CS8)));
     const QByteArray down = everyByte.repeated(8);
     send(down);
-    QVERIFY(pcom.waitForStdoutSize(down.size()));
-    QVERIFY(pcom.out() == down);
+    QVERIFY(pcom.waitForStdoutSize(down.size()) && pcom.out() == down);
 
     QElapsedTimer clock;
     clock.start();
@@ -382,8 +381,7 @@ void tst_CliStreams::bridgeServerWithoutClient()
     source.send("tail");
     QTRY_COMPARE_WITH_TIMEOUT(client.received(), data.left(hold) + "tail", 5000);
     source.close();
-    QVERIFY(bridge.waitForExit());
-    QCOMPARE(bridge.exitCode(), 0);
+    QVERIFY(bridge.waitForExit() && bridge.exitCode() == 0);
     QVERIFY2(bridge.err().contains(dropped.arg(hold + 4).arg(data.size() - hold).toUtf8()), bridge.err().constData());
 }
 
