@@ -6,8 +6,6 @@
 #include <QRegularExpression>
 #include <QTimer>
 
-#include <csignal>
-
 PcomProcess::PcomProcess(QObject *parent)
     : QObject(parent)
 {
@@ -38,18 +36,6 @@ void PcomProcess::start(const QStringList &arguments)
     m_process.setProcessEnvironment(env);
     m_process.start(QStringLiteral(PCOM_CLI_BINARY), arguments);
     m_process.waitForStarted(10000);
-}
-
-void PcomProcess::interrupt()
-{
-    if (processId() > 0)
-        ::kill(pid_t(processId()), SIGINT);
-}
-
-void PcomProcess::hangUp()
-{
-    if (processId() > 0)
-        ::kill(pid_t(processId()), SIGHUP);
 }
 
 bool PcomProcess::waitFor(const std::function<bool()> &done, int timeoutMs)

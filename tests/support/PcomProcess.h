@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <csignal>
 #include <functional>
 
 // The built pcom run as a child process, with bounded waits on what it
@@ -23,8 +24,8 @@ public:
     void write(const QByteArray &data) { m_process.write(data); }
     void closeStdin() { m_process.closeWriteChannel(); }
     void terminate() { m_process.terminate(); }
-    void interrupt();
-    void hangUp();
+    void interrupt() { signal(SIGINT); }
+    void hangUp() { signal(SIGHUP); }
     qint64 processId() const { return m_process.processId(); }
 
     // Wait until standard error / output holds `text`, the process ended, or
@@ -44,6 +45,7 @@ public:
     static PcomProcess *run(const QStringList &arguments);
 
 private:
+    void signal(int number) { if (processId() > 0) ::kill(pid_t(processId()), number); }
     bool waitFor(const std::function<bool()> &done, int timeoutMs);
 
     QProcess m_process;
