@@ -1,7 +1,6 @@
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/PcomProcess.h"
 
-#include <QTcpServer>
 #include <QtTest>
 
 // CAN frames between pcom processes over Qt's "virtualcan" back-end. Its
@@ -12,17 +11,13 @@ class tst_CliCan : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void framesBetweenTwoProcesses();
     void bridgeCarriesFramesAsLines();
 
 private:
-    QString device(int channel) const
-    {
-        return QStringLiteral("device=tcp://127.0.0.1:%1/can%2").arg(m_relayPort).arg(channel);
-    }
+    QString device(int channel) const { return QStringLiteral("device=tcp://127.0.0.1:%1/can%2").arg(m_relayPort).arg(channel); }
 
-    quint16 m_relayPort = 0;
+    const quint16 m_relayPort = LoopbackPeer::freePort();
 };
 
 // The relay drops frames for a receiver that has not registered yet:
@@ -49,13 +44,6 @@ static QByteArray withoutProbes(const QByteArray &lines)
             out += line + '\n';
     }
     return out;
-}
-
-void tst_CliCan::initTestCase()
-{
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    m_relayPort = probe.serverPort();
 }
 
 // Remote requests and extended identifiers arrive as sent; a receiver

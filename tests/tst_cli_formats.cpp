@@ -214,8 +214,7 @@ void tst_CliFormats::answers()
     QFETCH(QStringList, present);
     QFETCH(QStringList, absent);
     // A loopback port that a listener holds, and one that nobody listens on.
-    QTcpServer taken;
-    QTcpServer closed;
+    QTcpServer taken, closed;
     PseudoTerminal pty;
     arguments.replaceInStrings(QStringLiteral("%PTY"), pty.slavePath());
     QVERIFY(taken.listen(QHostAddress::LocalHost) && closed.listen(QHostAddress::LocalHost));

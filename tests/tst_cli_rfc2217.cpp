@@ -17,6 +17,14 @@ private slots:
     void parser();
 };
 
+// Every byte value once, in order.
+static const QByteArray all = [] {
+    QByteArray bytes(256, '\0');
+    for (int i = 0; i < 256; ++i)
+        bytes[i] = char(i);
+    return bytes;
+}();
+
 void tst_CliRfc2217::pyserialClient()
 {
     PseudoTerminal pty;
@@ -25,24 +33,15 @@ void tst_CliRfc2217::pyserialClient()
     bridge.start({"bridge", "com", "device=" + pty.slavePath(), "baudrate=9600", "--", "tcpServer",
                   "address=127.0.0.1", "port=0", "--rfc2217"});
     QVERIFY2(bridge.waitForStderr("progress: pcom: opened the com and tcpServer ports"), bridge.err().constData());
-    const int port = bridge.numberAfter("Server running on IP 127.0.0.1, port ");
-    QVERIFY(port > 0);
-
     QProcess client;
-    client.start(PCOM_PYTHON, {PCOM_RFC2217_CLIENT, QString::number(port)});
+    client.start(PCOM_PYTHON, {PCOM_RFC2217_CLIENT, QString::number(bridge.numberAfter("Server running on IP 127.0.0.1, port "))});
     QTRY_VERIFY2_WITH_TIMEOUT(client.canReadLine(), client.readAllStandardError().constData(), 20000);
     QCOMPARE(client.readLine(), QByteArray("set\n"));
     termios line{};
-    QCOMPARE(tcgetattr(pty.slaveFd(), &line), 0);
-    QCOMPARE(cfgetospeed(&line), speed_t(B57600));
-    QVERIFY(line.c_cflag & CSTOPB);
-    QVERIFY(line.c_cflag & CRTSCTS);
-    QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
+    QVERIFY(tcgetattr(pty.slaveFd(), &line) == 0 && cfgetospeed(&line) == B57600);
+    QCOMPARE(line.c_cflag & (CSTOPB | CRTSCTS | CSIZE), tcflag_t(CSTOPB | CRTSCTS | CS8));
     client.write("go\n");
 
-    QByteArray all;
-    for (int i = 0; i < 256; ++i)
-        all.append(char(i));
     QCOMPARE(pty.readMaster(512, 10000), all + all);
     QVERIFY(pty.writeMaster(all + all));
     QVERIFY(client.waitForFinished(30000));
@@ -88,9 +87,6 @@ void tst_CliRfc2217::parser_data()
     QTest::newRow("stray SE, NOP") << QByteArrayList{"\xff\xf0q\xff\xf1"} << QByteArray("d:71 c:f1");
     QTest::newRow("endless SB") << QByteArrayList{"\xff\xfa\x2c", QByteArray(100000, 'z'), "\xff\xf0!"}
                                 << QByteArray("s:2c!256 d:21");
-    QByteArray all;
-    for (int i = 0; i < 256; ++i)
-        all.append(char(i));
     QByteArrayList bytewise;
     for (char c : TelnetParser::escape(all.constData(), all.size()))
         bytewise << QByteArray(1, c);

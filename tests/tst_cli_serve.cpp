@@ -20,12 +20,6 @@ private slots:
     void badConfiguration();
 };
 
-static quint16 freeTcpPort()
-{
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
-}
-
 static bool writeFile(const QString &path, const QByteArray &text)
 {
     QFile file(path);
@@ -40,10 +34,10 @@ void tst_CliServe::threeBridgesAndReload()
     PseudoTerminal pty;
     QVERIFY(pty.isValid() && ::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC) == 0);
     LoopbackPeer sink;
-    QVERIFY(sink.listen());
     QUdpSocket udpPeer;
-    QVERIFY(udpPeer.bind(QHostAddress(QHostAddress::LocalHost), 0));
-    const quint16 udpBind = freeTcpPort(), served[] = {freeTcpPort(), freeTcpPort(), freeTcpPort(), freeTcpPort()};
+    QVERIFY(sink.listen() && udpPeer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const auto free = &LoopbackPeer::freePort;
+    const quint16 udpBind = free(), served[] = {free(), free(), free(), free()};
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("serve.yaml"));
     const QString text = QStringLiteral(
@@ -87,8 +81,7 @@ void tst_CliServe::threeBridgesAndReload()
         udpPeer.writeDatagram("from datagrams " + n, QHostAddress::LocalHost, udpBind);
         QTRY_VERIFY(clients[datagramsClient].received().endsWith("from datagrams " + n));
     };
-    through(2);
-    if (QTest::currentTestFailed())
+    if (through(2), QTest::currentTestFailed())
         return;
 
     // A bad file changes nothing.
@@ -97,8 +90,7 @@ void tst_CliServe::threeBridgesAndReload()
     QVERIFY2(pcom.waitForStderr(("error: pcom: reload refused, the running bridges stay: " + path
                                  + ":4: bridge name 'serial' used twice (first on line 2)\n").toUtf8()),
              pcom.err().constData());
-    through(2);
-    if (QTest::currentTestFailed())
+    if (through(2), QTest::currentTestFailed())
         return;
 
     QVERIFY(writeFile(path, config(served[3])));
@@ -108,8 +100,7 @@ void tst_CliServe::threeBridgesAndReload()
     QTRY_VERIFY(clients[2].isDisconnected());
     QTRY_COMPARE(pcom.err().count("progress: [datagrams] pcom: opened the udpClient and tcpServer ports"), 2);
     QVERIFY(clients[3].connectTo(served[3]));
-    through(3);
-    if (QTest::currentTestFailed())
+    if (through(3), QTest::currentTestFailed())
         return;
     QVERIFY(!clients[0].isDisconnected() && !clients[1].isDisconnected());
 

@@ -40,14 +40,6 @@ static QByteArray randomBytes(int size, quint32 seed)
     return data;
 }
 
-// A UDP port on loopback that nobody holds at the moment, for pcom to bind.
-static quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    return probe.localPort();
-}
-
 // Every byte value up, more than a datagram holds; every byte value down;
 // then the run ends as the row says, the last bytes before it still delivered.
 void tst_CliStreams::bytesBothWays_data()
@@ -78,7 +70,7 @@ void tst_CliStreams::bytesBothWays()
     PseudoTerminal pty;
     LoopbackPeer tcp;
     QUdpSocket udp;
-    const quint16 udpPort = freeUdpPort();
+    const quint16 udpPort = LoopbackPeer::freePort();
     QByteArray got;
     std::function<void(const QByteArray &)> send;
     std::function<void()> fetch;
@@ -134,8 +126,7 @@ void tst_CliStreams::bytesBothWays()
                                                                           == (CSTOPB | CRTSCTS | CS8)));
     const QByteArray down = everyByte.repeated(8);
     send(down);
-    QVERIFY(pcom.waitForStdoutSize(down.size()));
-    QVERIFY(pcom.out() == down);
+    QVERIFY(pcom.waitForStdoutSize(down.size()) && pcom.out() == down);
 
     QElapsedTimer clock;
     clock.start();
@@ -184,9 +175,7 @@ void tst_CliStreams::slowSerialPeer()
     QVERIFY(pty.isValid());
     PcomProcess pcom;
     pcom.start({"open", "com", "device=" + pty.slavePath(), "baudrate=4000000", "-w", "0.1", "-q"});
-    QByteArray data(total, Qt::Uninitialized);
-    for (int i = 0; i < total; ++i)
-        data[i] = char(i % 253);
+    const QByteArray data = randomBytes(total, 7);
     pcom.write(data);
     pcom.closeStdin();
     QByteArray got;
@@ -293,7 +282,7 @@ void tst_CliStreams::udpHexLinesAndDump()
 {
     QUdpSocket peer;
     QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
-    const quint16 pcomPort = freeUdpPort();
+    const quint16 pcomPort = LoopbackPeer::freePort();
     PcomProcess pcom;
     pcom.start({"open", "udpClient", "bind-address=127.0.0.1", QStringLiteral("bind-port=%1").arg(pcomPort),
                 "address=127.0.0.1", QStringLiteral("port=%1").arg(peer.localPort()), "--hex"});
@@ -392,8 +381,7 @@ void tst_CliStreams::bridgeServerWithoutClient()
     source.send("tail");
     QTRY_COMPARE_WITH_TIMEOUT(client.received(), data.left(hold) + "tail", 5000);
     source.close();
-    QVERIFY(bridge.waitForExit());
-    QCOMPARE(bridge.exitCode(), 0);
+    QVERIFY(bridge.waitForExit() && bridge.exitCode() == 0);
     QVERIFY2(bridge.err().contains(dropped.arg(hold + 4).arg(data.size() - hold).toUtf8()), bridge.err().constData());
 }
 

@@ -9,13 +9,13 @@
 #include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"
 #include "hostlib/PluginHost.h"
+#include "tests/support/LoopbackPeer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtTest>
@@ -43,9 +43,8 @@ void type(PropertyEditor *editor, const QString &name, const QString &text)
 {
     QWidget *widget = editor->editor(name);
     QVERIFY2(widget, qPrintable(name));
-    auto *line = qobject_cast<QLineEdit *>(widget);
-    if (!line)
-        line = qobject_cast<QComboBox *>(widget)->lineEdit();
+    auto *combo = qobject_cast<QComboBox *>(widget);
+    QLineEdit *line = combo ? combo->lineEdit() : qobject_cast<QLineEdit *>(widget);
     line->selectAll();
     QTest::keyClicks(line, text);
     QTest::keyClick(line, Qt::Key_Return);
@@ -58,18 +57,14 @@ void enter(TerminalPane *pane, const QString &text)
     QTest::keyClick(pane->input(), Qt::Key_Return);
 }
 
-void clickConnect(PropertyEditor *editor)
-{
-    qobject_cast<QCheckBox *>(editor->editor(connectName))->click();
-}
+void clickConnect(PropertyEditor *editor) { qobject_cast<QCheckBox *>(editor->editor(connectName))->click(); }
 
 QStringList enabledRecords(PropertyEditor *editor, Plugin_Com_Port *port)
 {
     QStringList names;
-    for (const TavlinProperty *record : port->tavlinProperties()) {
+    for (const TavlinProperty *record : port->tavlinProperties())
         if (editor->editor(record->name())->isEnabled())
             names.append(record->name());
-    }
     return names;
 }
 
@@ -107,8 +102,7 @@ void tst_Gui::linksThroughEditorAndTerminals()
     // The five devices, with their names and briefs.
     DeviceTree *tree = window.tree();
     QCOMPARE(tree->topLevelItemCount(), 5);
-    QTreeWidgetItem *udpItem = tree->topLevelItem(4);
-    QVERIFY(udpItem->text(0) == window.workbench()->devices().at(4)->name() && !udpItem->toolTip(0).isEmpty());
+    QVERIFY(tree->topLevelItem(4)->text(0) == window.workbench()->devices().at(4)->name() && !tree->topLevelItem(4)->toolTip(0).isEmpty());
 
     // The server, configured through the editor: refused input changes nothing.
     Plugin_Com_Port *server = window.addPort(QStringLiteral("tcpServer"));
@@ -171,10 +165,7 @@ void tst_Gui::linksThroughEditorAndTerminals()
 
     // Two CAN ports on a virtualcan bus of this test's own: a cansend line
     // typed in one terminal is a row of the other's frame table.
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const QString bus = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(probe.serverPort());
-    probe.close();
+    const QString bus = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(LoopbackPeer::freePort());
     QList<TerminalPane *> can;
     for (int i = 0; i < 2; ++i) {
         Plugin_Com_Port *port = window.addPort(QStringLiteral("canBus"));
@@ -198,7 +189,6 @@ void tst_Gui::linksThroughEditorAndTerminals()
 void tst_Gui::workspaceRoundTripAndBadFiles()
 {
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     MainWindow window(m_host.plugin());
     Workbench *bench = window.workbench();
     window.addPort(QStringLiteral("tcpServer"))->setTavlinProperty(QStringLiteral("port"), 0);

@@ -34,7 +34,6 @@ static int run(const QString &program, const QStringList &arguments, QByteArray 
 void tst_Install::installedProgramsFindTheirPlugin()
 {
     QTemporaryDir root;
-    QVERIFY(root.isValid());
     const QString prefix = root.filePath(QStringLiteral("prefix"));
     const QString stage = root.filePath(QStringLiteral("stage"));
     QByteArray out;
@@ -81,12 +80,10 @@ void tst_Install::installedProgramsFindTheirPlugin()
     const QString picture = root.filePath(QStringLiteral("window.png"));
     const QString workspace = root.filePath(QStringLiteral("w.json"));
     QFile file(workspace);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(R"({"format": "pcom-gui workspace", "ports": [{"type": "udpClient", "properties": {"port": "40007"}}]})");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(R"({"format": "pcom-gui workspace", "ports": [{"type": "udpClient", "properties": {"port": "40007"}}]})") > 0);
     file.close();
     QVERIFY2(run(gui, {"--screenshot", picture, workspace}, &out) == 0, out.constData());
-    const QImage image(picture);
-    QVERIFY(image.width() >= 800 && image.height() >= 500);
+    QVERIFY(QImage(picture).width() >= 800 && QImage(picture).height() >= 500);
     QVERIFY(QFile::resize(workspace, 20));
     QCOMPARE(run(gui, {"--screenshot", picture, "--workspace", workspace}, &out), 1);
     QVERIFY2(out.contains(workspace.toUtf8() + " is not a workspace: it is no JSON"), out.constData());

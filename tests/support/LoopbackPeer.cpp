@@ -6,12 +6,8 @@ LoopbackPeer::LoopbackPeer(QObject *parent)
     : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, [this]() {
-        if (QTcpSocket *socket = m_server.nextPendingConnection()) {
-            if (m_socket)
-                socket->abort();
-            else
-                adopt(socket);
-        }
+        if (QTcpSocket *socket = m_server.nextPendingConnection())
+            m_socket ? socket->abort() : adopt(socket);
     });
 }
 
@@ -19,11 +15,6 @@ quint16 LoopbackPeer::freePort()
 {
     QTcpServer probe;
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-bool LoopbackPeer::listen(quint16 port)
-{
-    return m_server.listen(QHostAddress::LocalHost, port);
 }
 
 bool LoopbackPeer::connectTo(quint16 port, int timeoutMs, const QHostAddress &address)
@@ -56,18 +47,6 @@ void LoopbackPeer::onReadyRead()
         if (m_closeAfterReply)
             m_socket->disconnectFromHost();
     }
-}
-
-void LoopbackPeer::send(const QByteArray &data)
-{
-    if (m_socket)
-        m_socket->write(data);
-}
-
-void LoopbackPeer::close()
-{
-    if (m_socket)
-        m_socket->disconnectFromHost();
 }
 
 void LoopbackPeer::answer(const QByteArray &trigger, const QByteArray &reply, bool closeAfter)

@@ -21,7 +21,7 @@ public:
 
     // Server side: listens on 127.0.0.1 and that port, or one that the
     // system picks.
-    bool listen(quint16 port = 0);
+    bool listen(quint16 port = 0) { return m_server.listen(QHostAddress::LocalHost, port); }
     quint16 serverPort() const { return m_server.serverPort(); }
     // Client side.
     bool connectTo(quint16 port, int timeoutMs = 5000,
@@ -31,8 +31,8 @@ public:
     bool isDisconnected() const { return m_disconnected; }
     QByteArray received() const { return m_received; }
     QTcpSocket *socket() const { return m_socket; }
-    void send(const QByteArray &data);
-    void close();
+    void send(const QByteArray &data) { if (m_socket) m_socket->write(data); }
+    void close() { if (m_socket) m_socket->disconnectFromHost(); }
     // Sends `reply` once the received bytes contain `trigger`.
     void answer(const QByteArray &trigger, const QByteArray &reply, bool closeAfter);
 

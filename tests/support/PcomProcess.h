@@ -3,9 +3,9 @@
 #include <QByteArray>
 #include <QObject>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 
+#include <csignal>
 #include <functional>
 
 // The built pcom run as a child process, with bounded waits on what it
@@ -21,35 +21,31 @@ public:
     // Standard input from that file (a terminal, say) instead of a pipe;
     // before start().
     void setStandardInputFile(const QString &path) { m_process.setStandardInputFile(path); }
-    void write(const QByteArray &data);
-    void closeStdin();
-    // SIGTERM.
-    void terminate();
-    void interrupt();
-    // SIGHUP.
-    void hangUp();
+    void write(const QByteArray &data) { m_process.write(data); }
+    void closeStdin() { m_process.closeWriteChannel(); }
+    void terminate() { m_process.terminate(); }
+    void interrupt() { signal(SIGINT); }
+    void hangUp() { signal(SIGHUP); }
     qint64 processId() const { return m_process.processId(); }
 
     // Wait until standard error / output holds `text`, the process ended, or
     // the time ran out.
-    bool waitForStderr(const QByteArray &text, int timeoutMs = 10000);
-    bool waitForStdout(const QByteArray &text, int timeoutMs = 10000);
-    bool waitForStdoutSize(int size, int timeoutMs = 10000);
-    bool waitForExit(int timeoutMs = 15000);
+    bool waitForStderr(const QByteArray &text, int timeoutMs = 10000) { return waitFor([&] { return m_err.contains(text); }, timeoutMs); }
+    bool waitForStdout(const QByteArray &text, int timeoutMs = 10000) { return waitFor([&] { return m_out.contains(text); }, timeoutMs); }
+    bool waitForStdoutSize(int size, int timeoutMs = 10000) { return waitFor([&] { return m_out.size() >= size; }, timeoutMs); }
+    bool waitForExit(int timeoutMs = 15000) { return waitFor([&] { return m_finished; }, timeoutMs); }
 
     QByteArray out() const { return m_out; }
     QByteArray err() const { return m_err; }
     // The exit status, or -1 while running or when it crashed.
     int exitCode() const;
-
     // The number in "text<number>" in standard error, or -1.
     int numberAfter(const QByteArray &text) const;
-
     // Runs to the end with standard input closed.
     static PcomProcess *run(const QStringList &arguments);
 
 private:
-    void collect();
+    void signal(int number) { if (processId() > 0) ::kill(pid_t(processId()), number); }
     bool waitFor(const std::function<bool()> &done, int timeoutMs);
 
     QProcess m_process;
