@@ -1,6 +1,7 @@
 #include "cli/ServeConfig.h"
 
 #include <QProcess>
+#include <QTextCodec>
 #include <QRegularExpression>
 
 #include <yaml-cpp/yaml.h>
@@ -16,6 +17,29 @@ struct Refusal {
     int line;
     QString reason;
 };
+
+// The file is plain text: a control character, a byte order mark inside
+// the text or a byte sequence that is no UTF-8 would reach a bridge's
+// arguments as something other than what the file shows (or not at all).
+// The first line that holds one, 0 when none does.
+int unreadableLine(const QByteArray &text)
+{
+    QTextCodec *utf8 = QTextCodec::codecForName("UTF-8");
+    const QList<QByteArray> lines = text.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        const QString line = utf8->toUnicode(lines.at(i).constData(), lines.at(i).size(), &state);
+        bool bad = state.invalidChars > 0 || state.remainingChars > 0;
+        for (int c = 0; c < line.size() && !bad; ++c) {
+            const ushort u = line.at(c).unicode();
+            bad = (u < 0x20 && u != '\t' && u != '\r') || u == 0x7F || u == 0xFFFE || u == 0xFFFF
+                || (u == 0xFEFF && (i > 0 || c > 0));
+        }
+        if (bad)
+            return i + 1;
+    }
+    return 0;
+}
 
 int lineOf(const YAML::Node &node)
 {
@@ -113,6 +137,8 @@ bool ServeConfig::read(const QByteArray &text, const QString &fileName, QList<En
     try {
         if (text.size() > maxFileSize)
             throw Refusal{1, QStringLiteral("larger than %1 bytes").arg(maxFileSize)};
+        if (const int line = unreadableLine(text))
+            throw Refusal{line, QStringLiteral("not plain UTF-8 text (a control character or an invalid byte sequence)")};
         *entries = entriesOf(YAML::Load(text.toStdString()));
         return true;
     } catch (const Refusal &r) {

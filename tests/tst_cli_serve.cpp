@@ -117,6 +117,8 @@ void tst_CliServe::badConfiguration_data()
     QTest::addColumn<QByteArray>("error");
     const QByteArray good = "bridges:\n  - name: a\n    args: tcpServer port=0 -- tcpServer port=0\n";
     QTest::newRow("syntax") << QByteArray("bridges: [\n") << QByteArray(":2: end of sequence flow not found");
+    QTest::newRow("control character") << good + "  - name: b\n    args: \"\\x11\"\x01\n"
+                                       << QByteArray(":5: not plain UTF-8 text (a control character or an invalid byte sequence)");
     QTest::newRow("empty") << QByteArray() << QByteArray(":1: expected 'bridges:' with a list of bridges");
     QTest::newRow("unknown top key") << QByteArray("bridge:\n") << QByteArray(":1: unknown key 'bridge' (expected bridges)");
     QTest::newRow("unknown bridge key") << good + "    port: 5\n" << QByteArray(":4: unknown key 'port' (expected name, args)");
