@@ -129,11 +129,6 @@ void tst_CliServe::badConfiguration_data()
     QTest::newRow("bad value") << good + "  - name: b\n    args: tcpServer port=99999 -- tcpServer\n"
                                << QByteArray(":4: bridge 'b': value '99999' for 'port' rejected: expected an "
                                              "integer from 0 to 65535");
-    QTest::newRow("one port") << good + "  - name: b\n    args: [tcpServer]\n"
-                              << QByteArray(":4: bridge 'b': bridge needs two ports: TYPE [NAME=VALUE...] -- TYPE "
-                                            "[NAME=VALUE...]");
-    QTest::newRow("unknown type") << good + "  - name: b\n    args: modem -- tcpServer\n"
-                                  << QByteArray(":4: bridge 'b': unknown port type 'modem'; types: ");
     QTest::newRow("bad option") << good + "  - name: b\n    args: tcpServer --stats x -- tcpServer\n"
                                 << QByteArray(":4: bridge 'b': --stats takes a number of seconds, not 'x'");
     QTest::newRow("help") << good + "  - name: b\n    args: tcpServer --help -- tcpServer\n"

@@ -4,16 +4,14 @@
 
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
+#include <QTcpServer>
 #include <QUdpSocket>
 #include <QtTest>
 
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
+#include <utility>
 
 // pcom open and pcom bridge on the byte-stream links, end to end: serial
 // lines through a pseudo-terminal pair, TCP and UDP through loopback peers.
@@ -238,42 +236,49 @@ void tst_CliStreams::serverHoldsInputForTheNextClient()
     QVERIFY(next.received() == data);
 }
 
-// Like `socat TCP-LISTEN:N SYSTEM:'wc -c'`: a server that answers once its
-// input ends. pcom ends its sending direction at the end of its input and
-// prints the answer that follows. The server is a plain socket: Qt's own
-// drop what they have not sent when their input ends.
-void tst_CliStreams::halfCloseLetsTheServerAnswer()
+// Keeps each accepted connection as a plain descriptor: a QTcpSocket closes
+// as soon as its input ends, and could not answer then.
+class PlainServer : public QTcpServer
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(listener, 1) == 0
-            && ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
-    std::thread server([listener] {
-        pollfd ready{listener, POLLIN, 0};
-        const int fd = ::poll(&ready, 1, 10000) == 1 ? ::accept(listener, nullptr, nullptr) : -1;
-        ready.fd = fd;
-        char buffer[256];
-        ssize_t n = 0;
-        int count = 0;
-        while (fd >= 0 && ::poll(&ready, 1, 10000) == 1 && (n = ::read(fd, buffer, sizeof buffer)) > 0)
-            count += int(n);
-        const QByteArray answer = QByteArray::number(count) + '\n';
-        if (fd >= 0 && n == 0)
-            (void)!::write(fd, answer.constData(), size_t(answer.size()));
+public:
+    ~PlainServer() override
+    {
         if (fd >= 0)
             ::close(fd);
-    });
+    }
+    int fd = -1;
+
+protected:
+    void incomingConnection(qintptr socket) override
+    {
+        fd = int(socket);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+};
+
+// Like `socat TCP-LISTEN:N SYSTEM:'wc -c'`: a server that answers once its
+// input ends. pcom ends its sending direction at the end of its input and
+// prints the answer that follows.
+void tst_CliStreams::halfCloseLetsTheServerAnswer()
+{
+    PlainServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
     PcomProcess pcom;
-    pcom.start({"open", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(ntohs(address.sin_port))});
+    pcom.start({"open", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(server.serverPort())});
     pcom.write("twelve bytes");
     pcom.closeStdin();
-    const bool exited = pcom.waitForExit();
-    server.join();
-    ::close(listener);
-    QVERIFY(exited);
+    QByteArray got;
+    const auto inputEnded = [&] {
+        char buffer[256];
+        const ssize_t n = server.fd < 0 ? -1 : ::read(server.fd, buffer, sizeof buffer);
+        got += QByteArray(buffer, int(qMax<ssize_t>(n, 0)));
+        return n == 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(inputEnded(), 10000);
+    QCOMPARE(got, QByteArray("twelve bytes"));
+    QCOMPARE(::write(server.fd, "12\n", 3), ssize_t(3));
+    ::close(std::exchange(server.fd, -1));
+    QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.out(), QByteArray("12\n"));
     QCOMPARE(pcom.exitCode(), 0);
 }

@@ -43,30 +43,12 @@ void LogCapture::messageHandler(QtMsgType type, const QMessageLogContext &contex
     }
 }
 
-QStringList LogCapture::deviceTexts(int type) const
+QStringList LogCapture::textsOf(const char *channel, int type) const
 {
     QStringList out;
     for (const Line &line : m_lines) {
-        if (line.channel == QLatin1String("device") && (type < 0 || line.type == type))
+        if ((!channel || line.channel == QLatin1String(channel)) && (type < 0 || line.type == type))
             out.append(line.text);
     }
-    return out;
-}
-
-QStringList LogCapture::qtTexts(int level) const
-{
-    QStringList out;
-    for (const Line &line : m_lines) {
-        if (line.channel == QLatin1String("qt") && (level < 0 || line.type == level))
-            out.append(line.text);
-    }
-    return out;
-}
-
-QStringList LogCapture::texts() const
-{
-    QStringList out;
-    for (const Line &line : m_lines)
-        out.append(line.text);
     return out;
 }

@@ -28,25 +28,24 @@ public:
     void log(Type type, const QString &text) override;
 
     QList<Line> lines() const { return m_lines; }
-    // Texts of the device log, optionally of one type only.
-    QStringList deviceTexts(int type = -1) const;
-    // Texts of Qt's message log, optionally of one level only.
-    QStringList qtTexts(int level = -1) const;
-    // Every text in arrival order, both channels.
-    QStringList texts() const;
+    // Texts in arrival order: of the device log or of Qt's (of one type or
+    // level only, if given), or of both.
+    QStringList deviceTexts(int type = -1) const { return textsOf("device", type); }
+    QStringList qtTexts(int level = -1) const { return textsOf("qt", level); }
+    QStringList texts() const { return textsOf(nullptr, -1); }
     bool contains(const QString &text) const { return texts().contains(text); }
     void clear() { m_lines.clear(); }
 
     // Lines of one type of the device log, or of one level of Qt's, in
     // either mode and regardless of clear().
     int deviceCount(int type) const { return m_counts.value(type); }
-    int qtCount(int level) const { return m_counts.value(kQtBase + level); }
     // The first few error, critical and warning texts, to show what went wrong.
     QStringList problems() const { return m_problems; }
 
 private:
     static void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text);
     void record(const QString &channel, int type, const QString &text, bool problem);
+    QStringList textsOf(const char *channel, int type) const;
 
     static constexpr int kQtBase = 100;
     Keep m_keep;
