@@ -2,13 +2,13 @@
 #include "canbus/PCom_CanBus_Port.h"
 #include "tests/support/EventWait.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/LoopbackPeer.h"
 #include "tests/testcan/TestCanControl.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>
 #include <QPointer>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QtTest>
 
 // The CAN port: its properties, frames end to end over Qt's "virtualcan"
@@ -29,11 +29,6 @@ private slots:
 
 namespace {
 
-QObject *app()
-{
-    return QCoreApplication::instance();
-}
-
 PCom_CanBus_Port *newPort(PCom_CanBus_Device &device)
 {
     return static_cast<PCom_CanBus_Port *>(device.createPort());
@@ -41,7 +36,7 @@ PCom_CanBus_Port *newPort(PCom_CanBus_Device &device)
 
 QCanBusDevice *lastCanDevice()
 {
-    return qobject_cast<QCanBusDevice *>(app()->property(TestCan::lastDevice).value<QObject *>());
+    return qobject_cast<QCanBusDevice *>(qApp->property(TestCan::lastDevice).value<QObject *>());
 }
 
 PCom_CanBus_Port *openTestPort(PCom_CanBus_Device &device, const QString &interfaceName,
@@ -54,11 +49,6 @@ PCom_CanBus_Port *openTestPort(PCom_CanBus_Device &device, const QString &interf
         port->setTavlinProperty(QStringLiteral("baudrate"), baudRate);
     port->open(Plugin_Com_Port::ReadWrite);
     return port;
-}
-
-QVariantList writtenFrames(QCanBusDevice *canDevice)
-{
-    return canDevice->property(TestCan::written).toList();
 }
 
 bool inject(QCanBusDevice *canDevice, QCanBusFrame::FrameType type, uint frameId, const QByteArray &payload)
@@ -87,7 +77,7 @@ void tst_CanBus::initTestCase()
 void tst_CanBus::cleanup()
 {
     for (const char *name : {TestCan::interfaces, TestCan::enumerationError, TestCan::lastDisconnected})
-        app()->setProperty(name, QVariant());
+        qApp->setProperty(name, QVariant());
 }
 
 void tst_CanBus::propertiesWithoutLink()
@@ -122,8 +112,8 @@ void tst_CanBus::propertiesWithoutLink()
     // The back-end's listing error is logged; what was listed still counts.
     device.setCanPlugin(QLatin1String(TestCan::pluginKey));
     log.clear();
-    app()->setProperty(TestCan::interfaces, QStringList{"test7", "test3"});
-    app()->setProperty(TestCan::enumerationError, QStringLiteral("driver library missing"));
+    qApp->setProperty(TestCan::interfaces, QStringList{"test7", "test3"});
+    qApp->setProperty(TestCan::enumerationError, QStringLiteral("driver library missing"));
     QCOMPARE(device.availablePorts(), (QStringList{"test7", "test3"}));
     QCOMPARE(log.texts(), QStringList{"PCom_CanBus_Device: driver library missing"});
 
@@ -155,10 +145,9 @@ void tst_CanBus::framesBetweenPorts()
     // The devices meet on a relay server that the first device of a process
     // starts on the port named in the interface URL; a free loopback port of
     // this process's own keeps parallel runs off each other's bus.
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const QString url = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(probe.serverPort());
-    probe.close();
+    const quint16 relay = LoopbackPeer::freePort();
+    QVERIFY(relay != 0);
+    const QString url = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(relay);
 
     PCom_CanBus_Device device(nullptr, nullptr);
     QScopedPointer<PCom_CanBus_Port> first(newPort(device)), second(newPort(device));
@@ -199,14 +188,8 @@ void tst_CanBus::framesBetweenPorts()
         QVERIFY(sent);
         QCanBusFrame got(QCanBusFrame::InvalidFrame);
         // Kept once valid: QTRY_VERIFY evaluates its condition once more.
-        const auto take = [&] {
-            QCanBusFrame next(QCanBusFrame::InvalidFrame);
-            QMetaObject::invokeMethod(first.data(), "readFrame", Q_RETURN_ARG(QCanBusFrame, next));
-            if (next.isValid())
-                got = next;
-            return got.isValid();
-        };
-        QTRY_VERIFY(take());
+        QTRY_VERIFY(got.isValid() || (QMetaObject::invokeMethod(first.data(), "readFrame",
+                                                                Q_RETURN_ARG(QCanBusFrame, got)) && got.isValid()));
         QCOMPARE(got.frameId(), frame.frameId());
         QCOMPARE(got.hasExtendedFrameFormat(), frame.hasExtendedFrameFormat());
         QCOMPARE(got.frameType(), frame.frameType());
@@ -239,7 +222,7 @@ void tst_CanBus::backendOpenAndClose()
 
     // Closing disconnects the CAN device and deletes it at once.
     port->close();
-    QCOMPARE(app()->property(TestCan::lastDisconnected).toString(), QStringLiteral("test0"));
+    QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test0"));
     QVERIFY(!canDevice);
 
     // An empty rate reads back as 0; deleting an open port closes its link.
@@ -248,18 +231,18 @@ void tst_CanBus::backendOpenAndClose()
     canDevice = lastCanDevice();
     QCOMPARE(progress(), QStringList{"Plugin: testcan, connected to test1 at 0 baud"});
     device.deletePort(port.take());
-    QCOMPARE(app()->property(TestCan::lastDisconnected).toString(), QStringLiteral("test1"));
+    QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test1"));
     QVERIFY(!canDevice);
 
     // A failed connect: the back-end's error signal is logged first, then the
     // failed connect; the CAN device is deleted without a disconnect.
-    app()->setProperty(TestCan::lastDisconnected, QVariant());
+    qApp->setProperty(TestCan::lastDisconnected, QVariant());
     log.clear();
     port.reset(openTestPort(device, QLatin1String(TestCan::failConnect)));
     QVERIFY(!port->opened() && !lastCanDevice());
     QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
              (QStringList{"PCom_CanBus_Port: testcan cannot connect", "Connection error: testcan cannot connect"}));
-    QVERIFY(progress().isEmpty() && !app()->property(TestCan::lastDisconnected).isValid());
+    QVERIFY(progress().isEmpty() && !qApp->property(TestCan::lastDisconnected).isValid());
     QVERIFY(port->tavlinProperty("device")->isWritable());
 
     log.clear();
@@ -289,13 +272,13 @@ void tst_CanBus::backendFrames()
     } cases[] = {{8, 0x123, true}, {0, 0x1, true},    {9, 0x2, false},   {12, 0x3, true},         {64, 0x7FF, true},
                  {65, 0x9, false}, {1, 0x800, false}, {1, 0x1FFFFFFF, false}, {1, 0x20000000, false}};
     for (const auto &c : cases) {
-        const int before = writtenFrames(canDevice).size();
+        const int before = canDevice->property(TestCan::written).toList().size();
         QCOMPARE(port->writeRawData(bytes.constData(), c.length, c.frameId), c.valid ? c.length : -1);
         QCOMPARE(port->writeByteStream(bytes.constData(), c.length, c.frameId), c.length);
         const QVariantMap frame{{"id", c.frameId <= 0x1FFFFFFF ? c.frameId : 0u}, {"payload", bytes.left(c.length)},
                                 {"type", int(QCanBusFrame::DataFrame)}, {"extended", false}, {"fd", c.length > 8},
                                 {"valid", c.valid}, {"accepted", c.valid}};
-        QCOMPARE(writtenFrames(canDevice).mid(before), (QVariantList{frame, frame}));
+        QCOMPARE(canDevice->property(TestCan::written).toList().mid(before), (QVariantList{frame, frame}));
     }
 
     // A frame the back-end refuses: only the raw write tells.
@@ -340,9 +323,9 @@ void tst_CanBus::backendFrames()
                                       Q_ARG(QString, QStringLiteral("bus trouble"))));
     QCOMPARE(log.texts(), QStringList{"PCom_CanBus_Port: bus trouble"});
     QVERIFY(port->opened());
-    const int beforeError = writtenFrames(canDevice).size();
+    const int beforeError = canDevice->property(TestCan::written).toList().size();
     QCOMPARE(port->writeRawData("abcde", 5, 1), -1);
-    QCOMPARE(writtenFrames(canDevice).size(), beforeError);
+    QCOMPARE(canDevice->property(TestCan::written).toList().size(), beforeError);
     QVERIFY(QMetaObject::invokeMethod(canDevice, "resetError"));
     QCOMPARE(port->writeRawData("abcde", 5, 1), 5);
 }

@@ -4,6 +4,7 @@
 #include "plugin/PCom_Core.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/PseudoTerminal.h"
 
 #include <QSignalSpy>
@@ -95,10 +96,7 @@ void tst_LinkStatus::tcpClientBacklogLossAndHalfClose()
 
 void tst_LinkStatus::tcpServerBacklogAndReadBound()
 {
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    const quint16 serverPort = probe.serverPort();
-    probe.close();
+    const quint16 serverPort = LoopbackPeer::freePort();
     Plugin_Com_Port *port = newPort("tcpServer", {"address=127.0.0.1", QStringLiteral("port=%1").arg(serverPort)});
     auto *status = qobject_cast<PCom_LinkStatus *>(port);
     QVERIFY(status);

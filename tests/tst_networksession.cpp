@@ -55,9 +55,9 @@ static bool updateConfigurations(const QByteArray &named)
 
 Plugin_Com_Port *tst_NetworkSession::newPort(const QString &key, quint16 peerPort)
 {
-    Plugin_Com_Device &device = key == QLatin1String("tcpClient") ? static_cast<Plugin_Com_Device &>(m_tcp) : m_udp;
-    Plugin_Com_Port *port = device.createPort();
-    if (key == QLatin1String("udpClient"))
+    const bool tcp = key == QLatin1String("tcpClient");
+    Plugin_Com_Port *port = tcp ? m_tcp.createPort() : m_udp.createPort();
+    if (!tcp)
         port->setTavlinProperty("bind-address", QStringLiteral("127.0.0.1"));
     port->setTavlinProperty("address", QStringLiteral("127.0.0.1"));
     port->setTavlinProperty("port", peerPort);
@@ -140,6 +140,7 @@ void tst_NetworkSession::udpClientBindsOnceSessionOpens_data()
     QTest::addColumn<QByteArray>("named");
     QTest::addColumn<QString>("used");
     QTest::newRow("absent") << QByteArray("absent") << "pcom-test-default";
+    QTest::newRow("defined") << QByteArray("defined") << "pcom-test-default";
     QTest::newRow("discovered") << QByteArray("discovered") << "DefaultNetworkConfiguration";
 }
 
@@ -170,9 +171,8 @@ void tst_NetworkSession::sessionEndsEarly_data()
 
 // A port closed before its session opened stays closing, its session left
 // alone, and finishes the close when the session opens, without connecting.
-// A session that fails
-// while the port waits is reported and ends the port; nothing would ever
-// release it otherwise.
+// A session that fails while the port waits is reported and ends the port;
+// nothing would ever release it otherwise.
 void tst_NetworkSession::sessionEndsEarly()
 {
     QFETCH(QString, key);

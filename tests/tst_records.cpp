@@ -11,13 +11,16 @@
 #include <QtTest>
 
 // Every property record of a new port of every kind, field by field, against
-// the table below, and the records each host version is shown.
+// the table below, and the records each host version is shown; what the "ip"
+// check lets through.
 class tst_Records : public QObject
 {
     Q_OBJECT
 private slots:
     void records_data();
     void records();
+    void ipAddressPattern_data();
+    void ipAddressPattern();
 };
 
 namespace {
@@ -139,6 +142,29 @@ void tst_Records::records()
 
     device->deletePort(port);
     plugin->deleteDevice(device);
+}
+
+void tst_Records::ipAddressPattern_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("state");
+    QTest::newRow("max") << "255.255.255.255" << int(QValidator::Acceptable);
+    QTest::newRow("zeros") << "0.0.0.0" << int(QValidator::Acceptable);
+    QTest::newRow("typing") << "192.168." << int(QValidator::Intermediate);
+    QTest::newRow("empty") << "" << int(QValidator::Intermediate);
+    QTest::newRow("octet too big") << "256.1.1.1" << int(QValidator::Invalid);
+    QTest::newRow("five parts") << "1.2.3.4.5" << int(QValidator::Invalid);
+    QTest::newRow("name") << "localhost" << int(QValidator::Invalid);
+    QTest::newRow("leading zero") << "01.2.3.4" << int(QValidator::Invalid);
+}
+
+void tst_Records::ipAddressPattern()
+{
+    QFETCH(QString, text);
+    QFETCH(int, state);
+    TavlinProperty_RegexValidator validator(TavlinProperty_RegexValidator::IpAddress);
+    int pos = 0;
+    QCOMPARE(int(validator.validate(text, pos)), state);
 }
 
 QTEST_GUILESS_MAIN(tst_Records)

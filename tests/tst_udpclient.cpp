@@ -32,16 +32,11 @@ bool bindPeer(QUdpSocket &peer)
 }
 
 // Bound to 127.0.0.1 and the given port, sending to 127.0.0.1 and the other.
-template <class Port>
-Port *udpPort(Port *port, quint16 bindPort, quint16 peerPort)
-{
-    return configured(port, {{"bind-address", QStringLiteral("127.0.0.1")}, {"bind-port", bindPort},
-                             {"address", QStringLiteral("127.0.0.1")}, {"port", peerPort}});
-}
-
 PCom_UdpClient_Port *udpPort(PCom_UdpClient_Device &device, quint16 bindPort, quint16 peerPort)
 {
-    return udpPort(static_cast<PCom_UdpClient_Port *>(device.createPort()), bindPort, peerPort);
+    return configured(static_cast<PCom_UdpClient_Port *>(device.createPort()),
+                      {{"bind-address", QStringLiteral("127.0.0.1")}, {"bind-port", bindPort},
+                       {"address", QStringLiteral("127.0.0.1")}, {"port", peerPort}});
 }
 
 QNetworkDatagram nextDatagram(QUdpSocket &peer)

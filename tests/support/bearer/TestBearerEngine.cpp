@@ -2,15 +2,13 @@
 
 #include "tests/support/bearer/TestBearerSession.h"
 
-static const QString s_defaultId = QStringLiteral("pcom-test-default");
 static const QString s_namedId = QStringLiteral("DefaultNetworkConfiguration");
 
-static QNetworkConfigurationPrivatePointer accessPoint(const QString &id, QNetworkConfiguration::StateFlags state)
+static QNetworkConfigurationPrivatePointer accessPoint(const QString &id)
 {
     QNetworkConfigurationPrivatePointer ptr(new QNetworkConfigurationPrivate);
-    ptr->name = id;
-    ptr->id = id;
-    ptr->state = state;
+    ptr->name = ptr->id = id;
+    ptr->state = QNetworkConfiguration::Discovered;
     ptr->type = QNetworkConfiguration::InternetAccessPoint;
     ptr->purpose = QNetworkConfiguration::PublicPurpose;
     ptr->bearerType = QNetworkConfiguration::BearerEthernet;
@@ -19,11 +17,9 @@ static QNetworkConfigurationPrivatePointer accessPoint(const QString &id, QNetwo
 }
 
 TestBearerEngine::TestBearerEngine()
-    : m_default(accessPoint(s_defaultId, QNetworkConfiguration::Discovered)),
-      m_named(accessPoint(s_namedId, QNetworkConfiguration::Defined))
+    : m_default(accessPoint(QStringLiteral("pcom-test-default"))), m_named(accessPoint(s_namedId))
 {
-    accessPointConfigurations.insert(s_defaultId, m_default);
-    applyNamedState();
+    accessPointConfigurations.insert(m_default->id, m_default);
 }
 
 bool TestBearerEngine::hasIdentifier(const QString &id)
@@ -32,52 +28,24 @@ bool TestBearerEngine::hasIdentifier(const QString &id)
     return accessPointConfigurations.contains(id);
 }
 
-
 QNetworkSessionPrivate *TestBearerEngine::createSessionBackend()
 {
     return new TestBearerSession;
 }
 
-
-
+// Qt's manager looks configurations up in the engine's table itself, so the
+// table alone has to be right once the update completes.
 void TestBearerEngine::requestUpdate()
 {
-    switch (applyNamedState()) {
-    case Added:
-        emit configurationAdded(m_named);
-        break;
-    case Changed:
-        emit configurationChanged(m_named);
-        break;
-    case Removed:
-        emit configurationRemoved(m_named);
-        break;
-    case None:
-        break;
+    const QByteArray wanted = qgetenv("PCOM_TEST_BEARER_NAMED");
+    {
+        QMutexLocker locker(&mutex);
+        QMutexLocker configLocker(&m_named->mutex);
+        m_named->state = wanted == "discovered" ? QNetworkConfiguration::Discovered : QNetworkConfiguration::Defined;
+        if (wanted == "absent")
+            accessPointConfigurations.remove(s_namedId);
+        else
+            accessPointConfigurations.insert(s_namedId, m_named);
     }
     emit updateCompleted();
-}
-
-TestBearerEngine::Change TestBearerEngine::applyNamedState()
-{
-    const QByteArray wanted = qgetenv("PCOM_TEST_BEARER_NAMED");
-    QNetworkConfiguration::StateFlags state = QNetworkConfiguration::Defined;
-    if (wanted == "discovered")
-        state = QNetworkConfiguration::Discovered;
-    else if (wanted == "active")
-        state = QNetworkConfiguration::Active;
-
-    QMutexLocker locker(&mutex);
-    const bool present = accessPointConfigurations.contains(s_namedId);
-    if (wanted == "absent" || wanted.isEmpty()) {
-        accessPointConfigurations.remove(s_namedId);
-        return present ? Removed : None;
-    }
-    {
-        QMutexLocker configLocker(&m_named->mutex);
-        m_named->state = state;
-        m_named->isValid = true;
-    }
-    accessPointConfigurations.insert(s_namedId, m_named);
-    return present ? Changed : Added;
 }

@@ -1,27 +1,5 @@
 #include "tests/support/bearer/TestBearerSession.h"
 
-#include <QCoreApplication>
-
-static void countSessions(int delta)
-{
-    QCoreApplication *app = QCoreApplication::instance();
-    app->setProperty("pcomTestBearerSessions", app->property("pcomTestBearerSessions").toInt() + delta);
-}
-
-TestBearerSession::TestBearerSession()
-{
-    countSessions(1);
-}
-
-TestBearerSession::~TestBearerSession()
-{
-    countSessions(-1);
-}
-
-
-
-
-
 void TestBearerSession::open()
 {
     QCoreApplication *app = QCoreApplication::instance();
@@ -29,23 +7,23 @@ void TestBearerSession::open()
                      app->property("pcomTestBearerOpened").toStringList() << publicConfig.identifier());
 
     const QByteArray fate = qgetenv("PCOM_TEST_BEARER_SESSION");
-    if (fate == "never") {
-        setState(QNetworkSession::Connecting);
-    } else if (fate == "fail") {
+    if (fate == "fail") {
         QMetaObject::invokeMethod(this, [this] {
             m_failed = true;
             setState(QNetworkSession::Disconnected);
-            emit QNetworkSessionPrivate::error(m_error);
+            emit QNetworkSessionPrivate::error(QNetworkSession::UnknownSessionError);
         }, Qt::QueuedConnection);
-    } else {
-        setState(QNetworkSession::Connecting);
-        QMetaObject::invokeMethod(this, [this] {
-            isOpen = true;
-            activeConfig = publicConfig;
-            setState(QNetworkSession::Connected);
-            emit quitPendingWaitsForOpened();
-        }, Qt::QueuedConnection);
+        return;
     }
+    setState(QNetworkSession::Connecting);
+    if (fate == "never")
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        isOpen = true;
+        activeConfig = publicConfig;
+        setState(QNetworkSession::Connected);
+        emit quitPendingWaitsForOpened();
+    }, Qt::QueuedConnection);
 }
 
 void TestBearerSession::close()
@@ -56,22 +34,6 @@ void TestBearerSession::close()
     setState(QNetworkSession::Disconnected);
     emit closed();
 }
-
-
-
-
-
-
-QString TestBearerSession::errorString() const
-{
-    return m_failed ? QStringLiteral("test bearer refused the session") : QString();
-}
-
-
-
-
-
-
 
 void TestBearerSession::setState(QNetworkSession::State newState)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QNetworkInterface>
 #include <QtNetwork/private/qnetworksession_p.h>
 
@@ -14,8 +15,8 @@ class TestBearerSession : public QNetworkSessionPrivate
 {
     Q_OBJECT
 public:
-    TestBearerSession();
-    ~TestBearerSession() override;
+    TestBearerSession() { count(1); }
+    ~TestBearerSession() override { count(-1); }
 
     void syncStateWithInterface() override { state = QNetworkSession::Disconnected; }
     QNetworkInterface currentInterface() const override { return {}; }
@@ -31,8 +32,11 @@ public:
     void ignore() override {}
     void reject() override {}
 
-    QString errorString() const override;
-    QNetworkSession::SessionError error() const override { return m_error; }
+    QString errorString() const override
+    {
+        return m_failed ? QStringLiteral("test bearer refused the session") : QString();
+    }
+    QNetworkSession::SessionError error() const override { return QNetworkSession::UnknownSessionError; }
 
     quint64 bytesWritten() const override { return 0; }
     quint64 bytesReceived() const override { return 0; }
@@ -42,8 +46,12 @@ public:
     void setUsagePolicies(QNetworkSession::UsagePolicies) override {}
 
 private:
+    static void count(int delta)
+    {
+        QCoreApplication *app = QCoreApplication::instance();
+        app->setProperty("pcomTestBearerSessions", app->property("pcomTestBearerSessions").toInt() + delta);
+    }
     void setState(QNetworkSession::State newState);
 
-    QNetworkSession::SessionError m_error = QNetworkSession::UnknownSessionError;
     bool m_failed = false;
 };
