@@ -7,8 +7,6 @@
 
 #include <QCanBus>
 #include <QCanBusDevice>
-#include <QPointer>
-#include <QSignalSpy>
 #include <QtTest>
 
 // The CAN port: its properties, frames end to end over Qt's "virtualcan"
@@ -23,8 +21,7 @@ private slots:
     void cleanup();
     void propertiesWithoutLink();
     void framesBetweenPorts();
-    void backendOpenAndClose();
-    void backendFrames();
+    void backend();
 };
 
 namespace {
@@ -202,7 +199,7 @@ void tst_CanBus::framesBetweenPorts()
         QCOMPARE(p->isWritable(), p->name() != QLatin1String("plugin"));
 }
 
-void tst_CanBus::backendOpenAndClose()
+void tst_CanBus::backend()
 {
     PCom_CanBus_Device device(nullptr, nullptr);
     LogCapture log;
@@ -220,46 +217,7 @@ void tst_CanBus::backendOpenAndClose()
     QVERIFY(!port->open(Plugin_Com_Port::ReadWrite));
     QVERIFY(port->opened() && lastCanDevice() == canDevice && log.texts().isEmpty());
 
-    // Closing disconnects the CAN device and deletes it at once.
-    port->close();
-    QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test0"));
-    QVERIFY(!canDevice);
-
-    // An empty rate reads back as 0; deleting an open port closes its link.
-    log.clear();
-    port.reset(openTestPort(device, QStringLiteral("test1")));
-    canDevice = lastCanDevice();
-    QCOMPARE(progress(), QStringList{"Plugin: testcan, connected to test1 at 0 baud"});
-    device.deletePort(port.take());
-    QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test1"));
-    QVERIFY(!canDevice);
-
-    // A failed connect: the back-end's error signal is logged first, then the
-    // failed connect; the CAN device is deleted without a disconnect.
-    qApp->setProperty(TestCan::lastDisconnected, QVariant());
-    log.clear();
-    port.reset(openTestPort(device, QLatin1String(TestCan::failConnect)));
-    QVERIFY(!port->opened() && !lastCanDevice());
-    QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
-             (QStringList{"PCom_CanBus_Port: testcan cannot connect", "Connection error: testcan cannot connect"}));
-    QVERIFY(progress().isEmpty() && !qApp->property(TestCan::lastDisconnected).isValid());
-    QVERIFY(port->tavlinProperty("device")->isWritable());
-
-    log.clear();
-    port.reset(openTestPort(device, QLatin1String(TestCan::refuseCreate)));
-    QVERIFY(!port->opened());
-    QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
-             QStringList{"Error creating device 'refuse-create': 'testcan creates no device here'"});
-}
-
-void tst_CanBus::backendFrames()
-{
-    PCom_CanBus_Device device(nullptr, nullptr);
-    QScopedPointer<PCom_CanBus_Port> port(openTestPort(device, QStringLiteral("test0")));
-    QCanBusDevice *canDevice = lastCanDevice();
-    QVERIFY(canDevice);
     QSignalSpy ready(port.data(), &Plugin_Com_Port::readyRead);
-    LogCapture log;
     const QByteArray bytes(80, 'b');
 
     // Qt takes more than 8 bytes only in its flexible-data-rate lengths, and
@@ -328,6 +286,37 @@ void tst_CanBus::backendFrames()
     QCOMPARE(canDevice->property(TestCan::written).toList().size(), beforeError);
     QVERIFY(QMetaObject::invokeMethod(canDevice, "resetError"));
     QCOMPARE(port->writeRawData("abcde", 5, 1), 5);
+
+    // Closing disconnects the CAN device and deletes it at once.
+    port->close();
+    QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test0"));
+    QVERIFY(!canDevice);
+
+    // An empty rate reads back as 0; deleting an open port closes its link.
+    log.clear();
+    port.reset(openTestPort(device, QStringLiteral("test1")));
+    canDevice = lastCanDevice();
+    QCOMPARE(progress(), QStringList{"Plugin: testcan, connected to test1 at 0 baud"});
+    device.deletePort(port.take());
+    QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test1"));
+    QVERIFY(!canDevice);
+
+    // A failed connect: the back-end's error signal is logged first, then the
+    // failed connect; the CAN device is deleted without a disconnect.
+    qApp->setProperty(TestCan::lastDisconnected, QVariant());
+    log.clear();
+    port.reset(openTestPort(device, QLatin1String(TestCan::failConnect)));
+    QVERIFY(!port->opened() && !lastCanDevice());
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
+             (QStringList{"PCom_CanBus_Port: testcan cannot connect", "Connection error: testcan cannot connect"}));
+    QVERIFY(progress().isEmpty() && !qApp->property(TestCan::lastDisconnected).isValid());
+    QVERIFY(port->tavlinProperty("device")->isWritable());
+
+    log.clear();
+    port.reset(openTestPort(device, QLatin1String(TestCan::refuseCreate)));
+    QVERIFY(!port->opened());
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
+             QStringList{"Error creating device 'refuse-create': 'testcan creates no device here'"});
 }
 
 QTEST_GUILESS_MAIN(tst_CanBus)

@@ -5,13 +5,7 @@
 #include "host/Version.h"
 #include "tests/support/ObjectCensus.h"
 
-#include <QDir>
-#include <QFile>
 #include <QImage>
-#include <QJsonObject>
-#include <QPluginLoader>
-#include <QPointer>
-#include <QResource>
 #include <QtTest>
 
 // The built plug-in file as a host loads it: its metadata and root object,

@@ -2,7 +2,6 @@
 #include "serial/PCom_Com_Device.h"
 #include "serial/PCom_Com_Port.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 // The property model shared by every port, exercised on the serial port,

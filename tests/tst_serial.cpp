@@ -3,7 +3,6 @@
 #include "serial/PCom_Com_Port.h"
 #include "tests/support/PseudoTerminal.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 // The serial port end to end against a pseudo-terminal pair.

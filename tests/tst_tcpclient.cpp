@@ -1,14 +1,10 @@
 #include "core/PCom_LinkStatus.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/NetClientTestUtil.h"
 #include "tcpclient/PCom_TcpClient_Device.h"
 #include "tcpclient/PCom_TcpClient_Port.h"
 
 #include <QNetworkProxy>
-#include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 using namespace NetClientTestUtil;
@@ -42,8 +38,7 @@ struct Rig {
     QScopedPointer<PCom_TcpClient_Port> port;
     bool start(const QString &address = QStringLiteral("127.0.0.1"))
     {
-        port.reset(server.listen(QHostAddress::LocalHost, 0) ? tcpPort(device, address, server.serverPort())
-                                                             : nullptr);
+        port.reset(server.listen(QHostAddress::LocalHost, 0) ? tcpPort(device, address, server.serverPort()) : nullptr);
         return port;
     }
     // Opens the port and waits, bounded, until the server took the

@@ -2,12 +2,7 @@
 #include "tcpserver/PCom_TcpServer_Device.h"
 #include "tcpserver/PCom_TcpServer_Port.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QHostAddress>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QNetworkInterface>

@@ -6,8 +6,7 @@
 #include <QCoreApplication>
 #include <QVariantMap>
 
-TestCanBackend::TestCanBackend(const QString &interfaceName)
-    : m_interfaceName(interfaceName)
+TestCanBackend::TestCanBackend(const QString &interfaceName) : m_interfaceName(interfaceName)
 {
     qApp->setProperty(TestCan::lastDevice, QVariant::fromValue(static_cast<QObject *>(this)));
 }
