@@ -19,8 +19,7 @@ class tst_CanBus : public QObject
 private slots:
     void initTestCase();
     void cleanup();
-    void propertiesWithoutLink();
-    void framesBetweenPorts();
+    void propertiesAndVirtualBus();
     void backend();
 };
 
@@ -77,7 +76,7 @@ void tst_CanBus::cleanup()
         qApp->setProperty(name, QVariant());
 }
 
-void tst_CanBus::propertiesWithoutLink()
+void tst_CanBus::propertiesAndVirtualBus()
 {
     PCom_CanBus_Device device(nullptr, nullptr);
     QScopedPointer<PCom_CanBus_Port> first(newPort(device)), second(newPort(device));
@@ -106,54 +105,14 @@ void tst_CanBus::propertiesWithoutLink()
     QScopedPointer<PCom_CanBus_Port> third(newPort(device));
     QCOMPARE(third->tavlinProperty("device")->options(), virtualCan);
 
-    // The back-end's listing error is logged; what was listed still counts.
-    device.setCanPlugin(QLatin1String(TestCan::pluginKey));
-    log.clear();
-    qApp->setProperty(TestCan::interfaces, QStringList{"test7", "test3"});
-    qApp->setProperty(TestCan::enumerationError, QStringLiteral("driver library missing"));
-    QCOMPARE(device.availablePorts(), (QStringList{"test7", "test3"}));
-    QCOMPARE(log.texts(), QStringList{"PCom_CanBus_Device: driver library missing"});
-
-    // No back-end: Qt's text is logged and the port stays closed. The plain
-    // byte operations do nothing; frames fail, and only the byte stream logs it.
-    device.setCanPlugin(QString());
-    QString noBackEnd;
-    delete QCanBus::instance()->createDevice(QString(), QString(), &noBackEnd);
-    log.clear();
-    QCOMPARE(second->setTavlinProperty("connect", true), QVariant(false));
-    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{QStringLiteral("Error creating device '': '%1'").arg(noBackEnd)});
-    QVERIFY(second->tavlinProperty("device")->isWritable());
-    log.clear();
-    char buffer[16] = {};
-    unsigned int frameId = 77;
-    Plugin_Com_Port *base = second.data();
-    QCOMPARE(base->writeRawData("abc", 3), 0);
-    QCOMPARE(base->readRawData(buffer, 16), 0);
-    QCOMPARE(base->writeRawData("abcde", 5, 0x10), -1);
-    QVERIFY(log.texts().isEmpty());
-    QCOMPARE(second->writeByteStream("abcde", 5, 0x10), -1);
-    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{"PCom_CanBus_Port: 5 byte could not be send"});
-    QCOMPARE(base->readRawData(buffer, 16, &frameId), -1);
-    QCOMPARE(frameId, 77u);
-}
-
-void tst_CanBus::framesBetweenPorts()
-{
     // The devices meet on a relay server that the first device of a process
     // starts on the port named in the interface URL; a free loopback port of
     // this process's own keeps parallel runs off each other's bus.
     const quint16 relay = LoopbackPeer::freePort();
     QVERIFY(relay != 0);
     const QString url = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(relay);
-
-    PCom_CanBus_Device device(nullptr, nullptr);
-    QScopedPointer<PCom_CanBus_Port> first(newPort(device)), second(newPort(device));
-    first->setTavlinProperty("interface", QStringLiteral("virtualcan"));
-    first->setTavlinProperty("baudrate", 500000);
     for (Plugin_Com_Port *port : {first.data(), second.data()})
         port->setTavlinProperty("device", url);
-
-    LogCapture log;
     QCOMPARE(first->setTavlinProperty("connect", true), QVariant(true));
     QVERIFY(second->open(Plugin_Com_Port::ReadWrite));
     // virtualcan keeps no bit rate, so the line names none.
@@ -197,6 +156,36 @@ void tst_CanBus::framesBetweenPorts()
     QCOMPARE(first->getTavlinProperty("connect"), QVariant(false));
     for (const TavlinProperty *p : first->tavlinProperties())
         QCOMPARE(p->isWritable(), p->name() != QLatin1String("plugin"));
+
+    // The back-end's listing error is logged; what was listed still counts.
+    device.setCanPlugin(QLatin1String(TestCan::pluginKey));
+    log.clear();
+    qApp->setProperty(TestCan::interfaces, QStringList{"test7", "test3"});
+    qApp->setProperty(TestCan::enumerationError, QStringLiteral("driver library missing"));
+    QCOMPARE(device.availablePorts(), (QStringList{"test7", "test3"}));
+    QCOMPARE(log.texts(), QStringList{"PCom_CanBus_Device: driver library missing"});
+
+    // No back-end: Qt's text is logged and the port stays closed. The plain
+    // byte operations do nothing; frames fail, and only the byte stream logs it.
+    device.setCanPlugin(QString());
+    QString noBackEnd;
+    delete QCanBus::instance()->createDevice(QString(), QString(), &noBackEnd);
+    log.clear();
+    QCOMPARE(third->setTavlinProperty("connect", true), QVariant(false));
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{QStringLiteral("Error creating device '': '%1'").arg(noBackEnd)});
+    QVERIFY(third->tavlinProperty("device")->isWritable());
+    log.clear();
+    char buffer[16] = {};
+    frameId = 77;
+    Plugin_Com_Port *base = third.data();
+    QCOMPARE(base->writeRawData("abc", 3), 0);
+    QCOMPARE(base->readRawData(buffer, 16), 0);
+    QCOMPARE(base->writeRawData("abcde", 5, 0x10), -1);
+    QVERIFY(log.texts().isEmpty());
+    QCOMPARE(third->writeByteStream("abcde", 5, 0x10), -1);
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{"PCom_CanBus_Port: 5 byte could not be send"});
+    QCOMPARE(base->readRawData(buffer, 16, &frameId), -1);
+    QCOMPARE(frameId, 77u);
 }
 
 void tst_CanBus::backend()

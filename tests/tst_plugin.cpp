@@ -23,13 +23,8 @@ private slots:
     void documentation();
 
 private:
-    PluginInterface_Com *plugin()
-    {
-        auto *plugin = qobject_cast<PluginInterface_Com *>(m_loader.instance());
-        if (!plugin)
-            qWarning() << m_loader.errorString();
-        return plugin;
-    }
+    // metadataAndRootObject() tells why, when there is none.
+    PluginInterface_Com *plugin() { return qobject_cast<PluginInterface_Com *>(m_loader.instance()); }
 
     QPluginLoader m_loader{QStringLiteral(PCOM_PLUGIN_FILE)};
 };

@@ -21,6 +21,7 @@
 #include <QCanBus>
 #include <QCanBusDevice>
 #include <QCoreApplication>
+#include <QNetworkDatagram>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -297,13 +298,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         }
     });
     QObject::connect(s_udpSink, &QUdpSocket::readyRead, [] {
-        char buffer[2048];
         for (int i = 0; i < 64 && s_udpSink->hasPendingDatagrams(); ++i) {
-            QHostAddress sender;
-            quint16 port = 0;
-            const qint64 n = s_udpSink->readDatagram(buffer, sizeof buffer, &sender, &port);
-            if (n >= 0 && sender.isLoopback())
-                s_udpSink->writeDatagram(buffer, n, sender, port);
+            const QNetworkDatagram datagram = s_udpSink->receiveDatagram(2048);
+            if (datagram.isValid() && datagram.senderAddress().isLoopback())
+                s_udpSink->writeDatagram(datagram.makeReply(datagram.data()));
         }
     });
 
