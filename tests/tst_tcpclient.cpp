@@ -30,36 +30,25 @@ PCom_TcpClient_Port *tcpPort(PCom_TcpClient_Device &device, const QString &addre
                       {{"address", address}, {"port", port}});
 }
 
-// A listening loopback server and a port configured to reach it.
-struct Rig {
-    QTcpServer server;
-    PCom_TcpClient_Device device{nullptr, nullptr};
-    QScopedPointer<PCom_TcpClient_Port> port;
-    bool start()
-    {
-        port.reset(server.listen(QHostAddress::LocalHost, 0) ? tcpPort(device, "127.0.0.1", server.serverPort()) : nullptr);
-        return port;
-    }
-    // Opens the port and waits, bounded, until the server took the
-    // connection and the port reported it; the server's end, or null.
-    QTcpSocket *openConnected(const LogCapture &log)
-    {
-        if (!port->open(Plugin_Com_Port::ReadWrite) || !QTest::qWaitFor([&] { return server.hasPendingConnections(); }) ||
-            !QTest::qWaitFor([&] { return log.contains(QStringLiteral("tcpClient: Connected")); }))
-            return nullptr;
-        return server.nextPendingConnection();
-    }
-};
-
 } // namespace
 
 void tst_TcpClient::connectExchangeAndClose()
 {
-    Rig rig;
-    QVERIFY(rig.start());
-    auto &port = rig.port;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    PCom_TcpClient_Device device(nullptr, nullptr);
+    QScopedPointer<PCom_TcpClient_Port> port(tcpPort(device, QStringLiteral("127.0.0.1"), server.serverPort()));
     QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
     LogCapture log;
+    // Opens the port and waits, bounded, until the server took the
+    // connection and the port reported it; the server's end, or null.
+    const auto openConnected = [&]() -> QTcpSocket * {
+        log.clear();
+        const bool up = port->open(Plugin_Com_Port::ReadWrite) && QTest::qWaitFor([&] {
+            return server.hasPendingConnections() && log.contains(QStringLiteral("tcpClient: Connected"));
+        });
+        return up ? server.nextPendingConnection() : nullptr;
+    };
     QVERIFY(behavesClosed(*port, log));
     changed.clear();
 
@@ -72,8 +61,8 @@ void tst_TcpClient::connectExchangeAndClose()
     QTRY_VERIFY(log.contains(QStringLiteral("tcpClient: Connected")));
     QCOMPARE(log.texts(), s_opening + QStringList({"tcpClient: Host found", "tcpClient: Connected"}));
     QCOMPARE(levels(log), (QList<int>{QtInfoMsg, QtInfoMsg, QtInfoMsg, QtInfoMsg}));
-    QTRY_VERIFY(rig.server.hasPendingConnections());
-    QScopedPointer<QTcpSocket> peer(rig.server.nextPendingConnection());
+    QTRY_VERIFY(server.hasPendingConnections());
+    QScopedPointer<QTcpSocket> peer(server.nextPendingConnection());
 
     // Open while open: refused and silent; the locks are not even refreshed.
     log.clear();
@@ -115,8 +104,8 @@ void tst_TcpClient::connectExchangeAndClose()
     QCOMPARE(port->writeRawData("x", 1), 0);
 
     // A new open makes a new connection, which the server ends.
-    port->setTavlinProperty("port", rig.server.serverPort());
-    peer.reset(rig.openConnected(log));
+    port->setTavlinProperty("port", server.serverPort());
+    peer.reset(openConnected());
     QVERIFY(peer);
     log.clear();
     changed.clear();
@@ -129,18 +118,18 @@ void tst_TcpClient::connectExchangeAndClose()
 
     // Deleting the connected port ends the connection, and its socket's last
     // signals reach nobody.
-    peer.reset(rig.openConnected(log));
+    peer.reset(openConnected());
     QVERIFY(peer);
     QSignalSpy gone(peer.data(), &QTcpSocket::disconnected);
     log.clear();
-    rig.device.deletePort(rig.port.take());
+    device.deletePort(port.take());
     QVERIFY(gone.wait(5000));
     QVERIFY(log.texts().isEmpty());
 
     // A close during the host lookup leaves the socket to finish: "connect"
     // reads true (closing) until Qt is done; Qt may connect and close at once.
     // The port connects again afterwards.
-    port.reset(tcpPort(rig.device, QStringLiteral("localhost"), rig.server.serverPort()));
+    port.reset(tcpPort(device, QStringLiteral("localhost"), server.serverPort()));
     auto *status = qobject_cast<PCom_LinkStatus *>(port.data());
     QVERIFY(status && port->open(Plugin_Com_Port::ReadWrite));
     QCOMPARE(status->linkState(), PCom_LinkStatus::LinkState::Opening);

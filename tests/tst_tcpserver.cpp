@@ -2,7 +2,6 @@
 #include "tcpserver/PCom_TcpServer_Device.h"
 #include "tcpserver/PCom_TcpServer_Port.h"
 
-#include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QNetworkInterface>
@@ -14,18 +13,14 @@ namespace {
 quint16 runningPort(const LogCapture &log)
 {
     static const QRegularExpression line(QStringLiteral("^tcpServer: Server running on IP .*, port (\\d+)$"));
-    quint16 port = 0;
-    for (const QString &text : log.deviceTexts(KrLog_Interface::Progress)) {
-        const QRegularExpressionMatch match = line.match(text);
-        port = match.hasMatch() ? quint16(match.captured(1).toUInt()) : port;
-    }
-    return port;
+    const QStringList lines = log.deviceTexts(KrLog_Interface::Progress).filter(line);
+    return lines.isEmpty() ? 0 : quint16(line.match(lines.last()).captured(1).toUInt());
 }
 
-// Opens the port on the address and port 0; the chosen port, 0 on failure.
-quint16 listen(PCom_TcpServer_Port &port, const LogCapture &log, const QString &address = QStringLiteral("127.0.0.1"))
+// Opens the port on 127.0.0.1 and port 0; the chosen port, 0 on failure.
+quint16 listen(PCom_TcpServer_Port &port, const LogCapture &log)
 {
-    port.setTavlinProperty(QStringLiteral("address"), address);
+    port.setTavlinProperty(QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     port.setTavlinProperty(QStringLiteral("port"), 0);
     return port.open(Plugin_Com_Port::ReadWrite) ? runningPort(log) : 0;
 }

@@ -28,14 +28,6 @@ bool bindPeer(QUdpSocket &peer)
     return peer.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress);
 }
 
-// Bound to 127.0.0.1 and the given port, sending to 127.0.0.1 and the other.
-PCom_UdpClient_Port *udpPort(PCom_UdpClient_Device &device, quint16 bindPort, quint16 peerPort)
-{
-    return configured(static_cast<PCom_UdpClient_Port *>(device.createPort()),
-                      {{"bind-address", QStringLiteral("127.0.0.1")}, {"bind-port", bindPort},
-                       {"address", QStringLiteral("127.0.0.1")}, {"port", peerPort}});
-}
-
 QNetworkDatagram nextDatagram(QUdpSocket &peer)
 {
     QSignalSpy ready(&peer, &QUdpSocket::readyRead);
@@ -49,7 +41,10 @@ void tst_UdpClient::datagramsBothWays()
     QUdpSocket peer;
     QVERIFY(bindPeer(peer));
     PCom_UdpClient_Device device(nullptr, nullptr);
-    QScopedPointer<PCom_UdpClient_Port> port(udpPort(device, 0, peer.localPort()));
+    // Bound to 127.0.0.1 and a port of the system's choice, sending to the peer.
+    QScopedPointer<Plugin_Com_Port> port(configured(
+        device.createPort(),
+        {{"bind-address", "127.0.0.1"}, {"bind-port", 0}, {"address", "127.0.0.1"}, {"port", peer.localPort()}}));
     LogCapture log;
     QVERIFY(behavesClosed(*port, log));
     // Kept in 16 bits; the validator, not the port, limits edited input.
