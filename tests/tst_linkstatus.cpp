@@ -45,8 +45,7 @@ void tst_LinkStatus::tcpClientBacklogLossAndHalfClose()
     auto *status = qobject_cast<PCom_LinkStatus *>(port);
     QVERIFY(status);
     QCOMPARE(status->linkState(), State::Closed);
-    QVERIFY(status->canCloseWrite());
-    QVERIFY(!status->closeWrite());
+    QVERIFY(status->canCloseWrite() && !status->closeWrite());
 
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
     QTRY_COMPARE(status->linkState(), State::Open);
@@ -88,8 +87,7 @@ void tst_LinkStatus::tcpServerBacklogAndReadBound()
     const quint16 serverPort = LoopbackPeer::freePort();
     Plugin_Com_Port *port = newPort("tcpServer", {{"address", "127.0.0.1"}, {"port", serverPort}});
     auto *status = qobject_cast<PCom_LinkStatus *>(port);
-    QVERIFY(status);
-    QVERIFY(!status->canCloseWrite());
+    QVERIFY(status && !status->canCloseWrite());
     status->setReadBufferSize(1024);
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
     QTcpSocket a, b;

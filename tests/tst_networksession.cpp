@@ -1,8 +1,6 @@
-#include "tests/support/LogCapture.h"
+#include "tests/support/NetClientTestUtil.h"
 #include "tcpclient/PCom_TcpClient_Device.h"
 #include "udpclient/PCom_UdpClient_Device.h"
-#include "host/Plugin_Com_Port.h"
-#include "host/TavlinProperty.h"
 
 #include <QNetworkConfigurationManager>
 #include <QTcpServer>
@@ -49,13 +47,9 @@ static bool updateConfigurations(const QByteArray &named)
 
 Plugin_Com_Port *tst_NetworkSession::newPort(const QString &key, quint16 peerPort)
 {
-    const bool tcp = key == QLatin1String("tcpClient");
-    Plugin_Com_Port *port = tcp ? m_tcp.createPort() : m_udp.createPort();
-    if (!tcp)
-        port->setTavlinProperty("bind-address", QStringLiteral("127.0.0.1"));
-    port->setTavlinProperty("address", QStringLiteral("127.0.0.1"));
-    port->setTavlinProperty("port", peerPort);
-    return port;
+    // A TCP port has no "bind-address" and leaves it alone.
+    return NetClientTestUtil::configured(key == QLatin1String("tcpClient") ? m_tcp.createPort() : m_udp.createPort(),
+                                         {{"bind-address", "127.0.0.1"}, {"address", "127.0.0.1"}, {"port", peerPort}});
 }
 
 void tst_NetworkSession::initTestCase()
@@ -172,8 +166,7 @@ void tst_NetworkSession::sessionEndsEarly()
     QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
     QCOMPARE(port->setTavlinProperty("connect", false), QVariant(true));
     QTRY_VERIFY(!port->opened());
-    QVERIFY(changed.count() >= 3);
-    QVERIFY(port->tavlinProperty("address")->isWritable());
+    QVERIFY(changed.count() >= 3 && port->tavlinProperty("address")->isWritable());
     QCOMPARE(log.texts(), (QStringList{key + ": Opening network session", key + ": Session opened",
                                        key + ": Disconnected"}));
 

@@ -234,8 +234,7 @@ void tst_TcpServer::clients()
     // Paused at each new connection; taking it over lets the server accept
     // again. Accepted sockets are connected already: no "Connected" line.
     QTcpSocket first, second;
-    QVERIFY(addClient(first, log, chosen));
-    QVERIFY(addClient(second, log, chosen));
+    QVERIFY(addClient(first, log, chosen) && addClient(second, log, chosen));
     QCOMPARE(log.states, (QList<int>{0, 0}));
     QCOMPARE(acceptingState(m_port->tcpServer()), 1);
     QCOMPARE(changed.count(), 2);

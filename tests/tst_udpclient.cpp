@@ -134,8 +134,7 @@ void tst_UdpClient::datagramsBothWays()
     // The port stays usable: a free port binds.
     log.clear();
     port->setTavlinProperty("bind-port", 0);
-    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
-    QVERIFY(port->opened());
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite) && port->opened());
     QCOMPARE(log.qtTexts(QtCriticalMsg), QStringList());
 }
 
@@ -172,8 +171,7 @@ void tst_UdpClient::destinationFollowsProperties()
     QCOMPARE(log.texts(), (QStringList{"The following error occurred: Unable to send a message.",
                                        "udpClient: Disconnected", "PCom_UdpClient_Port: 3 byte could not be send"}));
     QCOMPARE(levels(log), (QList<int>{QtCriticalMsg, QtInfoMsg, QtCriticalMsg}));
-    QVERIFY(!port->opened());
-    QVERIFY(!other.hasPendingDatagrams());
+    QVERIFY(!port->opened() && !other.hasPendingDatagrams());
 }
 
 QTEST_GUILESS_MAIN(tst_UdpClient)

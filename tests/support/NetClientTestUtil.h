@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <utility>
 
-// Helpers shared by the TCP and UDP client port tests.
+// Helpers shared by the port tests.
 namespace NetClientTestUtil {
 
 // Writes the properties in the given order and hands the port back.
