@@ -40,10 +40,8 @@ PCom_CanBus_Port *openTestPort(PCom_CanBus_Device &device, const QString &interf
                                const QVariant &baudRate = QVariant())
 {
     device.setCanPlugin(QLatin1String(TestCan::pluginKey));
-    PCom_CanBus_Port *port = newPort(device);
-    port->setTavlinProperty(QStringLiteral("device"), interfaceName);
-    if (baudRate.isValid())
-        port->setTavlinProperty(QStringLiteral("baudrate"), baudRate);
+    PCom_CanBus_Port *port =
+        NetClientTestUtil::configured(newPort(device), {{"device", interfaceName}, {"baudrate", baudRate}});
     port->open(Plugin_Com_Port::ReadWrite);
     return port;
 }

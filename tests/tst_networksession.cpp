@@ -57,7 +57,6 @@ void tst_NetworkSession::initTestCase()
     // Only the test engine: the generic one would offer the machine's
     // interfaces as configurations.
     qputenv("QT_EXCLUDE_GENERIC_BEARER", "1");
-    qputenv("PCOM_TEST_BEARER_NAMED", "absent");
     QCoreApplication::addLibraryPath(QStringLiteral(PCOM_TEST_PLUGIN_DIR));
     QNetworkConfigurationManager manager;
     QVERIFY(manager.capabilities() & QNetworkConfigurationManager::NetworkSessionRequired);

@@ -15,10 +15,8 @@ private slots:
 
 static PCom_Com_Port *newPort(PCom_Com_Device &device, const QString &path)
 {
-    auto *port = static_cast<PCom_Com_Port *>(device.createPort());
-    port->setTavlinProperty(QStringLiteral("device"), path);
-    port->setTavlinProperty(QStringLiteral("baudrate"), 115200);
-    return port;
+    return NetClientTestUtil::configured(static_cast<PCom_Com_Port *>(device.createPort()),
+                                         {{"device", path}, {"baudrate", 115200}});
 }
 
 void tst_Serial::bytesLocksAndFailures()

@@ -63,8 +63,7 @@ void TestCanBackend::injectFrame(int frameType, uint frameId, const QByteArray &
 QList<QCanBusDeviceInfo> TestCanFactory::availableDevices(QString *errorMessage) const
 {
     const QVariant configured = qApp->property(TestCan::interfaces);
-    const QStringList names = configured.isValid() ? configured.toStringList()
-                                                   : QStringList{QStringLiteral("test0"), QStringLiteral("test1")};
+    const QStringList names = configured.isValid() ? configured.toStringList() : QStringList{"test0", "test1"};
     QList<QCanBusDeviceInfo> infos;
     for (const QString &name : names)
         infos.append(TestCanBackend::interfaceInfo(name));

@@ -8,8 +8,6 @@ static QNetworkConfigurationPrivatePointer accessPoint(const QString &id)
     ptr->name = ptr->id = id;
     ptr->state = QNetworkConfiguration::Discovered;
     ptr->type = QNetworkConfiguration::InternetAccessPoint;
-    ptr->purpose = QNetworkConfiguration::PublicPurpose;
-    ptr->bearerType = QNetworkConfiguration::BearerEthernet;
     ptr->isValid = true;
     return ptr;
 }
@@ -40,7 +38,7 @@ void TestBearerEngine::requestUpdate()
         QMutexLocker locker(&mutex);
         QMutexLocker configLocker(&m_named->mutex);
         m_named->state = wanted == "discovered" ? QNetworkConfiguration::Discovered : QNetworkConfiguration::Defined;
-        if (wanted == "absent")
+        if (wanted != "defined" && wanted != "discovered")
             accessPointConfigurations.remove(s_namedId);
         else
             accessPointConfigurations.insert(s_namedId, m_named);

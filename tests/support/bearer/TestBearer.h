@@ -61,7 +61,7 @@ private:
 // Offers two access points: "pcom-test-default", discovered, which is the
 // engine's default configuration, and "DefaultNetworkConfiguration", whose
 // presence and state the test chooses with the environment variable
-// PCOM_TEST_BEARER_NAMED ("absent", "defined" or "discovered"), read on
+// PCOM_TEST_BEARER_NAMED ("defined", "discovered", else absent), read on
 // every update request. Lives in Qt's bearer thread; its sessions live on
 // the thread that creates them.
 class TestBearerEngine : public QBearerEngine
