@@ -2,13 +2,12 @@
 #include "canbus/PCom_CanBus_Port.h"
 #include "tests/support/EventWait.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/NetClientTestUtil.h"
 #include "tests/testcan/TestCanControl.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>
-#include <QPointer>
-#include <QSignalSpy>
-#include <QTcpServer>
 #include <QtTest>
 
 // The CAN port: its properties, frames end to end over Qt's "virtualcan"
@@ -21,18 +20,11 @@ class tst_CanBus : public QObject
 private slots:
     void initTestCase();
     void cleanup();
-    void propertiesWithoutLink();
-    void framesBetweenPorts();
-    void backendOpenAndClose();
-    void backendFrames();
+    void propertiesAndVirtualBus();
+    void backend();
 };
 
 namespace {
-
-QObject *app()
-{
-    return QCoreApplication::instance();
-}
 
 PCom_CanBus_Port *newPort(PCom_CanBus_Device &device)
 {
@@ -41,24 +33,17 @@ PCom_CanBus_Port *newPort(PCom_CanBus_Device &device)
 
 QCanBusDevice *lastCanDevice()
 {
-    return qobject_cast<QCanBusDevice *>(app()->property(TestCan::lastDevice).value<QObject *>());
+    return qobject_cast<QCanBusDevice *>(qApp->property(TestCan::lastDevice).value<QObject *>());
 }
 
 PCom_CanBus_Port *openTestPort(PCom_CanBus_Device &device, const QString &interfaceName,
                                const QVariant &baudRate = QVariant())
 {
     device.setCanPlugin(QLatin1String(TestCan::pluginKey));
-    PCom_CanBus_Port *port = newPort(device);
-    port->setTavlinProperty(QStringLiteral("device"), interfaceName);
-    if (baudRate.isValid())
-        port->setTavlinProperty(QStringLiteral("baudrate"), baudRate);
+    PCom_CanBus_Port *port =
+        NetClientTestUtil::configured(newPort(device), {{"device", interfaceName}, {"baudrate", baudRate}});
     port->open(Plugin_Com_Port::ReadWrite);
     return port;
-}
-
-QVariantList writtenFrames(QCanBusDevice *canDevice)
-{
-    return canDevice->property(TestCan::written).toList();
 }
 
 bool inject(QCanBusDevice *canDevice, QCanBusFrame::FrameType type, uint frameId, const QByteArray &payload)
@@ -87,10 +72,10 @@ void tst_CanBus::initTestCase()
 void tst_CanBus::cleanup()
 {
     for (const char *name : {TestCan::interfaces, TestCan::enumerationError, TestCan::lastDisconnected})
-        app()->setProperty(name, QVariant());
+        qApp->setProperty(name, QVariant());
 }
 
-void tst_CanBus::propertiesWithoutLink()
+void tst_CanBus::propertiesAndVirtualBus()
 {
     PCom_CanBus_Device device(nullptr, nullptr);
     QScopedPointer<PCom_CanBus_Port> first(newPort(device)), second(newPort(device));
@@ -119,62 +104,18 @@ void tst_CanBus::propertiesWithoutLink()
     QScopedPointer<PCom_CanBus_Port> third(newPort(device));
     QCOMPARE(third->tavlinProperty("device")->options(), virtualCan);
 
-    // The back-end's listing error is logged; what was listed still counts.
-    device.setCanPlugin(QLatin1String(TestCan::pluginKey));
-    log.clear();
-    app()->setProperty(TestCan::interfaces, QStringList{"test7", "test3"});
-    app()->setProperty(TestCan::enumerationError, QStringLiteral("driver library missing"));
-    QCOMPARE(device.availablePorts(), (QStringList{"test7", "test3"}));
-    QCOMPARE(log.texts(), QStringList{"PCom_CanBus_Device: driver library missing"});
-
-    // No back-end: Qt's text is logged and the port stays closed. The plain
-    // byte operations do nothing; frames fail, and only the byte stream logs it.
-    device.setCanPlugin(QString());
-    QString noBackEnd;
-    delete QCanBus::instance()->createDevice(QString(), QString(), &noBackEnd);
-    log.clear();
-    QCOMPARE(second->setTavlinProperty("connect", true), QVariant(false));
-    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{QStringLiteral("Error creating device '': '%1'").arg(noBackEnd)});
-    QVERIFY(second->tavlinProperty("device")->isWritable());
-    log.clear();
-    char buffer[16] = {};
-    unsigned int frameId = 77;
-    Plugin_Com_Port *base = second.data();
-    QCOMPARE(base->writeRawData("abc", 3), 0);
-    QCOMPARE(base->readRawData(buffer, 16), 0);
-    QCOMPARE(base->writeRawData("abcde", 5, 0x10), -1);
-    QVERIFY(log.texts().isEmpty());
-    QCOMPARE(second->writeByteStream("abcde", 5, 0x10), -1);
-    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{"PCom_CanBus_Port: 5 byte could not be send"});
-    QCOMPARE(base->readRawData(buffer, 16, &frameId), -1);
-    QCOMPARE(frameId, 77u);
-}
-
-void tst_CanBus::framesBetweenPorts()
-{
     // The devices meet on a relay server that the first device of a process
     // starts on the port named in the interface URL; a free loopback port of
     // this process's own keeps parallel runs off each other's bus.
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const QString url = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(probe.serverPort());
-    probe.close();
-
-    PCom_CanBus_Device device(nullptr, nullptr);
-    QScopedPointer<PCom_CanBus_Port> first(newPort(device)), second(newPort(device));
-    first->setTavlinProperty("interface", QStringLiteral("virtualcan"));
-    first->setTavlinProperty("baudrate", 500000);
+    const QString url = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(LoopbackPeer::freePort());
     for (Plugin_Com_Port *port : {first.data(), second.data()})
         port->setTavlinProperty("device", url);
-
-    LogCapture log;
     QCOMPARE(first->setTavlinProperty("connect", true), QVariant(true));
     QVERIFY(second->open(Plugin_Com_Port::ReadWrite));
     // virtualcan keeps no bit rate, so the line names none.
     const QString connected = QStringLiteral("Plugin: virtualcan, connected to ") + url;
     QCOMPARE(log.deviceTexts(KrLog_Interface::Progress), (QStringList{connected, connected}));
-    for (const TavlinProperty *p : first->tavlinProperties())
-        QCOMPARE(p->isWritable(), p->name() == QLatin1String("connect"));
+    QCOMPARE(NetClientTestUtil::writable(*first), QStringList{"connect"});
     QVERIFY(EventWait::canBus(first.data(), second.data()));
 
     unsigned int frameId = 0;
@@ -199,14 +140,8 @@ void tst_CanBus::framesBetweenPorts()
         QVERIFY(sent);
         QCanBusFrame got(QCanBusFrame::InvalidFrame);
         // Kept once valid: QTRY_VERIFY evaluates its condition once more.
-        const auto take = [&] {
-            QCanBusFrame next(QCanBusFrame::InvalidFrame);
-            QMetaObject::invokeMethod(first.data(), "readFrame", Q_RETURN_ARG(QCanBusFrame, next));
-            if (next.isValid())
-                got = next;
-            return got.isValid();
-        };
-        QTRY_VERIFY(take());
+        QTRY_VERIFY(got.isValid() || (QMetaObject::invokeMethod(first.data(), "readFrame",
+                                                                Q_RETURN_ARG(QCanBusFrame, got)) && got.isValid()));
         QCOMPARE(got.frameId(), frame.frameId());
         QCOMPARE(got.hasExtendedFrameFormat(), frame.hasExtendedFrameFormat());
         QCOMPARE(got.frameType(), frame.frameType());
@@ -215,11 +150,40 @@ void tst_CanBus::framesBetweenPorts()
 
     first->close();
     QCOMPARE(first->getTavlinProperty("connect"), QVariant(false));
-    for (const TavlinProperty *p : first->tavlinProperties())
-        QCOMPARE(p->isWritable(), p->name() != QLatin1String("plugin"));
+    QCOMPARE(NetClientTestUtil::writable(*first), (QStringList{"interface", "device", "baudrate", "connect"}));
+
+    // The back-end's listing error is logged; what was listed still counts.
+    device.setCanPlugin(QLatin1String(TestCan::pluginKey));
+    log.clear();
+    qApp->setProperty(TestCan::interfaces, QStringList{"test7", "test3"});
+    qApp->setProperty(TestCan::enumerationError, QStringLiteral("driver library missing"));
+    QCOMPARE(device.availablePorts(), (QStringList{"test7", "test3"}));
+    QCOMPARE(log.texts(), QStringList{"PCom_CanBus_Device: driver library missing"});
+
+    // No back-end: Qt's text is logged and the port stays closed. The plain
+    // byte operations do nothing; frames fail, and only the byte stream logs it.
+    device.setCanPlugin(QString());
+    QString noBackEnd;
+    delete QCanBus::instance()->createDevice(QString(), QString(), &noBackEnd);
+    log.clear();
+    QCOMPARE(third->setTavlinProperty("connect", true), QVariant(false));
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{QStringLiteral("Error creating device '': '%1'").arg(noBackEnd)});
+    QVERIFY(third->tavlinProperty("device")->isWritable());
+    log.clear();
+    char buffer[16] = {};
+    frameId = 77;
+    Plugin_Com_Port *base = third.data();
+    QCOMPARE(base->writeRawData("abc", 3), 0);
+    QCOMPARE(base->readRawData(buffer, 16), 0);
+    QCOMPARE(base->writeRawData("abcde", 5, 0x10), -1);
+    QVERIFY(log.texts().isEmpty());
+    QCOMPARE(third->writeByteStream("abcde", 5, 0x10), -1);
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error), QStringList{"PCom_CanBus_Port: 5 byte could not be send"});
+    QCOMPARE(base->readRawData(buffer, 16, &frameId), -1);
+    QCOMPARE(frameId, 77u);
 }
 
-void tst_CanBus::backendOpenAndClose()
+void tst_CanBus::backend()
 {
     PCom_CanBus_Device device(nullptr, nullptr);
     LogCapture log;
@@ -237,46 +201,7 @@ void tst_CanBus::backendOpenAndClose()
     QVERIFY(!port->open(Plugin_Com_Port::ReadWrite));
     QVERIFY(port->opened() && lastCanDevice() == canDevice && log.texts().isEmpty());
 
-    // Closing disconnects the CAN device and deletes it at once.
-    port->close();
-    QCOMPARE(app()->property(TestCan::lastDisconnected).toString(), QStringLiteral("test0"));
-    QVERIFY(!canDevice);
-
-    // An empty rate reads back as 0; deleting an open port closes its link.
-    log.clear();
-    port.reset(openTestPort(device, QStringLiteral("test1")));
-    canDevice = lastCanDevice();
-    QCOMPARE(progress(), QStringList{"Plugin: testcan, connected to test1 at 0 baud"});
-    device.deletePort(port.take());
-    QCOMPARE(app()->property(TestCan::lastDisconnected).toString(), QStringLiteral("test1"));
-    QVERIFY(!canDevice);
-
-    // A failed connect: the back-end's error signal is logged first, then the
-    // failed connect; the CAN device is deleted without a disconnect.
-    app()->setProperty(TestCan::lastDisconnected, QVariant());
-    log.clear();
-    port.reset(openTestPort(device, QLatin1String(TestCan::failConnect)));
-    QVERIFY(!port->opened() && !lastCanDevice());
-    QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
-             (QStringList{"PCom_CanBus_Port: testcan cannot connect", "Connection error: testcan cannot connect"}));
-    QVERIFY(progress().isEmpty() && !app()->property(TestCan::lastDisconnected).isValid());
-    QVERIFY(port->tavlinProperty("device")->isWritable());
-
-    log.clear();
-    port.reset(openTestPort(device, QLatin1String(TestCan::refuseCreate)));
-    QVERIFY(!port->opened());
-    QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
-             QStringList{"Error creating device 'refuse-create': 'testcan creates no device here'"});
-}
-
-void tst_CanBus::backendFrames()
-{
-    PCom_CanBus_Device device(nullptr, nullptr);
-    QScopedPointer<PCom_CanBus_Port> port(openTestPort(device, QStringLiteral("test0")));
-    QCanBusDevice *canDevice = lastCanDevice();
-    QVERIFY(canDevice);
     QSignalSpy ready(port.data(), &Plugin_Com_Port::readyRead);
-    LogCapture log;
     const QByteArray bytes(80, 'b');
 
     // Qt takes more than 8 bytes only in its flexible-data-rate lengths, and
@@ -289,13 +214,13 @@ void tst_CanBus::backendFrames()
     } cases[] = {{8, 0x123, true}, {0, 0x1, true},    {9, 0x2, false},   {12, 0x3, true},         {64, 0x7FF, true},
                  {65, 0x9, false}, {1, 0x800, false}, {1, 0x1FFFFFFF, false}, {1, 0x20000000, false}};
     for (const auto &c : cases) {
-        const int before = writtenFrames(canDevice).size();
+        const int before = canDevice->property(TestCan::written).toList().size();
         QCOMPARE(port->writeRawData(bytes.constData(), c.length, c.frameId), c.valid ? c.length : -1);
         QCOMPARE(port->writeByteStream(bytes.constData(), c.length, c.frameId), c.length);
         const QVariantMap frame{{"id", c.frameId <= 0x1FFFFFFF ? c.frameId : 0u}, {"payload", bytes.left(c.length)},
                                 {"type", int(QCanBusFrame::DataFrame)}, {"extended", false}, {"fd", c.length > 8},
                                 {"valid", c.valid}, {"accepted", c.valid}};
-        QCOMPARE(writtenFrames(canDevice).mid(before), (QVariantList{frame, frame}));
+        QCOMPARE(canDevice->property(TestCan::written).toList().mid(before), (QVariantList{frame, frame}));
     }
 
     // A frame the back-end refuses: only the raw write tells.
@@ -340,11 +265,42 @@ void tst_CanBus::backendFrames()
                                       Q_ARG(QString, QStringLiteral("bus trouble"))));
     QCOMPARE(log.texts(), QStringList{"PCom_CanBus_Port: bus trouble"});
     QVERIFY(port->opened());
-    const int beforeError = writtenFrames(canDevice).size();
+    const int beforeError = canDevice->property(TestCan::written).toList().size();
     QCOMPARE(port->writeRawData("abcde", 5, 1), -1);
-    QCOMPARE(writtenFrames(canDevice).size(), beforeError);
+    QCOMPARE(canDevice->property(TestCan::written).toList().size(), beforeError);
     QVERIFY(QMetaObject::invokeMethod(canDevice, "resetError"));
     QCOMPARE(port->writeRawData("abcde", 5, 1), 5);
+
+    // Closing disconnects the CAN device and deletes it at once.
+    port->close();
+    QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test0"));
+    QVERIFY(!canDevice);
+
+    // An empty rate reads back as 0; deleting an open port closes its link.
+    log.clear();
+    port.reset(openTestPort(device, QStringLiteral("test1")));
+    canDevice = lastCanDevice();
+    QCOMPARE(progress(), QStringList{"Plugin: testcan, connected to test1 at 0 baud"});
+    device.deletePort(port.take());
+    QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test1"));
+    QVERIFY(!canDevice);
+
+    // A failed connect: the back-end's error signal is logged first, then the
+    // failed connect; the CAN device is deleted without a disconnect.
+    qApp->setProperty(TestCan::lastDisconnected, QVariant());
+    log.clear();
+    port.reset(openTestPort(device, QLatin1String(TestCan::failConnect)));
+    QVERIFY(!port->opened() && !lastCanDevice());
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
+             (QStringList{"PCom_CanBus_Port: testcan cannot connect", "Connection error: testcan cannot connect"}));
+    QVERIFY(progress().isEmpty() && !qApp->property(TestCan::lastDisconnected).isValid());
+    QVERIFY(port->tavlinProperty("device")->isWritable());
+
+    log.clear();
+    port.reset(openTestPort(device, QLatin1String(TestCan::refuseCreate)));
+    QVERIFY(!port->opened());
+    QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
+             QStringList{"Error creating device 'refuse-create': 'testcan creates no device here'"});
 }
 
 QTEST_GUILESS_MAIN(tst_CanBus)

@@ -3,15 +3,11 @@
 #include "core/PCom_LinkStatus.h"
 #include "plugin/PCom_Core.h"
 #include "host/Plugin_Com_Device.h"
-#include "host/Plugin_Com_Port.h"
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/NetClientTestUtil.h"
 #include "tests/support/PseudoTerminal.h"
 
-#include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
-
-#include <unistd.h>
 
 using State = PCom_LinkStatus::LinkState;
 using Loss = PCom_LinkStatus::LossKind;
@@ -27,21 +23,17 @@ private slots:
     void serialLineGone();
 
 private:
-    Plugin_Com_Port *newPort(const QString &key, const QStringList &settings);
+    using Settings = std::initializer_list<std::pair<const char *, QVariant>>;
+    Plugin_Com_Port *newPort(const QString &key, Settings settings);
     PCom_Core m_core;
     QList<Plugin_Com_Device *> m_devices;
 };
 
-Plugin_Com_Port *tst_LinkStatus::newPort(const QString &key, const QStringList &settings)
+Plugin_Com_Port *tst_LinkStatus::newPort(const QString &key, Settings settings)
 {
-    Plugin_Com_Device *device = m_core.createDevice(nullptr, key);
-    m_devices.append(device);
-    Plugin_Com_Port *port = device->createPort();
-    port->setParent(device);
-    for (const QString &setting : settings) {
-        const int eq = setting.indexOf('=');
-        port->setTavlinProperty(setting.left(eq), setting.mid(eq + 1));
-    }
+    m_devices.append(m_core.createDevice(nullptr, key));
+    Plugin_Com_Port *port = NetClientTestUtil::configured(m_devices.last()->createPort(), settings);
+    port->setParent(m_devices.last());
     return port;
 }
 
@@ -49,12 +41,11 @@ void tst_LinkStatus::tcpClientBacklogLossAndHalfClose()
 {
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
-    Plugin_Com_Port *port = newPort("tcpClient", {"address=127.0.0.1", QStringLiteral("port=%1").arg(server.serverPort())});
+    Plugin_Com_Port *port = newPort("tcpClient", {{"address", "127.0.0.1"}, {"port", server.serverPort()}});
     auto *status = qobject_cast<PCom_LinkStatus *>(port);
     QVERIFY(status);
     QCOMPARE(status->linkState(), State::Closed);
-    QVERIFY(status->canCloseWrite());
-    QVERIFY(!status->closeWrite());
+    QVERIFY(status->canCloseWrite() && !status->closeWrite());
 
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
     QTRY_COMPARE(status->linkState(), State::Open);
@@ -91,18 +82,12 @@ void tst_LinkStatus::tcpClientBacklogLossAndHalfClose()
     QCOMPARE(lost.count(), 1);
 }
 
-
-
 void tst_LinkStatus::tcpServerBacklogAndReadBound()
 {
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    const quint16 serverPort = probe.serverPort();
-    probe.close();
-    Plugin_Com_Port *port = newPort("tcpServer", {"address=127.0.0.1", QStringLiteral("port=%1").arg(serverPort)});
+    const quint16 serverPort = LoopbackPeer::freePort();
+    Plugin_Com_Port *port = newPort("tcpServer", {{"address", "127.0.0.1"}, {"port", serverPort}});
     auto *status = qobject_cast<PCom_LinkStatus *>(port);
-    QVERIFY(status);
-    QVERIFY(!status->canCloseWrite());
+    QVERIFY(status && !status->canCloseWrite());
     status->setReadBufferSize(1024);
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
     QTcpSocket a, b;
@@ -136,7 +121,7 @@ void tst_LinkStatus::serialLineGone()
 {
     auto *pty = new PseudoTerminal;
     QVERIFY(pty->isValid());
-    Plugin_Com_Port *port = newPort("com", {"device=" + pty->slavePath(), "baudrate=115200"});
+    Plugin_Com_Port *port = newPort("com", {{"device", pty->slavePath()}, {"baudrate", 115200}});
     auto *status = qobject_cast<PCom_LinkStatus *>(port);
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
     QCOMPARE(status->linkState(), State::Open);

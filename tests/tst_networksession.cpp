@@ -1,11 +1,8 @@
-#include "tests/support/LogCapture.h"
+#include "tests/support/NetClientTestUtil.h"
 #include "tcpclient/PCom_TcpClient_Device.h"
 #include "udpclient/PCom_UdpClient_Device.h"
-#include "host/Plugin_Com_Port.h"
-#include "host/TavlinProperty.h"
 
 #include <QNetworkConfigurationManager>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -20,9 +17,9 @@ class tst_NetworkSession : public QObject
 private slots:
     void initTestCase();
     void init();
-    void tcpClientConnectsOnceSessionOpens();
-    void udpClientBindsOnceSessionOpens_data();
-    void udpClientBindsOnceSessionOpens();
+    void linksOnceSessionOpens_data();
+    void linksOnceSessionOpens();
+    void sessionNeverOpens();
     void sessionEndsEarly_data();
     void sessionEndsEarly();
 
@@ -33,14 +30,9 @@ private:
 };
 
 // What the test bearer keeps as properties of the application object.
-static QVariant bearer(const char *name)
-{
-    return QCoreApplication::instance()->property(name);
-}
-
 static int liveSessions()
 {
-    return bearer("pcomTestBearerSessions").toInt();
+    return qApp->property("pcomTestBearerSessions").toInt();
 }
 
 // Makes the engine re-read its environment and waits until Qt took it in.
@@ -55,13 +47,9 @@ static bool updateConfigurations(const QByteArray &named)
 
 Plugin_Com_Port *tst_NetworkSession::newPort(const QString &key, quint16 peerPort)
 {
-    Plugin_Com_Device &device = key == QLatin1String("tcpClient") ? static_cast<Plugin_Com_Device &>(m_tcp) : m_udp;
-    Plugin_Com_Port *port = device.createPort();
-    if (key == QLatin1String("udpClient"))
-        port->setTavlinProperty("bind-address", QStringLiteral("127.0.0.1"));
-    port->setTavlinProperty("address", QStringLiteral("127.0.0.1"));
-    port->setTavlinProperty("port", peerPort);
-    return port;
+    // A TCP port has no "bind-address" and leaves it alone.
+    return NetClientTestUtil::configured(key == QLatin1String("tcpClient") ? m_tcp.createPort() : m_udp.createPort(),
+                                         {{"bind-address", "127.0.0.1"}, {"address", "127.0.0.1"}, {"port", peerPort}});
 }
 
 void tst_NetworkSession::initTestCase()
@@ -69,7 +57,6 @@ void tst_NetworkSession::initTestCase()
     // Only the test engine: the generic one would offer the machine's
     // interfaces as configurations.
     qputenv("QT_EXCLUDE_GENERIC_BEARER", "1");
-    qputenv("PCOM_TEST_BEARER_NAMED", "absent");
     QCoreApplication::addLibraryPath(QStringLiteral(PCOM_TEST_PLUGIN_DIR));
     QNetworkConfigurationManager manager;
     QVERIFY(manager.capabilities() & QNetworkConfigurationManager::NetworkSessionRequired);
@@ -81,45 +68,70 @@ void tst_NetworkSession::init()
     QTRY_COMPARE(liveSessions(), 0);
 }
 
-void tst_NetworkSession::tcpClientConnectsOnceSessionOpens()
+void tst_NetworkSession::linksOnceSessionOpens_data()
 {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QByteArray>("named");
+    QTest::addColumn<QString>("used");
+    QTest::addColumn<QStringList>("linked");
+    const QString fallback = QStringLiteral("pcom-test-default");
+    const QStringList connected{"Host found", "Connected"}, bound{"Bind to IP 127.0.0.1 port 0"};
+    QTest::newRow("tcpClient") << "tcpClient" << QByteArray("absent") << fallback << connected;
+    QTest::newRow("udpClient, named absent") << "udpClient" << QByteArray("absent") << fallback << bound;
+    QTest::newRow("udpClient, named defined") << "udpClient" << QByteArray("defined") << fallback << bound;
+    QTest::newRow("udpClient, named discovered")
+        << "udpClient" << QByteArray("discovered") << "DefaultNetworkConfiguration" << bound;
+}
+
+// The open only starts the session; the connection or the bind waits for it.
+// The named configuration is used once it is discovered, else the engine's
+// default. Closing leaves the session alone; the next open replaces it.
+void tst_NetworkSession::linksOnceSessionOpens()
+{
+    QFETCH(QString, key);
+    QFETCH(QByteArray, named);
+    QFETCH(QString, used);
+    QFETCH(QStringList, linked);
+    QVERIFY(updateConfigurations(named));
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    QScopedPointer<Plugin_Com_Port> port(newPort(QStringLiteral("tcpClient"), server.serverPort()));
+    QScopedPointer<Plugin_Com_Port> port(newPort(key, server.serverPort()));
     LogCapture log;
 
-    // The open only starts the session; the connection waits for it.
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
-    QCOMPARE(log.texts(), QStringList{"tcpClient: Opening network session"});
+    QCOMPARE(log.texts(), QStringList{key + ": Opening network session"});
     QCOMPARE(log.lines().first().type, int(QtInfoMsg));
     QVERIFY(port->opened() && !port->tavlinProperty("address")->isWritable());
     QCOMPARE(liveSessions(), 1);
-    QTRY_VERIFY(log.contains(QStringLiteral("tcpClient: Connected")));
-    QCOMPARE(log.texts(), (QStringList{"tcpClient: Opening network session", "tcpClient: Session opened",
-                                       "tcpClient: Connecting to host...", "tcpClient: Host found",
-                                       "tcpClient: Connected"}));
+    QCOMPARE(qApp->property("pcomTestBearerOpened").toStringList().last(), used);
+    QStringList expected = QStringList{"Opening network session", "Session opened", "Connecting to host..."} + linked;
+    expected.replaceInStrings(QRegularExpression("^"), key + ": ");
+    QTRY_COMPARE(log.texts(), expected);
 
-    // Closing leaves the session alone; the next open replaces it.
     log.clear();
     port->close();
-    QCOMPARE(log.texts(), QStringList{"tcpClient: Disconnected"});
+    QCOMPARE(log.texts(), QStringList{key + ": Disconnected"});
     QCOMPARE(liveSessions(), 1);
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
-    QTRY_VERIFY(log.contains(QStringLiteral("tcpClient: Connected")));
+    QTRY_COMPARE(log.texts().last(), expected.last());
     QTRY_COMPARE(liveSessions(), 1);
-    const QStringList opened = bearer("pcomTestBearerOpened").toStringList();
-    QCOMPARE(opened.mid(opened.size() - 2), (QStringList{"pcom-test-default", "pcom-test-default"}));
+    const QStringList opened = qApp->property("pcomTestBearerOpened").toStringList();
+    QCOMPARE(opened.mid(opened.size() - 2), (QStringList{used, used}));
     port.reset();
     QTRY_COMPARE(liveSessions(), 0);
+    QVERIFY(updateConfigurations("absent"));
+}
 
-    // A session that never opens: the port waits, reads as open, refuses to
-    // send, stays closing when closed, and can be deleted, its session going
-    // with it.
+// A session that never opens: the port waits, reads as open, refuses to
+// send, stays closing when closed, and can be deleted, its session going
+// with it.
+void tst_NetworkSession::sessionNeverOpens()
+{
     qputenv("PCOM_TEST_BEARER_SESSION", "never");
-    port.reset(newPort(QStringLiteral("tcpClient")));
+    QScopedPointer<Plugin_Com_Port> port(newPort(QStringLiteral("tcpClient")));
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
     QCOMPARE(port->getTavlinProperty("connect"), QVariant(true));
-    log.clear();
+    LogCapture log;
     QCOMPARE(port->writeRawData("abc", 3), -1);
     QCOMPARE(log.qtTexts(QtCriticalMsg), QStringList{"PCom_TcpClient_Port: 3 byte could not be send"});
     log.clear();
@@ -133,34 +145,6 @@ void tst_NetworkSession::tcpClientConnectsOnceSessionOpens()
     QVERIFY(log.texts().isEmpty());
 }
 
-// The UDP port binds once its session is open. The named configuration is
-// used once it is discovered, else the engine's default.
-void tst_NetworkSession::udpClientBindsOnceSessionOpens_data()
-{
-    QTest::addColumn<QByteArray>("named");
-    QTest::addColumn<QString>("used");
-    QTest::newRow("absent") << QByteArray("absent") << "pcom-test-default";
-    QTest::newRow("discovered") << QByteArray("discovered") << "DefaultNetworkConfiguration";
-}
-
-void tst_NetworkSession::udpClientBindsOnceSessionOpens()
-{
-    QFETCH(QByteArray, named);
-    QFETCH(QString, used);
-    QVERIFY(updateConfigurations(named));
-    QScopedPointer<Plugin_Com_Port> port(newPort(QStringLiteral("udpClient")));
-    LogCapture log;
-
-    QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
-    QCOMPARE(log.texts(), QStringList{"udpClient: Opening network session"});
-    QCOMPARE(bearer("pcomTestBearerOpened").toStringList().last(), used);
-    QTRY_COMPARE(log.texts().size(), 4);
-    QCOMPARE(log.texts(), (QStringList{"udpClient: Opening network session", "udpClient: Session opened",
-                                       "udpClient: Connecting to host...",
-                                       "udpClient: Bind to IP 127.0.0.1 port 0"}));
-    QVERIFY(updateConfigurations("absent"));
-}
-
 void tst_NetworkSession::sessionEndsEarly_data()
 {
     QTest::addColumn<QString>("key");
@@ -170,9 +154,8 @@ void tst_NetworkSession::sessionEndsEarly_data()
 
 // A port closed before its session opened stays closing, its session left
 // alone, and finishes the close when the session opens, without connecting.
-// A session that fails
-// while the port waits is reported and ends the port; nothing would ever
-// release it otherwise.
+// A session that fails while the port waits is reported and ends the port;
+// nothing would ever release it otherwise.
 void tst_NetworkSession::sessionEndsEarly()
 {
     QFETCH(QString, key);
@@ -182,8 +165,7 @@ void tst_NetworkSession::sessionEndsEarly()
     QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
     QCOMPARE(port->setTavlinProperty("connect", false), QVariant(true));
     QTRY_VERIFY(!port->opened());
-    QVERIFY(changed.count() >= 3);
-    QVERIFY(port->tavlinProperty("address")->isWritable());
+    QVERIFY(changed.count() >= 3 && port->tavlinProperty("address")->isWritable());
     QCOMPARE(log.texts(), (QStringList{key + ": Opening network session", key + ": Session opened",
                                        key + ": Disconnected"}));
 

@@ -5,13 +5,7 @@
 #include "host/Version.h"
 #include "tests/support/ObjectCensus.h"
 
-#include <QDir>
-#include <QFile>
 #include <QImage>
-#include <QJsonObject>
-#include <QPluginLoader>
-#include <QPointer>
-#include <QResource>
 #include <QtTest>
 
 // The built plug-in file as a host loads it: its metadata and root object,
@@ -23,21 +17,13 @@ private slots:
     // First: later cases keep the library loaded.
     void unloadReleasesResources();
     void metadataAndRootObject();
-    void createDeviceByKey_data();
     void createDeviceByKey();
-    void createDevicesAppends();
     void documentation_data();
     void documentation();
-    void childPropertyDocLeavesNothingBehind();
 
 private:
-    PluginInterface_Com *plugin()
-    {
-        auto *plugin = qobject_cast<PluginInterface_Com *>(m_loader.instance());
-        if (!plugin)
-            qWarning() << m_loader.errorString();
-        return plugin;
-    }
+    // metadataAndRootObject() tells why, when there is none.
+    PluginInterface_Com *plugin() { return qobject_cast<PluginInterface_Com *>(m_loader.instance()); }
 
     QPluginLoader m_loader{QStringLiteral(PCOM_PLUGIN_FILE)};
 };
@@ -75,10 +61,8 @@ void tst_Plugin::unloadReleasesResources()
     // QPluginLoader keeps libraries mapped by default; a host may not.
     loader.setLoadHints({});
     for (int round = 0; round < 2; ++round) {
-        QVERIFY(loader.load());
-        QVERIFY(QFile::exists(brief) && loader.instance());
-        QVERIFY(loader.unload());
-        QVERIFY(!QFile::exists(brief));
+        QVERIFY(loader.load() && QFile::exists(brief) && loader.instance());
+        QVERIFY(loader.unload() && !QFile::exists(brief));
     }
 }
 
@@ -105,43 +89,20 @@ void tst_Plugin::metadataAndRootObject()
     QCOMPARE(m_loader.instance(), second);
 }
 
-void tst_Plugin::createDeviceByKey_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("name");
-    for (const Kind &kind : s_kinds)
-        QTest::newRow(kind.key) << kind.key << kind.name;
-    QTest::newRow("empty") << "" << "COM port";
-    for (const char *bad : {"COM", "tcpclient", " com", "com ", "modbus"})
-        QTest::newRow(bad) << bad << "";
-}
-
+// Each kind by its key, the serial port for no key, nothing for near misses.
 void tst_Plugin::createDeviceByKey()
 {
-    QFETCH(QString, key);
-    QFETCH(QString, name);
-    ComInterface com;
-    Plugin_Com_Device *device = plugin()->createDevice(&com, key);
-    QCOMPARE(device ? device->name() : QString(), name);
-    QVERIFY(!device || (device->comInterface() == &com && device->plugin() == plugin()));
-    plugin()->deleteDevice(device);
-}
-
-void tst_Plugin::createDevicesAppends()
-{
-    ComInterface com;
-    QList<Plugin_Com_Device *> devices{plugin()->createDevice(&com, QStringLiteral("com"))};
-    plugin()->createDevices(devices);
-    QStringList names;
-    for (Plugin_Com_Device *d : devices) {
-        names << d->name();
-        QCOMPARE(d->comInterface(), names.size() == 1 ? &com : nullptr);
-    }
-    QStringList expected{"COM port"};
+    QList<QPair<QString, QString>> cases{{"", "COM port"}, {"COM", ""}, {"tcpclient", ""}, {" com", ""},
+                                         {"com ", ""}, {"modbus", ""}};
     for (const Kind &kind : s_kinds)
-        expected << kind.name;
-    QCOMPARE(names, expected);
-    qDeleteAll(devices);
+        cases.append(qMakePair(QString(kind.key), QString(kind.name)));
+    ComInterface com;
+    for (const auto &c : cases) {
+        Plugin_Com_Device *device = plugin()->createDevice(&com, c.first);
+        QCOMPARE(device ? device->name() : QString(), c.second);
+        QVERIFY(!device || (device->comInterface() == &com && device->plugin() == plugin()));
+        plugin()->deleteDevice(device);
+    }
 }
 
 void tst_Plugin::documentation_data()
@@ -151,23 +112,28 @@ void tst_Plugin::documentation_data()
     QTest::newRow("2.20") << "2.20";
 }
 
-// Exactly these files, stored uncompressed, byte for byte; and the host's
-// page built from them.
+// Every kind appended to the host's list, without an interface. Its
+// documentation: exactly these files, stored uncompressed, byte for byte;
+// the host's page built from them; documenting the port kind builds one
+// port and destroys it again, leaving no Qt object of any kind behind.
 void tst_Plugin::documentation()
 {
     QFETCH(QString, version);
-    QList<Plugin_Com_Device *> devices;
+    ComInterface com;
+    QList<Plugin_Com_Device *> devices{plugin()->createDevice(&com, QStringLiteral("com"))};
     plugin()->createDevices(devices);
+    QCOMPARE(devices.size(), 1 + int(std::size(s_kinds)));
+    QCOMPARE(devices.first()->comInterface(), &com);
+    delete devices.takeFirst();
     const QByteArray icon = readAll(QStringLiteral(":/PCom_Core/com/images/toolIcon.png"));
     const QString iconElement =
         QStringLiteral("<img src=\"data:image/png;base64,%1\"").arg(QString::fromLatin1(icon.toBase64()));
-    QStringList keys;
     for (int i = 0; i < devices.size(); ++i) {
         const Kind kind = s_kinds[i];
         Plugin_Com_Device *device = devices.at(i);
+        QVERIFY(device->name() == kind.name && !device->comInterface());
         const QDir dir(device->getDocPath());
         QCOMPARE(dir.path(), QStringLiteral(":/PCom_Core/") + kind.key);
-        keys << kind.key;
         QCOMPARE(dir.entryList(QDir::AllEntries, QDir::Name), (QStringList{"help", "images"}));
         QCOMPARE(QDir(dir.filePath("help")).entryList(QDir::AllEntries, QDir::Name), (QStringList{"brief.html", "main.html"}));
         QCOMPARE(QDir(dir.filePath("images")).entryList(QDir::AllEntries, QDir::Name), QStringList{"toolIcon.png"});
@@ -189,14 +155,22 @@ void tst_Plugin::documentation()
         QVERIFY(page.contains(QString::fromLatin1(kind.brief) + "\r\n\r\n"));
         QCOMPARE(page.contains(QString::fromLatin1(s_canNote)), can);
         QVERIFY(page.contains(QStringLiteral("<h2>Properties</h2>\r\n<h3>Port object</h3>")));
-        QVERIFY(page.contains(device->getChildPropertyDoc(hostVersion)) && !page.contains(QStringLiteral("${")));
+        const QString properties = device->getChildPropertyDoc(hostVersion);
+        QVERIFY(page.contains(properties) && !page.contains(QStringLiteral("${")));
+        // Qt's own singletons (CAN bus registry and the like) appeared on first use.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ObjectCensus census;
+        QCOMPARE(device->getChildPropertyDoc(hostVersion), properties);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(census.created() > 0);
+        QCOMPARE(census.alive(), 0);
         // "interface" is documented up to 2.10 (com) or from 2.20 (CAN), "plugin" from 2.12 on.
         const bool serial = kind.key == QByteArray("com");
         QCOMPARE(page.contains(QStringLiteral("<td>interface</td>")), (serial && version == "2.10") || (can && version == "2.20"));
         QCOMPARE(page.contains(QStringLiteral("<td>plugin</td>")), version == "2.20");
     }
-    keys.sort();
-    QCOMPARE(QDir(QStringLiteral(":/PCom_Core")).entryList(QDir::AllEntries, QDir::Name), keys);
+    QCOMPARE(QDir(QStringLiteral(":/PCom_Core")).entryList(QDir::AllEntries, QDir::Name),
+             (QStringList{"canBus", "com", "tcpClient", "tcpServer", "udpClient"}));
 
     // The icon: a 40 x 40 PNG, 8-bit RGBA, a grey emblem on a transparent background.
     QCOMPARE(icon.left(29), QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x28\0\0\0\x28\x08\x06\0\0\0", 29));
@@ -204,26 +178,6 @@ void tst_Plugin::documentation()
     QVERIFY(qAlpha(image.pixel(0, 0)) == 0 && qAlpha(image.pixel(39, 39)) == 0);
     const QRgb rim = image.pixel(20, 3);
     QVERIFY(qAlpha(rim) == 255 && qRed(rim) == qGreen(rim) && qGreen(rim) == qBlue(rim));
-    qDeleteAll(devices);
-}
-
-// Documenting a port kind builds one port and destroys it again; a second
-// call leaves no Qt object of any kind behind.
-void tst_Plugin::childPropertyDocLeavesNothingBehind()
-{
-    QList<Plugin_Com_Device *> devices;
-    plugin()->createDevices(devices);
-    const Version hostVersion(QStringLiteral("2.20"));
-    for (Plugin_Com_Device *device : qAsConst(devices)) {
-        // Qt's own singletons (CAN bus registry and the like) appear on first use.
-        const QString first = device->getChildPropertyDoc(hostVersion);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        ObjectCensus census;
-        QCOMPARE(device->getChildPropertyDoc(hostVersion), first);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY2(census.created() > 0, qPrintable(device->getDocPath()));
-        QCOMPARE(census.alive(), 0);
-    }
     qDeleteAll(devices);
 }
 

@@ -1,9 +1,8 @@
-#include "tests/support/LogCapture.h"
+#include "tests/support/NetClientTestUtil.h"
 #include "serial/PCom_Com_Device.h"
 #include "serial/PCom_Com_Port.h"
 #include "tests/support/PseudoTerminal.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 // The serial port end to end against a pseudo-terminal pair.
@@ -16,10 +15,8 @@ private slots:
 
 static PCom_Com_Port *newPort(PCom_Com_Device &device, const QString &path)
 {
-    auto *port = static_cast<PCom_Com_Port *>(device.createPort());
-    port->setTavlinProperty(QStringLiteral("device"), path);
-    port->setTavlinProperty(QStringLiteral("baudrate"), 115200);
-    return port;
+    return NetClientTestUtil::configured(static_cast<PCom_Com_Port *>(device.createPort()),
+                                         {{"device", path}, {"baudrate", 115200}});
 }
 
 void tst_Serial::bytesLocksAndFailures()
@@ -33,17 +30,13 @@ void tst_Serial::bytesLocksAndFailures()
 
     QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
     QCOMPARE(changed.count(), 1);
-    for (const TavlinProperty *p : port->tavlinProperties())
-        QCOMPARE(p->isWritable(), p->name() == QLatin1String("connect"));
     // Already open: "connect" compares equal, a direct open is refused by the
-    // line, and the locks stay.
+    // line, and the records stay locked but "connect".
     log.clear();
     QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
     QVERIFY(log.texts().isEmpty());
-    QVERIFY(!port->open(Plugin_Com_Port::ReadWrite));
-    QVERIFY(port->opened());
-    for (const TavlinProperty *p : port->tavlinProperties())
-        QCOMPARE(p->isWritable(), p->name() == QLatin1String("connect"));
+    QVERIFY(!port->open(Plugin_Com_Port::ReadWrite) && port->opened());
+    QCOMPARE(NetClientTestUtil::writable(*port), QStringList{"connect"});
 
     char empty[8];
     QCOMPARE(port->readRawData(empty, sizeof empty), -1);
@@ -71,8 +64,7 @@ void tst_Serial::bytesLocksAndFailures()
 
     QCOMPARE(port->setTavlinProperty("connect", false), QVariant(false));
     QVERIFY(!port->opened());
-    for (const TavlinProperty *p : port->tavlinProperties())
-        QCOMPARE(p->isWritable(), p->name() != QLatin1String("plugin") && p->name() != QLatin1String("interface"));
+    QCOMPARE(NetClientTestUtil::writable(*port), (QStringList{"device", "baudrate", "connect"}));
 
     // Writes to a line opened for reading only, or closed, fail and are logged.
     log.clear();

@@ -1,13 +1,10 @@
 #include "core/PCom_LinkStatus.h"
-#include "tests/support/LogCapture.h"
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/NetClientTestUtil.h"
 #include "tcpclient/PCom_TcpClient_Device.h"
 #include "tcpclient/PCom_TcpClient_Port.h"
 
 #include <QNetworkProxy>
-#include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 using namespace NetClientTestUtil;
@@ -18,10 +15,8 @@ class tst_TcpClient : public QObject
     Q_OBJECT
 private slots:
     void connectExchangeAndClose();
-    void serverClosesThenPortDeleted();
     void failedConnections_data();
     void failedConnections();
-    void closeWhileConnecting();
 };
 
 namespace {
@@ -35,38 +30,25 @@ PCom_TcpClient_Port *tcpPort(PCom_TcpClient_Device &device, const QString &addre
                       {{"address", address}, {"port", port}});
 }
 
-// A listening loopback server and a port configured to reach it.
-struct Rig {
-    QTcpServer server;
-    PCom_TcpClient_Device device{nullptr, nullptr};
-    QScopedPointer<PCom_TcpClient_Port> port;
-    bool start(const QString &address = QStringLiteral("127.0.0.1"))
-    {
-        port.reset(server.listen(QHostAddress::LocalHost, 0) ? tcpPort(device, address, server.serverPort())
-                                                             : nullptr);
-        return port;
-    }
-    // Opens the port and waits, bounded, until the server took the
-    // connection and the port reported it; the server's end, or null.
-    QTcpSocket *openConnected(const LogCapture &log)
-    {
-        if (!port->open(Plugin_Com_Port::ReadWrite) || !QTest::qWaitFor([&] { return server.hasPendingConnections(); }) ||
-            !QTest::qWaitFor([&] { return log.contains(QStringLiteral("tcpClient: Connected")); }))
-            return nullptr;
-        return server.nextPendingConnection();
-    }
-};
-
 } // namespace
-
 
 void tst_TcpClient::connectExchangeAndClose()
 {
-    Rig rig;
-    QVERIFY(rig.start());
-    auto &port = rig.port;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    PCom_TcpClient_Device device(nullptr, nullptr);
+    QScopedPointer<PCom_TcpClient_Port> port(tcpPort(device, QStringLiteral("127.0.0.1"), server.serverPort()));
     QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
     LogCapture log;
+    // Opens the port and waits, bounded, until the server took the
+    // connection and the port reported it; the server's end, or null.
+    const auto openConnected = [&]() -> QTcpSocket * {
+        log.clear();
+        const bool up = port->open(Plugin_Com_Port::ReadWrite) && QTest::qWaitFor([&] {
+            return server.hasPendingConnections() && log.contains(QStringLiteral("tcpClient: Connected"));
+        });
+        return up ? server.nextPendingConnection() : nullptr;
+    };
     QVERIFY(behavesClosed(*port, log));
     changed.clear();
 
@@ -79,8 +61,8 @@ void tst_TcpClient::connectExchangeAndClose()
     QTRY_VERIFY(log.contains(QStringLiteral("tcpClient: Connected")));
     QCOMPARE(log.texts(), s_opening + QStringList({"tcpClient: Host found", "tcpClient: Connected"}));
     QCOMPARE(levels(log), (QList<int>{QtInfoMsg, QtInfoMsg, QtInfoMsg, QtInfoMsg}));
-    QTRY_VERIFY(rig.server.hasPendingConnections());
-    QScopedPointer<QTcpSocket> peer(rig.server.nextPendingConnection());
+    QTRY_VERIFY(server.hasPendingConnections());
+    QScopedPointer<QTcpSocket> peer(server.nextPendingConnection());
 
     // Open while open: refused and silent; the locks are not even refreshed.
     log.clear();
@@ -120,19 +102,13 @@ void tst_TcpClient::connectExchangeAndClose()
     QCOMPARE(writable(*port), s_closedWritable);
     QVERIFY(peerGone.wait(5000));
     QCOMPARE(port->writeRawData("x", 1), 0);
-}
 
-void tst_TcpClient::serverClosesThenPortDeleted()
-{
-    Rig rig;
-    QVERIFY(rig.start());
-    auto &port = rig.port;
-    LogCapture log;
-    QScopedPointer<QTcpSocket> peer(rig.openConnected(log));
+    // A new open makes a new connection, which the server ends.
+    port->setTavlinProperty("port", server.serverPort());
+    peer.reset(openConnected());
     QVERIFY(peer);
-
     log.clear();
-    QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
+    changed.clear();
     peer->close();
     QTRY_COMPARE(port->getTavlinProperty("connect"), QVariant(false));
     QCOMPARE(log.texts(), (QStringList{"The server closed the connection.", "tcpClient: Disconnected"}));
@@ -140,16 +116,32 @@ void tst_TcpClient::serverClosesThenPortDeleted()
     QVERIFY(changed.count() >= 1);
     QCOMPARE(writable(*port), s_closedWritable);
 
-    // Closed for good: a new open makes a new connection. Deleting the
-    // connected port ends it, and its socket's last signals reach nobody.
-    log.clear();
-    peer.reset(rig.openConnected(log));
+    // Deleting the connected port ends the connection, and its socket's last
+    // signals reach nobody.
+    peer.reset(openConnected());
     QVERIFY(peer);
-    QSignalSpy peerGone(peer.data(), &QTcpSocket::disconnected);
+    QSignalSpy gone(peer.data(), &QTcpSocket::disconnected);
     log.clear();
-    rig.device.deletePort(rig.port.take());
-    QVERIFY(peerGone.wait(5000));
+    device.deletePort(port.take());
+    QVERIFY(gone.wait(5000));
     QVERIFY(log.texts().isEmpty());
+
+    // A close during the host lookup leaves the socket to finish: "connect"
+    // reads true (closing) until Qt is done; Qt may connect and close at once.
+    // The port connects again afterwards.
+    port.reset(tcpPort(device, QStringLiteral("localhost"), server.serverPort()));
+    auto *status = qobject_cast<PCom_LinkStatus *>(port.data());
+    QVERIFY(status && port->open(Plugin_Com_Port::ReadWrite));
+    QCOMPARE(status->linkState(), PCom_LinkStatus::LinkState::Opening);
+    QCOMPARE(port->setTavlinProperty(QStringLiteral("connect"), false), QVariant(true));
+    QCOMPARE(status->linkState(), PCom_LinkStatus::LinkState::Closing);
+    QTRY_VERIFY(!port->opened());
+    QCOMPARE(log.qtTexts().last(), QStringLiteral("tcpClient: Disconnected"));
+    QCOMPARE(writable(*port), s_closedWritable);
+    QCOMPARE(status->linkLoss(), PCom_LinkStatus::LossKind::None);
+    log.clear();
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
+    QTRY_VERIFY(log.contains(QStringLiteral("tcpClient: Connected")));
 }
 
 void tst_TcpClient::failedConnections_data()
@@ -158,9 +150,12 @@ void tst_TcpClient::failedConnections_data()
     QTest::addColumn<bool>("viaDeadProxy");
     QTest::addColumn<QStringList>("expected"); // after the opening lines, before "Disconnected"
     QTest::newRow("never configured") << QString() << false
-                                      << QStringList{s_hostNotFound};
+                                      << QStringList{"The host was not found. Please check the host name and port "
+                                                     "settings."};
     QTest::newRow("nobody listens") << QStringLiteral("127.0.0.1") << false
-                                    << QStringList{"tcpClient: Host found", s_refused};
+                                    << QStringList{"tcpClient: Host found",
+                                                   "The connection was refused by the peer. Make sure the server is "
+                                                   "running, and that the host name and port settings are correct."};
     // Other errors quote the socket: a SOCKS proxy on loopback that does not
     // answer. Loopback targets are never proxied, so the target is a
     // documentation address that no request reaches.
@@ -175,11 +170,8 @@ void tst_TcpClient::failedConnections()
     QFETCH(bool, viaDeadProxy);
     QFETCH(QStringList, expected);
 
-    // A loopback port on which nothing listens: taken and given back.
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 closed = probe.serverPort();
-    probe.close();
+    // A loopback port on which nothing listens.
+    const quint16 closed = LoopbackPeer::freePort();
     if (viaDeadProxy)
         QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", closed));
     PCom_TcpClient_Device device(nullptr, nullptr);
@@ -193,30 +185,6 @@ void tst_TcpClient::failedConnections()
     QCOMPARE(log.texts(), s_opening + expected + QStringList{"tcpClient: Disconnected"});
     QCOMPARE(log.qtTexts(QtInfoMsg).size(), log.texts().size() - 1);
     QCOMPARE(writable(*port), s_closedWritable);
-}
-
-// A close during the host lookup leaves the socket to finish: "connect"
-// reads true (closing) until Qt is done; Qt may connect and close at once.
-void tst_TcpClient::closeWhileConnecting()
-{
-    Rig rig;
-    QVERIFY(rig.start(QStringLiteral("localhost")));
-    auto &port = rig.port;
-    LogCapture log;
-    auto *status = qobject_cast<PCom_LinkStatus *>(port.data());
-    QVERIFY(status);
-
-    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
-    QCOMPARE(status->linkState(), PCom_LinkStatus::LinkState::Opening);
-    QCOMPARE(port->setTavlinProperty(QStringLiteral("connect"), false), QVariant(true));
-    QCOMPARE(status->linkState(), PCom_LinkStatus::LinkState::Closing);
-    QTRY_VERIFY(!port->opened());
-    QCOMPARE(log.qtTexts().last(), QStringLiteral("tcpClient: Disconnected"));
-    QCOMPARE(writable(*port), s_closedWritable);
-    QCOMPARE(status->linkLoss(), PCom_LinkStatus::LossKind::None);
-
-    QScopedPointer<QTcpSocket> peer(rig.openConnected(log));
-    QVERIFY(peer);
 }
 
 QTEST_GUILESS_MAIN(tst_TcpClient)

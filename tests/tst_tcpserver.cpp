@@ -2,12 +2,6 @@
 #include "tcpserver/PCom_TcpServer_Device.h"
 #include "tcpserver/PCom_TcpServer_Port.h"
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <QHostAddress>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QNetworkInterface>
@@ -19,26 +13,16 @@ namespace {
 quint16 runningPort(const LogCapture &log)
 {
     static const QRegularExpression line(QStringLiteral("^tcpServer: Server running on IP .*, port (\\d+)$"));
-    quint16 port = 0;
-    for (const QString &text : log.deviceTexts(KrLog_Interface::Progress)) {
-        const QRegularExpressionMatch match = line.match(text);
-        port = match.hasMatch() ? quint16(match.captured(1).toUInt()) : port;
-    }
-    return port;
+    const QStringList lines = log.deviceTexts(KrLog_Interface::Progress).filter(line);
+    return lines.isEmpty() ? 0 : quint16(line.match(lines.last()).captured(1).toUInt());
 }
 
-// Opens the port on the address and port 0; the chosen port, 0 on failure.
-quint16 listen(PCom_TcpServer_Port &port, const LogCapture &log, const QString &address = QStringLiteral("127.0.0.1"))
+// Opens the port on 127.0.0.1 and port 0; the chosen port, 0 on failure.
+quint16 listen(PCom_TcpServer_Port &port, const LogCapture &log)
 {
-    port.setTavlinProperty(QStringLiteral("address"), address);
+    port.setTavlinProperty(QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     port.setTavlinProperty(QStringLiteral("port"), 0);
     return port.open(Plugin_Com_Port::ReadWrite) ? runningPort(log) : 0;
-}
-
-bool connectClient(QTcpSocket &client, const QHostAddress &host, quint16 port)
-{
-    client.connectToHost(host, port);
-    return client.waitForConnected(5000);
 }
 
 // Connects one more client and waits, bounded, until the port took it over.
@@ -47,7 +31,8 @@ bool addClient(QTcpSocket &client, const LogCapture &log, quint16 port,
 {
     const auto taken = [&log] { return log.deviceTexts().count(QStringLiteral("tcpServer: New connection")); };
     const int before = taken();
-    return connectClient(client, host, port) && QTest::qWaitFor([&] { return taken() > before; }, 5000);
+    client.connectToHost(host, port);
+    return client.waitForConnected(5000) && QTest::qWaitFor([&] { return taken() > before; }, 5000);
 }
 
 // Whether the server watches its listening socket for new connections:
@@ -63,32 +48,21 @@ int acceptingState(const QTcpServer *server)
     return -2;
 }
 
-void flushDeferredDeletes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-} // namespace
-
 // Records, at each "New connection" line, whether the server was still
 // accepting: the line comes between the pause and the taking over.
-class AcceptingProbe : public LogCapture
-{
-public:
-    explicit AcceptingProbe(PCom_TcpServer_Port *port) : m_port(port) {}
-
+struct AcceptingProbe : LogCapture {
+    explicit AcceptingProbe(PCom_TcpServer_Port *port) : port(port) {}
     void log(Type type, const QString &text) override
     {
         LogCapture::log(type, text);
         if (text == QLatin1String("tcpServer: New connection"))
-            statesAtNewConnection.append(acceptingState(m_port->tcpServer()));
+            states.append(acceptingState(port->tcpServer()));
     }
-
-    QList<int> statesAtNewConnection;
-
-private:
-    PCom_TcpServer_Port *m_port;
+    PCom_TcpServer_Port *port;
+    QList<int> states;
 };
+
+} // namespace
 
 // The TCP server port: its server's creation, listening and closing, and its
 // clients from acceptance to release, with real client sockets on loopback.
@@ -106,13 +80,11 @@ private slots:
     {
         m_device->deletePort(m_port);
         delete m_device;
-        flushDeferredDeletes();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     void openCloseReopen();
-    void listensOnAnyForIpv4AndIpv6();
     void openFailures();
-    void twoClients();
-    void closing();
+    void clients();
     void socketOwnerLines();
 
 private:
@@ -182,21 +154,14 @@ void tst_TcpServer::openCloseReopen()
     QCOMPARE(m_port->tcpServer(), server);
     QTcpSocket client;
     QVERIFY(addClient(client, log, runningPort(log), QHostAddress(QStringLiteral("127.0.0.2"))));
-}
 
-void tst_TcpServer::listensOnAnyForIpv4AndIpv6()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHostIPv6))
-        QSKIP("This machine has no IPv6 loopback");
-    probe.close();
-    LogCapture log;
-    const quint16 chosen = listen(*m_port, log, QStringLiteral("any"));
-    QVERIFY(log.contains(QStringLiteral("tcpServer: Server running on IP any, port %1").arg(chosen)));
-    QTcpSocket v4;
-    QTcpSocket v6;
-    QVERIFY(addClient(v4, log, chosen, QHostAddress(QHostAddress::LocalHost)));
-    QVERIFY(addClient(v6, log, chosen, QHostAddress(QHostAddress::LocalHostIPv6)));
+    // Destroying the port releases its client without a line.
+    log.clear();
+    m_device->deletePort(m_port);
+    m_port = static_cast<PCom_TcpServer_Port *>(m_device->createPort());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(log.texts().isEmpty());
 }
 
 void tst_TcpServer::openFailures()
@@ -234,12 +199,22 @@ void tst_TcpServer::openFailures()
     QVERIFY(!m_port->tcpServer()->errorString().isEmpty());
     QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
              QStringList{QStringLiteral("Unable to start the server: %1").arg(m_port->tcpServer()->errorString())});
+
+    // Once free, the port is taken; "any" listens on IPv4 and, where the
+    // machine has it, IPv6.
     other.close();
+    m_port->setTavlinProperty("address", QStringLiteral("any"));
     QVERIFY(m_port->open(Plugin_Com_Port::ReadWrite));
-    QCOMPARE(runningPort(log), m_port->getTavlinProperty("port").value<quint16>());
+    const quint16 chosen = m_port->getTavlinProperty("port").value<quint16>();
+    QVERIFY(log.contains(QStringLiteral("tcpServer: Server running on IP any, port %1").arg(chosen)));
+    QTcpSocket v4, v6;
+    QVERIFY(addClient(v4, log, chosen));
+    QTcpServer probe;
+    if (probe.listen(QHostAddress::LocalHostIPv6))
+        QVERIFY(addClient(v6, log, chosen, QHostAddress(QHostAddress::LocalHostIPv6)));
 }
 
-void tst_TcpServer::twoClients()
+void tst_TcpServer::clients()
 {
     AcceptingProbe log(m_port);
     char buffer[64];
@@ -258,11 +233,9 @@ void tst_TcpServer::twoClients()
 
     // Paused at each new connection; taking it over lets the server accept
     // again. Accepted sockets are connected already: no "Connected" line.
-    QTcpSocket first;
-    QTcpSocket second;
-    QVERIFY(addClient(first, log, chosen));
-    QVERIFY(addClient(second, log, chosen));
-    QCOMPARE(log.statesAtNewConnection, (QList<int>{0, 0}));
+    QTcpSocket first, second;
+    QVERIFY(addClient(first, log, chosen) && addClient(second, log, chosen));
+    QCOMPARE(log.states, (QList<int>{0, 0}));
     QCOMPARE(acceptingState(m_port->tcpServer()), 1);
     QCOMPARE(changed.count(), 2);
     QCOMPARE(log.texts(), (QStringList{"tcpServer: New connection", "tcpServer: New connection"}));
@@ -311,33 +284,19 @@ void tst_TcpServer::twoClients()
     QCOMPARE(second.readAll(), QByteArray("rest"));
     QVERIFY(log.texts().isEmpty() && m_port->opened());
 
-    // Destroying the port releases the remaining client without a line.
-    m_device->deletePort(m_port);
-    m_port = static_cast<PCom_TcpServer_Port *>(m_device->createPort());
-    flushDeferredDeletes();
-    QTRY_COMPARE(second.state(), QAbstractSocket::UnconnectedState);
-    QVERIFY(log.texts().isEmpty());
-}
-
-void tst_TcpServer::closing()
-{
-    LogCapture log;
-    const quint16 chosen = listen(*m_port, log);
-    QTcpSocket first;
-    QTcpSocket second;
-    QVERIFY(addClient(first, log, chosen));
-    QVERIFY(addClient(second, log, chosen));
-
-    QSignalSpy changed(m_port, &AbstractTreeItem::dataChanged);
+    // Closing with nothing left to send: each client is gone before the
+    // server stops.
+    QTcpSocket third;
+    QVERIFY(addClient(third, log, chosen));
     log.clear();
+    changed.clear();
     m_port->close();
-    // Nothing left to send: each client is gone before the server stops.
     const QString asked = QStringLiteral("tcpServer: PCom_TcpServer_SockerOwner::~disconnectFromHost()");
     QCOMPARE(log.texts(), (QStringList{asked, "tcpServer: Disconnected", asked, "tcpServer: Disconnected"}));
     QCOMPARE(log.deviceTexts(KrLog_Interface::Trace), (QStringList{asked, asked}));
     QCOMPARE(changed.count(), 3);
     QVERIFY(!m_port->opened());
-    for (QTcpSocket *client : {&first, &second})
+    for (QTcpSocket *client : {&second, &third})
         QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
 
     // Reopened, it takes clients again. Bytes still in the socket when the
@@ -363,7 +322,8 @@ void tst_TcpServer::socketOwnerLines()
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
     QTcpSocket client;
-    QVERIFY(connectClient(client, QHostAddress::LocalHost, server.serverPort()));
+    client.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    QVERIFY(client.waitForConnected(5000));
     QTRY_VERIFY(server.hasPendingConnections());
     QPointer<QTcpSocket> socket = server.nextPendingConnection();
 
@@ -387,7 +347,7 @@ void tst_TcpServer::socketOwnerLines()
     log.clear();
     owner.reset();
     QVERIFY(socket);
-    flushDeferredDeletes();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!socket && log.texts().isEmpty());
 }
 

@@ -9,13 +9,8 @@
 #include <initializer_list>
 #include <utility>
 
-// Helpers shared by the TCP and UDP client port tests.
+// Helpers shared by the port tests.
 namespace NetClientTestUtil {
-
-const QString s_hostNotFound =
-    QStringLiteral("The host was not found. Please check the host name and port settings.");
-const QString s_refused = QStringLiteral("The connection was refused by the peer. Make sure the server is running, "
-                                         "and that the host name and port settings are correct.");
 
 // Writes the properties in the given order and hands the port back.
 template <class Port>

@@ -6,24 +6,15 @@
 #include <QCoreApplication>
 #include <QVariantMap>
 
-TestCanBackend::TestCanBackend(const QString &interfaceName)
-    : m_interfaceName(interfaceName)
+TestCanBackend::TestCanBackend(const QString &interfaceName) : m_interfaceName(interfaceName)
 {
-    QCoreApplication::instance()->setProperty(TestCan::lastDevice, QVariant::fromValue(static_cast<QObject *>(this)));
+    qApp->setProperty(TestCan::lastDevice, QVariant::fromValue(static_cast<QObject *>(this)));
 }
 
 TestCanBackend::~TestCanBackend()
 {
-    if (QCoreApplication::instance()->property(TestCan::lastDevice).value<QObject *>() == this)
-        QCoreApplication::instance()->setProperty(TestCan::lastDevice, QVariant());
-}
-
-
-void TestCanBackend::setConfigurationParameter(int key, const QVariant &value)
-{
-    if (key == BitRateKey && m_interfaceName == QLatin1String(TestCan::noBitRate))
-        return;
-    QCanBusDevice::setConfigurationParameter(key, value);
+    if (qApp->property(TestCan::lastDevice).value<QObject *>() == this)
+        qApp->setProperty(TestCan::lastDevice, QVariant());
 }
 
 bool TestCanBackend::open()
@@ -38,7 +29,7 @@ bool TestCanBackend::open()
 
 void TestCanBackend::close()
 {
-    QCoreApplication::instance()->setProperty(TestCan::lastDisconnected, m_interfaceName);
+    qApp->setProperty(TestCan::lastDisconnected, m_interfaceName);
     setState(UnconnectedState);
 }
 
@@ -46,15 +37,9 @@ bool TestCanBackend::writeFrame(const QCanBusFrame &frame)
 {
     const bool accepted = frame.isValid() && !property(TestCan::refuseWrites).toBool();
     QVariantList frames = property(TestCan::written).toList();
-    frames.append(QVariantMap{
-        {QStringLiteral("id"), frame.frameId()},
-        {QStringLiteral("payload"), frame.payload()},
-        {QStringLiteral("type"), int(frame.frameType())},
-        {QStringLiteral("extended"), frame.hasExtendedFrameFormat()},
-        {QStringLiteral("fd"), frame.hasFlexibleDataRateFormat()},
-        {QStringLiteral("valid"), frame.isValid()},
-        {QStringLiteral("accepted"), accepted},
-    });
+    frames.append(QVariantMap{{"id", frame.frameId()}, {"payload", frame.payload()}, {"type", int(frame.frameType())},
+                              {"extended", frame.hasExtendedFrameFormat()}, {"fd", frame.hasFlexibleDataRateFormat()},
+                              {"valid", frame.isValid()}, {"accepted", accepted}});
     setProperty(TestCan::written, frames);
     if (accepted)
         emit framesWritten(1);
@@ -66,8 +51,6 @@ QString TestCanBackend::interpretErrorFrame(const QCanBusFrame &errorFrame)
     return QStringLiteral("testcan error frame 0x%1").arg(uint(errorFrame.error()), 0, 16);
 }
 
-
-
 void TestCanBackend::injectFrame(int frameType, uint frameId, const QByteArray &payload)
 {
     QCanBusFrame frame(frameId, payload);
@@ -75,4 +58,27 @@ void TestCanBackend::injectFrame(int frameType, uint frameId, const QByteArray &
     if (frame.frameType() == QCanBusFrame::ErrorFrame)
         frame.setError(QCanBusFrame::BusOffError);
     enqueueReceivedFrames({frame});
+}
+
+QList<QCanBusDeviceInfo> TestCanFactory::availableDevices(QString *errorMessage) const
+{
+    const QVariant configured = qApp->property(TestCan::interfaces);
+    const QStringList names = configured.isValid() ? configured.toStringList() : QStringList{"test0", "test1"};
+    QList<QCanBusDeviceInfo> infos;
+    for (const QString &name : names)
+        infos.append(TestCanBackend::interfaceInfo(name));
+    const QString error = qApp->property(TestCan::enumerationError).toString();
+    if (errorMessage && !error.isEmpty())
+        *errorMessage = error;
+    return infos;
+}
+
+QCanBusDevice *TestCanFactory::createDevice(const QString &interfaceName, QString *errorMessage) const
+{
+    if (interfaceName == QLatin1String(TestCan::refuseCreate)) {
+        if (errorMessage)
+            *errorMessage = QString::fromLatin1(TestCan::refuseCreateError);
+        return nullptr;
+    }
+    return new TestCanBackend(interfaceName);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCanBusDevice>
+#include <QCanBusFactoryV2>
 
 // A CAN device without hardware: it connects at once, keeps what it is asked
 // to write and receives what the test injects.
@@ -13,7 +14,6 @@ public:
 
     static QCanBusDeviceInfo interfaceInfo(const QString &name) { return createDeviceInfo(name, true, true); }
 
-    void setConfigurationParameter(int key, const QVariant &value) override;
     bool writeFrame(const QCanBusFrame &frame) override;
     QString interpretErrorFrame(const QCanBusFrame &errorFrame) override;
 
@@ -27,4 +27,15 @@ protected:
 
 private:
     QString m_interfaceName;
+};
+
+// The "testcan" back-end as Qt's CAN bus module loads it.
+class TestCanFactory : public QObject, public QCanBusFactoryV2
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID "org.qt-project.Qt.QCanBusFactory" FILE "testcan.json")
+    Q_INTERFACES(QCanBusFactoryV2)
+public:
+    QList<QCanBusDeviceInfo> availableDevices(QString *errorMessage) const override;
+    QCanBusDevice *createDevice(const QString &interfaceName, QString *errorMessage) const override;
 };

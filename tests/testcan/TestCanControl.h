@@ -22,7 +22,6 @@ constexpr char lastDisconnected[] = "testcanLastDisconnected";
 // Interface names with a behaviour of their own; any other name connects.
 constexpr char refuseCreate[] = "refuse-create"; // the factory returns no device
 constexpr char failConnect[] = "fail-connect";   // connecting fails with a ConnectionError
-constexpr char noBitRate[] = "no-bitrate";       // the bit rate is not kept
 constexpr char refuseCreateError[] = "testcan creates no device here";
 constexpr char failConnectError[] = "testcan cannot connect";
 

@@ -1,0 +1,90 @@
+#include "tests/support/bearer/TestBearer.h"
+
+static const QString s_namedId = QStringLiteral("DefaultNetworkConfiguration");
+
+static QNetworkConfigurationPrivatePointer accessPoint(const QString &id)
+{
+    QNetworkConfigurationPrivatePointer ptr(new QNetworkConfigurationPrivate);
+    ptr->name = ptr->id = id;
+    ptr->state = QNetworkConfiguration::Discovered;
+    ptr->type = QNetworkConfiguration::InternetAccessPoint;
+    ptr->isValid = true;
+    return ptr;
+}
+
+TestBearerEngine::TestBearerEngine()
+    : m_default(accessPoint(QStringLiteral("pcom-test-default"))), m_named(accessPoint(s_namedId))
+{
+    accessPointConfigurations.insert(m_default->id, m_default);
+}
+
+bool TestBearerEngine::hasIdentifier(const QString &id)
+{
+    QMutexLocker locker(&mutex);
+    return accessPointConfigurations.contains(id);
+}
+
+QNetworkSessionPrivate *TestBearerEngine::createSessionBackend()
+{
+    return new TestBearerSession;
+}
+
+// Qt's manager looks configurations up in the engine's table itself, so the
+// table alone has to be right once the update completes.
+void TestBearerEngine::requestUpdate()
+{
+    const QByteArray wanted = qgetenv("PCOM_TEST_BEARER_NAMED");
+    {
+        QMutexLocker locker(&mutex);
+        QMutexLocker configLocker(&m_named->mutex);
+        m_named->state = wanted == "discovered" ? QNetworkConfiguration::Discovered : QNetworkConfiguration::Defined;
+        if (wanted != "defined" && wanted != "discovered")
+            accessPointConfigurations.remove(s_namedId);
+        else
+            accessPointConfigurations.insert(s_namedId, m_named);
+    }
+    emit updateCompleted();
+}
+
+void TestBearerSession::open()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    app->setProperty("pcomTestBearerOpened",
+                     app->property("pcomTestBearerOpened").toStringList() << publicConfig.identifier());
+
+    const QByteArray fate = qgetenv("PCOM_TEST_BEARER_SESSION");
+    if (fate == "fail") {
+        QMetaObject::invokeMethod(this, [this] {
+            m_failed = true;
+            setState(QNetworkSession::Disconnected);
+            emit QNetworkSessionPrivate::error(QNetworkSession::UnknownSessionError);
+        }, Qt::QueuedConnection);
+        return;
+    }
+    setState(QNetworkSession::Connecting);
+    if (fate == "never")
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        isOpen = true;
+        activeConfig = publicConfig;
+        setState(QNetworkSession::Connected);
+        emit quitPendingWaitsForOpened();
+    }, Qt::QueuedConnection);
+}
+
+void TestBearerSession::close()
+{
+    if (!isOpen)
+        return;
+    isOpen = false;
+    setState(QNetworkSession::Disconnected);
+    emit closed();
+}
+
+void TestBearerSession::setState(QNetworkSession::State newState)
+{
+    if (state == newState)
+        return;
+    state = newState;
+    emit stateChanged(state);
+}
