@@ -148,15 +148,13 @@ void settle()
 
 struct FuzzPort {
     Kind kind;
-    Plugin_Com_Device *device;
     Plugin_Com_Port *port;
 };
 
 FuzzPort makePort(const std::vector<Plugin_Com_Device *> &devices, FuzzedDataProvider &data)
 {
     const auto kind = Kind(data.ConsumeIntegralInRange<int>(0, int(devices.size()) - 1));
-    Plugin_Com_Device *device = devices.at(size_t(kind));
-    Plugin_Com_Port *port = device->createPort();
+    Plugin_Com_Port *port = devices.at(size_t(kind))->createPort();
     if (kind == Can)
         port->setTavlinProperty(QStringLiteral("device"), canInterface(data));
     // The host's handler: reads, answers, closes or ignores.
@@ -171,7 +169,7 @@ FuzzPort makePort(const std::vector<Plugin_Com_Device *> &devices, FuzzedDataPro
         default: break;
         }
     });
-    return {kind, device, port};
+    return {kind, port};
 }
 
 using Clients = std::vector<std::unique_ptr<QTcpSocket>>;
@@ -268,7 +266,7 @@ void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Cli
         port->opened();
         break;
     default:
-        target.device->deletePort(port);
+        devices.at(size_t(target.kind))->deletePort(port);
         target = makePort(devices, data);
         break;
     }
@@ -276,12 +274,9 @@ void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Cli
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    static int argc = 1;
-    static char name[] = "pcom_fuzz_ports";
-    static char *argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
+    new QCoreApplication(*argc, *argv);
     new LogCapture(LogCapture::CountsOnly); // counts the log, keeps none of it
     s_pty = new PseudoTerminal;
     s_tcpSink = new QTcpServer;
@@ -341,7 +336,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 
     clients.clear();
     for (FuzzPort &port : ports)
-        port.device->deletePort(port.port);
+        devices.at(size_t(port.kind))->deletePort(port.port);
     for (Plugin_Com_Device *device : devices)
         core.deleteDevice(device);
     settle();

@@ -3,6 +3,7 @@
 // within it, and what it accepts reads back the same once written out again.
 
 #include "cli/ServeConfig.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -10,32 +11,6 @@
 #include <yaml-cpp/yaml.h>
 
 #include <cstdint>
-#include <cstdlib>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        abort();
-}
-
-QByteArray written(const QList<ServeConfig::Entry> &entries)
-{
-    YAML::Emitter out;
-    out << YAML::BeginMap << YAML::Key << "bridges" << YAML::Value << YAML::BeginSeq;
-    for (const ServeConfig::Entry &entry : entries) {
-        out << YAML::BeginMap << YAML::Key << "name" << YAML::Value << entry.name.toStdString();
-        out << YAML::Key << "args" << YAML::Value << YAML::Flow << YAML::BeginSeq;
-        for (const QString &word : entry.arguments)
-            out << YAML::DoubleQuoted << word.toStdString();
-        out << YAML::EndSeq << YAML::EndMap;
-    }
-    out << YAML::EndSeq << YAML::EndMap;
-    return QByteArray(out.c_str(), int(out.size()));
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -59,8 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     check(names.size() == entries.size());
 
+    YAML::Emitter out;
+    out << YAML::BeginMap << YAML::Key << "bridges" << YAML::Value << YAML::BeginSeq;
+    for (const ServeConfig::Entry &entry : qAsConst(entries)) {
+        out << YAML::BeginMap << YAML::Key << "name" << YAML::Value << entry.name.toStdString();
+        out << YAML::Key << "args" << YAML::Value << YAML::Flow << YAML::BeginSeq;
+        for (const QString &word : entry.arguments)
+            out << YAML::DoubleQuoted << word.toStdString();
+        out << YAML::EndSeq << YAML::EndMap;
+    }
+    out << YAML::EndSeq << YAML::EndMap;
     QList<ServeConfig::Entry> again;
-    check(ServeConfig::read(written(entries), QStringLiteral("again.yaml"), &again, &error));
+    check(ServeConfig::read(QByteArray(out.c_str(), int(out.size())), QStringLiteral("again.yaml"), &again, &error));
     check(again.size() == entries.size());
     for (int i = 0; i < entries.size(); ++i)
         check(again.at(i).name == entries.at(i).name && again.at(i).arguments == entries.at(i).arguments);

@@ -3,19 +3,18 @@
 #include "host/Plugin_Com_Port.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 
 bool EventWait::until(const std::function<bool()> &done, int timeoutMs)
 {
-    QElapsedTimer elapsed;
-    elapsed.start();
+    const QDeadlineTimer deadline(timeoutMs);
     QTimer tick;
     tick.start(5);
     QEventLoop loop;
     while (!done()) {
-        if (elapsed.elapsed() >= timeoutMs)
+        if (deadline.hasExpired())
             return false;
         loop.processEvents(QEventLoop::WaitForMoreEvents);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -21,12 +21,12 @@ LogCapture::~LogCapture()
 
 void LogCapture::log(Type type, const QString &text)
 {
+    ++m_counts[type];
     record(QStringLiteral("device"), int(type), text, type == Error || type == Warning);
 }
 
 void LogCapture::record(const QString &channel, int type, const QString &text, bool problem)
 {
-    ++m_counts[channel == QLatin1String("qt") ? kQtBase + type : type];
     if (problem && m_problems.size() < 10 && !m_problems.contains(text))
         m_problems.append(text);
     if (m_keep == Lines)

@@ -36,8 +36,8 @@ public:
     bool contains(const QString &text) const { return texts().contains(text); }
     void clear() { m_lines.clear(); }
 
-    // Lines of one type of the device log, or of one level of Qt's, in
-    // either mode and regardless of clear().
+    // Lines of one type of the device log, in either mode and regardless of
+    // clear().
     int deviceCount(int type) const { return m_counts.value(type); }
     // The first few error, critical and warning texts, to show what went wrong.
     QStringList problems() const { return m_problems; }
@@ -47,7 +47,6 @@ private:
     void record(const QString &channel, int type, const QString &text, bool problem);
     QStringList textsOf(const char *channel, int type) const;
 
-    static constexpr int kQtBase = 100;
     Keep m_keep;
     QList<Line> m_lines;
     QHash<int, int> m_counts;

@@ -1,7 +1,5 @@
 #include "tests/support/LoopbackPeer.h"
 
-#include <QSignalSpy>
-
 LoopbackPeer::LoopbackPeer(QObject *parent)
     : QObject(parent)
 {
@@ -21,9 +19,8 @@ bool LoopbackPeer::connectTo(quint16 port, int timeoutMs, const QHostAddress &ad
 {
     auto *socket = new QTcpSocket(this);
     adopt(socket);
-    QSignalSpy connected(socket, &QTcpSocket::connected);
     socket->connectToHost(address, port);
-    return socket->state() == QAbstractSocket::ConnectedState || connected.wait(timeoutMs);
+    return socket->waitForConnected(timeoutMs);
 }
 
 void LoopbackPeer::adopt(QTcpSocket *socket)

@@ -1,10 +1,9 @@
 #include "tests/support/PcomProcess.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
+#include "tests/support/EventWait.h"
+
 #include <QProcessEnvironment>
 #include <QRegularExpression>
-#include <QTimer>
 
 PcomProcess::PcomProcess(QObject *parent)
     : QObject(parent)
@@ -21,12 +20,12 @@ PcomProcess::PcomProcess(QObject *parent)
     });
 }
 
+// Ended here rather than by QProcess, which would warn; both calls do
+// nothing once it ended.
 PcomProcess::~PcomProcess()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    m_process.kill();
+    m_process.waitForFinished(5000);
 }
 
 void PcomProcess::start(const QStringList &arguments)
@@ -40,20 +39,8 @@ void PcomProcess::start(const QStringList &arguments)
 
 bool PcomProcess::waitFor(const std::function<bool()> &done, int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    QEventLoop loop;
-    connect(&m_process, &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
-    connect(&m_process, &QProcess::readyReadStandardError, &loop, &QEventLoop::quit);
-    connect(&m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    while (!done() && !m_finished && !deadline.hasExpired())
-        loop.exec();
+    EventWait::until([&] { return m_finished || done(); }, timeoutMs);
     return done();
-}
-
-int PcomProcess::exitCode() const
-{
-    return m_finished && m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
 int PcomProcess::numberAfter(const QByteArray &text) const

@@ -38,7 +38,10 @@ public:
     QByteArray out() const { return m_out; }
     QByteArray err() const { return m_err; }
     // The exit status, or -1 while running or when it crashed.
-    int exitCode() const;
+    int exitCode() const
+    {
+        return m_finished && m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
     // The number in "text<number>" in standard error, or -1.
     int numberAfter(const QByteArray &text) const;
     // Runs to the end with standard input closed.
