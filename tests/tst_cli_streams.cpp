@@ -10,8 +10,8 @@
 
 #include <fcntl.h>
 #include <termios.h>
+#include <sys/socket.h>
 #include <unistd.h>
-#include <utility>
 
 // pcom open and pcom bridge on the byte-stream links, end to end: serial
 // lines through a pseudo-terminal pair, TCP and UDP through loopback peers.
@@ -236,48 +236,34 @@ void tst_CliStreams::serverHoldsInputForTheNextClient()
     QVERIFY(next.received() == data);
 }
 
-// Keeps each accepted connection as a plain descriptor: a QTcpSocket closes
-// as soon as its input ends, and could not answer then.
-class PlainServer : public QTcpServer
-{
-public:
-    ~PlainServer() override
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int fd = -1;
-
-protected:
-    void incomingConnection(qintptr socket) override
-    {
-        fd = int(socket);
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-};
-
 // Like `socat TCP-LISTEN:N SYSTEM:'wc -c'`: a server that answers once its
 // input ends. pcom ends its sending direction at the end of its input and
 // prints the answer that follows.
 void tst_CliStreams::halfCloseLetsTheServerAnswer()
 {
-    PlainServer server;
+    QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
+    // The connection is taken as a plain descriptor: a QTcpSocket closes as
+    // soon as its input ends, and could not answer then.
+    server.pauseAccepting();
     PcomProcess pcom;
     pcom.start({"open", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(server.serverPort())});
     pcom.write("twelve bytes");
     pcom.closeStdin();
+    int fd = -1;
     QByteArray got;
     const auto inputEnded = [&] {
+        if (fd < 0)
+            fd = ::accept4(int(server.socketDescriptor()), nullptr, nullptr, SOCK_NONBLOCK);
         char buffer[256];
-        const ssize_t n = server.fd < 0 ? -1 : ::read(server.fd, buffer, sizeof buffer);
+        const ssize_t n = fd < 0 ? -1 : ::read(fd, buffer, sizeof buffer);
         got += QByteArray(buffer, int(qMax<ssize_t>(n, 0)));
         return n == 0;
     };
     QTRY_VERIFY_WITH_TIMEOUT(inputEnded(), 10000);
     QCOMPARE(got, QByteArray("twelve bytes"));
-    QCOMPARE(::write(server.fd, "12\n", 3), ssize_t(3));
-    ::close(std::exchange(server.fd, -1));
+    QCOMPARE(::write(fd, "12\n", 3), ssize_t(3));
+    ::close(fd);
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.out(), QByteArray("12\n"));
     QCOMPARE(pcom.exitCode(), 0);
