@@ -59,7 +59,7 @@ void tst_CliCan::framesBetweenProcesses()
         sender.write(probeLine);
     QVERIFY(arrived());
 
-    sender.write("123#DEADBEEF\n1F334455#11.22.33\nnot a frame\n123#R\n00000123#R4\n124#01\n00000456#AA\n456#BB\n"
+    sender.write("123#DEADBEEF\n1F334455#11.22.33\nnot a frame\n123#R\n00000123#r4\n124#01\n00000456#AA\n456#BB\n"
                  "123#11\n");
     QVERIFY(receiver.waitForStdout("can0  123   [1]  11\n"));
     const QRegularExpression stamp(QStringLiteral("^(\\(\\d+\\.\\d{3}\\) .*)?$"));
