@@ -71,21 +71,17 @@ void tst_CliCan::framesBetweenProcesses()
     QTRY_COMPARE_WITH_TIMEOUT(withoutProbes(client.received()),
                               QByteArray("123#DEADBEEF\n1F334455#112233\n123#R\n00000123#R4\n124#01\n00000456#AA\n"
                                          "456#BB\n123#11\n"), 10000);
-    QVERIFY2(sender.waitForStderr("(skipped)"), sender.err().constData());
-    QVERIFY(sender.err().contains(": no '#' between identifier and data (expected ID#DATA"));
+    QVERIFY(sender.waitForStderr("no '#' between identifier and data (expected ID#DATA, e.g. 123#DEADBEEF) (skipped)"));
 
     client.send("00000321#CA.FE\nxyz\n00000800#FF\n");
     QVERIFY(sender.waitForStdout("00000800#FF\n"));
     QCOMPARE(withoutProbes(sender.out()), QByteArray("00000321#CAFE\n00000800#FF\n"));
     QVERIFY2(bridge.err().contains("error: line 2 from tcpServer: "), bridge.err().constData());
-    sender.closeStdin();
     bridge.terminate();
-    QVERIFY(bridge.waitForExit() && sender.waitForExit());
+    QVERIFY(bridge.waitForExit());
     receiver.terminate();
     QVERIFY(receiver.waitForExit());
     QCOMPARE(receiver.exitCode(), 0);
-    QCOMPARE(sender.exitCode(), 1);
-    QVERIFY(sender.err().endsWith("error: 1 input lines or frames were skipped\n"));
     QCOMPARE(bridge.exitCode(), 1);
     QVERIFY(bridge.err().contains("error: 1 lines or frames were skipped\n"));
     QVERIFY(bridge.err().contains("stats: tcpServer -> canBus: 3 bytes\n"));

@@ -155,7 +155,8 @@ void tst_CliFormats::answers_data()
     row("unknown property", {"open", "com", "baudrate=9600", "speed=9600"}, 2,
         {"unknown property 'speed' of a com port; settable: device, baudrate"});
     row("missing value", {"open", "com", "baudrate"}, 2, {"missing value for 'baudrate'"});
-    row("read-only", {"open", "com", "plugin=PCom_Core::tcpClient"}, 2, {"property 'plugin' of a com port is read-only"});
+    row("read-only", {"open", "com", "plugin=PCom_Core::tcpClient"}, 2,
+        {"property 'plugin' of a com port is read-only"});
     row("connect", {"open", "com", "connect=true"}, 2, {"'connect' is not set on the command line"});
     row("value the port refuses", {"open", "com", "baudrate=fast"}, 2,
         {"value 'fast' for 'baudrate' rejected: it is none of the options ("});

@@ -67,7 +67,8 @@ static QByteArray render(const QList<TelnetParser::Item> &items)
         else if (item.kind == TelnetParser::Kind::Command)
             parts << "c:" + command;
         else
-            parts << "s:" + option + (item.overlong ? '!' + QByteArray::number(item.bytes.size()) : ':' + item.bytes.toHex());
+            parts << "s:" + option
+                         + (item.overlong ? '!' + QByteArray::number(item.bytes.size()) : ':' + item.bytes.toHex());
     }
     return parts.join(' ');
 }

@@ -95,8 +95,8 @@ void tst_CliService::whoKeepsTheLine()
     QCOMPARE(pcom.exitCode(), 0);
     for (int i = 0; i < 2; ++i) {
         QCOMPARE(pcom.out().contains(messages[i]), gets[i]);
-        const QByteArray counts = "(" + names[i] + "): 7 bytes to it, " + QByteArray::number(messages[i].size()) + " from";
-        QVERIFY2(!gets[i] || pcom.err().contains(counts), pcom.err().constData());
+        const QByteArray from = QByteArray::number(messages[i].size()) + " from it";
+        QVERIFY2(!gets[i] || pcom.err().contains("(" + names[i] + "): 7 bytes to it, " + from), pcom.err().constData());
     }
     QVERIFY2(pcom.err().contains("stats: tcpServer clients " + effect), pcom.err().constData());
 }
@@ -138,8 +138,7 @@ void tst_CliService::slowClient()
     pcom.closeStdin();
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
-    if (!waits)
-        QVERIFY2(pcom.err().contains("dropped, stopped reading)\n"), pcom.err().constData());
+    QVERIFY2(waits || pcom.err().contains("dropped, stopped reading)\n"), pcom.err().constData());
 }
 
 // The peer goes and comes back: a server on the same port, or a
