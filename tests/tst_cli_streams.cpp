@@ -76,7 +76,7 @@ void tst_CliStreams::bytesBothWays()
         args << "device=" + pty.slavePath() << "baudrate=12345" << "--stop-bits" << "2" << "--flow-control" << "rtscts";
         send = [&](const QByteArray &data) { pty.writeMaster(data); };
         fetch = [&] { got += pty.readMaster(1 << 20, 20); };
-        // The master's descriptor then holds the slave, for the destructor to close.
+        // The master closed is the line gone; its descriptor then holds the slave, for the destructor.
         closePeer = [&] { ::dup2(pty.slaveFd(), pty.masterFd()); };
     } else if (kind == "tcpClient") {
         QVERIFY(tcp.listen());
