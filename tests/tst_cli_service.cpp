@@ -13,70 +13,92 @@ class tst_CliService : public QObject
 {
     Q_OBJECT
 private slots:
-    void policies_data();
-    void policies();
+    void whoKeepsTheLine_data();
+    void whoKeepsTheLine();
     void slowClient_data();
     void slowClient();
-    void allowList_data();
-    void allowList();
-    void reconnectTcp();
-    void reconnectSerial();
+    void reconnect_data();
+    void reconnect();
 };
 
-static quint16 openServer(PcomProcess &pcom, const QStringList &more, const QString &address = "127.0.0.1")
+// A TCP server on any address, and the port it listens on; 0 when it did not open.
+static quint16 openServer(PcomProcess &pcom, const QStringList &more)
 {
-    pcom.start(QStringList{"open", "tcpServer", "address=" + address, "port=0"} + more);
+    pcom.start(QStringList{"open", "tcpServer", "address=any", "port=0"} + more);
     if (!pcom.waitForStderr("progress: pcom: opened the tcpServer port"))
         return 0;
-    return quint16(pcom.numberAfter(QStringLiteral("Server running on IP %1, port ").arg(address).toLatin1()));
+    return quint16(pcom.numberAfter("Server running on IP any, port "));
 }
 
-void tst_CliService::policies_data()
+// Two clients, the second from the address the row names: the policy or the
+// allow-list decides who keeps the line. Only those get what pcom sends and
+// are heard; one turned away hears why, one refused or replaced hears nothing.
+void tst_CliService::whoKeepsTheLine_data()
 {
-    QTest::addColumn<QString>("policy");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("secondFrom");
     QTest::addColumn<bool>("firstGets");
     QTest::addColumn<bool>("secondGets");
     QTest::addColumn<QByteArray>("effect");
-    QTest::newRow("share") << "share" << true << true << QByteArray("(share): 2 accepted\n");
-    QTest::newRow("exclusive") << "exclusive" << true << false
+    QTest::newRow("share") << QStringList{"--clients", "share"} << "127.0.0.1" << true << true
+                           << QByteArray("(share): 2 accepted\n");
+    QTest::newRow("exclusive") << QStringList{"--clients", "exclusive"} << "127.0.0.1" << true << false
                                << QByteArray("(exclusive): 2 accepted, 1 turned away (line in use)\n");
-    QTest::newRow("replace") << "replace" << false << true << QByteArray("(replace): 2 accepted, 1 replaced\n");
+    QTest::newRow("replace") << QStringList{"--clients", "replace"} << "127.0.0.1" << false << true
+                             << QByteArray("(replace): 2 accepted, 1 replaced\n");
+    QTest::newRow("IPv6 loopback only") << QStringList{"--allow", "::1"} << "::1" << false << true
+                                        << QByteArray("(share): 1 accepted, 1 refused (allow-list)\n");
+    QTest::newRow("IPv4 network only") << QStringList{"--allow", "127.0.0.0/8"} << "::1" << true << false
+                                       << QByteArray("(share): 1 accepted, 1 refused (allow-list)\n");
 }
 
-void tst_CliService::policies()
+void tst_CliService::whoKeepsTheLine()
 {
-    QFETCH(QString, policy);
+    QFETCH(QStringList, options);
+    QFETCH(QString, secondFrom);
     QFETCH(bool, firstGets);
     QFETCH(bool, secondGets);
     QFETCH(QByteArray, effect);
     PcomProcess pcom;
-    const quint16 port = openServer(pcom, {"--clients", policy});
+    const quint16 port = openServer(pcom, options);
     QVERIFY2(port > 0, pcom.err().constData());
-    LoopbackPeer first, second;
-    QVERIFY(first.connectTo(port) && pcom.waitForStderr("progress: pcom: tcpServer client 1 (127.0.0.1:"));
-    const quint16 firstPort = first.socket()->localPort();
-    QVERIFY(second.connectTo(port) && pcom.waitForStderr("progress: pcom: tcpServer client 2 (127.0.0.1:"));
-    first.send("from first\n");
-    second.send("from second\n");
+    LoopbackPeer peers[2];
+    const QHostAddress from[] = {QHostAddress(QHostAddress::LocalHost), QHostAddress(secondFrom)};
+    const bool gets[] = {firstGets, secondGets};
+    const QByteArray messages[] = {"from first\n", "from second\n"};
+    QByteArray names[2];
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(peers[i].connectTo(port, 5000, from[i]));
+        // Read before a refusal can reset it.
+        const QString host = from[i] == QHostAddress::LocalHostIPv6 ? "[::1]" : from[i].toString();
+        names[i] = QStringLiteral("%1:%2").arg(host).arg(peers[i].socket()->localPort()).toLatin1();
+        // Joined or refused: either way pcom has dealt with it.
+        QVERIFY2(pcom.waitForStderr(names[i]), pcom.err().constData());
+    }
+    for (int i = 0; i < 2; ++i)
+        peers[i].send(messages[i]);
     pcom.write("to all\n");
-    LoopbackPeer *gone = !firstGets ? &first : !secondGets ? &second : nullptr;
-    for (LoopbackPeer *peer : {&first, &second})
-        if (peer != gone)
-            QTRY_COMPARE_WITH_TIMEOUT(peer->received(), QByteArray("to all\n"), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!gone || gone->isDisconnected(), 5000);
-    QVERIFY(gone != &second || second.received() == "pcom: the line is in use by another client\r\n");
-    // Only the clients that keep the line are heard.
-    QTRY_VERIFY_WITH_TIMEOUT(pcom.out().contains(firstGets ? "from first\n" : "from second\n"), 5000);
+    for (int i = 0; i < 2; ++i) {
+        if (gets[i]) {
+            QTRY_COMPARE_WITH_TIMEOUT(peers[i].received(), QByteArray("to all\n"), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(pcom.out().contains(messages[i]), 5000);
+            continue;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(peers[i].isDisconnected(), 5000);
+        const QByteArray why = options.contains("exclusive") ? "pcom: the line is in use by another client\r\n" : "";
+        QCOMPARE(peers[i].received(), why);
+        QVERIFY(options.first() != "--allow"
+                || pcom.err().contains("warning: pcom: refused a tcpServer client from " + names[i] + ": not on the"));
+    }
     pcom.closeStdin();
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
-    QCOMPARE(pcom.out().contains("from first"), firstGets);
-    QCOMPARE(pcom.out().contains("from second"), secondGets);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(pcom.out().contains(messages[i]), gets[i]);
+        const QByteArray from = QByteArray::number(messages[i].size()) + " from it";
+        QVERIFY2(!gets[i] || pcom.err().contains("(" + names[i] + "): 7 bytes to it, " + from), pcom.err().constData());
+    }
     QVERIFY2(pcom.err().contains("stats: tcpServer clients " + effect), pcom.err().constData());
-    const QByteArray peer = QStringLiteral("127.0.0.1:%1").arg(firstPort).toLatin1();
-    QVERIFY2(pcom.err().contains(QByteArray("stats: tcpServer client 1 (") + peer + "): "
-                                 + (firstGets ? "7 bytes to it, 11 from it" : "0 bytes to it, 0 from it")),
-             pcom.err().constData());
 }
 
 // One client stops reading: by default it is dropped and the other one gets
@@ -116,99 +138,60 @@ void tst_CliService::slowClient()
     pcom.closeStdin();
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
-    if (!waits)
-        QVERIFY2(pcom.err().contains("dropped, stopped reading)\n"), pcom.err().constData());
+    QVERIFY2(waits || pcom.err().contains("dropped, stopped reading)\n"), pcom.err().constData());
 }
 
-void tst_CliService::allowList_data()
+// The peer goes and comes back: a server on the same port, or a
+// pseudo-terminal behind the device's path as a re-plugged adapter would.
+// pcom says so, tries again, drops what it took in meanwhile and relays on.
+void tst_CliService::reconnect_data()
 {
-    QTest::addColumn<QString>("allow");
-    QTest::addColumn<bool>("ipv4Accepted");
-    QTest::newRow("IPv6 loopback only") << "::1" << false;
-    QTest::newRow("IPv4 network only") << "127.0.0.0/8" << true;
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("tcpClient") << "tcpClient";
+    QTest::newRow("com") << "com";
 }
 
-void tst_CliService::allowList()
+void tst_CliService::reconnect()
 {
-    QFETCH(QString, allow);
-    QFETCH(bool, ipv4Accepted);
-    PcomProcess pcom;
-    const quint16 port = openServer(pcom, {"--allow", allow}, "any");
-    QVERIFY2(port > 0, pcom.err().constData());
-    LoopbackPeer ipv4, ipv6;
-    QVERIFY(ipv4.connectTo(port));
-    // Read before the refusal can reset it.
-    const quint16 ipv4Port = ipv4.socket()->localPort();
-    QVERIFY(ipv6.connectTo(port, 5000, QHostAddress::LocalHostIPv6));
-    const quint16 refusedPort = ipv4Accepted ? ipv6.socket()->localPort() : ipv4Port;
-    LoopbackPeer &refused = ipv4Accepted ? ipv6 : ipv4;
-    LoopbackPeer &accepted = ipv4Accepted ? ipv4 : ipv6;
-    QTRY_VERIFY_WITH_TIMEOUT(refused.isDisconnected(), 5000);
-    const QString line = QStringLiteral("warning: pcom: refused a tcpServer client from %1:%2: not on the allow-list");
-    QVERIFY2(pcom.waitForStderr(line.arg(ipv4Accepted ? "[::1]" : "127.0.0.1").arg(refusedPort).toLatin1()), pcom.err().constData());
-    accepted.send("hello");
-    QVERIFY(pcom.waitForStdout("hello"));
-    QCOMPARE(pcom.err().count("New connection"), 1);
-    pcom.terminate();
-    QVERIFY(pcom.waitForExit());
-    QVERIFY(pcom.err().contains("1 accepted, 1 refused (allow-list)"));
-}
-
-// The server goes and comes back on the same port: pcom says so, tries
-// again and relays on.
-void tst_CliService::reconnectTcp()
-{
-    auto server = std::make_unique<LoopbackPeer>();
-    QVERIFY(server->listen());
-    const quint16 port = server->serverPort();
-    PcomProcess pcom;
-    pcom.start({"open", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(port), "--reconnect=0.3"});
-    QTRY_VERIFY_WITH_TIMEOUT(server->hasConnection(), 5000);
-    server->send("one");
-    QVERIFY(pcom.waitForStdout("one"));
-    server->close();
-    QTRY_VERIFY_WITH_TIMEOUT(server->isDisconnected(), 5000);
-    server.reset();
-    QVERIFY(pcom.waitForStderr("error: the tcpClient link was lost") && pcom.waitForStderr("progress: pcom: reopening the tcpClient link, try 2"));
-    // Taken in and dropped while the server is away, before it is back.
-    pcom.write("lost while away");
-    QVERIFY(pcom.waitForStderr("progress: pcom: reopening the tcpClient link, try 3"));
-    server = std::make_unique<LoopbackPeer>();
-    QVERIFY(server->listen(port));
-    QVERIFY(pcom.waitForStderr("is back after"));
-    QTRY_VERIFY_WITH_TIMEOUT(server->hasConnection(), 5000);
-    server->send("two");
-    QVERIFY(pcom.waitForStdout("onetwo"));
-    pcom.write("three");
-    QTRY_COMPARE_WITH_TIMEOUT(server->received(), QByteArray("three"), 5000);
-    pcom.terminate();
-    QVERIFY(pcom.waitForExit());
-    QCOMPARE(pcom.exitCode(), 0);
-}
-
-// The device's path is a link to a pseudo-terminal that goes and is made
-// again, as a re-plugged adapter would.
-void tst_CliService::reconnectSerial()
-{
+    QFETCH(QString, kind);
+    const bool com = kind == "com";
     QTemporaryDir dir;
     const QString link = dir.filePath("ttyTest");
-    auto pty = std::make_unique<PseudoTerminal>();
-    QVERIFY(pty->isValid());
-    QVERIFY(QFile::link(pty->slavePath(), link));
+    std::unique_ptr<PseudoTerminal> pty;
+    std::unique_ptr<LoopbackPeer> server;
+    quint16 port = 0;
+    const auto comeUp = [&] {
+        if (!com) {
+            server = std::make_unique<LoopbackPeer>();
+            return server->listen(port) && (port = server->serverPort()) > 0;
+        }
+        pty = std::make_unique<PseudoTerminal>();
+        QFile::remove(link);
+        return pty->isValid() && QFile::link(pty->slavePath(), link);
+    };
+    const auto send = [&](const QByteArray &data) { return com ? pty->writeMaster(data) : (server->send(data), true); };
+    QByteArray fromPty;
+    const auto received = [&] { return com ? fromPty += pty->readMaster(64, 20) : server->received(); };
+    QVERIFY(comeUp());
     PcomProcess pcom;
-    pcom.start({"open", "com", "device=" + link, "--reconnect=0.3"});
-    QVERIFY(pcom.waitForStderr("progress: pcom: opened the com port"));
-    QVERIFY(pty->writeMaster("one"));
-    QVERIFY(pcom.waitForStdout("one"));
+    const QString at = com ? "device=" + link : QStringLiteral("address=127.0.0.1 port=%1").arg(port);
+    pcom.start(QStringList{"open", kind, "--reconnect=0.3"} + at.split(' '));
+    QVERIFY2(pcom.waitForStderr("progress: pcom: opened the " + kind.toUtf8() + " port"), pcom.err().constData());
+    QTRY_VERIFY_WITH_TIMEOUT(com || server->hasConnection(), 5000);
+    QVERIFY(send("one") && pcom.waitForStdout("one"));
     pty.reset();
-    QVERIFY(pcom.waitForStderr("error: the com link was lost") && pcom.waitForStderr("progress: pcom: reopening the com link, try 1"));
-    pty = std::make_unique<PseudoTerminal>();
-    QVERIFY(QFile::remove(link) && QFile::link(pty->slavePath(), link));
-    QVERIFY(pcom.waitForStderr("info: pcom: the com link is back after"));
+    server.reset();
+    QVERIFY(pcom.waitForStderr("error: the " + kind.toUtf8() + " link was lost"));
+    QVERIFY(pcom.waitForStderr("progress: pcom: reopening the " + kind.toUtf8() + " link, try 1"));
+    pcom.write("lost while away");
+    QVERIFY(pcom.waitForStderr("progress: pcom: reopening the " + kind.toUtf8() + " link, try 2"));
+    QVERIFY(comeUp());
+    QVERIFY(pcom.waitForStderr("info: pcom: the " + kind.toUtf8() + " link is back after "));
+    QVERIFY2(pcom.err().contains(" tries; 15 bytes for it were dropped while it was away\n"), pcom.err().constData());
+    QTRY_VERIFY_WITH_TIMEOUT(com || server->hasConnection(), 5000);
     pcom.write("two");
-    QCOMPARE(pty->readMaster(3), QByteArray("two"));
-    QVERIFY(pty->writeMaster("three"));
-    QVERIFY(pcom.waitForStdout("onethree"));
+    QTRY_COMPARE_WITH_TIMEOUT(received(), QByteArray("two"), 5000);
+    QVERIFY(send("three") && pcom.waitForStdout("onethree"));
     pcom.terminate();
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
