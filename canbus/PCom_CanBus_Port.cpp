@@ -6,6 +6,7 @@
 
 #include <QCanBus>
 #include <QCanBusFrame>
+#include <QScopedValueRollback>
 
 #include <cstring>
 
@@ -81,9 +82,9 @@ bool PCom_CanBus_Port::openPrivate(QFlags<OpenModeFlag>)
 
     connect(m_canDevice, SIGNAL(errorOccurred(QCanBusDevice::CanBusError)), this,
             SLOT(onError(QCanBusDevice::CanBusError)));
-    connect(m_canDevice, &QCanBusDevice::framesReceived, this, [this] { ++m_announcing; });
+    connect(m_canDevice, &QCanBusDevice::framesReceived, this, [this] { ++m_inDeviceSignal; });
     connect(m_canDevice, SIGNAL(framesReceived()), this, SIGNAL(readyRead()));
-    connect(m_canDevice, &QCanBusDevice::framesReceived, this, [this] { --m_announcing; });
+    connect(m_canDevice, &QCanBusDevice::framesReceived, this, [this] { --m_inDeviceSignal; });
     connect(m_canDevice, SIGNAL(framesWritten(qint64)), this, SLOT(onFrameWritten(qint64)));
     connect(m_canDevice, &QCanBusDevice::stateChanged, this, &PCom_CanBus_Port::onStateChanged);
 
@@ -115,9 +116,10 @@ bool PCom_CanBus_Port::openPrivate(QFlags<OpenModeFlag>)
     return true;
 }
 
-// The device goes at once, unless the host closes from its readyRead()
-// handler: the device is still emitting then, and deleting it there crashes
-// inside Qt, so it goes by deferred deletion when the loop is back.
+// The device goes at once, unless the host closes from a handler that one of
+// the device's signals set off (readyRead(), bytesWritten(), linkLost()): the
+// device, or the socket under it, is still emitting then, and deleting it
+// there crashes inside Qt, so it goes by deferred deletion when the loop is back.
 void PCom_CanBus_Port::closePrivate()
 {
     if (!m_canDevice)
@@ -125,8 +127,8 @@ void PCom_CanBus_Port::closePrivate()
     // What the device reports while it goes is no loss of the link.
     disconnect(m_canDevice, &QCanBusDevice::stateChanged, this, &PCom_CanBus_Port::onStateChanged);
     m_canDevice->disconnectDevice();
-    if (m_announcing > 0) {
-        m_announcing = 0;
+    if (m_inDeviceSignal > 0) {
+        m_inDeviceSignal = 0;
         pcomRelease(m_canDevice);
     } else {
         delete m_canDevice;
@@ -249,6 +251,7 @@ void PCom_CanBus_Port::traceSet(const QString &name, const QVariant &value)
 
 void PCom_CanBus_Port::onError(QCanBusDevice::CanBusError error)
 {
+    const QScopedValueRollback<int> inSignal(m_inDeviceSignal, m_inDeviceSignal + 1);
     if (error < QCanBusDevice::ReadError || error > QCanBusDevice::TimeoutError || !m_canDevice)
         return;
     m_lastError = m_canDevice->errorString();
@@ -259,6 +262,7 @@ void PCom_CanBus_Port::onError(QCanBusDevice::CanBusError error)
 
 void PCom_CanBus_Port::onFrameWritten(qint64 framesCount)
 {
+    const QScopedValueRollback<int> inSignal(m_inDeviceSignal, m_inDeviceSignal + 1);
     emit bytesWritten(framesCount);
 }
 
@@ -266,6 +270,7 @@ void PCom_CanBus_Port::onFrameWritten(qint64 framesCount)
 // virtual bus's relay gone, an interface taken down) has lost its bus.
 void PCom_CanBus_Port::onStateChanged(QCanBusDevice::CanBusDeviceState state)
 {
+    const QScopedValueRollback<int> inSignal(m_inDeviceSignal, m_inDeviceSignal + 1);
     if (state != QCanBusDevice::UnconnectedState || !m_canDevice)
         return;
     const QString reason = m_canDevice->errorString();

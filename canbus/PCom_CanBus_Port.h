@@ -69,8 +69,9 @@ private:
     QString m_deviceName;
     QString m_baudRate;
     QString m_lastError;
-    // Above 0 while the CAN device announces received frames, that is while
-    // the host's readyRead() handler may run: a close from there must not
-    // delete the device under its own signal.
-    int m_announcing = 0;
+    // Above 0 while one of the CAN device's signals reaches this port (frames
+    // received or written, an error, a state change), that is while the
+    // host's readyRead(), bytesWritten() or linkLost() handler may run: a
+    // close from there must not delete the device under its own signal.
+    int m_inDeviceSignal = 0;
 };

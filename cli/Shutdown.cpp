@@ -40,10 +40,12 @@ void Shutdown::watchHangup()
 
 Shutdown::~Shutdown()
 {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    // pcom is ending with the status it chose: a stop asked for while its
+    // ports and plug-in go changes nothing, and must not kill it instead.
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGTERM, SIG_IGN);
     if (m_hangup)
-        std::signal(SIGHUP, SIG_DFL);
+        std::signal(SIGHUP, SIG_IGN);
     delete m_notifier;
     m_notifier = nullptr;
     for (int &fd : s_fds) {

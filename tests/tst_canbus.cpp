@@ -276,6 +276,17 @@ void tst_CanBus::backend()
     QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test0"));
     QVERIFY(!canDevice);
 
+    // The bus goes: the loss is told once, and a host that closes the port
+    // from its linkLost() handler does not delete the device under its own
+    // signal; the device goes once the loop is back.
+    port.reset(openTestPort(device, QStringLiteral("test2")));
+    canDevice = lastCanDevice();
+    QSignalSpy lost(port.data(), &PCom_Port::linkLost);
+    connect(port.data(), &PCom_Port::linkLost, port.data(), [&port] { port->close(); });
+    QVERIFY(QMetaObject::invokeMethod(canDevice, "loseBus"));
+    QVERIFY(lost.count() == 1 && !port->opened() && qApp->property(TestCan::survivedLoss).toBool());
+    QTRY_VERIFY(!canDevice);
+
     // An empty rate reads back as 0; deleting an open port closes its link.
     log.clear();
     port.reset(openTestPort(device, QStringLiteral("test1")));

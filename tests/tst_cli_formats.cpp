@@ -1,3 +1,4 @@
+#include "cli/Shutdown.h"
 #include "hostlib/CanLineParser.h"
 #include "hostlib/DataCodec.h"
 #include "hostlib/HexCodec.h"
@@ -8,10 +9,12 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <csignal>
+
 // pcom's text formats (CAN lines and filters, hex, standard input decoding)
 // without a process, and the pcom runs that need no peer: a wrong command
 // line (exit status 2, a one-line message, nothing opened), a port that does
-// not open (1), and the commands that only read (0).
+// not open (1), the commands that only read (0), and signals while pcom ends.
 class tst_CliFormats : public QObject
 {
     Q_OBJECT
@@ -22,6 +25,7 @@ private slots:
     void hexAndInputDecoding();
     void answers_data();
     void answers();
+    void signalsWhileEnding();
 };
 
 // A line and the frame it gives, in the cansend and candump forms, or the
@@ -226,6 +230,15 @@ void tst_CliFormats::answers()
     const QByteArray err = pcom->err();
     QVERIFY2(err.contains("error: " + present.first().toUtf8()) && pcom->out().isEmpty(), err.constData());
     QVERIFY(!err.contains("setTavlinProperty(connect") && !err.contains("pcom: opened"));
+}
+
+// A stop asked for once pcom's run is over (its ports and plug-in going)
+// must not kill it: it ends with the status that it chose.
+void tst_CliFormats::signalsWhileEnding()
+{
+    delete new Shutdown;
+    for (int number : {SIGINT, SIGTERM})
+        QCOMPARE(::raise(number), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_CliFormats)

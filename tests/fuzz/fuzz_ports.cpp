@@ -277,7 +277,7 @@ void step(FuzzPort &target, const std::vector<Plugin_Com_Device *> &devices, Cli
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     new QCoreApplication(*argc, *argv);
-    new LogCapture(LogCapture::CountsOnly); // counts the log, keeps none of it
+    new LogCapture(LogCapture::ProblemsOnly); // keeps none of the log
     s_pty = new PseudoTerminal;
     s_tcpSink = new QTcpServer;
     s_udpSink = new QUdpSocket;

@@ -569,7 +569,7 @@ void tst_Stress::reentrantClose(Kind kind, qint64)
 void tst_Stress::cycles(Kind kind, qint64 cycles)
 {
     Peer peer(kind, device(kind), canUrl());
-    LogCapture log(LogCapture::CountsOnly);
+    LogCapture log(LogCapture::ProblemsOnly);
     ObjectCensus census;
     // Descriptors and live objects in one number: both settle, both must stay.
     const auto held = [&] { return qint64(ProcStats::openFileDescriptors()) * 100000 + census.alive(); };

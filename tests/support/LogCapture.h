@@ -2,15 +2,14 @@
 
 #include "host/KrLog_Interface.h"
 
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 // Records every line of the host's device log and of Qt's message log while
-// it lives, or only counts them: a run of thousands of cycles must not keep
-// a log that would itself look like a leak. One at a time.
+// it lives, or only the first few problems: a run of thousands of cycles must
+// not keep a log that would itself look like a leak. One at a time.
 class LogCapture : public KrLog_Interface
 {
 public:
@@ -20,7 +19,7 @@ public:
         QString text;
     };
 
-    enum Keep { Lines, CountsOnly };
+    enum Keep { Lines, ProblemsOnly };
 
     explicit LogCapture(Keep keep = Lines);
     ~LogCapture() override;
@@ -36,9 +35,6 @@ public:
     bool contains(const QString &text) const { return texts().contains(text); }
     void clear() { m_lines.clear(); }
 
-    // Lines of one type of the device log, in either mode and regardless of
-    // clear().
-    int deviceCount(int type) const { return m_counts.value(type); }
     // The first few error, critical and warning texts, to show what went wrong.
     QStringList problems() const { return m_problems; }
 
@@ -49,7 +45,6 @@ private:
 
     Keep m_keep;
     QList<Line> m_lines;
-    QHash<int, int> m_counts;
     QStringList m_problems;
     QtMessageHandler m_previousHandler;
     static LogCapture *s_current;

@@ -4,6 +4,7 @@
 
 #include <QCanBusFrame>
 #include <QCoreApplication>
+#include <QPointer>
 #include <QVariantMap>
 
 TestCanBackend::TestCanBackend(const QString &interfaceName) : m_interfaceName(interfaceName)
@@ -58,6 +59,15 @@ void TestCanBackend::injectFrame(int frameType, uint frameId, const QByteArray &
     if (frame.frameType() == QCanBusFrame::ErrorFrame)
         frame.setError(QCanBusFrame::BusOffError);
     enqueueReceivedFrames({frame});
+}
+
+void TestCanBackend::loseBus()
+{
+    // As a real back-end does when its bus goes, it still uses itself after
+    // telling: the socket under it closes after it emitted its end.
+    const QPointer<TestCanBackend> self(this);
+    setState(UnconnectedState);
+    qApp->setProperty(TestCan::survivedLoss, !self.isNull());
 }
 
 QList<QCanBusDeviceInfo> TestCanFactory::availableDevices(QString *errorMessage) const

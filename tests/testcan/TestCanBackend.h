@@ -20,6 +20,7 @@ public:
     Q_INVOKABLE void injectError(int code, const QString &text) { setError(text, CanBusError(code)); }
     Q_INVOKABLE void resetError() { clearError(); }
     Q_INVOKABLE void injectFrame(int frameType, uint frameId, const QByteArray &payload);
+    Q_INVOKABLE void loseBus();
 
 protected:
     bool open() override;

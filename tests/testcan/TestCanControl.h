@@ -18,6 +18,8 @@ constexpr char interfaces[] = "testcanInterfaces";
 constexpr char enumerationError[] = "testcanEnumerationError";
 // QString: interface name of the device last disconnected.
 constexpr char lastDisconnected[] = "testcanLastDisconnected";
+// bool: whether the device that lost its bus was still alive after telling.
+constexpr char survivedLoss[] = "testcanSurvivedLoss";
 
 // Interface names with a behaviour of their own; any other name connects.
 constexpr char refuseCreate[] = "refuse-create"; // the factory returns no device
@@ -30,6 +32,7 @@ constexpr char failConnectError[] = "testcan cannot connect";
 // Q_INVOKABLE void resetError(): back to NoError.
 // Q_INVOKABLE void injectFrame(int frameType, uint frameId, QByteArray payload):
 //     queues one received frame and announces it.
+// Q_INVOKABLE void loseBus(): goes unconnected by itself, as when the bus goes.
 // Dynamic property "refuseWrites" (bool): writeFrame() refuses every frame.
 // Dynamic property "written" (QVariantList of QVariantMap): every frame handed
 //     to writeFrame(), with keys "id", "payload", "type", "extended", "fd",
