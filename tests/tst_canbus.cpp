@@ -33,7 +33,8 @@ PCom_CanBus_Port *newPort(PCom_CanBus_Device &device)
 
 QCanBusDevice *lastCanDevice()
 {
-    return qobject_cast<QCanBusDevice *>(qApp->property(TestCan::lastDevice).value<QObject *>());
+    const QVariant device = QCoreApplication::instance()->property(TestCan::lastDevice);
+    return qobject_cast<QCanBusDevice *>(device.value<QObject *>());
 }
 
 PCom_CanBus_Port *openTestPort(PCom_CanBus_Device &device, const QString &interfaceName,
@@ -72,7 +73,7 @@ void tst_CanBus::initTestCase()
 void tst_CanBus::cleanup()
 {
     for (const char *name : {TestCan::interfaces, TestCan::enumerationError, TestCan::lastDisconnected})
-        qApp->setProperty(name, QVariant());
+        QCoreApplication::instance()->setProperty(name, QVariant());
 }
 
 void tst_CanBus::propertiesAndVirtualBus()
@@ -155,8 +156,8 @@ void tst_CanBus::propertiesAndVirtualBus()
     // The back-end's listing error is logged; what was listed still counts.
     device.setCanPlugin(QLatin1String(TestCan::pluginKey));
     log.clear();
-    qApp->setProperty(TestCan::interfaces, QStringList{"test7", "test3"});
-    qApp->setProperty(TestCan::enumerationError, QStringLiteral("driver library missing"));
+    QCoreApplication::instance()->setProperty(TestCan::interfaces, QStringList{"test7", "test3"});
+    QCoreApplication::instance()->setProperty(TestCan::enumerationError, QStringLiteral("driver library missing"));
     QCOMPARE(device.availablePorts(), (QStringList{"test7", "test3"}));
     QCOMPARE(log.texts(), QStringList{"PCom_CanBus_Device: driver library missing"});
 
@@ -273,7 +274,7 @@ void tst_CanBus::backend()
 
     // Closing disconnects the CAN device and deletes it at once.
     port->close();
-    QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test0"));
+    QCOMPARE(QCoreApplication::instance()->property(TestCan::lastDisconnected).toString(), QStringLiteral("test0"));
     QVERIFY(!canDevice);
 
     // The bus goes: the loss is told once, and a host that closes the port
@@ -284,7 +285,8 @@ void tst_CanBus::backend()
     QSignalSpy lost(port.data(), &PCom_Port::linkLost);
     connect(port.data(), &PCom_Port::linkLost, port.data(), [&port] { port->close(); });
     QVERIFY(QMetaObject::invokeMethod(canDevice, "loseBus"));
-    QVERIFY(lost.count() == 1 && !port->opened() && qApp->property(TestCan::survivedLoss).toBool());
+    QVERIFY(lost.count() == 1 && !port->opened());
+    QVERIFY(QCoreApplication::instance()->property(TestCan::survivedLoss).toBool());
     QTRY_VERIFY(!canDevice);
 
     // An empty rate reads back as 0; deleting an open port closes its link.
@@ -293,18 +295,18 @@ void tst_CanBus::backend()
     canDevice = lastCanDevice();
     QCOMPARE(progress(), QStringList{"Plugin: testcan, connected to test1 at 0 baud"});
     device.deletePort(port.take());
-    QCOMPARE(qApp->property(TestCan::lastDisconnected).toString(), QStringLiteral("test1"));
+    QCOMPARE(QCoreApplication::instance()->property(TestCan::lastDisconnected).toString(), QStringLiteral("test1"));
     QVERIFY(!canDevice);
 
     // A failed connect: the back-end's error signal is logged first, then the
     // failed connect; the CAN device is deleted without a disconnect.
-    qApp->setProperty(TestCan::lastDisconnected, QVariant());
+    QCoreApplication::instance()->setProperty(TestCan::lastDisconnected, QVariant());
     log.clear();
     port.reset(openTestPort(device, QLatin1String(TestCan::failConnect)));
     QVERIFY(!port->opened() && !lastCanDevice());
     QCOMPARE(log.deviceTexts(KrLog_Interface::Error),
              (QStringList{"PCom_CanBus_Port: testcan cannot connect", "Connection error: testcan cannot connect"}));
-    QVERIFY(progress().isEmpty() && !qApp->property(TestCan::lastDisconnected).isValid());
+    QVERIFY(progress().isEmpty() && !QCoreApplication::instance()->property(TestCan::lastDisconnected).isValid());
     QVERIFY(port->tavlinProperty("device")->isWritable());
 
     log.clear();

@@ -116,7 +116,7 @@ void tst_CliStreams::bytesBothWays()
                                                                           == (CSTOPB | CRTSCTS | CS8)));
     const QByteArray down = everyByte.repeated(8);
     send(down);
-    QVERIFY(pcom.waitForStdoutSize(down.size()) && pcom.out() == down);
+    QVERIFY(pcom.waitForStdout(down) && pcom.out() == down);
 
     if (end == "peer") {
         closePeer();

@@ -32,7 +32,7 @@ private:
 // What the test bearer keeps as properties of the application object.
 static int liveSessions()
 {
-    return qApp->property("pcomTestBearerSessions").toInt();
+    return QCoreApplication::instance()->property("pcomTestBearerSessions").toInt();
 }
 
 // Makes the engine re-read its environment and waits until Qt took it in.
@@ -103,7 +103,7 @@ void tst_NetworkSession::linksOnceSessionOpens()
     QCOMPARE(log.lines().first().type, int(QtInfoMsg));
     QVERIFY(port->opened() && !port->tavlinProperty("address")->isWritable());
     QCOMPARE(liveSessions(), 1);
-    QCOMPARE(qApp->property("pcomTestBearerOpened").toStringList().last(), used);
+    QCOMPARE(QCoreApplication::instance()->property("pcomTestBearerOpened").toStringList().last(), used);
     QStringList expected = QStringList{"Opening network session", "Session opened", "Connecting to host..."} + linked;
     expected.replaceInStrings(QRegularExpression("^"), key + ": ");
     QTRY_COMPARE(log.texts(), expected);
@@ -115,7 +115,7 @@ void tst_NetworkSession::linksOnceSessionOpens()
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
     QTRY_COMPARE(log.texts().last(), expected.last());
     QTRY_COMPARE(liveSessions(), 1);
-    const QStringList opened = qApp->property("pcomTestBearerOpened").toStringList();
+    const QStringList opened = QCoreApplication::instance()->property("pcomTestBearerOpened").toStringList();
     QCOMPARE(opened.mid(opened.size() - 2), (QStringList{used, used}));
     port.reset();
     QTRY_COMPARE(liveSessions(), 0);

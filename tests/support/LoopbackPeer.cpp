@@ -9,6 +9,13 @@ LoopbackPeer::LoopbackPeer(QObject *parent)
     });
 }
 
+// The server's sockets go with it, after the members they would report to.
+LoopbackPeer::~LoopbackPeer()
+{
+    if (m_socket)
+        m_socket->disconnect(this);
+}
+
 quint16 LoopbackPeer::freePort()
 {
     QTcpServer probe;

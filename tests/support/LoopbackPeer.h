@@ -14,6 +14,7 @@ class LoopbackPeer : public QObject
     Q_OBJECT
 public:
     explicit LoopbackPeer(QObject *parent = nullptr);
+    ~LoopbackPeer() override;
 
     // A TCP port on 127.0.0.1 that was free a moment ago (for a virtualcan
     // relay, say, which has to be told its port); 0 when none was.

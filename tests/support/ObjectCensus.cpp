@@ -4,19 +4,18 @@
 
 ObjectCensus *ObjectCensus::s_current = nullptr;
 
+// Nothing else in a test sets these hooks: no chaining to earlier ones.
 ObjectCensus::ObjectCensus()
-    : m_previousAdd(qtHookData[QHooks::AddQObject]),
-      m_previousRemove(qtHookData[QHooks::RemoveQObject])
 {
     s_current = this;
-    qtHookData[QHooks::AddQObject] = reinterpret_cast<quintptr>(&ObjectCensus::added);
-    qtHookData[QHooks::RemoveQObject] = reinterpret_cast<quintptr>(&ObjectCensus::removed);
+    qtHookData[QHooks::AddQObject] = reinterpret_cast<quintptr>(+[](QObject *object) { note(object, true); });
+    qtHookData[QHooks::RemoveQObject] = reinterpret_cast<quintptr>(+[](QObject *object) { note(object, false); });
 }
 
 ObjectCensus::~ObjectCensus()
 {
-    qtHookData[QHooks::AddQObject] = m_previousAdd;
-    qtHookData[QHooks::RemoveQObject] = m_previousRemove;
+    qtHookData[QHooks::AddQObject] = 0;
+    qtHookData[QHooks::RemoveQObject] = 0;
     s_current = nullptr;
 }
 
@@ -32,20 +31,15 @@ int ObjectCensus::alive() const
     return m_alive.size();
 }
 
-// Nothing else in a test sets these hooks: no chaining to earlier ones.
-void ObjectCensus::added(QObject *object)
+void ObjectCensus::note(QObject *object, bool added)
 {
     if (ObjectCensus *census = s_current) {
         QMutexLocker lock(&census->m_mutex);
-        census->m_alive.insert(object);
-        ++census->m_created;
-    }
-}
-
-void ObjectCensus::removed(QObject *object)
-{
-    if (ObjectCensus *census = s_current) {
-        QMutexLocker lock(&census->m_mutex);
-        census->m_alive.remove(object);
+        if (!added) {
+            census->m_alive.remove(object);
+        } else {
+            census->m_alive.insert(object);
+            ++census->m_created;
+        }
     }
 }

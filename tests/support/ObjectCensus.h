@@ -13,20 +13,17 @@ public:
     ObjectCensus();
     ~ObjectCensus();
 
-    ObjectCensus(const ObjectCensus &) = delete;
-    ObjectCensus &operator=(const ObjectCensus &) = delete;
+    Q_DISABLE_COPY(ObjectCensus)
 
     int created() const;
     int alive() const;
 
 private:
-    static void added(QObject *object);
-    static void removed(QObject *object);
+    // Qt's hooks, called for each object made or destroyed.
+    static void note(QObject *object, bool added);
 
     mutable QMutex m_mutex;
     QSet<QObject *> m_alive;
     int m_created = 0;
-    quintptr m_previousAdd;
-    quintptr m_previousRemove;
     static ObjectCensus *s_current;
 };

@@ -32,7 +32,6 @@ public:
     // the time ran out.
     bool waitForStderr(const QByteArray &text, int timeoutMs = 10000) { return waitFor([&] { return m_err.contains(text); }, timeoutMs); }
     bool waitForStdout(const QByteArray &text, int timeoutMs = 10000) { return waitFor([&] { return m_out.contains(text); }, timeoutMs); }
-    bool waitForStdoutSize(int size, int timeoutMs = 10000) { return waitFor([&] { return m_out.size() >= size; }, timeoutMs); }
     bool waitForExit(int timeoutMs = 15000) { return waitFor([&] { return m_finished; }, timeoutMs); }
 
     QByteArray out() const { return m_out; }
