@@ -1,6 +1,7 @@
 #include "canbus/PCom_CanBus_Port.h"
 
 #include "canbus/PCom_CanBus_Device.h"
+#include "canbus/PCom_CanBus_Frames.h"
 #include "core/PCom_Names.h"
 #include "core/PCom_Release.h"
 
@@ -11,11 +12,9 @@
 #include <cstring>
 
 PCom_CanBus_Port::PCom_CanBus_Port(PCom_CanBus_Device *device)
-    : PCom_Port(device, PCom_Names::canBus()), m_device(device)
+    : PCom_Port(device, PCom_Names::canBus()), m_device(device), m_frames(new PCom_CanBus_Frames(this))
 {
     m_frameLength = 8;
-    // Hosts reach writeFrame() and readFrame() by name.
-    qRegisterMetaType<QCanBusFrame>();
     declareRecords(
         {
             {QStringLiteral("interface"), TavlinProperty::Choice, QString(), QString(), Shown::From220,
@@ -86,10 +85,13 @@ bool PCom_CanBus_Port::openPrivate(QFlags<OpenModeFlag>)
     connect(m_canDevice, SIGNAL(framesReceived()), this, SIGNAL(readyRead()));
     connect(m_canDevice, &QCanBusDevice::framesReceived, this, [this] { --m_inDeviceSignal; });
     connect(m_canDevice, SIGNAL(framesWritten(qint64)), this, SLOT(onFrameWritten(qint64)));
-    connect(m_canDevice, &QCanBusDevice::stateChanged, this, &PCom_CanBus_Port::onStateChanged);
+    connect(m_canDevice, &QCanBusDevice::stateChanged, this,
+            [this](QCanBusDevice::CanBusDeviceState state) { onStateChanged(state); });
 
     // The rate goes to the back-end as text, unchecked; the back-end judges it.
     m_canDevice->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant(m_baudRate));
+    if (m_frames->isFlexibleDataRate())
+        m_canDevice->setConfigurationParameter(QCanBusDevice::CanFdKey, true);
 
     if (!m_canDevice->connectDevice()) {
         m_lastError = m_canDevice->errorString();
@@ -125,7 +127,7 @@ void PCom_CanBus_Port::closePrivate()
     if (!m_canDevice)
         return;
     // What the device reports while it goes is no loss of the link.
-    disconnect(m_canDevice, &QCanBusDevice::stateChanged, this, &PCom_CanBus_Port::onStateChanged);
+    disconnect(m_canDevice, &QCanBusDevice::stateChanged, this, nullptr);
     m_canDevice->disconnectDevice();
     if (m_inDeviceSignal > 0) {
         m_inDeviceSignal = 0;
@@ -175,8 +177,7 @@ int PCom_CanBus_Port::readRawData(char *buffer, int maxLen, unsigned int *frameI
 
     const QCanBusFrame frame = m_canDevice->readFrame();
     if (frame.frameType() == QCanBusFrame::ErrorFrame) {
-        Plugin_Com_Device::log(KrLog_Interface::Error,
-                               QStringLiteral("PCom_CanBus_Port: %1").arg(m_canDevice->interpretErrorFrame(frame)));
+        logErrorFrame(frame);
         if (frameId)
             *frameId = 0xFFFFFFFFu;
         return -1;
@@ -191,26 +192,10 @@ int PCom_CanBus_Port::readRawData(char *buffer, int maxLen, unsigned int *frameI
     return count;
 }
 
-bool PCom_CanBus_Port::writeFrame(const QCanBusFrame &frame)
+void PCom_CanBus_Port::logErrorFrame(const QCanBusFrame &frame)
 {
-    if (!canSend())
-        return false;
-    if (m_canDevice->writeFrame(frame))
-        return true;
-    m_lastError = m_canDevice->errorString();
-    return false;
-}
-
-QCanBusFrame PCom_CanBus_Port::readFrame()
-{
-    if (!m_canDevice || m_canDevice->framesAvailable() == 0)
-        return QCanBusFrame(QCanBusFrame::InvalidFrame);
-    const QCanBusFrame frame = m_canDevice->readFrame();
-    if (frame.frameType() == QCanBusFrame::ErrorFrame) {
-        Plugin_Com_Device::log(KrLog_Interface::Error,
-                               QStringLiteral("PCom_CanBus_Port: %1").arg(m_canDevice->interpretErrorFrame(frame)));
-    }
-    return frame;
+    Plugin_Com_Device::log(KrLog_Interface::Error,
+                           QStringLiteral("PCom_CanBus_Port: %1").arg(m_canDevice->interpretErrorFrame(frame)));
 }
 
 int PCom_CanBus_Port::readByteStream(char *buffer, int maxLen, unsigned int *frameId)
@@ -263,11 +248,10 @@ void PCom_CanBus_Port::onError(QCanBusDevice::CanBusError error)
 void PCom_CanBus_Port::onFrameWritten(qint64 framesCount)
 {
     const QScopedValueRollback<int> inSignal(m_inDeviceSignal, m_inDeviceSignal + 1);
-    emit bytesWritten(framesCount);
+    reportBytesWritten(framesCount);
 }
 
-// A device that leaves the connected state without being asked to (the
-// virtual bus's relay gone, an interface taken down) has lost its bus.
+// The virtual bus's relay gone, an interface taken down, ...
 void PCom_CanBus_Port::onStateChanged(QCanBusDevice::CanBusDeviceState state)
 {
     const QScopedValueRollback<int> inSignal(m_inDeviceSignal, m_inDeviceSignal + 1);

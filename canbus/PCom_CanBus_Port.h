@@ -7,6 +7,7 @@
 #include <QStringList>
 
 class PCom_CanBus_Device;
+class PCom_CanBus_Frames;
 
 // One CAN interface of the device's back-end, opened at the bit rate last
 // written. Every call sends or takes exactly one frame with its identifier;
@@ -31,15 +32,6 @@ public:
 
     bool usesFrameIds() const override;
 
-    // Whole frames for hosts that know this class: extended identifiers,
-    // remote requests and flexible data-rate frames pass as they are, which
-    // the host framework's calls (base-format data frames only) cannot carry.
-    // writeFrame() is false where the port is closed or the device refuses
-    // the frame (lastErrorString() says why); readFrame() gives an invalid
-    // frame when none waits. Error frames are logged as by readRawData().
-    Q_INVOKABLE bool writeFrame(const QCanBusFrame &frame);
-    Q_INVOKABLE QCanBusFrame readFrame();
-
     bool opened() const override;
     bool openPrivate(QFlags<OpenModeFlag> mode) override;
     void closePrivate() override;
@@ -58,13 +50,19 @@ protected:
 private slots:
     void onError(QCanBusDevice::CanBusError error);
     void onFrameWritten(qint64 framesCount);
-    void onStateChanged(QCanBusDevice::CanBusDeviceState state);
 
 private:
+    friend class PCom_CanBus_Frames;
+
+    // A device that leaves the connected state without being asked to has
+    // lost its bus.
+    void onStateChanged(QCanBusDevice::CanBusDeviceState state);
+    void logErrorFrame(const QCanBusFrame &frame);
     bool sendFrame(const char *data, int len, unsigned int frameId);
     bool canSend() const;
 
     PCom_CanBus_Device *m_device;
+    PCom_CanBus_Frames *m_frames;
     QCanBusDevice *m_canDevice = nullptr;
     QString m_deviceName;
     QString m_baudRate;

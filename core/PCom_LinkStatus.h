@@ -2,42 +2,30 @@
 
 #include <QObject>
 #include <QString>
-#include <QtPlugin>
+
+class Plugin_Com_Port;
 
 // What a host that knows this plug-in can learn about a port beyond the host
 // framework's interface: the write backlog, the link's loss and its reason,
-// the last error of the Qt object underneath, and the write direction's end.
-// A host that does not know it sees no difference: every property record and
-// log line stays as it is.
+// the last error of the Qt object underneath, the write direction's end, the
+// read-ahead bound and the largest single write. A host that does not know it
+// sees no difference: the port's meta-object, property records and log lines
+// stay as they are.
 //
-// Reached as a Qt plug-in interface: qobject_cast<PCom_LinkStatus *>(port).
-// A typed interface rather than names found through the meta-object, so that
-// a host's compiler checks every call; it needs only this header (installed
-// with the CMake package PComLinkStatus), never the plug-in's classes.
+// Every port of the plug-in has one such companion, which the port drives;
+// a host finds it through the function that the plug-in library exports
+// under PCom_LinkStatus_lookupSymbol (resolve it next to the plug-in, as the
+// CAN device's setCanPlugin). What only some links have is a face of its own,
+// a child of the companion found with face<T>(): PCom_CanFrames,
+// PCom_SerialLine, PCom_ServedClients. A null face is the answer to "can it?".
 //
-// The port object also emits these signals, declared with the same
-// signatures on every port; connect them by name, for example
-//     QObject::connect(port, SIGNAL(bytesWritten(qint64)), receiver, SLOT(...));
-//   bytesWritten(qint64 bytes)   bytes left the port for the link (the
-//                                kernel or the bus took them; frames on CAN)
-//   linkLost(QString reason)     the open link ended without the host asking:
-//                                peer closed or reset, device gone, bus or
-//                                relay gone, a bind or connect that failed;
-//                                emitted once per open, after which the port
-//                                reads as closed or closing
-//   writeFinished()              the write direction, closed by closeWrite(),
-//                                has sent everything it held
-//
-// The serial port adds its line settings as Q_PROPERTYs (baudRate, dataBits,
-// parity, stopBits, flowControl, dataTerminalReady, requestToSend,
-// breakEnabled, the read-only modemLines) and the Q_INVOKABLEs
-// sendBreak(int milliseconds) and purge(bool received, bool unsent); see
-// PCom_Com_Port.
-class PCom_LinkStatus
+// The companion lives as long as its port; never keep it beyond.
+class PCom_LinkStatus : public QObject
 {
+    Q_OBJECT
 public:
     enum class LinkState {
-        Closed,     // not open, or lost
+        Closed,     // not open
         Opening,    // waiting for a network session, a host name or a connection
         Open,       // bytes can move
         Closing,    // closed by the host, the backlog still leaving
@@ -48,11 +36,9 @@ public:
         None,        // it did not (still open, or closed by the host)
         PeerClosed,  // the peer ended the connection (TCP; Qt does not tell
                      // an orderly end from a reset, bytesToWrite() does)
-        Failed,      // device gone, bus or relay gone, refused, not found,
-                     // bind failed, or any other error of the link
+        Failed,      // device gone, line hung up, bus or relay gone, refused,
+                     // not found, bind failed, or any other error of the link
     };
-
-    virtual ~PCom_LinkStatus() = default;
 
     virtual LinkState linkState() const = 0;
     // Bytes that the port took but that have not yet left for the link
@@ -74,7 +60,36 @@ public:
     // half-close); reading goes on. False where the link has none or is not
     // open.
     virtual bool closeWrite() = 0;
+    // The most bytes that one write may carry and still leave as one piece:
+    // a datagram's payload on a datagram link; 0 where any size is fine.
+    virtual int maxWriteSize() const = 0;
+
+    // The face of type Face that this link has, or null.
+    template <class Face>
+    Face *face() const
+    {
+        return findChild<Face *>(QString(), Qt::FindDirectChildrenOnly);
+    }
+
+signals:
+    // Bytes left the port for the link (the kernel or the bus took them;
+    // frames on CAN).
+    void bytesWritten(qint64 bytes);
+    // The open link ended without the host asking: peer closed or reset,
+    // device gone, line hung up, bus or relay gone, a bind or connect that
+    // failed; once per open. A serial port stays open in the host's view
+    // (and stops reading) until the host closes it; the others read as
+    // closed or closing.
+    void linkLost(const QString &reason);
+    // The write direction, closed by closeWrite(), has sent everything it
+    // held.
+    void writeFinished();
+
+protected:
+    explicit PCom_LinkStatus(QObject *parent = nullptr) : QObject(parent) {}
 };
 
-#define PCom_LinkStatus_iid "org.tavlin.PCom_Core.LinkStatus/1.0"
-Q_DECLARE_INTERFACE(PCom_LinkStatus, PCom_LinkStatus_iid)
+// The plug-in library's export: the companion of one of its ports, or null
+// for a port that is not the plug-in's.
+using PCom_LinkStatusLookup = PCom_LinkStatus *(*)(Plugin_Com_Port *port);
+#define PCom_LinkStatus_lookupSymbol "pcom_linkStatus"

@@ -1,6 +1,7 @@
 #include "core/PCom_Port.h"
 
 #include "core/PCom_Names.h"
+#include "core/PCom_PortStatus.h"
 #include "host/TavlinProperty_RegexValidator.h"
 
 #include <QIntValidator>
@@ -40,9 +41,19 @@ QValidator *makeValidator(PCom_Port::Check check)
 }
 
 PCom_Port::PCom_Port(Plugin_Com_Device *device, const QString &typeKey)
-    : Plugin_Com_Port(device, typeKey)
+    : Plugin_Com_Port(device, typeKey), m_status(new PCom_PortStatus(this))
 {
     m_pluginPort = true;
+}
+
+PCom_Port::~PCom_Port()
+{
+    delete m_status;
+}
+
+PCom_LinkStatus *PCom_Port::linkStatus() const
+{
+    return m_status;
 }
 
 void PCom_Port::declareRecords(const QVector<Record> &records, const QString &connectDescription,
@@ -138,13 +149,25 @@ int PCom_Port::readRawData(char *buffer, int maxLen)
     return readByteStream(buffer, maxLen);
 }
 
+// Every record in the port's list, those a host appended included; only
+// what the port's own table marks otherwise keeps its state.
 void PCom_Port::updatePropertiesState()
 {
     const bool writable = !opened();
-    for (const Binding &binding : qAsConst(m_bindings)) {
-        if (binding.access == Access::WhileClosed)
-            binding.record->setWritable(writable);
+    for (TavlinProperty *record : tavlinProperties()) {
+        const Binding *binding = bindingOf(record);
+        if (!binding || binding->access == Access::WhileClosed)
+            record->setWritable(writable);
     }
+}
+
+const PCom_Port::Binding *PCom_Port::bindingOf(const TavlinProperty *record) const
+{
+    for (const Binding &binding : m_bindings) {
+        if (binding.record == record)
+            return &binding;
+    }
+    return nullptr;
 }
 
 QString PCom_Port::pluginText() const
@@ -152,7 +175,7 @@ QString PCom_Port::pluginText() const
     return QStringLiteral("%1::%2").arg(PCom_Names::pluginName(), typeKey());
 }
 
-PCom_LinkStatus::LinkState PCom_Port::linkState() const
+PCom_Port::LinkState PCom_Port::linkState() const
 {
     return opened() ? LinkState::Open : LinkState::Closed;
 }
@@ -168,15 +191,20 @@ qint64 PCom_Port::bytesNotAccepted(qint64 asked, qint64 taken)
 
 void PCom_Port::clearLinkLoss()
 {
-    m_loss = LossKind::None;
-    m_lostReason.clear();
+    m_status->clearLoss();
 }
 
 void PCom_Port::reportLinkLost(LossKind kind, const QString &reason)
 {
-    if (m_loss != LossKind::None)
-        return;
-    m_loss = kind;
-    m_lostReason = reason;
-    emit linkLost(reason);
+    m_status->reportLoss(kind, reason);
+}
+
+void PCom_Port::reportBytesWritten(qint64 bytes)
+{
+    emit m_status->bytesWritten(bytes);
+}
+
+void PCom_Port::reportWriteFinished()
+{
+    emit m_status->writeFinished();
 }

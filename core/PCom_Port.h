@@ -9,17 +9,19 @@
 
 #include <functional>
 
+class PCom_PortStatus;
+
 // The property model that every port of the plug-in follows: settings are
 // named records, a write that changes a value is applied, announced and read
 // back, and the configuration is locked while the link is open. A port
 // states its records once, as a table (declareRecords); this class owns the
 // "plugin" and "connect" records, compare-first, the trace hook, the
-// data-changed notice, read-back and locking. It also carries the
-// link-status extension (PCom_LinkStatus) that hosts of ours use.
-class PCom_Port : public Plugin_Com_Port, public PCom_LinkStatus
+// data-changed notice, read-back and locking. It also drives the port's
+// companion for hosts of ours (PCom_LinkStatus and its faces), which lives
+// beside the port so that the port's meta-object stays the framework's. This
+// class has no meta-object of its own: each port class declares its own.
+class PCom_Port : public Plugin_Com_Port
 {
-    Q_OBJECT
-    Q_INTERFACES(PCom_LinkStatus)
 public:
     using Plugin_Com_Port::readByteStream;
     using Plugin_Com_Port::readRawData;
@@ -49,6 +51,7 @@ public:
     };
 
     PCom_Port(Plugin_Com_Device *device, const QString &typeKey);
+    ~PCom_Port() override;
 
     bool open(QFlags<OpenModeFlag> mode) override;
     void close() override;
@@ -66,17 +69,20 @@ public:
     // "PCom_Core::<type key>", the value of the "plugin" property.
     QString pluginText() const;
 
-    // The link-status extension; what every port answers alike.
-    LinkState linkState() const override;
-    QString linkLostReason() const override { return m_lostReason; }
-    LossKind linkLoss() const override { return m_loss; }
-    bool canCloseWrite() const override { return false; }
-    bool closeWrite() override { return false; }
+    // The companion that hosts of ours reach through the plug-in's export.
+    PCom_LinkStatus *linkStatus() const;
 
-signals:
-    void bytesWritten(qint64 bytes);
-    void linkLost(const QString &reason);
-    void writeFinished();
+    // What the companion asks of the link; the defaults suit a link with no
+    // write direction of its own and no size limit per write.
+    using LinkState = PCom_LinkStatus::LinkState;
+    using LossKind = PCom_LinkStatus::LossKind;
+    virtual LinkState linkState() const;
+    virtual qint64 bytesToWrite() const = 0;
+    virtual QString lastErrorString() const = 0;
+    virtual void setReadBufferSize(qint64 size) = 0;
+    virtual bool canCloseWrite() const { return false; }
+    virtual bool closeWrite() { return false; }
+    virtual int maxWriteSize() const { return 0; }
 
 protected:
     // Declares "plugin", the rows in order, then "connect".
@@ -92,6 +98,9 @@ protected:
     void clearLinkLoss();
     // Records the loss of an open link and tells the host, once per open.
     void reportLinkLost(LossKind kind, const QString &reason);
+    // Bytes that left for the link, and the end of a closed write direction.
+    void reportBytesWritten(qint64 bytes);
+    void reportWriteFinished();
 
 private:
     struct Binding {
@@ -101,8 +110,8 @@ private:
         std::function<void(const QVariant &)> apply;
     };
     void addRecord(const Record &row);
+    const Binding *bindingOf(const TavlinProperty *record) const;
 
     QVector<Binding> m_bindings;
-    QString m_lostReason;
-    LossKind m_loss = LossKind::None;
+    PCom_PortStatus *m_status;
 };

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibrary>
 #include <QPluginLoader>
 #include <QRegularExpression>
 
@@ -48,7 +49,25 @@ bool PluginHost::loadFile(const QString &file, QString *error)
         return false;
     }
     m_fileName = QFileInfo(file).absoluteFilePath();
+    // The same library as the loader's, so resolving loads nothing again.
+    s_lookup = reinterpret_cast<PCom_LinkStatusLookup>(QLibrary::resolve(m_fileName, PCom_LinkStatus_lookupSymbol));
+    if (!s_lookup) {
+        *error = QStringLiteral("%1 has no typed interface for hosts (%2)").arg(file, QLatin1String(PCom_LinkStatus_lookupSymbol));
+        return false;
+    }
     return true;
+}
+
+PCom_LinkStatusLookup PluginHost::s_lookup = nullptr;
+
+PCom_LinkStatus *PluginHost::linkStatus(Plugin_Com_Port *port)
+{
+    return port && s_lookup ? s_lookup(port) : nullptr;
+}
+
+void PluginHost::setLinkStatusLookup(PCom_LinkStatusLookup lookup)
+{
+    s_lookup = lookup;
 }
 
 QList<PluginHost::DeviceInfo> PluginHost::devices() const

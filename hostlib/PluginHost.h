@@ -1,10 +1,13 @@
 #pragma once
 
+#include "core/PCom_LinkStatus.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 class PluginInterface_Com;
+class Plugin_Com_Port;
 class QPluginLoader;
 
 // Loads the plug-in file with QPluginLoader, as the host does, and hands out
@@ -50,8 +53,23 @@ public:
     // entities decoded, white space folded.
     static QString plainText(const QString &html);
 
+    // The companion of a port of the loaded plug-in, or null (no plug-in
+    // loaded, or not its port). What a port can do beyond the framework is
+    // the faces its companion has: face<PCom_CanFrames>(port) and so on.
+    static PCom_LinkStatus *linkStatus(Plugin_Com_Port *port);
+    template <class Face>
+    static Face *face(Plugin_Com_Port *port)
+    {
+        PCom_LinkStatus *status = linkStatus(port);
+        return status ? status->face<Face>() : nullptr;
+    }
+    // For a process that links the plug-in's code rather than loading it.
+    static void setLinkStatusLookup(PCom_LinkStatusLookup lookup);
+
 private:
     bool loadFile(const QString &file, QString *error);
+
+    static PCom_LinkStatusLookup s_lookup;
 
     QPluginLoader *m_loader = nullptr;
     PluginInterface_Com *m_plugin = nullptr;

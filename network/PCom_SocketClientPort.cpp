@@ -53,7 +53,7 @@ bool PCom_SocketClientPort::openPrivate(QFlags<OpenModeFlag>)
     m_socket->setReadBufferSize(m_readBufferSize);
     m_closeRequested = false;
     clearLinkLoss();
-    connect(m_socket, &QAbstractSocket::bytesWritten, this, &PCom_Port::bytesWritten);
+    connect(m_socket, &QAbstractSocket::bytesWritten, linkStatus(), &PCom_LinkStatus::bytesWritten);
     connect(m_socket, SIGNAL(hostFound()), this, SLOT(onHostFound()));
     connect(m_socket, SIGNAL(connected()), this, SLOT(onSocketConnected()));
     connect(m_socket, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()));

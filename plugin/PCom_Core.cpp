@@ -6,6 +6,7 @@
 #include "tcpclient/PCom_TcpClient_Device.h"
 #include "udpclient/PCom_UdpClient_Device.h"
 #include "core/PCom_Names.h"
+#include "core/PCom_Port.h"
 
 PCom_Core::PCom_Core() = default;
 
@@ -53,4 +54,12 @@ void PCom_Core::createDevices(QList<Plugin_Com_Device *> &devices)
 void PCom_Core::deleteDevice(Plugin_Com_Device *device)
 {
     delete device;
+}
+
+// The one way in to the companion of a port (see core/PCom_LinkStatus.h),
+// resolved by hosts of ours next to the plug-in.
+extern "C" Q_DECL_EXPORT PCom_LinkStatus *pcom_linkStatus(Plugin_Com_Port *port)
+{
+    const auto *own = dynamic_cast<const PCom_Port *>(port);
+    return own ? own->linkStatus() : nullptr;
 }

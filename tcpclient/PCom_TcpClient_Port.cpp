@@ -22,7 +22,7 @@ PCom_TcpClient_Port::PCom_TcpClient_Port(Plugin_Com_Device *device)
                            [this](const QVariant &value) { m_port = quint16(value.toUInt()); }),
         },
         QStringLiteral("Enable / disable the connection to the server"), Shown::From212);
-    connect(this, &PCom_Port::bytesWritten, this, &PCom_TcpClient_Port::finishWriteIfSent);
+    connect(linkStatus(), &PCom_LinkStatus::bytesWritten, this, [this] { finishWriteIfSent(); });
 }
 
 QAbstractSocket *PCom_TcpClient_Port::createSocket()
@@ -94,5 +94,5 @@ void PCom_TcpClient_Port::finishWriteIfSent()
         return;
     m_writeClosing = false;
     ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);
-    emit writeFinished();
+    reportWriteFinished();
 }

@@ -3,6 +3,7 @@
 #include "core/PCom_Names.h"
 #include "core/PCom_Release.h"
 #include "network/PCom_NetworkSession.h"
+#include "tcpserver/PCom_TcpServer_Clients.h"
 #include "host/Plugin_Com_Device.h"
 
 #include <QHostAddress>
@@ -30,7 +31,7 @@ PCom_Port::Record endpointRecord(const QString &name, const QString &defaultText
 // Written values are stored as they are; a running server keeps its binding
 // until the next open.
 PCom_TcpServer_Port::PCom_TcpServer_Port(Plugin_Com_Device *device)
-    : PCom_Port(device, kTypeKey)
+    : PCom_Port(device, kTypeKey), m_clients(new PCom_TcpServer_Clients(this))
 {
     declareRecords(
         {
@@ -209,14 +210,14 @@ void PCom_TcpServer_Port::newConnection()
     // the line comes before the server hands the connection out (which
     // lets it accept again), as it always did.
     QTcpSocket *socket = nullptr;
-    if (!m_allowList.isEmpty()) {
+    if (m_clients->hasAllowList()) {
         socket = m_tcpServer->nextPendingConnection();
-        if (!allowed(socket->peerAddress())) {
+        if (!m_clients->allows(socket->peerAddress())) {
             const QString peer = PCom_TcpServer_SockerOwner::peerText(socket);
             socket->abort();
             pcomRelease(socket);
             resumeAccepting();
-            emit clientRefused(peer);
+            emit m_clients->clientRefused(peer);
             return;
         }
     }
@@ -229,30 +230,30 @@ void PCom_TcpServer_Port::newConnection()
     connect(owner, SIGNAL(disconnected(PCom_TcpServer_SockerOwner *)), this,
             SLOT(disconnected(PCom_TcpServer_SockerOwner *)));
     connect(owner, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
-    connect(socket, &QTcpSocket::bytesWritten, this, &PCom_Port::bytesWritten);
+    connect(socket, &QTcpSocket::bytesWritten, linkStatus(), &PCom_LinkStatus::bytesWritten);
     connect(socket, &QTcpSocket::bytesWritten, owner, [owner](qint64 count) { owner->addWritten(count); });
     socket->setReadBufferSize(m_readBufferSize);
     m_socketOwners.append(owner);
     updatePropertiesState();
-    if (m_keepAccepting)
+    if (m_clients->keepsAccepting())
         resumeAccepting();
     // The host may close the client from inside this signal.
-    emit clientJoined(clientInfo(owner));
+    emit m_clients->clientJoined(PCom_TcpServer_Clients::infoOf(owner));
     raiseDataChanged();
 }
 
 // Runs while the owner is still emitting; it does nothing after that.
 void PCom_TcpServer_Port::disconnected(PCom_TcpServer_SockerOwner *socketOwner)
 {
-    QVariantMap left;
+    PCom_ClientInfo left;
     if (socketOwner && m_socketOwners.removeOne(socketOwner)) {
-        left = clientInfo(socketOwner);
+        left = PCom_TcpServer_Clients::infoOf(socketOwner);
         delete socketOwner;
     }
     resumeAccepting();
     updatePropertiesState();
-    if (!left.isEmpty())
-        emit clientLeft(left);
+    if (left.id != 0)
+        emit m_clients->clientLeft(left);
     raiseDataChanged();
 }
 
@@ -285,90 +286,4 @@ void PCom_TcpServer_Port::setReadBufferSize(qint64 size)
     m_readBufferSize = size;
     for (PCom_TcpServer_SockerOwner *owner : qAsConst(m_socketOwners))
         owner->socket()->setReadBufferSize(size);
-}
-
-int PCom_TcpServer_Port::clientCount() const
-{
-    return m_socketOwners.size();
-}
-
-QVariantMap PCom_TcpServer_Port::clientInfo(const PCom_TcpServer_SockerOwner *owner)
-{
-    const QTcpSocket *socket = owner->socket();
-    return {{QStringLiteral("id"), owner->id()},
-            {QStringLiteral("peer"), owner->peer()},
-            {QStringLiteral("address"), owner->address()},
-            {QStringLiteral("bytesWritten"), owner->bytesWritten()},
-            {QStringLiteral("bytesRead"), owner->bytesRead()},
-            {QStringLiteral("backlog"), socket->bytesToWrite()}};
-}
-
-QVariantList PCom_TcpServer_Port::clients() const
-{
-    QVariantList list;
-    for (const PCom_TcpServer_SockerOwner *owner : m_socketOwners)
-        list.append(clientInfo(owner));
-    return list;
-}
-
-PCom_TcpServer_SockerOwner *PCom_TcpServer_Port::owner(int id) const
-{
-    for (PCom_TcpServer_SockerOwner *owner : m_socketOwners) {
-        if (owner->id() == id)
-            return owner;
-    }
-    return nullptr;
-}
-
-bool PCom_TcpServer_Port::writeToClient(int id, const QByteArray &data)
-{
-    PCom_TcpServer_SockerOwner *client = owner(id);
-    return client && !client->isLeaving() && client->socket()->write(data) == data.size();
-}
-
-// Without flush the socket is aborted, and the usual chain (its log line,
-// removal, clientLeft) runs before this returns.
-bool PCom_TcpServer_Port::closeClient(int id, bool flush)
-{
-    PCom_TcpServer_SockerOwner *client = owner(id);
-    if (!client)
-        return false;
-    client->setLeaving();
-    if (flush)
-        client->disconnectFromHost();
-    else
-        client->socket()->abort();
-    return true;
-}
-
-bool PCom_TcpServer_Port::setAllowList(const QStringList &subnets)
-{
-    QList<QPair<QHostAddress, int>> list;
-    for (const QString &text : subnets) {
-        const QPair<QHostAddress, int> subnet = QHostAddress::parseSubnet(text);
-        if (subnet.first.isNull())
-            return false;
-        list.append(subnet);
-    }
-    m_allowList = list;
-    return true;
-}
-
-void PCom_TcpServer_Port::setKeepAccepting(bool keep)
-{
-    m_keepAccepting = keep;
-    if (keep)
-        resumeAccepting();
-}
-
-bool PCom_TcpServer_Port::allowed(const QHostAddress &address) const
-{
-    if (m_allowList.isEmpty())
-        return true;
-    const QHostAddress plain = PCom_TcpServer_SockerOwner::plainAddress(address);
-    for (const auto &subnet : m_allowList) {
-        if (plain.isInSubnet(subnet))
-            return true;
-    }
-    return false;
 }

@@ -17,6 +17,8 @@ public:
 
     int writeByteStream(const char *data, int len) override;
     int readByteStream(char *buffer, int maxLen) override;
+    // The largest UDP datagram over IPv4.
+    int maxWriteSize() const override { return 65507; }
     AbstractTreeItem *createInstance() override;
 
 protected:

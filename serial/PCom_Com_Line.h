@@ -1,0 +1,63 @@
+#pragma once
+
+#include "core/PCom_SerialLine.h"
+
+#include <QSerialPort>
+
+class PCom_Com_Port;
+
+// The line settings of a serial port and the watch over its line, for hosts
+// of ours: a face of the port's link-status companion (and its child). It
+// works on the port's QSerialPort, which the port itself uses only as the
+// host framework's interface asks.
+//
+// When the line hangs up or its device goes, the host's view of the port
+// does not change (it stays open until the host closes it); reading stops,
+// so that a dead line does not keep the event loop busy, and the loss is
+// reported through the companion.
+class PCom_Com_Line : public PCom_SerialLine
+{
+    Q_OBJECT
+public:
+    PCom_Com_Line(PCom_Com_Port *port, QSerialPort &line);
+
+    int baudRate() const override;
+    bool setBaudRate(int rate, QString *reason) override;
+    int dataBits() const override;
+    bool setDataBits(int bits, QString *reason) override;
+    QString parity() const override;
+    bool setParity(const QString &parity, QString *reason) override;
+    QString stopBits() const override;
+    bool setStopBits(const QString &stopBits, QString *reason) override;
+    QString flowControl() const override;
+    bool setFlowControl(const QString &flowControl, QString *reason) override;
+    bool isDataTerminalReady() const override;
+    bool setDataTerminalReady(bool set, QString *reason) override;
+    bool isRequestToSend() const override;
+    bool setRequestToSend(bool set, QString *reason) override;
+    bool isBreakEnabled() const override;
+    bool setBreakEnabled(bool set, QString *reason) override;
+    bool sendBreak(int milliseconds, QString *reason) override;
+    bool purge(bool received, bool unsent, QString *reason) override;
+    int modemLines() const override;
+
+    // The reason of the last refused setting or of the line's last error.
+    QString lastErrorString() const;
+    // A new open reads again.
+    void lineOpened();
+
+private:
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+    bool lineHungUp() const;
+    void stopReading();
+    // Whether the line holds what was asked for (some drivers take a
+    // setting without applying it).
+    bool lineHolds(QSerialPort::DataBits bits, QSerialPort::Parity parity) const;
+    // Notes the reason of a refusal; returns ok.
+    bool noted(bool ok, const QString &what, QString *reason);
+    bool refused(const QString &why, QString *reason);
+
+    PCom_Com_Port *m_port;
+    QSerialPort &m_line;
+    QString m_lastError;
+};

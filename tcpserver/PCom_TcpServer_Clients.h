@@ -1,0 +1,41 @@
+#pragma once
+
+#include "core/PCom_ServedClients.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
+
+class PCom_TcpServer_Port;
+class PCom_TcpServer_SockerOwner;
+
+// The clients of a TCP server port for hosts of ours: a face of the port's
+// link-status companion (and its child). It keeps the allow-list and the
+// accepting policy that the port's newConnection() consults, and carries
+// the port's joined, left and refused announcements.
+class PCom_TcpServer_Clients : public PCom_ServedClients
+{
+    Q_OBJECT
+public:
+    explicit PCom_TcpServer_Clients(PCom_TcpServer_Port *port);
+
+    QVector<PCom_ClientInfo> clients() const override;
+    int clientCount() const override;
+    bool writeToClient(int id, const QByteArray &data) override;
+    bool closeClient(int id, bool flush) override;
+    bool setAllowList(const QStringList &subnets) override;
+    void setKeepAccepting(bool keep) override;
+    quint16 listeningPort() const override;
+
+    bool hasAllowList() const { return !m_allowList.isEmpty(); }
+    bool allows(const QHostAddress &address) const;
+    bool keepsAccepting() const { return m_keepAccepting; }
+    static PCom_ClientInfo infoOf(const PCom_TcpServer_SockerOwner *owner);
+
+private:
+    PCom_TcpServer_SockerOwner *owner(int id) const;
+
+    PCom_TcpServer_Port *m_port;
+    QList<QPair<QHostAddress, int>> m_allowList;
+    bool m_keepAccepting = false;
+};
