@@ -26,6 +26,10 @@ class PCom_ServedClients : public QObject
 public:
     virtual QVector<PCom_ClientInfo> clients() const = 0;
     virtual int clientCount() const = 0;
+    // The framework's read (one client per call: the first, in order of
+    // acceptance, that holds bytes) that also says whose bytes they are, for
+    // a host that keeps protocol state per client. -1 when nothing waits.
+    virtual int readClientBytes(char *data, int maxSize, int *id) = 0;
     // Bytes for one client only (a notice before it is closed, say).
     virtual bool writeToClient(int id, const QByteArray &data) = 0;
     // Closes one client: once what waits for it has left (flush), or at

@@ -45,6 +45,11 @@ PCom_TcpServer_SockerOwner *PCom_TcpServer_Clients::owner(int id) const
     return nullptr;
 }
 
+int PCom_TcpServer_Clients::readClientBytes(char *data, int maxSize, int *id)
+{
+    return m_port->readNext(data, maxSize, id);
+}
+
 bool PCom_TcpServer_Clients::writeToClient(int id, const QByteArray &data)
 {
     PCom_TcpServer_SockerOwner *client = owner(id);

@@ -21,6 +21,7 @@ public:
 
     QVector<PCom_ClientInfo> clients() const override;
     int clientCount() const override;
+    int readClientBytes(char *data, int maxSize, int *id) override;
     bool writeToClient(int id, const QByteArray &data) override;
     bool closeClient(int id, bool flush) override;
     bool setAllowList(const QStringList &subnets) override;

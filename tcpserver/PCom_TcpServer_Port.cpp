@@ -153,6 +153,11 @@ int PCom_TcpServer_Port::writeByteStream(const char *data, int size)
 // the next, is served by the following calls.
 int PCom_TcpServer_Port::readByteStream(char *data, int maxSize)
 {
+    return readNext(data, maxSize, nullptr);
+}
+
+int PCom_TcpServer_Port::readNext(char *data, int maxSize, int *id)
+{
     const auto owners = m_socketOwners;
     for (PCom_TcpServer_SockerOwner *owner : owners) {
         QTcpSocket *socket = owner->socket();
@@ -160,6 +165,8 @@ int PCom_TcpServer_Port::readByteStream(char *data, int maxSize)
             continue;
         const qint64 count = socket->read(data, maxSize);
         owner->addRead(qMax<qint64>(0, count));
+        if (id)
+            *id = owner->id();
         return count > 0 ? int(count) : -1;
     }
     return -1;

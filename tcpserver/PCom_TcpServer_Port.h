@@ -53,6 +53,7 @@ private:
     friend class PCom_TcpServer_Clients;
 
     void resumeAccepting();
+    int readNext(char *data, int maxSize, int *id);
 
     QTcpServer *m_tcpServer = nullptr;
     QNetworkSession *m_networkSession = nullptr;
