@@ -1,11 +1,13 @@
 #include "hostlib/ClientPolicy.h"
 
+#include "host/Plugin_Com_Port.h"
 #include "hostlib/LogReceiver.h"
+#include "hostlib/PluginHost.h"
 
 const QByteArray ClientPolicy::inUseLine = QByteArrayLiteral("pcom: the line is in use by another client\r\n");
 
-ClientPolicy::ClientPolicy(QObject *port, const QString &label, const Options &options, QObject *parent)
-    : QObject(parent), m_port(port), m_label(label), m_options(options)
+ClientPolicy::ClientPolicy(Plugin_Com_Port *port, const QString &label, const Options &options, QObject *parent)
+    : QObject(parent), m_clientsFace(PluginHost::face<PCom_ServedClients>(port)), m_label(label), m_options(options)
 {
     m_clock.start();
     m_watch.setInterval(watchMs);
@@ -38,86 +40,66 @@ QString ClientPolicy::modeName(Mode mode)
 
 bool ClientPolicy::apply(QString *error)
 {
-    const QMetaObject *meta = m_port->metaObject();
-    if (meta->indexOfMethod("clients()") < 0 || meta->indexOfSignal("clientJoined(QVariantMap)") < 0) {
+    if (!m_clientsFace) {
         *error = QStringLiteral("the %1 port has no per-client control").arg(m_label);
         return false;
     }
-    bool taken = false;
-    QMetaObject::invokeMethod(m_port, "setAllowList", Qt::DirectConnection, Q_RETURN_ARG(bool, taken),
-                              Q_ARG(QStringList, m_options.allow));
-    if (!taken) {
+    if (!m_clientsFace->setAllowList(m_options.allow)) {
         *error = QStringLiteral("--allow takes ADDR or ADDR/PREFIX (IPv4 or IPv6), not '%1'")
                      .arg(m_options.allow.join(QStringLiteral("', '")));
         return false;
     }
-    QMetaObject::invokeMethod(m_port, "setKeepAccepting", Qt::DirectConnection, Q_ARG(bool, true));
-    // Signals of the extension, declared on the server port; by name, as
-    // the host knows no class of the plug-in.
-    connect(m_port, SIGNAL(clientJoined(QVariantMap)), this, SLOT(onJoined(QVariantMap)));
-    connect(m_port, SIGNAL(clientLeft(QVariantMap)), this, SLOT(onLeft(QVariantMap)));
-    connect(m_port, SIGNAL(clientRefused(QString)), this, SLOT(onRefused(QString)));
+    m_clientsFace->setKeepAccepting(true);
+    connect(m_clientsFace, &PCom_ServedClients::clientJoined, this, &ClientPolicy::onJoined);
+    connect(m_clientsFace, &PCom_ServedClients::clientLeft, this, &ClientPolicy::onLeft);
+    connect(m_clientsFace, &PCom_ServedClients::clientRefused, this, &ClientPolicy::onRefused);
     m_watch.start();
     return true;
 }
 
-QVariantList ClientPolicy::clients() const
+QString ClientPolicy::name(const PCom_ClientInfo &info) const
 {
-    QVariantList list;
-    QMetaObject::invokeMethod(m_port, "clients", Qt::DirectConnection, Q_RETURN_ARG(QVariantList, list));
-    return list;
-}
-
-QString ClientPolicy::name(const QVariantMap &info) const
-{
-    return QStringLiteral("%1 client %2 (%3)")
-        .arg(m_label)
-        .arg(info.value(QStringLiteral("id")).toInt())
-        .arg(info.value(QStringLiteral("peer")).toString());
+    return QStringLiteral("%1 client %2 (%3)").arg(m_label, QString::number(info.id), info.peer);
 }
 
 void ClientPolicy::close(int id, bool flush, const QString &ending)
 {
     for (Client &client : m_clients) {
-        if (client.info.value(QStringLiteral("id")).toInt() == id && client.ending.isEmpty())
+        if (client.info.id == id && client.ending.isEmpty())
             client.ending = ending;
     }
-    bool done = false;
-    QMetaObject::invokeMethod(m_port, "closeClient", Qt::DirectConnection, Q_RETURN_ARG(bool, done), Q_ARG(int, id),
-                              Q_ARG(bool, flush));
+    m_clientsFace->closeClient(id, flush);
 }
 
 // Runs inside the port's acceptance of the client, before anything was
 // written to it or read from it.
-void ClientPolicy::onJoined(const QVariantMap &info)
+void ClientPolicy::onJoined(const PCom_ClientInfo &info)
 {
     ++m_accepted;
     m_clients.append({info, QString()});
     LogReceiver::post(QStringLiteral("progress"), QStringLiteral("pcom: %1 joined").arg(name(info)));
-    const int id = info.value(QStringLiteral("id")).toInt();
-    QVariantMap other;
+    const int id = info.id;
+    int other = 0;
     for (const Client &client : qAsConst(m_clients)) {
-        if (client.ending.isEmpty() && client.info.value(QStringLiteral("id")).toInt() != id)
-            other = client.info;
+        if (client.ending.isEmpty() && client.info.id != id)
+            other = client.info.id;
     }
-    if (other.isEmpty() || m_options.mode == Mode::Share)
+    if (other == 0 || m_options.mode == Mode::Share)
         return;
     if (m_options.mode == Mode::Exclusive) {
         ++m_turnedAway;
         LogReceiver::post(QStringLiteral("info"),
                           QStringLiteral("pcom: %1 turned away: the line is in use by client %2")
                               .arg(name(info))
-                              .arg(other.value(QStringLiteral("id")).toInt()));
-        bool written = false;
-        QMetaObject::invokeMethod(m_port, "writeToClient", Qt::DirectConnection, Q_RETURN_ARG(bool, written),
-                                  Q_ARG(int, id), Q_ARG(QByteArray, inUseLine));
+                              .arg(other));
+        m_clientsFace->writeToClient(id, inUseLine);
         close(id, true, QStringLiteral("turned away, line in use"));
         return;
     }
     // Replace: every earlier client goes, once what it was sent has left.
     const QList<Client> earlier = m_clients;
     for (const Client &client : earlier) {
-        const int old = client.info.value(QStringLiteral("id")).toInt();
+        const int old = client.info.id;
         if (!client.ending.isEmpty() || old == id)
             continue;
         ++m_replaced;
@@ -127,13 +109,13 @@ void ClientPolicy::onJoined(const QVariantMap &info)
     }
 }
 
-void ClientPolicy::onLeft(const QVariantMap &info)
+void ClientPolicy::onLeft(const PCom_ClientInfo &info)
 {
-    const int id = info.value(QStringLiteral("id")).toInt();
+    const int id = info.id;
     m_slowSince.remove(id);
     for (int i = 0; i < m_clients.size(); ++i) {
         Client &client = m_clients[i];
-        if (client.info.value(QStringLiteral("id")).toInt() != id)
+        if (client.info.id != id)
             continue;
         client.info = info;
         if (client.ending.isEmpty())
@@ -162,14 +144,13 @@ void ClientPolicy::onRefused(const QString &peer)
 void ClientPolicy::watch()
 {
     const qint64 now = m_clock.elapsed();
-    const QVariantList list = clients();
-    for (const QVariant &item : list) {
-        const QVariantMap info = item.toMap();
-        const int id = info.value(QStringLiteral("id")).toInt();
-        const qint64 backlog = info.value(QStringLiteral("backlog")).toLongLong();
+    const QVector<PCom_ClientInfo> list = m_clientsFace->clients();
+    for (const PCom_ClientInfo &info : list) {
+        const int id = info.id;
+        const qint64 backlog = info.backlog;
         bool closing = false;
         for (const Client &client : qAsConst(m_clients)) {
-            if (client.info.value(QStringLiteral("id")).toInt() == id)
+            if (client.info.id == id)
                 closing = !client.ending.isEmpty();
         }
         if (backlog < slowBacklog || (m_options.waitSlow && !closing)) {
@@ -196,11 +177,10 @@ void ClientPolicy::watch()
 QStringList ClientPolicy::statsLines()
 {
     // Fresh counts of the clients still there.
-    const QVariantList list = clients();
-    for (const QVariant &item : list) {
-        const QVariantMap info = item.toMap();
+    const QVector<PCom_ClientInfo> list = m_clientsFace->clients();
+    for (const PCom_ClientInfo &info : list) {
         for (Client &client : m_clients) {
-            if (client.info.value(QStringLiteral("id")) == info.value(QStringLiteral("id")))
+            if (client.info.id == info.id)
                 client.info = info;
         }
     }
@@ -217,11 +197,11 @@ QStringList ClientPolicy::statsLines()
     }
     QStringList lines{effect};
     for (const Client &client : qAsConst(m_clients)) {
-        const QVariantMap &info = client.info;
+        const PCom_ClientInfo &info = client.info;
         lines << QStringLiteral("%1: %2 bytes to it, %3 from it%4")
                      .arg(name(info))
-                     .arg(info.value(QStringLiteral("bytesWritten")).toLongLong())
-                     .arg(info.value(QStringLiteral("bytesRead")).toLongLong())
+                     .arg(info.bytesWritten)
+                     .arg(info.bytesRead)
                      .arg(client.ending.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(client.ending));
     }
     return lines;

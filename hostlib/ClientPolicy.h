@@ -6,10 +6,13 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
-#include <QVariantMap>
+
+#include "core/PCom_ServedClients.h"
+
+class Plugin_Com_Port;
 
 // What a host of ours does with the clients of a TCP server port, through
-// the port's per-client control (clients(), closeClient(), ...): who may
+// the port's served-clients face: who may
 // connect (an allow-list), how a new client shares the line with those
 // there (share: all of them; exclusive: the first one, a later one is told
 // the line is in use and closed; replace: the newest one), and what becomes
@@ -31,7 +34,7 @@ public:
     };
 
     // `port`: a TCP server port; `label` names it in messages.
-    ClientPolicy(QObject *port, const QString &label, const Options &options, QObject *parent = nullptr);
+    ClientPolicy(Plugin_Com_Port *port, const QString &label, const Options &options, QObject *parent = nullptr);
 
     // Whether the port has per-client control, and took the allow-list;
     // false, with the reason in *error, otherwise.
@@ -51,23 +54,21 @@ public:
     // What a client that finds the line taken reads before it is closed.
     static const QByteArray inUseLine;
 
-private slots:
-    void onJoined(const QVariantMap &info);
-    void onLeft(const QVariantMap &info);
+private:
+    void onJoined(const PCom_ClientInfo &info);
+    void onLeft(const PCom_ClientInfo &info);
     void onRefused(const QString &peer);
 
-private:
     struct Client {
-        QVariantMap info;
+        PCom_ClientInfo info;
         QString ending;  // empty while connected
     };
 
     void watch();
-    QVariantList clients() const;
     void close(int id, bool flush, const QString &ending);
-    QString name(const QVariantMap &info) const;
+    QString name(const PCom_ClientInfo &info) const;
 
-    QObject *m_port;
+    PCom_ServedClients *m_clientsFace;
     QString m_label;
     Options m_options;
     QList<Client> m_clients;

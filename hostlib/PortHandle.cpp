@@ -38,7 +38,7 @@ PortHandle::~PortHandle()
 
 PCom_LinkStatus *PortHandle::linkStatus() const
 {
-    return qobject_cast<PCom_LinkStatus *>(m_port);
+    return PluginHost::linkStatus(m_port);
 }
 
 bool PortHandle::configure(const QStringList &settings, QString *error)

@@ -1,16 +1,16 @@
 #include "hostlib/PortLink.h"
 
 #include "core/PCom_LinkStatus.h"
-#include "core/PCom_Names.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/LogReceiver.h"
+#include "hostlib/PluginHost.h"
 #include "hostlib/PortReader.h"
 #include "hostlib/PortWriter.h"
 
 PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
     : QObject(parent),
       m_port(port),
-      m_status(qobject_cast<PCom_LinkStatus *>(port)),
+      m_status(PluginHost::linkStatus(port)),
       m_label(label),
       m_source(QStringLiteral("the host")),
       m_frames(port->usesFrameIds()),
@@ -19,13 +19,12 @@ PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
 {
     if (m_status) {
         m_status->setReadBufferSize(readBufferSize);
-        // Signals of the extension, declared on every port class.
-        connect(port, SIGNAL(linkLost(QString)), this, SLOT(onLinkLost(QString)));
-        connect(port, SIGNAL(writeFinished()), this, SLOT(onWriteFinished()));
-    }
-    if (port->typeKey() == PCom_Names::udpClient()) {
-        m_maxWrite = maxDatagram;
-        m_writer->setMaxWriteSize(maxDatagram);
+        connect(m_status, &PCom_LinkStatus::linkLost, this, &PortLink::onLinkLost);
+        connect(m_status, &PCom_LinkStatus::writeFinished, this, &PortLink::onWriteFinished);
+        if (m_status->maxWriteSize() > 0) {
+            m_maxWrite = m_status->maxWriteSize();
+            m_writer->setMaxWriteSize(m_maxWrite);
+        }
     }
     connect(port, &AbstractTreeItem::dataChanged, this, &PortLink::onDataChanged);
     connect(m_writer, &PortWriter::progress, this, &PortLink::onProgress);

@@ -40,8 +40,8 @@ public:
     PortReader *reader() const { return m_reader; }
     PortWriter *writer() const { return m_writer; }
     bool usesFrames() const { return m_frames; }
-    // The most bytes one write may carry: a UDP datagram's payload for a
-    // datagram port, 64 KiB otherwise.
+    // The most bytes one write may carry: what the port says one write
+    // carries as one piece (a datagram), 64 KiB otherwise.
     int maxWriteSize() const { return m_maxWrite; }
     // Where the written bytes come from, for messages ("standard input").
     void setSourceName(const QString &name) { m_source = name; }
@@ -76,8 +76,6 @@ public:
     static const int closeTimeoutMs = 5000;
     // The most each port reads ahead of the host.
     static const qint64 readBufferSize = 256 * 1024;
-    // The largest UDP datagram over IPv4.
-    static const int maxDatagram = 65507;
 
 signals:
     void writeDone();
@@ -85,11 +83,9 @@ signals:
     void lost();
     void down();
 
-private slots:
+private:
     void onLinkLost(const QString &reason);
     void onWriteFinished();
-
-private:
     enum class Phase { Running, Flushing, Closing, Down };
 
     bool isClosed() const;

@@ -1,7 +1,9 @@
 #include "hostlib/PortReader.h"
 
 #include "core/PCom_CanFrameType.h"
+#include "core/PCom_CanFrames.h"
 #include "host/Plugin_Com_Port.h"
+#include "hostlib/PluginHost.h"
 
 #include <QTimer>
 
@@ -13,12 +15,10 @@ PortReader::PortReader(Plugin_Com_Port *port, QObject *parent)
     : QObject(parent),
       m_port(port),
       m_frames(port->usesFrameIds()),
+      m_canFrames(m_frames ? PluginHost::face<PCom_CanFrames>(port) : nullptr),
       m_buffer(size_t(m_frames ? frameBuffer : streamChunk))
 {
     connect(m_port, &Plugin_Com_Port::readyRead, this, &PortReader::drain);
-    const int frameReader = m_port->metaObject()->indexOfMethod("readFrame()");
-    if (m_frames && frameReader >= 0)
-        m_frameReader = m_port->metaObject()->method(frameReader);
 }
 
 void PortReader::drain()
@@ -62,9 +62,8 @@ void PortReader::takeRest()
 bool PortReader::readOnce()
 {
     char *buffer = m_buffer.data();
-    if (m_frameReader.isValid()) {
-        QCanBusFrame frame(QCanBusFrame::InvalidFrame);
-        m_frameReader.invoke(m_port, Qt::DirectConnection, Q_RETURN_ARG(QCanBusFrame, frame));
+    if (m_canFrames) {
+        const QCanBusFrame frame = m_canFrames->readFrame();
         if (frame.frameType() == QCanBusFrame::InvalidFrame)
             return false;
         m_bytesRead += frame.payload().size();

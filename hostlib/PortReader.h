@@ -1,17 +1,17 @@
 #pragma once
 
 #include <QCanBusFrame>
-#include <QMetaMethod>
 #include <QObject>
 
 #include <vector>
 
+class PCom_CanFrames;
 class Plugin_Com_Port;
 
 // Takes what a port has to read whenever it announces data, into one buffer
 // that it keeps: byte chunks from a stream port, one frame per read from a
 // port that uses frame identifiers (whole, with its format and type, where
-// the port has readFrame(); error frames included). A consumer that
+// the port has the CAN frames face; error frames included). A consumer that
 // cannot take more pauses it from inside received(); what stays unread is
 // held back by the port's bounded read buffer, and so by the link's flow
 // control where it has one.
@@ -52,7 +52,7 @@ private:
 
     Plugin_Com_Port *m_port;
     bool m_frames;
-    QMetaMethod m_frameReader;
+    PCom_CanFrames *m_canFrames;
     bool m_paused = false;
     bool m_draining = false;
     bool m_continuationQueued = false;

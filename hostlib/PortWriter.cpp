@@ -1,13 +1,18 @@
 #include "hostlib/PortWriter.h"
 
 #include "core/PCom_CanFrameType.h"
+#include "core/PCom_CanFrames.h"
 #include "core/PCom_LinkStatus.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/CanLineParser.h"
 #include "hostlib/LogReceiver.h"
 
 PortWriter::PortWriter(Plugin_Com_Port *port, PCom_LinkStatus *status, QObject *parent)
-    : QObject(parent), m_port(port), m_status(status), m_frames(port->usesFrameIds())
+    : QObject(parent),
+      m_port(port),
+      m_status(status),
+      m_frames(port->usesFrameIds()),
+      m_canFrames(m_frames && status ? status->face<PCom_CanFrames>() : nullptr)
 {
     m_clock.start();
     m_retry.setSingleShot(true);
@@ -19,10 +24,7 @@ PortWriter::PortWriter(Plugin_Com_Port *port, PCom_LinkStatus *status, QObject *
         settle();
     });
     if (m_status)
-        connect(m_port, SIGNAL(bytesWritten(qint64)), this, SLOT(onBytesWritten(qint64)));
-    const int frameWriter = m_port->metaObject()->indexOfMethod("writeFrame(QCanBusFrame)");
-    if (m_frames && frameWriter >= 0)
-        m_frameWriter = m_port->metaObject()->method(frameWriter);
+        connect(m_status, &PCom_LinkStatus::bytesWritten, this, &PortWriter::onBytesWritten);
 }
 
 qint64 PortWriter::portPending() const
@@ -89,11 +91,8 @@ int PortWriter::hand(const char *data, int size)
 
 bool PortWriter::handFrame(const QCanBusFrame &frame, QString *why)
 {
-    if (m_frameWriter.isValid()) {
-        bool taken = false;
-        m_frameWriter.invoke(m_port, Qt::DirectConnection, Q_RETURN_ARG(bool, taken), Q_ARG(QCanBusFrame, frame));
-        return taken;
-    }
+    if (m_canFrames)
+        return m_canFrames->writeFrame(frame);
     // The framework's call makes a frame extended exactly when its
     // identifier needs it.
     if (frame.frameType() != QCanBusFrame::DataFrame || frame.hasFlexibleDataRateFormat()

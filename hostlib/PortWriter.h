@@ -2,11 +2,11 @@
 
 #include <QCanBusFrame>
 #include <QElapsedTimer>
-#include <QMetaMethod>
 #include <QObject>
 #include <QQueue>
 #include <QTimer>
 
+class PCom_CanFrames;
 class PCom_LinkStatus;
 class Plugin_Com_Port;
 
@@ -34,8 +34,8 @@ public:
     void write(const char *data, int size);
     // A frame, to a port that uses frame identifiers; `line` names its input
     // line in messages (0: none). Whole frames (extended identifiers, remote
-    // requests, flexible data rate) go through the port's writeFrame() where
-    // it has one; a port with the framework's calls only carries base-format
+    // requests, flexible data rate) go through the port's CAN frames face
+    // where it has one; a port with the framework's calls only carries base-format
     // data frames and the others are dropped and counted, said once.
     void writeFrame(const QCanBusFrame &frame, qint64 line = 0);
 
@@ -80,10 +80,8 @@ signals:
     // Nothing waits here or in the port (after something did).
     void drained();
 
-private slots:
-    void onBytesWritten(qint64 count);
-
 private:
+    void onBytesWritten(qint64 count);
     struct Chunk {
         QByteArray data;
         QCanBusFrame frame;
@@ -105,6 +103,7 @@ private:
     Plugin_Com_Port *m_port;
     PCom_LinkStatus *m_status;
     bool m_frames;
+    PCom_CanFrames *m_canFrames;
     bool m_frameTaken = false;
     bool m_flushing = false;
     bool m_wasFull = false;
@@ -117,7 +116,6 @@ private:
     qint64 m_taken = 0;
     qint64 m_dropped = 0;
     qint64 m_framesDropped = 0;
-    QMetaMethod m_frameWriter;
     bool m_toldUncarried = false;
     // Frames handed to the port and not yet sent, by payload size.
     QQueue<int> m_frameSizes;

@@ -24,8 +24,9 @@ Reconnector::Reconnector(PortLink *link, std::function<bool()> reopen, double lo
     // The first bytes of a link that is back may come before the poll sees
     // it open; an answer to them must not find the link still away.
     connect(m_link->port(), &Plugin_Com_Port::readyRead, this, &Reconnector::check);
-    // The port's own signal: a try that fails is no loss of the PortLink's.
-    connect(m_link->port(), SIGNAL(linkLost(QString)), this, SLOT(onTryLost()));
+    // The companion's own signal: a try that fails is no loss of the PortLink's.
+    if (m_link->status())
+        connect(m_link->status(), &PCom_LinkStatus::linkLost, this, &Reconnector::onTryLost);
 }
 
 void Reconnector::onInterrupted()

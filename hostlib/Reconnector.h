@@ -29,7 +29,7 @@ public:
     // A connection that comes up is announced by no signal: polled.
     static constexpr int pollMs = 50;
 
-private slots:
+private:
     void onTryLost();
 
 private:
