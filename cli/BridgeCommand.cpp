@@ -88,15 +88,6 @@ bool BridgeCommand::parse(const QStringList &arguments)
             return false;
         }
     }
-    // The type keys are enough to refuse --rfc2217 before anything is made.
-    const QString com = QStringLiteral("com");
-    const QStringList sides{m_firstWords.first(), m_secondWords.first()};
-    if (m_context.isSet(m_rfc2217) && sides != QStringList{com, QStringLiteral("tcpServer")}
-        && sides != QStringList{QStringLiteral("tcpServer"), com}) {
-        CommandContext::badInput(
-            QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
-        return false;
-    }
     return m_serial->check(m_context) && m_service.check(m_context);
 }
 
@@ -109,16 +100,23 @@ bool BridgeCommand::prepare(PluginHost &host)
             CommandContext::badInput(error);
             return false;
         }
-        if (!CommandContext::configure(**side.first, side.second->mid(1)))
-            return false;
     }
 
-    const QString com = QStringLiteral("com");
-    if (m_serial->isSet() && m_firstHandle->typeKey() != com && m_secondHandle->typeKey() != com) {
+    Plugin_Com_Port *first = m_firstHandle->port();
+    Plugin_Com_Port *second = m_secondHandle->port();
+    if (m_serial->isSet() && !SerialOptions::fits(first) && !SerialOptions::fits(second)) {
         CommandContext::badInput(QStringLiteral("%1 applies to com ports only").arg(m_serial->firstName()));
         return false;
     }
-    if (!m_service.fits({m_firstHandle->typeKey(), m_secondHandle->typeKey()}))
+    // A serial line on one side, served clients on the other.
+    const bool lineFirst = SerialOptions::fits(first) && ServiceOptions::canServe(second);
+    if (m_context.isSet(m_rfc2217) && !lineFirst && !(SerialOptions::fits(second) && ServiceOptions::canServe(first))) {
+        CommandContext::badInput(
+            QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
+        return false;
+    }
+    if (!m_service.fits({first, second}) || !CommandContext::configure(*m_firstHandle, m_firstWords.mid(1))
+        || !CommandContext::configure(*m_secondHandle, m_secondWords.mid(1)))
         return false;
     m_firstLabel = m_firstHandle->typeKey();
     m_secondLabel = m_secondHandle->typeKey();
@@ -130,9 +128,8 @@ bool BridgeCommand::prepare(PluginHost &host)
     m_secondLink = std::make_unique<PortLink>(m_secondHandle->port(), m_secondLabel);
     m_bridge = std::make_unique<Bridge>(m_firstLink.get(), m_secondLink.get(), m_statsSeconds, m_holdBytes);
     if (m_context.isSet(m_rfc2217)) {
-        const bool comFirst = m_firstHandle->typeKey() == com;
-        PortLink *network = comFirst ? m_secondLink.get() : m_firstLink.get();
-        m_rfc2217Server = std::make_unique<Rfc2217Server>(network, comFirst ? m_firstLink.get() : m_secondLink.get());
+        PortLink *network = lineFirst ? m_secondLink.get() : m_firstLink.get();
+        m_rfc2217Server = std::make_unique<Rfc2217Server>(network, lineFirst ? m_firstLink.get() : m_secondLink.get());
         m_bridge->setFilter(network, m_rfc2217Server.get());
     }
     m_bridge->setStatsHook([this]() {
@@ -143,7 +140,7 @@ bool BridgeCommand::prepare(PluginHost &host)
     // serial settings on a com side.
     const auto reopen = [this](PortHandle &handle, const QString &label) {
         return [this, &handle, label]() {
-            return handle.open() && (handle.typeKey() != QLatin1String("com") || m_serial->apply(handle.port(), label));
+            return handle.open() && m_serial->apply(handle.port(), label);
         };
     };
     return m_service.setUp(*m_firstHandle, m_firstLink.get(), reopen(*m_firstHandle, m_firstLabel), &m_firstSide)
@@ -156,7 +153,7 @@ bool BridgeCommand::open()
     const auto openSide = [this](PortHandle &handle, const QString &label) {
         if (!CommandContext::open(handle, label))
             return false;
-        if (handle.typeKey() != QLatin1String("com") || m_serial->apply(handle.port(), label))
+        if (m_serial->apply(handle.port(), label))
             return true;
         handle.port()->close();
         return false;

@@ -150,10 +150,10 @@ int OpenCommand::run(const QStringList &givenArguments)
                 QStringLiteral("--%1 applies to byte streams; a %2 port reads and writes ID#DATA lines")
                     .arg(streamOnly.names().constFirst(), typeKey));
     }
-    if (serial.isSet() && typeKey != QLatin1String("com"))
+    if (serial.isSet() && !SerialOptions::fits(port))
         return CommandContext::badInput(
             QStringLiteral("%1 applies to com ports only, not to %2").arg(serial.firstName(), typeKey));
-    if (!service.fits({typeKey}))
+    if (!service.fits({port}))
         return ExitCode::BadInput;
     QStringList settings = words.mid(1);
     if (context.isSet(canPlugin))

@@ -73,7 +73,7 @@ int PropsCommand::run(const QStringList &arguments)
         if (!record->options().isEmpty())
             out += field(QStringLiteral("options"), record->options().join(QStringLiteral(", ")));
         const QString expected =
-            PropertyAssigner::expectation(handle->typeKey(), record, PropertyAssigner::Addresses::Resolved);
+            PropertyAssigner::expectation(handle->port(), record, PropertyAssigner::Addresses::Resolved);
         if (!expected.isEmpty())
             out += field(QStringLiteral("accepts"), expected);
         out += field(QStringLiteral("writable"), record->isWritable() ? QStringLiteral("yes") : QStringLiteral("no"));

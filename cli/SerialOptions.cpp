@@ -1,17 +1,8 @@
 #include "cli/SerialOptions.h"
 
 #include "cli/CommandContext.h"
-#include "core/PCom_LinkStatus.h"
-
-namespace {
-
-QString linkError(QObject *port)
-{
-    const PCom_LinkStatus *status = qobject_cast<PCom_LinkStatus *>(port);
-    return status ? status->lastErrorString() : QString();
-}
-
-} // namespace
+#include "core/PCom_SerialLine.h"
+#include "hostlib/PluginHost.h"
 
 SerialOptions::SerialOptions(CommandContext &context)
     : m_options{
@@ -33,8 +24,24 @@ SerialOptions::SerialOptions(CommandContext &context)
 
 bool SerialOptions::check(const CommandContext &context)
 {
-    static const char *const properties[] = {"dataBits",          "parity",         "stopBits", "flowControl",
-                                             "dataTerminalReady", "requestToSend"};
+    using Apply = std::function<bool(PCom_SerialLine *, QString *)>;
+    const auto choose = [](int i, const QString &value) -> Apply {
+        const bool on = value == QLatin1String("on");
+        switch (i) {
+        case 0:
+            return [value](PCom_SerialLine *line, QString *why) { return line->setDataBits(value.toInt(), why); };
+        case 1:
+            return [value](PCom_SerialLine *line, QString *why) { return line->setParity(value, why); };
+        case 2:
+            return [value](PCom_SerialLine *line, QString *why) { return line->setStopBits(value, why); };
+        case 3:
+            return [value](PCom_SerialLine *line, QString *why) { return line->setFlowControl(value, why); };
+        case 4:
+            return [on](PCom_SerialLine *line, QString *why) { return line->setDataTerminalReady(on, why); };
+        default:
+            return [on](PCom_SerialLine *line, QString *why) { return line->setRequestToSend(on, why); };
+        }
+    };
     for (int i = 0; i < m_options.size(); ++i) {
         const QCommandLineOption &option = m_options.at(i);
         if (!context.isSet(option))
@@ -59,28 +66,21 @@ bool SerialOptions::check(const CommandContext &context)
                 QStringLiteral("%1 takes %2, not '%3'").arg(name, choices.join(QStringLiteral(", ")), value));
             return false;
         }
-        QVariant typed = value;
-        if (i == 0)
-            typed = value.toInt();
-        else if (choices.constFirst() == QLatin1String("on"))
-            typed = value == QLatin1String("on");
-        m_settings.append({properties[i], typed, name + QLatin1Char(' ') + value});
+        m_settings.append({choose(i, value), name + QLatin1Char(' ') + value});
     }
     return true;
 }
 
-bool SerialOptions::apply(QObject *port, const QString &label) const
+bool SerialOptions::apply(Plugin_Com_Port *port, const QString &label) const
 {
+    PCom_SerialLine *line = PluginHost::face<PCom_SerialLine>(port);
+    if (!line)
+        return m_settings.isEmpty() && m_breakMs <= 0;
     bool ok = true;
     for (const Setting &setting : m_settings) {
-        const QString errorBefore = linkError(port);
-        const bool written = port->setProperty(setting.property, setting.value);
-        const QString errorAfter = linkError(port);
-        if (written && port->property(setting.property) == setting.value && errorAfter == errorBefore)
+        QString why;
+        if (setting.apply(line, &why))
             continue;
-        const QString why = errorAfter.isEmpty()
-                                ? QStringLiteral("it reads back '%1'").arg(port->property(setting.property).toString())
-                                : errorAfter;
         CommandContext::say(QStringLiteral("error"),
                             QStringLiteral("the %1 line refused %2: %3").arg(label, setting.shown, why));
         ok = false;
@@ -88,15 +88,21 @@ bool SerialOptions::apply(QObject *port, const QString &label) const
     return ok && (m_breakMs <= 0 || sendBreak(port, m_breakMs));
 }
 
-bool SerialOptions::sendBreak(QObject *port, int milliseconds)
+bool SerialOptions::sendBreak(Plugin_Com_Port *port, int milliseconds)
 {
-    bool sent = false;
-    if (!QMetaObject::invokeMethod(port, "sendBreak", Qt::DirectConnection, Q_RETURN_ARG(bool, sent),
-                                   Q_ARG(int, milliseconds))) {
+    PCom_SerialLine *line = PluginHost::face<PCom_SerialLine>(port);
+    if (!line) {
         CommandContext::say(QStringLiteral("error"), QStringLiteral("a break goes on serial lines only"));
         return false;
     }
-    if (!sent)
-        CommandContext::say(QStringLiteral("error"), QStringLiteral("the break was not sent: %1").arg(linkError(port)));
-    return sent;
+    QString why;
+    if (line->sendBreak(milliseconds, &why))
+        return true;
+    CommandContext::say(QStringLiteral("error"), QStringLiteral("the break was not sent: %1").arg(why));
+    return false;
+}
+
+bool SerialOptions::fits(Plugin_Com_Port *port)
+{
+    return PluginHost::face<PCom_SerialLine>(port) != nullptr;
 }

@@ -3,15 +3,17 @@
 #include <QCommandLineOption>
 #include <QList>
 #include <QString>
-#include <QVariant>
+
+#include <functional>
 
 class CommandContext;
-class QObject;
+class PCom_SerialLine;
+class Plugin_Com_Port;
 
 // The serial line options of pcom open and pcom bridge: data bits, parity,
 // stop bits, flow control, the DTR and RTS levels and a break. They reach a
-// com port through its Qt properties and sendBreak() once it is open, one
-// by one, so that a setting the line refuses is named with the reason.
+// port's serial line face once it is open, one by one, so that a setting the
+// line refuses is named with the reason.
 class SerialOptions
 {
 public:
@@ -24,17 +26,19 @@ public:
     // The first option given, for messages ("--parity").
     QString firstName() const { return m_first; }
 
-    // Applies the settings to an open com port, then sends the break; false,
-    // with an error line for each setting that the line refused.
-    bool apply(QObject *port, const QString &label) const;
+    // Applies the settings to an open port's serial line, then sends the
+    // break; false, with an error line for each setting that the line
+    // refused. A port without a serial line takes no settings.
+    bool apply(Plugin_Com_Port *port, const QString &label) const;
     // A break of `milliseconds` on a serial line; false, with the reason
     // printed, where it cannot be sent.
-    static bool sendBreak(QObject *port, int milliseconds);
+    static bool sendBreak(Plugin_Com_Port *port, int milliseconds);
+    // Whether the port has a serial line to take the settings.
+    static bool fits(Plugin_Com_Port *port);
 
 private:
     struct Setting {
-        const char *property;
-        QVariant value;
+        std::function<bool(PCom_SerialLine *, QString *)> apply;
         QString shown;
     };
 

@@ -1,9 +1,11 @@
 #include "cli/ServiceOptions.h"
 
 #include "cli/CommandContext.h"
-#include "core/PCom_Names.h"
+#include "core/PCom_SerialLine.h"
+#include "core/PCom_ServedClients.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/LogReceiver.h"
+#include "hostlib/PluginHost.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
 #include "hostlib/Reconnector.h"
@@ -78,21 +80,22 @@ bool ServiceOptions::check(CommandContext &context)
            && context.seconds(m_reconnect, 0, false, &m_reconnectSeconds);
 }
 
-bool ServiceOptions::canServe(const QString &typeKey)
+bool ServiceOptions::canServe(Plugin_Com_Port *port)
 {
-    return typeKey == PCom_Names::tcpServer();
+    return PluginHost::face<PCom_ServedClients>(port) != nullptr;
 }
 
-bool ServiceOptions::canReconnect(const QString &typeKey)
+bool ServiceOptions::canReconnect(Plugin_Com_Port *port)
 {
-    return typeKey == PCom_Names::com() || typeKey == PCom_Names::tcpClient();
+    const PCom_LinkStatus *status = PluginHost::linkStatus(port);
+    return status && (status->face<PCom_SerialLine>() || status->canCloseWrite());
 }
 
 ServiceOptions::Side::~Side() = default;
 
 bool ServiceOptions::setUp(PortHandle &handle, PortLink *link, std::function<bool()> reopen, Side *side) const
 {
-    if (canServe(handle.typeKey())) {
+    if (canServe(handle.port())) {
         side->policy = std::make_unique<ClientPolicy>(handle.port(), link->label(), m_policy);
         QString error;
         if (!side->policy->apply(&error)) {
@@ -100,15 +103,15 @@ bool ServiceOptions::setUp(PortHandle &handle, PortLink *link, std::function<boo
             return false;
         }
     }
-    if (m_reconnectSeconds > 0 && canReconnect(handle.typeKey()))
+    if (m_reconnectSeconds > 0 && canReconnect(handle.port()))
         side->reconnector = std::make_unique<Reconnector>(link, std::move(reopen), m_reconnectSeconds);
     return true;
 }
 
-bool ServiceOptions::fits(const QStringList &typeKeys) const
+bool ServiceOptions::fits(const QList<Plugin_Com_Port *> &ports) const
 {
-    const auto any = [&typeKeys](bool (*takes)(const QString &)) {
-        return std::any_of(typeKeys.begin(), typeKeys.end(), takes);
+    const auto any = [&ports](bool (*takes)(Plugin_Com_Port *)) {
+        return std::any_of(ports.begin(), ports.end(), takes);
     };
     if (serverSet() && !any(&ServiceOptions::canServe))
         return refuse(QStringLiteral("%1 applies to tcpServer ports only").arg(m_serverOption));

@@ -14,6 +14,7 @@
 class CommandContext;
 class PortHandle;
 class PortLink;
+class Plugin_Com_Port;
 
 // The options of pcom open and pcom bridge for a link that serves clients
 // or that has to stay up: the client policy, the allow-list and the slow
@@ -35,8 +36,10 @@ public:
     bool serverSet() const { return !m_serverOption.isEmpty(); }
     QString serverOption() const { return m_serverOption; }
     bool reconnectSet() const { return m_reconnectSeconds > 0; }
-    static bool canServe(const QString &typeKey);
-    static bool canReconnect(const QString &typeKey);
+    // A port with served clients; a port that can be opened again after
+    // its peer went: a serial line or a connection to a server.
+    static bool canServe(Plugin_Com_Port *port);
+    static bool canReconnect(Plugin_Com_Port *port);
 
     // What is set up on one side of a run, for as long as its link lives:
     // a TCP server side always gets its client policy (whose statistics
@@ -51,8 +54,8 @@ public:
     // Before the port opens; `reopen` opens the closed port again. False,
     // with the reason printed, when a server port refuses the policy.
     bool setUp(PortHandle &handle, PortLink *link, std::function<bool()> reopen, Side *side) const;
-    // Bad input when an option was given that none of the types takes.
-    bool fits(const QStringList &typeKeys) const;
+    // Bad input when an option was given that none of the ports takes.
+    bool fits(const QList<Plugin_Com_Port *> &ports) const;
 
     static constexpr int defaultReconnectSeconds = 5;
 

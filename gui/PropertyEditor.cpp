@@ -17,9 +17,9 @@ namespace {
 
 const QString badInput = QStringLiteral("QLineEdit { background: #ffd8d8; }");
 
-QString toolTipOf(const QString &typeKey, const TavlinProperty *record)
+QString toolTipOf(const Plugin_Com_Port *port, const TavlinProperty *record)
 {
-    const QString expected = PropertyAssigner::expectation(typeKey, record);
+    const QString expected = PropertyAssigner::expectation(port, record);
     return expected.isEmpty() ? record->description
                               : QStringLiteral("%1\n(%2)").arg(record->description, expected);
 }
@@ -94,7 +94,7 @@ void PropertyEditor::rebuild()
         m_table->insertRow(row);
         auto *name = new QTableWidgetItem(record->name());
         name->setFlags(Qt::ItemIsEnabled);
-        name->setToolTip(toolTipOf(m_port->typeKey(), record));
+        name->setToolTip(toolTipOf(m_port, record));
         m_table->setItem(row, 0, name);
         QWidget *editor = createEditor(record);
         editor->setToolTip(name->toolTip());
@@ -127,9 +127,9 @@ QWidget *PropertyEditor::createEditor(TavlinProperty *record)
     }
     // The record's validator is applied on commit rather than installed, so
     // that words a port gives a meaning of its own ("any") can be typed.
-    const QString typeKey = m_port->typeKey();
-    connect(line, &QLineEdit::textEdited, this, [line, record, typeKey](const QString &text) {
-        line->setStyleSheet(PropertyAssigner::rejection(typeKey, record, text).isEmpty() ? QString() : badInput);
+    const Plugin_Com_Port *port = m_port;
+    connect(line, &QLineEdit::textEdited, this, [line, record, port](const QString &text) {
+        line->setStyleSheet(PropertyAssigner::rejection(port, record, text).isEmpty() ? QString() : badInput);
     });
     connect(line, &QLineEdit::editingFinished, this, [this, record, line] {
         if (!line->isModified())
@@ -146,7 +146,7 @@ void PropertyEditor::commit(TavlinProperty *record, const QVariant &value)
     if (!m_port || !m_port->tavlinProperties().contains(record))
         return;
     const QString text = value.toString();
-    const QString why = PropertyAssigner::rejection(m_port->typeKey(), record, text);
+    const QString why = PropertyAssigner::rejection(m_port, record, text);
     if (!why.isEmpty()) {
         showMessage(tr("'%1' is not written to %2: %3").arg(text, record->name(), why));
         refresh();

@@ -60,9 +60,10 @@ bool PluginHost::loadFile(const QString &file, QString *error)
 
 PCom_LinkStatusLookup PluginHost::s_lookup = nullptr;
 
-PCom_LinkStatus *PluginHost::linkStatus(Plugin_Com_Port *port)
+PCom_LinkStatus *PluginHost::linkStatus(const Plugin_Com_Port *port)
 {
-    return port && s_lookup ? s_lookup(port) : nullptr;
+    // The lookup changes nothing; its C signature just has no const.
+    return port && s_lookup ? s_lookup(const_cast<Plugin_Com_Port *>(port)) : nullptr;
 }
 
 void PluginHost::setLinkStatusLookup(PCom_LinkStatusLookup lookup)

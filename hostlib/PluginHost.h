@@ -56,9 +56,9 @@ public:
     // The companion of a port of the loaded plug-in, or null (no plug-in
     // loaded, or not its port). What a port can do beyond the framework is
     // the faces its companion has: face<PCom_CanFrames>(port) and so on.
-    static PCom_LinkStatus *linkStatus(Plugin_Com_Port *port);
+    static PCom_LinkStatus *linkStatus(const Plugin_Com_Port *port);
     template <class Face>
-    static Face *face(Plugin_Com_Port *port)
+    static Face *face(const Plugin_Com_Port *port)
     {
         PCom_LinkStatus *status = linkStatus(port);
         return status ? status->face<Face>() : nullptr;

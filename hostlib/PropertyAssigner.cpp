@@ -1,5 +1,8 @@
 #include "hostlib/PropertyAssigner.h"
 
+#include "core/PCom_ServedClients.h"
+#include "hostlib/PluginHost.h"
+
 #include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"
 #include "host/TavlinProperty_RegexValidator.h"
@@ -136,30 +139,30 @@ QStringList PropertyAssigner::settableNames(const Plugin_Com_Port *port)
     return names;
 }
 
-QStringList PropertyAssigner::specialWords(const QString &typeKey, const QString &name)
+QStringList PropertyAssigner::specialWords(const Plugin_Com_Port *port, const QString &name)
 {
-    if (typeKey == QLatin1String("tcpServer") && name == QLatin1String("address"))
+    if (name == QLatin1String("address") && PluginHost::face<PCom_ServedClients>(port))
         return {QStringLiteral("any")};
     return {};
 }
 
-QString PropertyAssigner::expectation(const QString &typeKey, const TavlinProperty *record, Addresses addresses)
+QString PropertyAssigner::expectation(const Plugin_Com_Port *port, const TavlinProperty *record, Addresses addresses)
 {
     QString words = validatorWords(record, addresses);
-    const QStringList special = specialWords(typeKey, record->name());
+    const QStringList special = specialWords(port, record->name());
     if (!words.isEmpty() && !special.isEmpty())
         words += QStringLiteral(", or ") + special.join(QStringLiteral(", or "));
     return words;
 }
 
-bool PropertyAssigner::hasRequired(const QString &typeKey, const QList<Assignment> &assignments, QString *error)
+bool PropertyAssigner::hasRequired(const Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error)
 {
-    if (typeKey != QLatin1String("tcpClient") && typeKey != QLatin1String("udpClient"))
+    if (!port->tavlinProperty(QStringLiteral("address")) || PluginHost::face<PCom_ServedClients>(port))
         return true;
     for (const char *required : {"address", "port"}) {
         const auto named = [required](const Assignment &a) { return a.name == QLatin1String(required); };
         if (std::none_of(assignments.begin(), assignments.end(), named)) {
-            *error = QStringLiteral("a %1 port needs address= and port= (where its peer is)").arg(typeKey);
+            *error = QStringLiteral("a %1 port needs address= and port= (where its peer is)").arg(port->typeKey());
             return false;
         }
     }
@@ -195,11 +198,11 @@ bool PropertyAssigner::hostAddress(const QString &text, QString *address, QStrin
     return true;
 }
 
-QString PropertyAssigner::rejection(const QString &typeKey, const TavlinProperty *record, const QString &text)
+QString PropertyAssigner::rejection(const Plugin_Com_Port *port, const TavlinProperty *record, const QString &text)
 {
-    if (record->acceptsText(text) || specialWords(typeKey, record->name()).contains(text))
+    if (record->acceptsText(text) || specialWords(port, record->name()).contains(text))
         return QString();
-    const QString expected = expectation(typeKey, record);
+    const QString expected = expectation(port, record);
     return expected.isEmpty() ? QStringLiteral("the property's validator refuses it")
                               : QStringLiteral("expected %1").arg(expected);
 }
@@ -250,9 +253,9 @@ bool PropertyAssigner::assign(Plugin_Com_Port *port, const QList<Assignment> &as
             *error = QStringLiteral("property '%1' of a %2 port is read-only").arg(a.name, kind);
             return false;
         }
-        QString why = rejection(kind, record, a.value);
+        QString why = rejection(port, record, a.value);
         if (!why.isEmpty() && addresses == Addresses::Resolved && asksForAddress(record)) {
-            why = QStringLiteral("expected %1").arg(expectation(kind, record, addresses));
+            why = QStringLiteral("expected %1").arg(expectation(port, record, addresses));
             if (hostAddress(a.value, &a.value, &why))
                 why.clear();
         }

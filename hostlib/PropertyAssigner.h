@@ -41,17 +41,17 @@ public:
 
     // Why the record of a port of that type refuses the text before it is
     // written; empty when it accepts it.
-    static QString rejection(const QString &typeKey, const TavlinProperty *record, const QString &text);
+    static QString rejection(const Plugin_Com_Port *port, const TavlinProperty *record, const QString &text);
 
     // What the record's validator or input type asks for, in words; empty
     // when anything goes.
-    static QString expectation(const QString &typeKey, const TavlinProperty *record,
+    static QString expectation(const Plugin_Com_Port *port, const TavlinProperty *record,
                                Addresses addresses = Addresses::AsRecorded);
 
     // Words that a port gives a meaning of its own although the record's
-    // validator does not know them: a TCP server listens on every address
-    // for "any".
-    static QStringList specialWords(const QString &typeKey, const QString &name);
+    // validator does not know them: a server listens on every address for
+    // "any".
+    static QStringList specialWords(const Plugin_Com_Port *port, const QString &name);
 
     // An address for a record that asks for an IPv4 address, from an IPv4
     // or IPv6 literal (also in brackets) or a host name, which is resolved
@@ -61,10 +61,11 @@ public:
     // address or name at all.
     static bool hostAddress(const QString &text, QString *address, QString *error);
 
-    // Settings that a port of that type needs on the command line because
-    // its defaults name no peer (a client's address and port); false, with
-    // the reason, when `assignments` lacks one.
-    static bool hasRequired(const QString &typeKey, const QList<Assignment> &assignments, QString *error);
+    // Settings that a port needs on the command line because its defaults
+    // name no peer (the address and port of a port that has an address and
+    // serves no clients: a client); false, with the reason, when
+    // `assignments` lacks one.
+    static bool hasRequired(const Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error);
 
     // Names that may be set on the command line.
     static QStringList settableNames(const Plugin_Com_Port *port);
