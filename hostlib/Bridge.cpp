@@ -1,36 +1,43 @@
 #include "hostlib/Bridge.h"
 
 #include "hostlib/CanLineParser.h"
+#include "hostlib/Endpoint.h"
 #include "hostlib/LogReceiver.h"
-#include "hostlib/PortLink.h"
-#include "hostlib/PortReader.h"
-#include "hostlib/PortWriter.h"
 #include "hostlib/StreamFilter.h"
 
-Bridge::Bridge(PortLink *first, PortLink *second, double statsSeconds, qint64 holdBytes, QObject *parent)
+Bridge::Bridge(Endpoint *first, Endpoint *second, double statsSeconds, qint64 holdBytes, QObject *parent)
     : QObject(parent), m_first(first), m_second(second), m_toFirst(DataCodec::Frames), m_toSecond(DataCodec::Frames)
 {
-    for (PortLink *side : {m_first, m_second}) {
-        PortLink *other = side == m_first ? m_second : m_first;
+    for (Endpoint *side : {m_first, m_second}) {
+        Endpoint *other = otherOf(side);
         DataCodec &decoder = side == m_first ? m_toSecond : m_toFirst;
-        connect(side->reader(), &PortReader::received, this, [this, side, other, &decoder](const char *data, int size) {
+        connect(side, &Endpoint::received, this, [this, side, other, &decoder](const char *data, int size) {
             forward(side, other, decoder, data, size);
         });
-        connect(side->reader(), &PortReader::frameReceived, this,
+        connect(side, &Endpoint::frameReceived, this,
                 [this, side, other](const QCanBusFrame &frame) { forwardFrame(side, other, frame); });
-        side->writer()->setHoldLimit(holdBytes);
-        side->setSourceName(QStringLiteral("the %1 link").arg(other->label()));
-        connect(side->writer(), &PortWriter::backlogLow, this, [side, other]() {
+        side->setHoldLimit(holdBytes);
+        side->setSourceName(other->sourceText());
+        side->setSourceWaiting([other]() { return other->bytesHeld(); });
+        connect(side, &Endpoint::backlogLow, this, [side, other]() {
             if (!side->isClosing() && !other->isClosing())
-                other->reader()->resume();
+                other->resumeReading();
         });
-        connect(side, &PortLink::lost, this, [this, side]() { onLost(side); });
-        connect(side, &PortLink::down, this, &Bridge::onDown);
+        connect(side, &Endpoint::inputEnded, this, [this, side]() { onInputEnded(side); });
+        connect(side, &Endpoint::writeDone, this, [this, side]() {
+            if (m_lingering == side)
+                m_linger.start();
+        });
+        connect(side, &Endpoint::lost, this, [this, side]() { onLost(side); });
+        connect(side, &Endpoint::down, this, &Bridge::onDown);
     }
     if (statsSeconds > 0) {
         connect(&m_stats, &QTimer::timeout, this, &Bridge::printStats);
         m_stats.setInterval(int(statsSeconds * 1000));
     }
+    m_linger.setSingleShot(true);
+    m_linger.setInterval(500);
+    connect(&m_linger, &QTimer::timeout, this, [this]() { stop(-1); });
 }
 
 Bridge::~Bridge() = default;
@@ -53,45 +60,54 @@ void Bridge::start()
         finish();
 }
 
+qint64 Bridge::skipped() const
+{
+    return m_skippedLines + m_first->itemsDropped() + m_second->itemsDropped();
+}
+
 void Bridge::finish()
 {
     m_finished = true;
     m_stats.stop();
-    printStats();
-    const qint64 skipped = m_skippedLines + m_first->writer()->framesDropped() + m_second->writer()->framesDropped();
-    if (skipped > 0)
-        LogReceiver::post(QStringLiteral("error"), QStringLiteral("%1 lines or frames were skipped").arg(skipped));
-    m_ok = m_first->endedInOrder() && m_second->endedInOrder() && skipped == 0;
+    m_linger.stop();
+    if (m_finalStats)
+        printStats();
+    const qint64 skippedItems = skipped();
+    if (skippedItems > 0)
+        LogReceiver::post(QStringLiteral("error"), QStringLiteral("%1 lines or frames were skipped").arg(skippedItems));
+    m_ok = m_first->endedInOrder() && m_second->endedInOrder() && skippedItems == 0;
     m_loop.quit();
     emit finished(m_ok);
 }
 
-void Bridge::forwardFrame(PortLink *from, PortLink *to, const QCanBusFrame &frame)
+void Bridge::forwardFrame(Endpoint *from, Endpoint *to, const QCanBusFrame &frame)
 {
+    if (m_lingering == from && m_linger.isActive())
+        m_linger.start();
     if (to->isClosing())
         return;
-    PortWriter *writer = to->writer();
     if (to->usesFrames()) {
-        writer->writeFrame(frame);
+        to->writeFrame(frame);
     } else {
         const QByteArray line = CanLineParser::format(frame) + '\n';
-        writer->write(line.constData(), line.size());
+        to->write(line.constData(), line.size());
     }
-    if (writer->isFull())
-        from->reader()->pause();
+    if (to->isFull())
+        from->pauseReading();
 }
 
-void Bridge::forward(PortLink *from, PortLink *to, DataCodec &decoder, const char *data, int size)
+void Bridge::forward(Endpoint *from, Endpoint *to, DataCodec &decoder, const char *data, int size)
 {
+    if (m_lingering == from && m_linger.isActive())
+        m_linger.start();
     if (to->isClosing())
         return;
-    PortWriter *writer = to->writer();
     if (!to->usesFrames() && m_filter && (from == m_filtered || to == m_filtered)) {
         const QByteArray bytes = from == m_filtered ? m_filter->decode(data, size) : m_filter->encode(data, size);
         if (!bytes.isEmpty() && !to->isClosing())
-            writer->write(bytes.constData(), bytes.size());
+            to->write(bytes.constData(), bytes.size());
     } else if (!to->usesFrames()) {
-        writer->write(data, size);
+        to->write(data, size);
     } else {
         QList<DataCodec::Item> items;
         QList<DataCodec::Problem> problems;
@@ -99,33 +115,43 @@ void Bridge::forward(PortLink *from, PortLink *to, DataCodec &decoder, const cha
         m_skippedLines += problems.size();
         for (const DataCodec::Problem &p : problems) {
             LogReceiver::post(QStringLiteral("error"), QStringLiteral("line %1 from %2: %3 (skipped)")
-                                                           .arg(p.line)
-                                                           .arg(from->label(), p.message));
+                                                           .arg(QString::number(p.line), from->label(), p.message));
         }
         for (const DataCodec::Item &item : items)
-            writer->writeFrame(item.frame, item.line);
+            to->writeFrame(item.frame, item.line);
     }
-    if (writer->isFull())
-        from->reader()->pause();
+    if (to->isFull())
+        from->pauseReading();
 }
 
-void Bridge::setFilter(PortLink *side, StreamFilter *filter)
+void Bridge::setFilter(Endpoint *side, StreamFilter *filter)
 {
     m_filtered = side;
     m_filter = filter;
 }
 
-void Bridge::onLost(PortLink *side)
+void Bridge::onLost(Endpoint *side)
 {
-    PortLink *other = side == m_first ? m_second : m_first;
-    other->close();
+    otherOf(side)->close();
+}
+
+// The other end sends what it was given and ends its write direction; what
+// it reads goes on until it is quiet.
+void Bridge::onInputEnded(Endpoint *side)
+{
+    Endpoint *other = otherOf(side);
+    if (other->isClosing())
+        return;
+    m_lingering = other;
+    other->finishWriting();
 }
 
 void Bridge::stop(int flushMs)
 {
+    m_linger.stop();
     // Nothing more is taken in; what was taken still goes out.
-    m_first->reader()->pause();
-    m_second->reader()->pause();
+    m_first->pauseReading();
+    m_second->pauseReading();
     m_first->close(flushMs);
     m_second->close(flushMs);
 }
@@ -138,11 +164,10 @@ void Bridge::abort()
 
 void Bridge::onDown()
 {
-    // A side that went down by itself takes the other one with it.
-    for (PortLink *side : {m_first, m_second}) {
-        PortLink *other = side == m_first ? m_second : m_first;
-        if (side->isDown() && !other->isClosing())
-            other->close();
+    // An end that went down by itself takes the other one with it.
+    for (Endpoint *side : {m_first, m_second}) {
+        if (side->isDown() && !otherOf(side)->isClosing())
+            otherOf(side)->close();
     }
     if (m_finished || !m_first->isDown() || !m_second->isDown())
         return;
@@ -153,13 +178,12 @@ void Bridge::printStats()
 {
     if (m_statsHook)
         m_statsHook();
-    for (PortLink *to : {m_second, m_first}) {
-        PortLink *from = to == m_first ? m_second : m_first;
-        const PortWriter *writer = to->writer();
-        QString text =
-            QStringLiteral("%1 -> %2: %3 bytes").arg(from->label(), to->label()).arg(writer->bytesDelivered());
-        if (writer->bytesDropped() > 0)
-            text += QStringLiteral(", %1 dropped").arg(writer->bytesDropped());
+    for (Endpoint *to : {m_second, m_first}) {
+        const Endpoint *from = otherOf(to);
+        QString text = QStringLiteral("%1 -> %2: %3 bytes")
+                           .arg(from->label(), to->label(), QString::number(to->bytesDelivered()));
+        if (to->bytesDropped() > 0)
+            text += QStringLiteral(", %1 dropped").arg(to->bytesDropped());
         LogReceiver::post(QStringLiteral("stats"), text);
     }
 }

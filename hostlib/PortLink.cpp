@@ -8,7 +8,7 @@
 #include "hostlib/PortWriter.h"
 
 PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
-    : QObject(parent),
+    : Endpoint(parent),
       m_port(port),
       m_status(PluginHost::linkStatus(port)),
       m_label(label),
@@ -26,6 +26,9 @@ PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
             m_writer->setMaxWriteSize(m_maxWrite);
         }
     }
+    connect(m_reader, &PortReader::received, this, &Endpoint::received);
+    connect(m_reader, &PortReader::frameReceived, this, &Endpoint::frameReceived);
+    connect(m_writer, &PortWriter::backlogLow, this, &Endpoint::backlogLow);
     connect(port, &AbstractTreeItem::dataChanged, this, &PortLink::onDataChanged);
     connect(m_writer, &PortWriter::progress, this, &PortLink::onProgress);
     connect(m_writer, &PortWriter::drained, this, &PortLink::onProgress);
@@ -56,6 +59,51 @@ void PortLink::start()
 {
     m_started = true;
     QTimer::singleShot(0, m_reader, &PortReader::drain);
+}
+
+void PortLink::pauseReading()
+{
+    m_reader->pause();
+}
+
+void PortLink::resumeReading()
+{
+    m_reader->resume();
+}
+
+void PortLink::write(const char *data, int size)
+{
+    m_writer->write(data, size);
+}
+
+void PortLink::writeFrame(const QCanBusFrame &frame, qint64 line)
+{
+    m_writer->writeFrame(frame, line);
+}
+
+bool PortLink::isFull() const
+{
+    return m_writer->isFull();
+}
+
+void PortLink::setHoldLimit(qint64 bytes)
+{
+    m_writer->setHoldLimit(bytes);
+}
+
+qint64 PortLink::bytesDelivered() const
+{
+    return m_writer->bytesDelivered();
+}
+
+qint64 PortLink::bytesDropped() const
+{
+    return m_writer->bytesDropped();
+}
+
+qint64 PortLink::itemsDropped() const
+{
+    return m_writer->framesDropped();
 }
 
 void PortLink::finishWriting()

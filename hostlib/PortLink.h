@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QObject>
+#include "hostlib/Endpoint.h"
+
 #include <QString>
 #include <QTimer>
 
@@ -11,7 +12,8 @@ class Plugin_Com_Port;
 class PortReader;
 class PortWriter;
 
-// One open port with what moves bytes through it (its reader and writer)
+// One open port as an end of a bridge, with what moves bytes through it (its
+// reader and writer)
 // and the truth about how its link ends, learnt from the port's link-status
 // extension: the backlog that has still to leave, the loss of the link with
 // its reason, the end of the write direction.
@@ -26,7 +28,7 @@ class PortWriter;
 //   why and how many bytes were not written out; lost() follows.
 // down() ends each of them. The link ended in order when it was closed, by
 // us or by its peer, with nothing taken left unwritten.
-class PortLink : public QObject
+class PortLink : public Endpoint
 {
     Q_OBJECT
 public:
@@ -34,20 +36,20 @@ public:
     ~PortLink() override;
 
     Plugin_Com_Port *port() const { return m_port; }
-    // Null for a port without the link-status extension.
+    // Null for a port without the link-status companion.
     PCom_LinkStatus *status() const { return m_status; }
-    QString label() const { return m_label; }
+    QString label() const override { return m_label; }
     PortReader *reader() const { return m_reader; }
     PortWriter *writer() const { return m_writer; }
-    bool usesFrames() const { return m_frames; }
+    bool usesFrames() const override { return m_frames; }
     // The most bytes one write may carry: what the port says one write
     // carries as one piece (a datagram), 64 KiB otherwise.
     int maxWriteSize() const { return m_maxWrite; }
     // Where the written bytes come from, for messages ("standard input").
-    void setSourceName(const QString &name) { m_source = name; }
+    void setSourceName(const QString &name) override { m_source = name; }
     // How many bytes the source holds ready for the link but has not given
     // yet: a link that its peer ends while some wait did not take them all.
-    void setSourceWaiting(std::function<qint64()> bytesWaiting) { m_sourceWaiting = std::move(bytesWaiting); }
+    void setSourceWaiting(std::function<qint64()> bytesWaiting) override { m_sourceWaiting = std::move(bytesWaiting); }
 
     // With keepOnLoss, a lost link is not the end: what waits for it is
     // dropped and counted, interrupted() follows, and whatever arrives for
@@ -58,15 +60,24 @@ public:
     void resumeAfterReopen();
 
     // Begins on the opened port: what arrived while it opened is read.
-    void start();
-    void finishWriting();
-    void close(int flushMs = -1);
+    void start() override;
+    void pauseReading() override;
+    void resumeReading() override;
+    void write(const char *data, int size) override;
+    void writeFrame(const QCanBusFrame &frame, qint64 line = 0) override;
+    bool isFull() const override;
+    void setHoldLimit(qint64 bytes) override;
+    qint64 bytesDelivered() const override;
+    qint64 bytesDropped() const override;
+    qint64 itemsDropped() const override;
+    void finishWriting() override;
+    void close(int flushMs = -1) override;
     // Closes at once; what waits is reported as not written out.
-    void abort();
+    void abort() override;
 
-    bool isClosing() const { return m_phase >= Phase::Flushing; }
-    bool isDown() const { return m_phase == Phase::Down; }
-    bool endedInOrder() const { return !m_failed && m_leftOver == 0 && m_waitingAtEnd == 0; }
+    bool isClosing() const override { return m_phase >= Phase::Flushing; }
+    bool isDown() const override { return m_phase == Phase::Down; }
+    bool endedInOrder() const override { return !m_failed && m_leftOver == 0 && m_waitingAtEnd == 0; }
     // Bytes taken but not written out when the link ended.
     qint64 leftOver() const { return m_leftOver; }
 
@@ -78,10 +89,7 @@ public:
     static const qint64 readBufferSize = 256 * 1024;
 
 signals:
-    void writeDone();
     void interrupted(const QString &reason);
-    void lost();
-    void down();
 
 private:
     void onLinkLost(const QString &reason);
