@@ -5,8 +5,6 @@
 #include <QHeaderView>
 
 namespace {
-// The port reports no frame format; identifiers beyond 11 bits need the extended one.
-const quint32 largestBaseId = 0x7FF;
 // A table row costs several times a text line; of a larger burst the newest rows are shown.
 const int rowsPerUpdate = 500;
 const int updateIntervalMs = 50;
@@ -15,7 +13,7 @@ const int updateIntervalMs = 50;
 CanFrameTable::CanFrameTable(QWidget *parent)
     : QTableWidget(0, 5, parent), m_flush(new Coalescer([this] { flush(); }, updateIntervalMs, this))
 {
-    setHorizontalHeaderLabels({tr("Time"), tr("Identifier"), tr("Extended"), tr("Length"), tr("Data")});
+    setHorizontalHeaderLabels({tr("Time"), tr("Identifier"), tr("Flags"), tr("Length"), tr("Data")});
     horizontalHeader()->setStretchLastSection(true);
     verticalHeader()->hide();
     setEditTriggers(NoEditTriggers);
@@ -30,28 +28,58 @@ void CanFrameTable::setScrollback(int rows)
         model()->removeRows(0, rowCount() - rows);
 }
 
-void CanFrameTable::append(quint32 id, const QByteArray &payload)
+QString CanFrameTable::flagsText(const QCanBusFrame &frame)
 {
-    m_pending.append({QTime::currentTime(), id, payload});
+    QStringList flags;
+    if (frame.hasExtendedFrameFormat())
+        flags << tr("EXT");
+    if (frame.frameType() == QCanBusFrame::RemoteRequestFrame)
+        flags << tr("RTR");
+    if (frame.frameType() == QCanBusFrame::ErrorFrame)
+        flags << tr("ERR");
+    if (frame.hasFlexibleDataRateFormat())
+        flags << tr("FD");
+    if (frame.hasBitrateSwitch())
+        flags << tr("BRS");
+    return flags.join(QLatin1Char(' '));
+}
+
+void CanFrameTable::append(const QCanBusFrame &frame)
+{
+    m_pending.append({QTime::currentTime(), frame});
     const int keep = qMin(m_scrollback, rowsPerUpdate);
-    if (m_pending.size() > keep)
-        m_pending.remove(0, m_pending.size() - keep);
+    if (m_pending.size() > keep) {
+        const int drop = m_pending.size() - keep;
+        m_pending.remove(0, drop);
+        m_leftOut += drop;
+        m_leftOutTotal += drop;
+    }
     m_flush->request();
+}
+
+void CanFrameTable::addRow(const QStringList &cells)
+{
+    const int row = rowCount();
+    setRowCount(row + 1);
+    for (int column = 0; column < cells.size(); ++column)
+        setItem(row, column, new QTableWidgetItem(cells.at(column)));
 }
 
 void CanFrameTable::flush()
 {
-    int row = rowCount();
-    setRowCount(row + m_pending.size());
-    for (const Frame &frame : qAsConst(m_pending)) {
-        const bool extended = frame.id > largestBaseId;
-        const QStringList cells{frame.time.toString(QStringLiteral("HH:mm:ss.zzz")),
-                                QString::number(frame.id, 16).toUpper().rightJustified(extended ? 8 : 3, QLatin1Char('0')),
-                                extended ? tr("yes") : tr("no"), QString::number(frame.payload.size()),
-                                QString::fromLatin1(frame.payload.toHex(' ').toUpper())};
-        for (int column = 0; column < cells.size(); ++column)
-            setItem(row, column, new QTableWidgetItem(cells.at(column)));
-        ++row;
+    if (m_leftOut > 0) {
+        addRow({QString(), QString(), QString(), QString(), tr("(%n frame(s) not shown)", nullptr, int(m_leftOut))});
+        m_leftOut = 0;
+    }
+    for (const Row &row : qAsConst(m_pending)) {
+        const QCanBusFrame &frame = row.frame;
+        const bool remote = frame.frameType() == QCanBusFrame::RemoteRequestFrame;
+        // A remote request carries no data; its payload's size is the length asked for.
+        addRow({row.time.toString(QStringLiteral("HH:mm:ss.zzz")),
+                QString::number(frame.frameId(), 16).toUpper().rightJustified(frame.hasExtendedFrameFormat() ? 8 : 3,
+                                                                              QLatin1Char('0')),
+                flagsText(frame), QString::number(frame.payload().size()),
+                remote ? QString() : QString::fromLatin1(frame.payload().toHex(' ').toUpper())});
     }
     m_pending.clear();
     if (rowCount() > m_scrollback)

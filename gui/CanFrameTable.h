@@ -1,15 +1,17 @@
 #pragma once
 
-#include <QByteArray>
+#include <QCanBusFrame>
 #include <QTableWidget>
 #include <QTime>
 #include <QVector>
 
 class Coalescer;
 
-// Received CAN frames, one row each: time, identifier, extended, length,
-// data. Frames are added in batches (see Coalescer) and the table keeps the
-// newest scrollback rows.
+// Received CAN frames, one row each: time, identifier, flags (extended
+// format, remote request, error frame, flexible data rate, bit rate switch),
+// length, data. Frames are added in batches (see Coalescer) and the table
+// keeps the newest scrollback rows; of a burst larger than one batch shows,
+// the newest frames are shown after a row that counts the ones left out.
 class CanFrameTable : public QTableWidget
 {
     Q_OBJECT
@@ -17,18 +19,24 @@ public:
     explicit CanFrameTable(QWidget *parent = nullptr);
 
     void setScrollback(int rows);
-    void append(quint32 id, const QByteArray &payload);
+    void append(const QCanBusFrame &frame);
+    // Frames that were left out of the table so far.
+    qint64 framesLeftOut() const { return m_leftOutTotal; }
+
+    static QString flagsText(const QCanBusFrame &frame);
 
 private:
-    struct Frame {
+    struct Row {
         QTime time;
-        quint32 id;
-        QByteArray payload;
+        QCanBusFrame frame;
     };
 
     void flush();
+    void addRow(const QStringList &cells);
 
     int m_scrollback = 10000;
-    QVector<Frame> m_pending;
+    QVector<Row> m_pending;
+    qint64 m_leftOut = 0;
+    qint64 m_leftOutTotal = 0;
     Coalescer *m_flush;
 };

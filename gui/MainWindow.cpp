@@ -3,6 +3,7 @@
 #include "gui/DeviceTree.h"
 #include "gui/LogPane.h"
 #include "gui/PropertyEditor.h"
+#include "gui/TerminalEndpoint.h"
 #include "gui/TerminalPane.h"
 #include "gui/Workbench.h"
 #include "gui/Workspace.h"
@@ -17,6 +18,7 @@
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QCloseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSplitter>
@@ -26,8 +28,17 @@
 
 namespace {
 const QString workspaceFilter = QStringLiteral("pcom-gui workspace (*.json);;All files (*)");
-// Devices whose availablePorts() lists what their "device" property takes.
-const QStringList offeringDevice{QStringLiteral("com"), QStringLiteral("canBus")};
+// Whether a device's ports have a "device" record, which its
+// availablePorts() offers values for; asked of a throw-away port, as the
+// device documents its records.
+bool offersDevices(Plugin_Com_Device *device)
+{
+    Plugin_Com_Port *probe = device->createPort();
+    const bool offers = probe && probe->tavlinProperty(QStringLiteral("device"));
+    if (probe)
+        device->deletePort(probe);
+    return offers;
+}
 }
 
 MainWindow::MainWindow(PluginInterface_Com *plugin, QWidget *parent)
@@ -122,7 +133,7 @@ void MainWindow::fillAddMenu(QMenu *menu)
     menu->clear();
     for (Plugin_Com_Device *device : m_bench->devices()) {
         const QStringList offered =
-            offeringDevice.contains(Workbench::typeKey(device)) ? device->availablePorts() : QStringList();
+            offersDevices(device) ? device->availablePorts() : QStringList();
         if (offered.isEmpty()) {
             menu->addAction(QIcon(device->getIconPath()), device->name(), this, [this, device] { addPortOn(device, {}); });
             continue;
@@ -151,6 +162,32 @@ Plugin_Com_Port *MainWindow::addPortOn(Plugin_Com_Device *device, const QString 
         port->setTavlinProperty(QStringLiteral("device"), connectTo);
     m_tree->select(port);
     return port;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QList<TerminalPane *> sending;
+    QStringList files;
+    for (TerminalPane *pane : qAsConst(m_panes)) {
+        if (pane->endpoint() && pane->endpoint()->isSendingFile()) {
+            sending.append(pane);
+            files.append(QStringLiteral("%1 (%2 of %3 bytes sent)")
+                             .arg(pane->endpoint()->fileName())
+                             .arg(pane->endpoint()->fileSent())
+                             .arg(pane->endpoint()->fileSize()));
+        }
+    }
+    if (!sending.isEmpty()
+        && QMessageBox::question(this, tr("Quit while sending"),
+                                 tr("These files are still being sent:\n%1\n\nQuit and cancel them?")
+                                     .arg(files.join(QLatin1Char('\n'))))
+               != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    for (TerminalPane *pane : qAsConst(sending))
+        pane->cancelFile();
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::addPane(Plugin_Com_Port *port)

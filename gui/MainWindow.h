@@ -40,6 +40,11 @@ public:
     bool openWorkspace(const QString &fileName);
     bool saveWorkspace(const QString &fileName);
 
+protected:
+    // A file still being sent is asked about first; quitting cancels it,
+    // and the log says how much of it left.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void buildMenus();
     void fillAddMenu(QMenu *menu);

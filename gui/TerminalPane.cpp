@@ -1,14 +1,17 @@
 #include "gui/TerminalPane.h"
 
-#include "core/PCom_CanFrameType.h"
 #include "core/PCom_LinkStatus.h"
 #include "gui/CanFrameTable.h"
 #include "gui/Coalescer.h"
-#include "gui/FileSender.h"
 #include "gui/StreamView.h"
+#include "gui/TerminalEndpoint.h"
 #include "host/Plugin_Com_Port.h"
+#include "hostlib/Bridge.h"
 #include "hostlib/CanLineParser.h"
 #include "hostlib/HexCodec.h"
+#include "hostlib/LogReceiver.h"
+#include "hostlib/PluginHost.h"
+#include "hostlib/PortLink.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,17 +25,10 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-namespace {
-const int readChunk = 64 * 1024;
-// Frames taken per event-loop turn at most.
-const int framesPerRead = 10000;
-const unsigned int errorFrameId = 0xFFFFFFFF;
-}
-
 TerminalPane::TerminalPane(Plugin_Com_Port *port, QWidget *parent)
     : QWidget(parent), m_port(port), m_scrollback(new QSpinBox), m_counters(new QLabel), m_state(new QLabel),
       m_input(new QLineEdit), m_send(new QPushButton(tr("Send"))),
-      m_countersUpdate(new Coalescer([this] { showCounters(); }, 100, this)), m_buffer(readChunk, '\0')
+      m_countersUpdate(new Coalescer([this] { showCounters(); }, 100, this))
 {
     auto *top = new QHBoxLayout;
     auto *bottom = new QHBoxLayout;
@@ -63,9 +59,13 @@ TerminalPane::TerminalPane(Plugin_Com_Port *port, QWidget *parent)
         m_hexInput = new QCheckBox(tr("Hex"));
         m_hexInput->setToolTip(tr("Send the line as hex digit pairs, e.g. DE AD 0xBEEF"));
         m_sendFile = new QPushButton(tr("Send file..."));
+        m_cancelFile = new QPushButton(tr("Cancel"));
+        m_cancelFile->setToolTip(tr("Stop sending the file"));
+        m_cancelFile->hide();
         m_progress = new QProgressBar;
         m_progress->hide();
-        connect(m_sendFile, &QPushButton::clicked, this, &TerminalPane::sendFile);
+        connect(m_sendFile, &QPushButton::clicked, this, &TerminalPane::chooseFile);
+        connect(m_cancelFile, &QPushButton::clicked, this, &TerminalPane::cancelFile);
         m_input->setPlaceholderText(tr("Line to send"));
     }
     top->addWidget(new QLabel(tr("Scrollback")));
@@ -85,16 +85,26 @@ TerminalPane::TerminalPane(Plugin_Com_Port *port, QWidget *parent)
     if (m_sendFile) {
         bottom->addWidget(m_sendFile);
         bottom->addWidget(m_progress);
+        bottom->addWidget(m_cancelFile);
     }
     connect(m_input, &QLineEdit::returnPressed, this, &TerminalPane::sendLine);
     connect(m_send, &QPushButton::clicked, this, &TerminalPane::sendLine);
 
-    connect(port, &Plugin_Com_Port::readyRead, this, &TerminalPane::readPort);
     connect(port, &AbstractTreeItem::dataChanged, this, &TerminalPane::updateState);
-    if (qobject_cast<PCom_LinkStatus *>(port))
-        connect(port, SIGNAL(linkLost(QString)), this, SLOT(updateState()));
+    if (PCom_LinkStatus *status = PluginHost::linkStatus(port))
+        connect(status, &PCom_LinkStatus::linkLost, this, &TerminalPane::updateState);
     updateState();
     count(0, 0);
+}
+
+// The port goes after its pane: the bridge must not outlive it.
+TerminalPane::~TerminalPane()
+{
+    if (m_bridge)
+        m_bridge->abort();
+    delete m_bridge;
+    delete m_link;
+    delete m_endpoint;
 }
 
 bool TerminalPane::isCan() const
@@ -131,120 +141,105 @@ void TerminalPane::setHexView(bool hex)
         m_mode->setCurrentIndex(hex ? 1 : 0);
 }
 
-void TerminalPane::readPort()
+void TerminalPane::startBridge()
 {
-    char *buffer = m_buffer.data();
-    qint64 received = 0;
-    if (isCan()) {
-        for (int i = 0; i < framesPerRead; ++i) {
-            unsigned int id = 0;
-            const int n = m_port->readRawData(buffer, m_buffer.size(), &id);
-            if (n < 0 && id == errorFrameId)
-                continue;
-            if (n < 0)
-                break;
-            m_frames->append(id, QByteArray(buffer, n));
-            received += n;
-            // The CAN device announces new frames only: the rest are read next turn.
-            if (i == framesPerRead - 1)
-                QMetaObject::invokeMethod(this, &TerminalPane::readPort, Qt::QueuedConnection);
-        }
-    } else {
-        // The port reads ahead a bounded amount, so this ends.
-        for (;;) {
-            const int n = m_port->readRawData(buffer, m_buffer.size());
-            if (n <= 0)
-                break;
-            m_stream->append(QByteArray(buffer, n));
-            received += n;
-        }
-    }
-    count(received, 0);
+    m_link = new PortLink(m_port, m_port->typeKey());
+    m_endpoint = new TerminalEndpoint(m_stream, m_frames);
+    m_bridge = new Bridge(m_link, m_endpoint, 0);
+    m_bridge->setFinalStats(false);
+    connect(m_endpoint, &TerminalEndpoint::shown, this, [this](qint64 n) { count(n, 0); });
+    connect(m_endpoint, &TerminalEndpoint::sent, this, [this](qint64 n) { count(0, n); });
+    connect(m_endpoint, &TerminalEndpoint::fileProgress, this, [this](qint64 done, qint64 total) {
+        m_progress->setValue(total > 0 ? int(done * 1000 / total) : 1000);
+    });
+    connect(m_endpoint, &TerminalEndpoint::fileFinished, this, [this](const QString &message) {
+        m_progress->hide();
+        m_cancelFile->hide();
+        if (!message.isEmpty())
+            LogReceiver::post(QStringLiteral("warning"), QStringLiteral("pcom-gui: %1").arg(message));
+        showStatus(message.isEmpty() ? tr("File sent (%1 bytes).").arg(m_endpoint->fileSize()) : message);
+        updateState();
+    });
+    connect(m_bridge, &Bridge::finished, this, &TerminalPane::endBridge);
+    m_bridge->start();
+}
+
+// Runs inside the bridge's last signal: the ends go when the loop is back.
+void TerminalPane::endBridge()
+{
+    m_bridge->deleteLater();
+    m_link->deleteLater();
+    m_endpoint->deleteLater();
+    m_bridge = nullptr;
+    m_link = nullptr;
+    m_endpoint = nullptr;
+    updateState();
 }
 
 void TerminalPane::sendLine()
 {
     const QString text = m_input->text();
-    QByteArray data;
     QString error;
-    if (isCan()) {
+    bool sent = false;
+    if (!m_endpoint) {
+        error = tr("The port is not open.");
+    } else if (isCan()) {
+        // Whole frames (extended identifiers, remote requests) with every flag.
         QCanBusFrame frame;
-        if (!CanLineParser::parse(text.toLatin1(), &frame, &error)) {
-            showStatus(error);
-            return;
-        }
-        // Whole frames (extended identifiers, remote requests) through the
-        // CAN port's own call.
-        bool sent = false;
-        QMetaObject::invokeMethod(m_port, "writeFrame", Qt::DirectConnection, Q_RETURN_ARG(bool, sent),
-                                  Q_ARG(QCanBusFrame, frame));
-        const int n = sent ? frame.payload().size() : -1;
-        if (n < 0) {
-            showStatus(tr("The port refused the frame."));
-            return;
-        }
-        count(0, n);
+        sent = CanLineParser::parse(text.toLatin1(), &frame, &error) && m_endpoint->sendFrame(frame, &error);
     } else {
+        QByteArray data;
         if (m_hexInput->isChecked()) {
-            if (!HexCodec::decode(text.toLatin1(), &data, &error)) {
-                showStatus(error);
-                return;
-            }
+            sent = HexCodec::decode(text.toLatin1(), &data, &error);
         } else {
             static const char *const endings[] = {"\n", "\r\n", "\r", ""};
             data = text.toUtf8() + endings[m_ending->currentIndex()];
+            sent = true;
         }
-        write(data);
+        sent = sent && m_endpoint->sendBytes(data, &error);
     }
-    m_input->clear();
+    showStatus(sent ? QString() : error);
+    // What was not sent stays for another try.
+    if (sent)
+        m_input->clear();
 }
 
-void TerminalPane::write(const QByteArray &data)
+void TerminalPane::chooseFile()
 {
-    const int n = m_port->writeRawData(data.constData(), data.size());
-    if (n < data.size())
-        showStatus(tr("%1 of %2 bytes were sent.").arg(qMax(n, 0)).arg(data.size()));
-    else
-        showStatus(QString());
-    count(0, qMax(n, 0));
-}
-
-void TerminalPane::sendFile()
-{
-    if (m_sender)
-        return;
     const QString fileName = QFileDialog::getOpenFileName(this, tr("Send file"));
-    if (fileName.isEmpty())
-        return;
-    auto *sender = new FileSender(m_port, this);
+    if (!fileName.isEmpty())
+        sendFile(fileName);
+}
+
+bool TerminalPane::sendFile(const QString &fileName)
+{
     QString error;
-    if (!sender->start(fileName, &error)) {
-        showStatus(error);
-        delete sender;
-        return;
+    if (!m_endpoint || !m_endpoint->sendFile(fileName, &error)) {
+        showStatus(m_endpoint ? error : tr("The port is not open."));
+        return false;
     }
-    m_sender = sender;
     m_progress->setRange(0, 1000);
     m_progress->setValue(0);
     m_progress->show();
-    connect(sender, &FileSender::written, this, [this](qint64 n) { count(0, n); });
-    connect(sender, &FileSender::progress, this, [this](qint64 done, qint64 total) {
-        m_progress->setValue(total > 0 ? int(done * 1000 / total) : 1000);
-    });
-    connect(sender, &FileSender::finished, this, [this, sender](const QString &why) {
-        m_sender.clear();
-        sender->deleteLater();
-        m_progress->hide();
-        m_sendFile->setEnabled(m_port->opened());
-        showStatus(why.isEmpty() ? tr("File sent (%1 bytes).").arg(sender->total()) : why);
-    });
+    m_cancelFile->show();
     updateState();
+    return true;
+}
+
+void TerminalPane::cancelFile()
+{
+    if (m_endpoint)
+        m_endpoint->cancelFile();
 }
 
 void TerminalPane::updateState()
 {
     const bool open = m_port->opened();
-    auto *status = qobject_cast<PCom_LinkStatus *>(m_port);
+    if (open && !m_bridge)
+        startBridge();
+    else if (!open && m_bridge && !m_link->isClosing())
+        m_bridge->stop(0);
+    const PCom_LinkStatus *status = PluginHost::linkStatus(m_port);
     QString state = open ? tr("open") : tr("closed");
     if (status && status->linkState() == PCom_LinkStatus::LinkState::Opening)
         state = tr("opening");
@@ -254,7 +249,7 @@ void TerminalPane::updateState()
     m_input->setEnabled(open);
     m_send->setEnabled(open);
     if (m_sendFile)
-        m_sendFile->setEnabled(open && !m_sender);
+        m_sendFile->setEnabled(open && !(m_endpoint && m_endpoint->isSendingFile()));
 }
 
 void TerminalPane::count(qint64 received, qint64 sent)

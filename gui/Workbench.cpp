@@ -1,15 +1,9 @@
 #include "gui/Workbench.h"
 
-#include "core/PCom_LinkStatus.h"
 #include "host/PluginInterface_Com.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/PropertyAssigner.h"
-
-namespace {
-// How far a port reads ahead of the terminal; beyond it TCP holds the sender back.
-const qint64 readAhead = 1 << 20;
-}
 
 Workbench::Workbench(PluginInterface_Com *plugin, QObject *parent)
     : QObject(parent), m_plugin(plugin)
@@ -39,8 +33,6 @@ Plugin_Com_Port *Workbench::addPort(Plugin_Com_Device *device)
     if (!port)
         return nullptr;
     PropertyAssigner::writeDefaults(port, {});
-    if (auto *status = qobject_cast<PCom_LinkStatus *>(port))
-        status->setReadBufferSize(readAhead);
     m_ports.append(port);
     emit portAdded(port);
     return port;

@@ -1,8 +1,9 @@
 #include "gui/DeviceTree.h"
-#include "gui/FileSender.h"
+#include "gui/CanFrameTable.h"
 #include "gui/LogPane.h"
 #include "gui/MainWindow.h"
 #include "gui/PropertyEditor.h"
+#include "gui/TerminalEndpoint.h"
 #include "gui/TerminalPane.h"
 #include "gui/Workbench.h"
 #include "host/Plugin_Com_Device.h"
@@ -143,16 +144,23 @@ void tst_Gui::linksThroughEditorAndTerminals()
     enter(serverPane, QStringLiteral("and back"));
     QTRY_VERIFY_WITH_TIMEOUT(clientPane->shownText().contains(QStringLiteral("and back\n")), 5000);
 
-    // A file larger than the backlog the sender lets build up.
+    // A file larger than the backlog the port may hold: a line typed while it
+    // is sent is refused (it would land inside the file), a send can be
+    // cancelled, and a second send goes through whole.
     QTemporaryFile file;
     const QByteArray lines = QByteArray("a line of the file to send\n").repeated(60000);
     QVERIFY(file.open() && file.write(lines) == lines.size() && file.flush());
-    FileSender sender(client);
-    QSignalSpy finished(&sender, &FileSender::finished);
-    QString error;
-    QVERIFY2(sender.start(file.fileName(), &error), qPrintable(error));
+    QSignalSpy finished(clientPane->endpoint(), &TerminalEndpoint::fileFinished);
+    QVERIFY(clientPane->sendFile(file.fileName()));
+    clientPane->cancelFile();
+    QVERIFY(finished.count() == 1 && finished.takeFirst().first().toString().contains(QStringLiteral("cancelled")));
+    QVERIFY(clientPane->sendFile(file.fileName()));
+    enter(clientPane, QStringLiteral("never inside the file"));
+    QCOMPARE(clientPane->input()->text(), QStringLiteral("never inside the file"));
     QVERIFY(finished.wait(60000) && finished.first().first().toString().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(serverPane->received(), qint64(sizeof("hello from the client")) + lines.size(), 60000);
+    const qint64 cancelledPart = clientPane->sent() - qint64(sizeof("hello from the client")) - lines.size();
+    QTRY_COMPARE_WITH_TIMEOUT(serverPane->received(), qint64(sizeof("hello from the client")) + lines.size() + cancelledPart, 60000);
+    QVERIFY(!serverPane->shownText().contains(QStringLiteral("never")));
 
     // Closing unlocks the records at once; deleting a port closes it first.
     tree->select(server);
@@ -174,11 +182,23 @@ void tst_Gui::linksThroughEditorAndTerminals()
         clickConnect(editor);
     }
     // The relay drops frames until it knows the receiver: send until one arrives.
-    const QString row = QStringLiteral("\t123\tno\t4\tDE AD BE EF");
+    const QString row = QStringLiteral("\t123\t\t4\tDE AD BE EF");
     const auto arrived = [&] { return can[1]->shownText().contains(row); };
     for (int sent = 0; !QTest::qWaitFor(arrived, 100) && sent < 50; ++sent)
         enter(can[0], QStringLiteral("123#DEADBEEF"));
     QVERIFY2(arrived(), qPrintable(can[1]->shownText()));
+
+    // A burst of extended frames and remote requests arrives with its flags,
+    // every frame shown or counted as left out.
+    const auto *table = can[1]->findChild<CanFrameTable *>();
+    const int rowsBefore = table->rowCount();
+    const int burst = 3000;
+    for (int i = 0; i < burst; ++i)
+        enter(can[0], i % 2 ? QStringLiteral("00000456#11") : QStringLiteral("321#R4"));
+    const auto frameRows = [&] { return can[1]->shownText().count(QStringLiteral("\t00000456\tEXT\t1\t11"))
+                                        + can[1]->shownText().count(QStringLiteral("\t321\tRTR\t4\t")); };
+    QTRY_COMPARE_WITH_TIMEOUT(frameRows() + table->framesLeftOut(), qint64(burst), 10000);
+    QCOMPARE(table->framesLeftOut() > 0, table->rowCount() - rowsBefore < burst);
 }
 
 void tst_Gui::workspaceRoundTripAndBadFiles()
