@@ -126,7 +126,7 @@ bool CanBench::runRaw(int frames, Samples *samples, QString *error)
     return ok;
 }
 
-bool CanBench::measure(Endpoint *from, Endpoint *to, int frames, Samples *samples, QString *error)
+bool CanBench::measure(BenchEndpoint *from, BenchEndpoint *to, int frames, Samples *samples, QString *error)
 {
     if (!waitForBus(from, to)) {
         *error = QStringLiteral("no frame crossed the bus");
@@ -150,7 +150,7 @@ bool CanBench::measure(Endpoint *from, Endpoint *to, int frames, Samples *sample
 // receiver it has not registered yet. Numbered one-byte probes go out until
 // the receiver has read the last one sent: then both are on the bus and no
 // probe is left in flight.
-bool CanBench::waitForBus(Endpoint *from, Endpoint *to)
+bool CanBench::waitForBus(BenchEndpoint *from, BenchEndpoint *to)
 {
     int lastSent = -1;
     int lastRead = -2;

@@ -7,7 +7,7 @@
 #include <QVector>
 
 class BenchLog;
-class Endpoint;
+class BenchEndpoint;
 class PluginPorts;
 
 // CAN: 8-byte data frames from one canBus port to another over Qt's
@@ -24,8 +24,8 @@ public:
 private:
     bool runPlugin(int frames, Samples *samples, QString *error);
     bool runRaw(int frames, Samples *samples, QString *error);
-    bool measure(Endpoint *from, Endpoint *to, int frames, Samples *samples, QString *error);
-    static bool waitForBus(Endpoint *from, Endpoint *to);
+    bool measure(BenchEndpoint *from, BenchEndpoint *to, int frames, Samples *samples, QString *error);
+    static bool waitForBus(BenchEndpoint *from, BenchEndpoint *to);
 
     const BenchConfig &m_config;
     PluginPorts &m_ports;

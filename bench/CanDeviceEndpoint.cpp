@@ -5,9 +5,9 @@
 #include <cstring>
 
 CanDeviceEndpoint::CanDeviceEndpoint(QCanBusDevice *device, quint32 frameId, QObject *parent)
-    : Endpoint(parent), m_device(device), m_frameId(frameId)
+    : BenchEndpoint(parent), m_device(device), m_frameId(frameId)
 {
-    connect(device, &QCanBusDevice::framesReceived, this, &Endpoint::readyRead);
+    connect(device, &QCanBusDevice::framesReceived, this, &BenchEndpoint::readyRead);
 }
 
 qint64 CanDeviceEndpoint::write(const char *data, qint64 len)

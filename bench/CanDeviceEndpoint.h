@@ -1,12 +1,12 @@
 #pragma once
 
-#include "bench/Endpoint.h"
+#include "bench/BenchEndpoint.h"
 
 class QCanBusDevice;
 
 // A raw QCanBusDevice: one data frame per write with a fixed identifier,
 // one frame's payload per read.
-class CanDeviceEndpoint : public Endpoint
+class CanDeviceEndpoint : public BenchEndpoint
 {
     Q_OBJECT
 public:

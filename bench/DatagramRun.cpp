@@ -1,6 +1,6 @@
 #include "bench/DatagramRun.h"
 
-#include "bench/Endpoint.h"
+#include "bench/BenchEndpoint.h"
 
 #include <QEventLoop>
 
@@ -14,7 +14,7 @@ const int kStallMs = 50;
 const int kReadBuffer = 65536;
 }
 
-DatagramRun::DatagramRun(Endpoint *from, Endpoint *to, int datagramSize, int window)
+DatagramRun::DatagramRun(BenchEndpoint *from, BenchEndpoint *to, int datagramSize, int window)
     : m_from(from), m_to(to), m_datagram(datagramSize, 'd'), m_buffer(kReadBuffer, '\0'), m_window(window)
 {
     m_stall.setSingleShot(true);
@@ -38,7 +38,7 @@ DatagramRun::Result DatagramRun::run(int total, int timeoutMs)
     QTimer guard;
     guard.setSingleShot(true);
     connect(&guard, &QTimer::timeout, &loop, [&loop] { loop.exit(1); });
-    const auto ready = connect(m_to, &Endpoint::readyRead, this, &DatagramRun::drain);
+    const auto ready = connect(m_to, &BenchEndpoint::readyRead, this, &DatagramRun::drain);
 
     guard.start(timeoutMs);
     m_timer.start();

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <QVector>
 
-class Endpoint;
+class BenchEndpoint;
 class QEventLoop;
 
 // Sends numbered datagrams from one endpoint to the other, at most `window`
@@ -30,7 +30,7 @@ public:
         QString error;
     };
 
-    DatagramRun(Endpoint *from, Endpoint *to, int datagramSize, int window);
+    DatagramRun(BenchEndpoint *from, BenchEndpoint *to, int datagramSize, int window);
 
     Result run(int total, int timeoutMs);
 
@@ -41,8 +41,8 @@ private:
     void finish();
     QString describeLost() const;
 
-    Endpoint *m_from;
-    Endpoint *m_to;
+    BenchEndpoint *m_from;
+    BenchEndpoint *m_to;
     QByteArray m_datagram;
     QByteArray m_buffer;
     int m_window;

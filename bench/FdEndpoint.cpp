@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 FdEndpoint::FdEndpoint(int fd, QObject *parent)
-    : Endpoint(parent), m_fd(fd), m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
+    : BenchEndpoint(parent), m_fd(fd), m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
 {
-    connect(m_notifier, &QSocketNotifier::activated, this, &Endpoint::readyRead);
+    connect(m_notifier, &QSocketNotifier::activated, this, &BenchEndpoint::readyRead);
 }
 
 qint64 FdEndpoint::write(const char *data, qint64 len)

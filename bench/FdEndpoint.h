@@ -1,12 +1,12 @@
 #pragma once
 
-#include "bench/Endpoint.h"
+#include "bench/BenchEndpoint.h"
 
 class QSocketNotifier;
 
 // A non-blocking file descriptor (the master side of a pseudo-terminal),
 // the fixed far end of the serial measurements.
-class FdEndpoint : public Endpoint
+class FdEndpoint : public BenchEndpoint
 {
     Q_OBJECT
 public:

@@ -3,9 +3,9 @@
 #include <QIODevice>
 
 IoDeviceEndpoint::IoDeviceEndpoint(QIODevice *device, QObject *parent)
-    : Endpoint(parent), m_device(device)
+    : BenchEndpoint(parent), m_device(device)
 {
-    connect(device, &QIODevice::readyRead, this, &Endpoint::readyRead);
+    connect(device, &QIODevice::readyRead, this, &BenchEndpoint::readyRead);
 }
 
 qint64 IoDeviceEndpoint::write(const char *data, qint64 len)

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "bench/Endpoint.h"
+#include "bench/BenchEndpoint.h"
 
 class QIODevice;
 
 // A raw Qt stream device (QTcpSocket, QSerialPort) used directly.
-class IoDeviceEndpoint : public Endpoint
+class IoDeviceEndpoint : public BenchEndpoint
 {
     Q_OBJECT
 public:

@@ -1,11 +1,11 @@
 #include "bench/PingPong.h"
 
-#include "bench/Endpoint.h"
+#include "bench/BenchEndpoint.h"
 
 #include <QEventLoop>
 #include <QTimer>
 
-PingPong::PingPong(Endpoint *a, Endpoint *b) : m_a(a), m_b(b)
+PingPong::PingPong(BenchEndpoint *a, BenchEndpoint *b) : m_a(a), m_b(b)
 {
 }
 
@@ -20,8 +20,8 @@ PingPong::Result PingPong::run(int rounds, int timeoutMs)
     QTimer guard;
     guard.setSingleShot(true);
     connect(&guard, &QTimer::timeout, &loop, [&loop] { loop.exit(1); });
-    const auto readyA = connect(m_a, &Endpoint::readyRead, this, &PingPong::onA);
-    const auto readyB = connect(m_b, &Endpoint::readyRead, this, &PingPong::onB);
+    const auto readyA = connect(m_a, &BenchEndpoint::readyRead, this, &PingPong::onA);
+    const auto readyB = connect(m_b, &BenchEndpoint::readyRead, this, &PingPong::onB);
 
     guard.start(timeoutMs);
     m_timer.start();

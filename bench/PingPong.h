@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QString>
 
-class Endpoint;
+class BenchEndpoint;
 class QEventLoop;
 
 // One byte back and forth between two endpoints, a fixed number of rounds:
@@ -20,7 +20,7 @@ public:
         QString error;
     };
 
-    PingPong(Endpoint *a, Endpoint *b);
+    PingPong(BenchEndpoint *a, BenchEndpoint *b);
 
     Result run(int rounds, int timeoutMs);
 
@@ -28,8 +28,8 @@ private:
     void onA();
     void onB();
 
-    Endpoint *m_a;
-    Endpoint *m_b;
+    BenchEndpoint *m_a;
+    BenchEndpoint *m_b;
     int m_rounds = 0;
     int m_done = 0;
     QEventLoop *m_loop = nullptr;

@@ -3,9 +3,9 @@
 #include "host/Plugin_Com_Port.h"
 
 PortEndpoint::PortEndpoint(Plugin_Com_Port *port, unsigned int frameId, QObject *parent)
-    : Endpoint(parent), m_port(port), m_frames(port->usesFrameIds()), m_frameId(frameId)
+    : BenchEndpoint(parent), m_port(port), m_frames(port->usesFrameIds()), m_frameId(frameId)
 {
-    connect(port, &Plugin_Com_Port::readyRead, this, &Endpoint::readyRead);
+    connect(port, &Plugin_Com_Port::readyRead, this, &BenchEndpoint::readyRead);
 }
 
 qint64 PortEndpoint::write(const char *data, qint64 len)

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "bench/Endpoint.h"
+#include "bench/BenchEndpoint.h"
 
 class Plugin_Com_Port;
 
 // A plug-in port used the way a host uses it: writeRawData and readRawData,
 // with a frame identifier when the port carries frames.
-class PortEndpoint : public Endpoint
+class PortEndpoint : public BenchEndpoint
 {
     Q_OBJECT
 public:

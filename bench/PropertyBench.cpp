@@ -5,6 +5,7 @@
 #include "bench/PluginPorts.h"
 #include "host/Plugin_Com_Port.h"
 
+#include <QMetaProperty>
 #include <QElapsedTimer>
 
 namespace {

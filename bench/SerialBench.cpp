@@ -48,8 +48,8 @@ QVector<BenchRow> SerialBench::run()
     QSerialPort rawPort;
     rawPort.setPortName(rawPty.slavePath());
     rawPort.setBaudRate(kBaudRate);
-    QScopedPointer<Endpoint> rawLine;
-    QScopedPointer<Endpoint> rawMaster;
+    QScopedPointer<BenchEndpoint> rawLine;
+    QScopedPointer<BenchEndpoint> rawMaster;
     if (rawPort.open(QIODevice::ReadWrite)) {
         rawLine.reset(new IoDeviceEndpoint(&rawPort));
         rawMaster.reset(new FdEndpoint(rawPty.masterFd()));
@@ -60,8 +60,8 @@ QVector<BenchRow> SerialBench::run()
     Plugin_Com_Port *port = m_ports.create(QStringLiteral("com"), {{QStringLiteral("device"), pluginPty.slavePath()},
                                                                    {QStringLiteral("baudrate"), kBaudRate},
                                                                    {QStringLiteral("connect"), true}});
-    QScopedPointer<Endpoint> pluginLine;
-    QScopedPointer<Endpoint> pluginMaster;
+    QScopedPointer<BenchEndpoint> pluginLine;
+    QScopedPointer<BenchEndpoint> pluginMaster;
     if (port && port->opened()) {
         pluginLine.reset(new PortEndpoint(port));
         pluginMaster.reset(new FdEndpoint(pluginPty.masterFd()));
@@ -69,7 +69,7 @@ QVector<BenchRow> SerialBench::run()
         notes.append(QStringLiteral("plug-in: the com port did not open"));
     }
 
-    auto stream = [&](Endpoint *from, Endpoint *to, qint64 bytes, Samples *samples, const QString &who) {
+    auto stream = [&](BenchEndpoint *from, BenchEndpoint *to, qint64 bytes, Samples *samples, const QString &who) {
         if (!from || !to)
             return;
         StreamRun run(from, to, kChunk, kWindow, false);

@@ -1,11 +1,11 @@
 #include "bench/StreamRun.h"
 
-#include "bench/Endpoint.h"
+#include "bench/BenchEndpoint.h"
 
 #include <QEventLoop>
 #include <QTimer>
 
-StreamRun::StreamRun(Endpoint *from, Endpoint *to, int chunkSize, qint64 window, bool countFrames)
+StreamRun::StreamRun(BenchEndpoint *from, BenchEndpoint *to, int chunkSize, qint64 window, bool countFrames)
     : m_from(from), m_to(to), m_chunk(chunkSize, 'x'), m_buffer(qMax(chunkSize, 65536), '\0'),
       m_window(window), m_frames(countFrames)
 {
@@ -25,7 +25,7 @@ StreamRun::Result StreamRun::run(qint64 total, int timeoutMs)
     QTimer guard;
     guard.setSingleShot(true);
     connect(&guard, &QTimer::timeout, &loop, [&loop] { loop.exit(1); });
-    const QMetaObject::Connection ready = connect(m_to, &Endpoint::readyRead, this, &StreamRun::drain);
+    const QMetaObject::Connection ready = connect(m_to, &BenchEndpoint::readyRead, this, &StreamRun::drain);
 
     guard.start(timeoutMs);
     m_timer.start();

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QString>
 
-class Endpoint;
+class BenchEndpoint;
 class QEventLoop;
 
 // Streams a fixed amount from one endpoint to the other on the event loop.
@@ -25,7 +25,7 @@ public:
         QString error;
     };
 
-    StreamRun(Endpoint *from, Endpoint *to, int chunkSize, qint64 window, bool countFrames);
+    StreamRun(BenchEndpoint *from, BenchEndpoint *to, int chunkSize, qint64 window, bool countFrames);
 
     Result run(qint64 total, int timeoutMs);
 
@@ -33,8 +33,8 @@ private:
     void refill();
     void drain();
 
-    Endpoint *m_from;
-    Endpoint *m_to;
+    BenchEndpoint *m_from;
+    BenchEndpoint *m_to;
     QByteArray m_chunk;
     QByteArray m_buffer;
     qint64 m_window;

@@ -29,8 +29,8 @@ double mibPerSecond(qint64 bytes, double seconds)
 // way a sending and a receiving endpoint, ready to carry bytes.
 struct Pair
 {
-    QScopedPointer<Endpoint> client;
-    QScopedPointer<Endpoint> server;
+    QScopedPointer<BenchEndpoint> client;
+    QScopedPointer<BenchEndpoint> server;
     QString error;
     bool ok() const { return client && server; }
 };
@@ -73,8 +73,8 @@ QVector<BenchRow> TcpBench::run()
             rawAccepted = rawServer.nextPendingConnection();
             raw.client.reset(new IoDeviceEndpoint(&rawClient));
             raw.server.reset(new IoDeviceEndpoint(rawAccepted));
-            if (!Endpoint::handshake(raw.client.data(), raw.server.data())
-                || !Endpoint::handshake(raw.server.data(), raw.client.data())) {
+            if (!BenchEndpoint::handshake(raw.client.data(), raw.server.data())
+                || !BenchEndpoint::handshake(raw.server.data(), raw.client.data())) {
                 raw.error = QStringLiteral("the raw pair carries no bytes");
             }
         } else {
@@ -104,8 +104,8 @@ QVector<BenchRow> TcpBench::run()
         } else {
             plugin.client.reset(new PortEndpoint(clientPort));
             plugin.server.reset(new PortEndpoint(serverPort));
-            if (!Endpoint::handshake(plugin.client.data(), plugin.server.data())
-                || !Endpoint::handshake(plugin.server.data(), plugin.client.data())) {
+            if (!BenchEndpoint::handshake(plugin.client.data(), plugin.server.data())
+                || !BenchEndpoint::handshake(plugin.server.data(), plugin.client.data())) {
                 plugin.error = QStringLiteral("the plug-in pair carries no bytes");
             }
         }

@@ -64,12 +64,12 @@ QVector<BenchRow> UdpBench::run()
     // Raw pair.
     QUdpSocket rawA;
     QUdpSocket rawB;
-    QScopedPointer<Endpoint> rawFrom;
-    QScopedPointer<Endpoint> rawTo;
+    QScopedPointer<BenchEndpoint> rawFrom;
+    QScopedPointer<BenchEndpoint> rawTo;
     if (rawA.bind(QHostAddress(QHostAddress::LocalHost), 0) && rawB.bind(QHostAddress(QHostAddress::LocalHost), 0)) {
         rawFrom.reset(new UdpSocketEndpoint(&rawA, QHostAddress::LocalHost, rawB.localPort()));
         rawTo.reset(new UdpSocketEndpoint(&rawB, QHostAddress::LocalHost, rawA.localPort()));
-        if (!Endpoint::handshake(rawFrom.data(), rawTo.data())) {
+        if (!BenchEndpoint::handshake(rawFrom.data(), rawTo.data())) {
             notes.append(QStringLiteral("raw: the pair carries no datagrams"));
             rate.failed = true;
             rawFrom.reset();
@@ -82,8 +82,8 @@ QVector<BenchRow> UdpBench::run()
     // Plug-in pair.
     Plugin_Com_Port *portA = nullptr;
     Plugin_Com_Port *portB = nullptr;
-    QScopedPointer<Endpoint> pluginFrom;
-    QScopedPointer<Endpoint> pluginTo;
+    QScopedPointer<BenchEndpoint> pluginFrom;
+    QScopedPointer<BenchEndpoint> pluginTo;
     if (!m_ports.device(QStringLiteral("udpClient"))) {
         notes.append(QStringLiteral("plug-in: udpClient not built"));
     } else {
@@ -94,7 +94,7 @@ QVector<BenchRow> UdpBench::run()
         if (portA->opened() && portB->opened()) {
             pluginFrom.reset(new PortEndpoint(portA));
             pluginTo.reset(new PortEndpoint(portB));
-            if (!Endpoint::handshake(pluginFrom.data(), pluginTo.data())) {
+            if (!BenchEndpoint::handshake(pluginFrom.data(), pluginTo.data())) {
                 notes.append(QStringLiteral("plug-in: the pair carries no datagrams"));
                 rate.failed = true;
                 pluginFrom.reset();
@@ -107,7 +107,7 @@ QVector<BenchRow> UdpBench::run()
 
     QString pluginLost;
     QString rawLost;
-    auto measure = [&](Endpoint *from, Endpoint *to, int count, bool isPlugin, bool timed) {
+    auto measure = [&](BenchEndpoint *from, BenchEndpoint *to, int count, bool isPlugin, bool timed) {
         if (!from)
             return;
         DatagramRun run(from, to, kDatagram, kWindow);

@@ -4,9 +4,9 @@
 
 UdpSocketEndpoint::UdpSocketEndpoint(QUdpSocket *socket, const QHostAddress &destination, quint16 port,
                                      QObject *parent)
-    : Endpoint(parent), m_socket(socket), m_destination(destination), m_port(port)
+    : BenchEndpoint(parent), m_socket(socket), m_destination(destination), m_port(port)
 {
-    connect(socket, &QIODevice::readyRead, this, &Endpoint::readyRead);
+    connect(socket, &QIODevice::readyRead, this, &BenchEndpoint::readyRead);
 }
 
 qint64 UdpSocketEndpoint::write(const char *data, qint64 len)

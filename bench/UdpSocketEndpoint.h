@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bench/Endpoint.h"
+#include "bench/BenchEndpoint.h"
 
 #include <QHostAddress>
 
@@ -8,7 +8,7 @@ class QUdpSocket;
 
 // A raw QUdpSocket: every write one datagram to a fixed destination, every
 // read one datagram from anyone.
-class UdpSocketEndpoint : public Endpoint
+class UdpSocketEndpoint : public BenchEndpoint
 {
     Q_OBJECT
 public:

@@ -4,7 +4,7 @@
 
 // One end of a link as the measurements see it, so that the same driver
 // code runs against a plug-in port and against the raw object it wraps.
-class Endpoint : public QObject
+class BenchEndpoint : public QObject
 {
     Q_OBJECT
 public:
@@ -17,7 +17,7 @@ public:
     virtual qint64 read(char *buffer, qint64 maxLen) = 0;
 
     // One byte from `from` until `to` has read it: the path works end to end.
-    static bool handshake(Endpoint *from, Endpoint *to, int timeoutMs = 5000);
+    static bool handshake(BenchEndpoint *from, BenchEndpoint *to, int timeoutMs = 5000);
 
 signals:
     void readyRead();

@@ -1,8 +1,8 @@
-#include "bench/Endpoint.h"
+#include "bench/BenchEndpoint.h"
 
 #include "tests/support/EventWait.h"
 
-bool Endpoint::handshake(Endpoint *from, Endpoint *to, int timeoutMs)
+bool BenchEndpoint::handshake(BenchEndpoint *from, BenchEndpoint *to, int timeoutMs)
 {
     const char hello = 'h';
     if (from->write(&hello, 1) != 1)
