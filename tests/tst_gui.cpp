@@ -162,6 +162,22 @@ void tst_Gui::linksThroughEditorAndTerminals()
     QTRY_COMPARE_WITH_TIMEOUT(serverPane->received(), qint64(sizeof("hello from the client")) + lines.size() + cancelledPart, 60000);
     QVERIFY(!serverPane->shownText().contains(QStringLiteral("never")));
 
+    // A peer that stops reading holds the file back: the terminal reads the
+    // file only while the port's backlog has room.
+    QTcpServer stalled;
+    QVERIFY(stalled.listen(QHostAddress::LocalHost));
+    connect(&stalled, &QTcpServer::newConnection, [&] { stalled.nextPendingConnection()->setReadBufferSize(4096); });
+    Plugin_Com_Port *slow = window.addPort(QStringLiteral("tcpClient"));
+    type(editor, QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    type(editor, QStringLiteral("port"), QString::number(stalled.serverPort()));
+    clickConnect(editor);
+    QTemporaryFile big;
+    QVERIFY(big.open() && big.resize(qint64(64) << 20));
+    QTRY_VERIFY_WITH_TIMEOUT(window.terminal(slow)->input()->isEnabled(), 5000);
+    QVERIFY(window.terminal(slow)->sendFile(big.fileName()));
+    QVERIFY(!QTest::qWaitFor([&] { return window.terminal(slow)->endpoint()->fileSent() > (qint64(24) << 20); }, 1500));
+    window.workbench()->removePort(slow);
+
     // Closing unlocks the records at once; deleting a port closes it first.
     tree->select(server);
     clickConnect(editor);
