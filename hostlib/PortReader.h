@@ -6,6 +6,7 @@
 #include <vector>
 
 class PCom_CanFrames;
+class PCom_ServedClients;
 class Plugin_Com_Port;
 
 // Takes what a port has to read whenever it announces data, into one buffer
@@ -14,7 +15,8 @@ class Plugin_Com_Port;
 // the port has the CAN frames face; error frames included). A consumer that
 // cannot take more pauses it from inside received(); what stays unread is
 // held back by the port's bounded read buffer, and so by the link's flow
-// control where it has one.
+// control where it has one. On a port with served clients each read is one
+// client's bytes, and client() tells whose.
 class PortReader : public QObject
 {
     Q_OBJECT
@@ -27,6 +29,13 @@ public:
     // Goes on reading, beginning with what waits already.
     void resume();
     bool isPaused() const { return m_paused; }
+    // A hold of the protocol spoken above (a client's flow control), apart
+    // from pause(): a held reader reads nothing, resumed or not, until it is
+    // let go. takeRest() reads all the same.
+    void hold(bool held);
+    // During received(), on a port with served clients: the client whose
+    // bytes they are; 0 elsewhere.
+    int client() const { return m_client; }
     // Reads everything that waits, paused or not: a link that ends still
     // gives what it holds.
     void takeRest();
@@ -53,7 +62,10 @@ private:
     Plugin_Com_Port *m_port;
     bool m_frames;
     PCom_CanFrames *m_canFrames;
+    PCom_ServedClients *m_served;
+    int m_client = 0;
     bool m_paused = false;
+    bool m_held = false;
     bool m_draining = false;
     bool m_continuationQueued = false;
     qint64 m_bytesRead = 0;

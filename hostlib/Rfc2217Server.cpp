@@ -1,67 +1,86 @@
 #include "hostlib/Rfc2217Server.h"
 
-#include "host/Plugin_Com_Port.h"
+#include "core/PCom_SerialLine.h"
+#include "core/PCom_ServedClients.h"
+#include "hostlib/LogReceiver.h"
+#include "hostlib/PluginHost.h"
 #include "hostlib/PortLink.h"
 #include "hostlib/PortReader.h"
 #include "hostlib/PortWriter.h"
 
 Rfc2217Server::Rfc2217Server(PortLink *network, PortLink *serial, QObject *parent)
-    : QObject(parent), m_network(network), m_serial(serial), m_session(serial->port())
+    : QObject(parent),
+      m_network(network),
+      m_serial(serial),
+      m_served(PluginHost::face<PCom_ServedClients>(network->port())),
+      m_clients(PluginHost::face<PCom_SerialLine>(serial->port()))
 {
-    // The server port announces each client that comes or goes as a change.
-    connect(m_network->port(), &AbstractTreeItem::dataChanged, this, &Rfc2217Server::onPortChanged);
+    if (!m_served || !PluginHost::face<PCom_SerialLine>(serial->port())) {
+        LogReceiver::post(QStringLiteral("error"), QStringLiteral("RFC 2217 needs a serial line served to TCP clients; "
+                                                                  "the bytes are relayed as they are"));
+        m_served = nullptr;
+        return;
+    }
+    connect(m_served, &PCom_ServedClients::clientJoined, this, &Rfc2217Server::onJoined);
+    connect(m_served, &PCom_ServedClients::clientLeft, this, &Rfc2217Server::onLeft);
     m_poll.setInterval(pollMs);
-    connect(&m_poll, &QTimer::timeout, this,
-            [this]() { send(m_session.notices(m_serial->writer()->isDrained())); });
+    connect(&m_poll, &QTimer::timeout, this, &Rfc2217Server::poll);
 }
 
+// Runs in the middle of the reader's emission, which says whose bytes these are.
 QByteArray Rfc2217Server::decode(const char *data, int size)
 {
+    if (!m_served)
+        return QByteArray(data, size);
+    const int client = m_network->reader()->client();
     QByteArray replies;
-    const QByteArray forLine = m_session.takeFromClient(data, size, &replies);
-    send(replies);
+    const QByteArray forLine = m_clients.takeFromClient(client, data, size, &replies);
+    send(client, replies);
     followSuspension();
     return forLine;
 }
 
 QByteArray Rfc2217Server::encode(const char *data, int size)
 {
-    return Rfc2217Session::toClient(data, size);
+    return m_served ? Rfc2217Session::toClient(data, size) : QByteArray(data, size);
 }
 
-void Rfc2217Server::onPortChanged()
+// The session starts at once, so that nothing the client sends finds none;
+// the offers go from the event loop, after the client policy has had its
+// say: a client that it turns away takes no more writes and hears none.
+void Rfc2217Server::onJoined(const PCom_ClientInfo &client)
 {
-    int clients = 0;
-    QMetaObject::invokeMethod(m_network->port(), "clientCount", Qt::DirectConnection, Q_RETURN_ARG(int, clients));
-    if (clients > m_clients)
-        send(m_session.start());
-    m_clients = clients;
-    if (clients == 0) {
-        m_poll.stop();
-        // Nobody is left to resume: a suspension ends with its client.
-        m_session.start();
-        followSuspension();
-    } else if (!m_poll.isActive()) {
-        m_poll.start();
-    }
+    const int id = client.id;
+    const QByteArray offers = m_clients.join(id);
+    QTimer::singleShot(0, this, [this, id, offers]() { send(id, offers); });
+    m_poll.start();
 }
 
-void Rfc2217Server::send(const QByteArray &bytes)
+void Rfc2217Server::onLeft(const PCom_ClientInfo &client)
+{
+    m_clients.leave(client.id);
+    if (m_clients.isEmpty())
+        m_poll.stop();
+    // A suspension ends with its client.
+    followSuspension();
+}
+
+void Rfc2217Server::poll()
+{
+    const auto notices = m_clients.notices(m_serial->writer()->isDrained());
+    for (const auto &notice : notices)
+        send(notice.first, notice.second);
+}
+
+void Rfc2217Server::send(int client, const QByteArray &bytes)
 {
     if (!bytes.isEmpty() && !m_network->isClosing())
-        m_network->writer()->write(bytes.constData(), bytes.size());
+        m_served->writeToClient(client, bytes);
 }
 
-// Acts on changes only: a pause of the bridge's own (the client's backlog
-// full) is the bridge's to end.
 void Rfc2217Server::followSuspension()
 {
-    if (m_session.isSuspended() == m_suspended)
-        return;
-    m_suspended = m_session.isSuspended();
-    PortReader *reader = m_serial->reader();
-    if (m_suspended)
-        reader->pause();
-    else if (!m_network->writer()->isFull() && !m_serial->isClosing())
-        reader->resume();
+    const bool held = m_clients.isSuspended();
+    if (held || !m_serial->isClosing())
+        m_serial->reader()->hold(held);
 }

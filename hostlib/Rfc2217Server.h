@@ -6,18 +6,28 @@
 #include <QObject>
 #include <QTimer>
 
+class PCom_ServedClients;
 class PortLink;
+struct PCom_ClientInfo;
 
 // A serial port served to RFC 2217 clients through a TCP server port, as the
 // stream filter of the server's side of a bridge (see Rfc2217Session for the
-// protocol). Each client that comes gets our offers; the line and modem
-// states are looked at while clients are there, and what the masks let
-// through is told to them. A client's FLOWCONTROL-SUSPEND stops reading the
-// line until its RESUME.
+// protocol). Each client has a session of its own, from its clientJoined to
+// its clientLeft: the side's reader hands over one client's bytes at a time
+// (PortReader::client()), they are parsed in that client's session, and the
+// answers go to that client alone. The line's data goes to every client.
+// The line and modem states are looked at while clients are there, and each
+// client is told what its own masks let through.
+//
+// Flow control: the line's data is the same for every client, so a client's
+// FLOWCONTROL-SUSPEND holds the line's reader (apart from the bridge's own
+// back-pressure) until every client that suspended has resumed or left; the
+// line's own flow control then holds its sender back.
 class Rfc2217Server : public QObject, public StreamFilter
 {
     Q_OBJECT
 public:
+    // `network`: the TCP server side, `serial`: the com side.
     Rfc2217Server(PortLink *network, PortLink *serial, QObject *parent = nullptr);
 
     QByteArray decode(const char *data, int size) override;
@@ -27,14 +37,15 @@ public:
     static constexpr int pollMs = 100;
 
 private:
-    void onPortChanged();
-    void send(const QByteArray &bytes);
+    void onJoined(const PCom_ClientInfo &client);
+    void onLeft(const PCom_ClientInfo &client);
+    void poll();
+    void send(int client, const QByteArray &bytes);
     void followSuspension();
 
     PortLink *m_network;
     PortLink *m_serial;
-    Rfc2217Session m_session;
+    PCom_ServedClients *m_served;
+    Rfc2217Clients m_clients;
     QTimer m_poll;
-    int m_clients = 0;
-    bool m_suspended = false;
 };

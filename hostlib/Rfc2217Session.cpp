@@ -1,8 +1,8 @@
 #include "hostlib/Rfc2217Session.h"
 
-#include <QObject>
+#include "core/PCom_SerialLine.h"
+
 #include <QSerialPort>
-#include <QVariant>
 
 #include <climits>
 
@@ -68,18 +68,21 @@ int wireValue(const char *const (&table)[N], const QString &name)
     return 0;
 }
 
+using NamedGetter = QString (PCom_SerialLine::*)() const;
+using NamedSetter = bool (PCom_SerialLine::*)(const QString &, QString *);
+
 // Tries a named setting given by its wire value (0 only asks) and returns
 // the wire value in force.
 template <int N>
-int applyNamed(QObject *line, const char *property, const char *const (&table)[N], int value)
+int applyNamed(PCom_SerialLine *line, NamedGetter get, NamedSetter set, const char *const (&table)[N], int value)
 {
     if (value >= 1 && value <= N)
-        line->setProperty(property, QString::fromLatin1(table[value - 1]));
-    return wireValue(table, line->property(property).toString());
+        (line->*set)(QString::fromLatin1(table[value - 1]), nullptr);
+    return wireValue(table, (line->*get)());
 }
 }
 
-Rfc2217Session::Rfc2217Session(QObject *line)
+Rfc2217Session::Rfc2217Session(PCom_SerialLine *line)
     : m_line(line)
 {
 }
@@ -181,8 +184,8 @@ void Rfc2217Session::comPort(const QByteArray &payload, QByteArray *replies)
         const quint32 rate = quint32(quint8(value[0])) << 24 | quint32(quint8(value[1])) << 16
                              | quint32(quint8(value[2])) << 8 | quint32(quint8(value[3]));
         if (rate > 0 && rate <= quint32(INT_MAX))
-            m_line->setProperty("baudRate", int(rate));
-        const quint32 now = quint32(qMax(0, m_line->property("baudRate").toInt()));
+            m_line->setBaudRate(int(rate));
+        const quint32 now = quint32(qMax(0, m_line->baudRate()));
         QByteArray answer(4, 0);
         for (int i = 0; i < 4; ++i)
             answer[i] = char(now >> (24 - 8 * i));
@@ -193,16 +196,22 @@ void Rfc2217Session::comPort(const QByteArray &payload, QByteArray *replies)
         if (first < 0)
             return;
         if (first >= 5 && first <= 8)
-            m_line->setProperty("dataBits", first);
-        *replies += subnegotiation(code, byte(m_line->property("dataBits").toInt()));
+            m_line->setDataBits(first);
+        *replies += subnegotiation(code, byte(m_line->dataBits()));
         break;
     case SetParity:
-        if (first >= 0)
-            *replies += subnegotiation(code, byte(applyNamed(m_line, "parity", kParities, first)));
+        if (first >= 0) {
+            const int parity =
+                applyNamed(m_line, &PCom_SerialLine::parity, &PCom_SerialLine::setParity, kParities, first);
+            *replies += subnegotiation(code, byte(parity));
+        }
         break;
     case SetStopSize:
-        if (first >= 0)
-            *replies += subnegotiation(code, byte(applyNamed(m_line, "stopBits", kStopSizes, first)));
+        if (first >= 0) {
+            const int stop =
+                applyNamed(m_line, &PCom_SerialLine::stopBits, &PCom_SerialLine::setStopBits, kStopSizes, first);
+            *replies += subnegotiation(code, byte(stop));
+        }
         break;
     case SetControl:
         if (first >= 0)
@@ -229,8 +238,7 @@ void Rfc2217Session::comPort(const QByteArray &payload, QByteArray *replies)
     case PurgeData:
         if (first < 1 || first > 3)
             return;
-        QMetaObject::invokeMethod(m_line, "purge", Qt::DirectConnection, Q_ARG(bool, first & 1),
-                                  Q_ARG(bool, first & 2));
+        m_line->purge(first & 1, first & 2);
         *replies += subnegotiation(code, byte(first));
         break;
     default:
@@ -240,31 +248,39 @@ void Rfc2217Session::comPort(const QByteArray &payload, QByteArray *replies)
 
 QByteArray Rfc2217Session::control(quint8 value)
 {
-    const bool noModemLines = m_line->property("modemLines").toInt() < 0;
-    const auto level = [this, noModemLines](const char *property, bool *asked, int request, quint8 on) {
+    const bool noModemLines = m_line->modemLines() < 0;
+    using Getter = bool (PCom_SerialLine::*)() const;
+    using Setter = bool (PCom_SerialLine::*)(bool, QString *);
+    const auto level = [this, noModemLines](Getter get, Setter set, bool *asked, int request, quint8 on) {
         if (request >= 0) {
             *asked = request == 1;
-            m_line->setProperty(property, *asked);
+            (m_line->*set)(*asked, nullptr);
         }
-        const bool now = noModemLines ? *asked : m_line->property(property).toBool();
+        const bool now = noModemLines ? *asked : (m_line->*get)();
         return byte(now ? on : on + 1);
+    };
+    const auto flow = [this](int value) {
+        return applyNamed(m_line, &PCom_SerialLine::flowControl, &PCom_SerialLine::setFlowControl, kFlowControls,
+                          value);
     };
     switch (value) {
     case 0: case 1: case 2: case 3:
-        return byte(applyNamed(m_line, "flowControl", kFlowControls, value));
+        return byte(flow(value));
     case 13: case 14: case 15: case 16: {
         // One flow control setting serves both directions.
-        const int in = applyNamed(m_line, "flowControl", kFlowControls, value - 13);
+        const int in = flow(value - 13);
         return byte(in == 0 ? 0 : in + 13);
     }
     case 4: case 5: case 6:
         if (value != 4)
-            m_line->setProperty("breakEnabled", value == 5);
-        return byte(m_line->property("breakEnabled").toBool() ? 5 : 6);
+            m_line->setBreakEnabled(value == 5);
+        return byte(m_line->isBreakEnabled() ? 5 : 6);
     case 7: case 8: case 9:
-        return level("dataTerminalReady", &m_dtrAsked, value == 7 ? -1 : value == 8, 8);
+        return level(&PCom_SerialLine::isDataTerminalReady, &PCom_SerialLine::setDataTerminalReady, &m_dtrAsked,
+                     value == 7 ? -1 : value == 8, 8);
     case 10: case 11: case 12:
-        return level("requestToSend", &m_rtsAsked, value == 10 ? -1 : value == 11, 11);
+        return level(&PCom_SerialLine::isRequestToSend, &PCom_SerialLine::setRequestToSend, &m_rtsAsked,
+                     value == 10 ? -1 : value == 11, 11);
     default:
         // DCD, DTR or DSR flow control, which a serial port of Qt cannot do:
         // the inbound flow control in force.
@@ -279,7 +295,7 @@ quint8 Rfc2217Session::lineState(bool transmitterEmpty) const
 
 int Rfc2217Session::modemState() const
 {
-    const int lines = m_line->property("modemLines").toInt();
+    const int lines = m_line->modemLines();
     if (lines < 0)
         return -1;
     int state = 0;
@@ -318,4 +334,41 @@ QByteArray Rfc2217Session::notices(bool transmitterEmpty)
         m_lastModemState = modem;
     }
     return out;
+}
+
+QByteArray Rfc2217Clients::join(int client)
+{
+    return m_sessions.insert_or_assign(client, Rfc2217Session(m_line)).first->second.start();
+}
+
+void Rfc2217Clients::leave(int client)
+{
+    m_sessions.erase(client);
+}
+
+QByteArray Rfc2217Clients::takeFromClient(int client, const char *data, int size, QByteArray *replies)
+{
+    if (m_sessions.find(client) == m_sessions.end())
+        *replies += join(client);
+    return m_sessions.at(client).takeFromClient(data, size, replies);
+}
+
+QList<QPair<int, QByteArray>> Rfc2217Clients::notices(bool transmitterEmpty)
+{
+    QList<QPair<int, QByteArray>> out;
+    for (auto &entry : m_sessions) {
+        const QByteArray bytes = entry.second.notices(transmitterEmpty);
+        if (!bytes.isEmpty())
+            out.append({entry.first, bytes});
+    }
+    return out;
+}
+
+bool Rfc2217Clients::isSuspended() const
+{
+    for (const auto &entry : m_sessions) {
+        if (entry.second.isSuspended())
+            return true;
+    }
+    return false;
 }

@@ -3,15 +3,18 @@
 #include "hostlib/TelnetParser.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 
-class QObject;
+#include <map>
+
+class PCom_SerialLine;
 
 // The serial-server end of one Telnet connection with the COM port control
 // option (RFC 2217), with no socket of its own: bytes from the client go in,
 // data for the line and the answers for the client come out. The line is a
-// serial port reached through its Qt properties (baudRate, dataBits, parity,
-// stopBits, flowControl, dataTerminalReady, requestToSend, breakEnabled,
-// modemLines) and purge().
+// serial port's PCom_SerialLine face; what it refuses is answered with the
+// value in force.
 //
 // Negotiation (RFC 854/855): BINARY (0), SUPPRESS-GO-AHEAD (3) and
 // COM-PORT-OPTION (44) are taken both ways, and offered when a client comes;
@@ -40,11 +43,11 @@ class QObject;
 // state changes (107: 0x80 DCD, 0x40 RI, 0x20 DSR, 0x10 CTS, the low
 // nibble their deltas) under the masks (by default none and all).
 // A line without modem lines (a pseudo-terminal) cannot refuse DTR or RTS,
-// nor tell them: it answers with what the client last asked.
+// nor tell them: it answers with what this client last asked.
 class Rfc2217Session
 {
 public:
-    explicit Rfc2217Session(QObject *line);
+    explicit Rfc2217Session(PCom_SerialLine *line);
 
     // A client came: the negotiation starts over; returns our offers.
     QByteArray start();
@@ -71,7 +74,7 @@ private:
     int modemState() const;
     static int optionIndex(quint8 option);
 
-    QObject *m_line;
+    PCom_SerialLine *m_line;
     TelnetParser m_parser;
     Side m_us[3] = {Side::No, Side::No, Side::No};
     Side m_him[3] = {Side::No, Side::No, Side::No};
@@ -82,4 +85,32 @@ private:
     bool m_dtrAsked = true;
     bool m_rtsAsked = true;
     bool m_suspended = false;
+};
+
+// Every client of one served line, each with a session of its own (its
+// parser, its negotiation, its masks and its suspension), as every Telnet
+// connection is a protocol of its own: a client that stops in the middle of
+// a command holds up nobody else. What any client sets, it sets on the one
+// line; its answers and notices are its own.
+class Rfc2217Clients
+{
+public:
+    explicit Rfc2217Clients(PCom_SerialLine *line) : m_line(line) {}
+
+    // A client came: returns our offers for it.
+    QByteArray join(int client);
+    void leave(int client);
+    // As Rfc2217Session::takeFromClient, for one client; one not seen
+    // joining joins now, its offers first among its replies.
+    QByteArray takeFromClient(int client, const char *data, int size, QByteArray *replies);
+    // The notices due to each client that has some, in order of the ids.
+    QList<QPair<int, QByteArray>> notices(bool transmitterEmpty);
+    // Some client asked us to hold data back: the line's data goes to every
+    // client alike, so the line waits for the last one to resume.
+    bool isSuspended() const;
+    bool isEmpty() const { return m_sessions.empty(); }
+
+private:
+    PCom_SerialLine *m_line;
+    std::map<int, Rfc2217Session> m_sessions;
 };
