@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hostlib/Rfc2217Session.h"
+#include "hostlib/Rfc2217Clients.h"
 #include "hostlib/StreamFilter.h"
 
 #include <QObject>

@@ -1,5 +1,5 @@
 #include "core/PCom_SerialLine.h"
-#include "hostlib/Rfc2217Session.h"
+#include "hostlib/Rfc2217Clients.h"
 
 #include <QtTest>
 

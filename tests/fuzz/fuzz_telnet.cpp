@@ -5,7 +5,7 @@
 // long an option sequence runs.
 
 #include "core/PCom_SerialLine.h"
-#include "hostlib/Rfc2217Session.h"
+#include "hostlib/Rfc2217Clients.h"
 #include "hostlib/TelnetParser.h"
 #include "tests/fuzz/FuzzCheck.h"
 
