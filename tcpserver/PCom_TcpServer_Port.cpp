@@ -100,8 +100,7 @@ bool PCom_TcpServer_Port::openPrivate(QFlags<OpenModeFlag>)
         result = m_tcpServer->listen(address, m_port);
         if (result) {
             logProgress(QStringLiteral("%1: Server running on IP %2, port %3")
-                            .arg(kTypeKey, m_address)
-                            .arg(m_tcpServer->serverPort()));
+                            .arg(kTypeKey, m_address, QString::number(m_tcpServer->serverPort())));
         } else {
             m_lastError = m_tcpServer->errorString();
             Plugin_Com_Device::log(KrLog_Interface::Error, tr("Unable to start the server: %1").arg(m_lastError));

@@ -46,7 +46,7 @@ QString PCom_TcpServer_SockerOwner::peerText(const QTcpSocket *socket)
     const QString text = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? QStringLiteral("[%1]").arg(address.toString())
                              : address.toString();
-    return QStringLiteral("%1:%2").arg(text).arg(socket->peerPort());
+    return QStringLiteral("%1:%2").arg(text, QString::number(socket->peerPort()));
 }
 
 void PCom_TcpServer_SockerOwner::disconnectFromHost()

@@ -1,5 +1,6 @@
 #include "canbus/PCom_CanBus_Device.h"
 #include "canbus/PCom_CanBus_Port.h"
+#include "core/PCom_CanFrames.h"
 #include "tests/support/EventWait.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackPeer.h"
@@ -128,21 +129,20 @@ void tst_CanBus::propertiesAndVirtualBus()
     QCOMPARE(receive(first.data(), &frameId), QByteArray("abc"));
     QCOMPARE(frameId, 0x1ABCDEFu);
 
-    // Whole frames, reached by name as a host that knows the port does: the
-    // extended format and a remote request arrive as they were sent.
+    // Whole frames through the companion's face: the extended format and a
+    // remote request arrive as they were sent.
+    auto *from = second->linkStatus()->face<PCom_CanFrames>();
+    auto *to = first->linkStatus()->face<PCom_CanFrames>();
+    QVERIFY(from && to);
     QCanBusFrame extended(0x123, QByteArray("\x11", 1));
     extended.setExtendedFrameFormat(true);
     QCanBusFrame remote(0x456, QByteArray());
     remote.setFrameType(QCanBusFrame::RemoteRequestFrame);
     for (const QCanBusFrame &frame : {extended, remote}) {
-        bool sent = false;
-        QVERIFY(QMetaObject::invokeMethod(second.data(), "writeFrame", Q_RETURN_ARG(bool, sent),
-                                          Q_ARG(QCanBusFrame, frame)));
-        QVERIFY(sent);
+        QVERIFY(from->writeFrame(frame));
         QCanBusFrame got(QCanBusFrame::InvalidFrame);
         // Kept once valid: QTRY_VERIFY evaluates its condition once more.
-        QTRY_VERIFY(got.isValid() || (QMetaObject::invokeMethod(first.data(), "readFrame",
-                                                                Q_RETURN_ARG(QCanBusFrame, got)) && got.isValid()));
+        QTRY_VERIFY(got.isValid() || (got = to->readFrame()).isValid());
         QCOMPARE(got.frameId(), frame.frameId());
         QCOMPARE(got.hasExtendedFrameFormat(), frame.hasExtendedFrameFormat());
         QCOMPARE(got.frameType(), frame.frameType());
@@ -282,8 +282,8 @@ void tst_CanBus::backend()
     // signal; the device goes once the loop is back.
     port.reset(openTestPort(device, QStringLiteral("test2")));
     canDevice = lastCanDevice();
-    QSignalSpy lost(port.data(), &PCom_Port::linkLost);
-    connect(port.data(), &PCom_Port::linkLost, port.data(), [&port] { port->close(); });
+    QSignalSpy lost(port->linkStatus(), &PCom_LinkStatus::linkLost);
+    connect(port->linkStatus(), &PCom_LinkStatus::linkLost, port.data(), [&port] { port->close(); });
     QVERIFY(QMetaObject::invokeMethod(canDevice, "loseBus"));
     QVERIFY(lost.count() == 1 && !port->opened());
     QVERIFY(QCoreApplication::instance()->property(TestCan::survivedLoss).toBool());

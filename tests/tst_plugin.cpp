@@ -2,14 +2,20 @@
 #include "host/HelpRenderer.h"
 #include "host/PluginInterface_Com.h"
 #include "host/Plugin_Com_Device.h"
+#include "host/Plugin_Com_Port.h"
 #include "host/Version.h"
+#include "core/PCom_CanFrames.h"
+#include "core/PCom_LinkStatus.h"
+#include "core/PCom_SerialLine.h"
+#include "core/PCom_ServedClients.h"
 #include "tests/support/ObjectCensus.h"
 
 #include <QImage>
 #include <QtTest>
 
 // The built plug-in file as a host loads it: its metadata and root object,
-// the device factory, and the documentation that each device carries.
+// the meta-objects that a host sees, the device factory, and the
+// documentation that each device carries.
 class tst_Plugin : public QObject
 {
     Q_OBJECT
@@ -17,6 +23,7 @@ private slots:
     // First: later cases keep the library loaded.
     void unloadReleasesResources();
     void metadataAndRootObject();
+    void metaObjects();
     void createDeviceByKey();
     void documentation_data();
     void documentation();
@@ -50,6 +57,26 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// What a meta-object adds to `base`, a line each: its class names down to
+// base's, its methods, properties, enumerators and class infos.
+QStringList membersBeyond(const QMetaObject *meta, const QMetaObject &base)
+{
+    QStringList out;
+    for (const QMetaObject *m = meta; m && m != &base; m = m->superClass())
+        out << QStringLiteral("class ") + m->className();
+    const char *const access[] = {"private", "protected", "public"}, *const kind[] = {"method", "signal", "slot"};
+    for (int i = base.methodCount(); i < meta->methodCount(); ++i)
+        out << QStringLiteral("%1 %2 ").arg(access[meta->method(i).access()], kind[meta->method(i).methodType()])
+                   + meta->method(i).methodSignature();
+    for (int i = base.propertyCount(); i < meta->propertyCount(); ++i)
+        out << QStringLiteral("property ") + meta->property(i).name();
+    for (int i = base.enumeratorCount(); i < meta->enumeratorCount(); ++i)
+        out << QStringLiteral("enum ") + meta->enumerator(i).name();
+    for (int i = base.classInfoCount(); i < meta->classInfoCount(); ++i)
+        out << QStringLiteral("classinfo ") + meta->classInfo(i).name();
+    return out;
+}
+
 } // namespace
 
 // The host may unload the plug-in; its embedded help must go with it.
@@ -75,7 +102,6 @@ void tst_Plugin::metadataAndRootObject()
 
     QPointer<QObject> first = m_loader.instance();
     QVERIFY2(first, qPrintable(m_loader.errorString()));
-    QCOMPARE(first->metaObject()->methodCount(), QObject::staticMetaObject.methodCount());
     auto *plugin = qobject_cast<PluginInterface_Com *>(first.data());
     QVERIFY(plugin);
     QCOMPARE(plugin->getPluginName(), QStringLiteral("PCom_Core"));
@@ -87,6 +113,62 @@ void tst_Plugin::metadataAndRootObject()
     QObject *second = m_loader.instance();
     QVERIFY(qobject_cast<PluginInterface_Com *>(second));
     QCOMPARE(m_loader.instance(), second);
+}
+
+// The plug-in's classes add to the host's base classes only the private slots
+// that their connections need, the devices not even a meta-object; no port
+// answers a cast to an interface. Hosts of ours find each port's companion
+// through the plug-in's export, with the faces of its link.
+void tst_Plugin::metaObjects()
+{
+    QCOMPARE(membersBeyond(m_loader.instance()->metaObject(), QObject::staticMetaObject), QStringList{"class PCom_Core"});
+    const QStringList clientSlots{"class PCom_SocketClientPort", "private slot onSessionOpened()",
+                                  "private slot onHostFound()", "private slot onSocketConnected()",
+                                  "private slot onSocketDisconnected()",
+                                  "private slot onDisplayError(QAbstractSocket::SocketError)"};
+    const QMap<QString, QStringList> members{
+        {"com", {"class PCom_Com_Port"}},
+        {"canBus", {"class PCom_CanBus_Port", "private slot onError(QCanBusDevice::CanBusError)",
+                    "private slot onFrameWritten(qlonglong)"}},
+        {"tcpServer", {"class PCom_TcpServer_Port", "private slot sessionOpened()", "private slot newConnection()",
+                       "private slot disconnected(PCom_TcpServer_SockerOwner*)"}},
+        {"tcpClient", QStringList{"class PCom_TcpClient_Port"} + clientSlots},
+        {"udpClient", QStringList{"class PCom_UdpClient_Port"} + clientSlots},
+        {"client owner", {"class PCom_TcpServer_SockerOwner", "public signal disconnected(PCom_TcpServer_SockerOwner*)",
+                          "public signal readyRead()", "private slot onSocketConnected()", "private slot onHostFound()",
+                          "private slot onSocketDisconnected()",
+                          "private slot displayError(QAbstractSocket::SocketError)"}}};
+    QLibrary library(QStringLiteral(PCOM_PLUGIN_FILE));
+    const auto linkStatus = reinterpret_cast<PCom_LinkStatusLookup>(library.resolve(PCom_LinkStatus_lookupSymbol));
+    QVERIFY(linkStatus);
+    QList<Plugin_Com_Device *> devices;
+    plugin()->createDevices(devices);
+    for (Plugin_Com_Device *device : devices) {
+        QCOMPARE(device->metaObject(), &Plugin_Com_Device::staticMetaObject);
+        Plugin_Com_Port *port = device->createPort();
+        const QString key = port->typeKey();
+        QCOMPARE(membersBeyond(port->metaObject(), Plugin_Com_Port::staticMetaObject), members.value(key));
+        for (const char *id : {PluginInterface_Com_iid, PluginInterface_Com_Core_iid, "PluginInterface_Com", "PCom_Port",
+                               "PCom_LinkStatus", "PCom_CanFrames", "PCom_SerialLine", "PCom_ServedClients"})
+            QVERIFY2(!port->qt_metacast(id), id);
+        const PCom_LinkStatus *status = linkStatus(port);
+        QVERIFY(status);
+        QCOMPARE((QList<bool>{bool(status->face<PCom_CanFrames>()), bool(status->face<PCom_SerialLine>()),
+                              bool(status->face<PCom_ServedClients>())}),
+                 (QList<bool>{key == "canBus", key == "com", key == "tcpServer"}));
+        if (key == "tcpServer") {
+            // The server's client owner, through the type that the slot above takes.
+            int type = QMetaType::UnknownType, argument = 0;
+            void *args[] = {&type, &argument};
+            QMetaObject::metacall(port, QMetaObject::RegisterMethodArgumentMetaType,
+                                  port->metaObject()->indexOfSlot("disconnected(PCom_TcpServer_SockerOwner*)"), args);
+            QVERIFY(QMetaType::metaObjectForType(type));
+            QCOMPARE(membersBeyond(QMetaType::metaObjectForType(type), QObject::staticMetaObject),
+                     members.value("client owner"));
+        }
+        device->deletePort(port);
+    }
+    qDeleteAll(devices);
 }
 
 // Each kind by its key, the serial port for no key, nothing for near misses.

@@ -27,6 +27,8 @@ void tst_Serial::bytesLocksAndFailures()
     QScopedPointer<PCom_Com_Port> port(newPort(device, pty.slavePath()));
     QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
     LogCapture log;
+    // A record that the host appended is locked and unlocked with the port's own.
+    port->appendProperty(new TavlinProperty("note", TavlinProperty::FreeText, true, QString(), false, true));
 
     QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
     QCOMPARE(changed.count(), 1);
@@ -64,7 +66,7 @@ void tst_Serial::bytesLocksAndFailures()
 
     QCOMPARE(port->setTavlinProperty("connect", false), QVariant(false));
     QVERIFY(!port->opened());
-    QCOMPARE(NetClientTestUtil::writable(*port), (QStringList{"device", "baudrate", "connect"}));
+    QCOMPARE(NetClientTestUtil::writable(*port), (QStringList{"device", "baudrate", "connect", "note"}));
 
     // Writes to a line opened for reading only, or closed, fail and are logged.
     log.clear();

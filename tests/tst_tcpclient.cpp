@@ -130,8 +130,8 @@ void tst_TcpClient::connectExchangeAndClose()
     // reads true (closing) until Qt is done; Qt may connect and close at once.
     // The port connects again afterwards.
     port.reset(tcpPort(device, QStringLiteral("localhost"), server.serverPort()));
-    auto *status = qobject_cast<PCom_LinkStatus *>(port.data());
-    QVERIFY(status && port->open(Plugin_Com_Port::ReadWrite));
+    PCom_LinkStatus *status = port->linkStatus();
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
     QCOMPARE(status->linkState(), PCom_LinkStatus::LinkState::Opening);
     QCOMPARE(port->setTavlinProperty(QStringLiteral("connect"), false), QVariant(true));
     QCOMPARE(status->linkState(), PCom_LinkStatus::LinkState::Closing);

@@ -209,9 +209,16 @@ void tst_TcpServer::openFailures()
     QVERIFY(log.contains(QStringLiteral("tcpServer: Server running on IP any, port %1").arg(chosen)));
     QTcpSocket v4, v6;
     QVERIFY(addClient(v4, log, chosen));
+    // Where the machine has IPv6: its clients too, and an address holding a
+    // "%1" (a scope) is logged as written.
     QTcpServer probe;
-    if (probe.listen(QHostAddress::LocalHostIPv6))
+    if (probe.listen(QHostAddress::LocalHostIPv6)) {
         QVERIFY(addClient(v6, log, chosen, QHostAddress(QHostAddress::LocalHostIPv6)));
+        m_port->close();
+        m_port->setTavlinProperty("address", QStringLiteral("::1%1"));
+        QVERIFY(m_port->open(Plugin_Com_Port::ReadWrite));
+        QVERIFY(log.contains(QStringLiteral("tcpServer: Server running on IP ::1%1, port ") + QString::number(chosen)));
+    }
 }
 
 void tst_TcpServer::clients()

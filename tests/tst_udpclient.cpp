@@ -167,6 +167,11 @@ void tst_UdpClient::destinationFollowsProperties()
                                        "udpClient: Disconnected", "PCom_UdpClient_Port: 3 byte could not be send"}));
     QCOMPARE(levels(log), (QList<int>{QtCriticalMsg, QtInfoMsg, QtCriticalMsg}));
     QVERIFY(!port->opened() && !other.hasPendingDatagrams());
+
+    // The bind address is logged as written, one holding a "%1" (a scope) too.
+    port->setTavlinProperty("bind-address", QStringLiteral("::1%1"));
+    port->open(Plugin_Com_Port::ReadWrite);
+    QVERIFY(log.contains(QStringLiteral("udpClient: Bind to IP ::1%1 port 0")));
 }
 
 QTEST_GUILESS_MAIN(tst_UdpClient)

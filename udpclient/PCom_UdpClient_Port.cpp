@@ -56,8 +56,7 @@ void PCom_UdpClient_Port::startLink()
 {
     m_socket->bind(QHostAddress(m_bindAddress), m_bindPort, QAbstractSocket::DefaultForPlatform);
     logInfo(QStringLiteral("%1: Bind to IP %2 port %3")
-                .arg(typeKey(), QHostAddress(m_bindAddress).toString())
-                .arg(m_bindPort));
+                .arg(typeKey(), QHostAddress(m_bindAddress).toString(), QString::number(m_bindPort)));
 }
 
 PCom_SocketClientPort::ErrorTexts PCom_UdpClient_Port::errorTexts() const
