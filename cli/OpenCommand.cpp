@@ -8,15 +8,18 @@
 #include "cli/ServiceOptions.h"
 #include "cli/SessionLog.h"
 #include "cli/Shutdown.h"
-#include "cli/StdioRelay.h"
+#include "cli/StdioEndpoint.h"
 #include "cli/Terminal.h"
 #include "host/Plugin_Com_Port.h"
+#include "hostlib/Bridge.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
+#include "hostlib/PortWriter.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QRegularExpression>
+#include <QTimer>
 
 namespace {
 
@@ -101,7 +104,9 @@ int OpenCommand::run(const QStringList &givenArguments)
     const QStringList words = context.words();
     if (words.isEmpty())
         return CommandContext::badInput(QStringLiteral("open: missing TYPE (see pcom open --help)"));
-    StdioRelay::Options options;
+    StdioEndpoint::Options options;
+    double quietSeconds = 0.5;
+    double timeoutSeconds = 0;
     OutputFormat output;
     OutputFormat::Stamp stamp = OutputFormat::Stamp::None;
     if (context.isSet(timestamp) && !OutputFormat::parseStamp(context.value(timestamp), &stamp))
@@ -123,9 +128,8 @@ int OpenCommand::run(const QStringList &givenArguments)
     const QString form = context.isSet(format) ? context.value(format) : QStringLiteral("cansend");
     if (form != QLatin1String("cansend") && form != QLatin1String("candump"))
         return CommandContext::badInput(QStringLiteral("--format takes cansend or candump, not '%1'").arg(form));
-    if (!context.seconds(wait, 0.5, true, &options.quietSeconds)
-        || !context.seconds(timeout, 0, false, &options.timeoutSeconds) || !serial.check(context)
-        || !service.check(context))
+    if (!context.seconds(wait, 0.5, true, &quietSeconds) || !context.seconds(timeout, 0, false, &timeoutSeconds)
+        || !serial.check(context) || !service.check(context))
         return ExitCode::BadInput;
     SessionLog sessionLog;
     if (context.isSet(log) && !sessionLog.open(context.value(log), &error))
@@ -175,13 +179,35 @@ int OpenCommand::run(const QStringList &givenArguments)
     int code = ExitCode::Ok;
     {
         PortLink link(port, typeKey);
-        StdioRelay relay(&link, options, &output, &sessionLog);
+        options.chunkSize = link.maxWriteSize();
+        // Every piece escaped for a log that is not there would cost more
+        // than all the rest of the way.
+        StdioEndpoint stdio(options, &output, sessionLog.isOpen() ? &sessionLog : nullptr);
+        QObject::connect(&stdio, &StdioEndpoint::breakRequested, &link, [port]() {
+            if (SerialOptions::sendBreak(port, 250))
+                LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: break sent"));
+        });
+        // The port first: stop() closes it with its own flush time before the
+        // standard streams go down, which would close it without one.
+        Bridge bridge(&link, &stdio, 0, PortWriter::holdAll);
+        bridge.setFinalStats(false);
+        bridge.setLingerMs(int(quietSeconds * 1000));
+        bridge.setSkippedText(QStringLiteral("%1 input lines or frames were skipped"));
+        QTimer total;
+        total.setSingleShot(true);
+        QObject::connect(&total, &QTimer::timeout, &bridge, [&bridge, timeoutSeconds]() {
+            LogReceiver::post(QStringLiteral("info"),
+                              QStringLiteral("pcom: the total time of %1 s has passed").arg(timeoutSeconds));
+            bridge.stop(-1);
+        });
+        // Every way the run ends takes the standard streams down first.
+        QObject::connect(&stdio, &Endpoint::down, &total, &QTimer::stop);
         // Watches for signals from here on, so that one during the open
         // still closes the port cleanly.
         Shutdown shutdown;
-        QObject::connect(&shutdown, &Shutdown::stopRequested, &relay,
-                         [&relay]() { relay.stop(Shutdown::signalFlushMs); });
-        QObject::connect(&shutdown, &Shutdown::abortRequested, &relay, &StdioRelay::abort);
+        QObject::connect(&shutdown, &Shutdown::stopRequested, &bridge,
+                         [&bridge]() { bridge.stop(Shutdown::signalFlushMs); });
+        QObject::connect(&shutdown, &Shutdown::abortRequested, &bridge, &Bridge::abort);
         ServiceOptions::Side side;
         const auto reopen = [&handle, &serial, port, typeKey]() {
             return handle->open() && serial.apply(port, typeKey);
@@ -195,7 +221,9 @@ int OpenCommand::run(const QStringList &givenArguments)
             code = ExitCode::LinkFailure;
         } else {
             context.log().log(KrLog_Interface::Progress, QStringLiteral("pcom: opened the %1 port").arg(typeKey));
-            code = relay.run();
+            if (timeoutSeconds > 0)
+                total.start(int(timeoutSeconds * 1000));
+            code = bridge.run() ? ExitCode::Ok : ExitCode::LinkFailure;
             side.printStats();
         }
     }

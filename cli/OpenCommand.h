@@ -4,7 +4,7 @@
 
 // pcom open TYPE [NAME=VALUE ...] [options]: creates a port, writes its
 // properties in the order given, opens it and relays standard input and
-// output through it (see StdioRelay).
+// output through it: a Bridge between the port and StdioEndpoint.
 class OpenCommand
 {
 public:

@@ -74,7 +74,7 @@ void Bridge::finish()
         printStats();
     const qint64 skippedItems = skipped();
     if (skippedItems > 0)
-        LogReceiver::post(QStringLiteral("error"), QStringLiteral("%1 lines or frames were skipped").arg(skippedItems));
+        LogReceiver::post(QStringLiteral("error"), m_skippedText.arg(skippedItems));
     m_ok = m_first->endedInOrder() && m_second->endedInOrder() && skippedItems == 0;
     m_loop.quit();
     emit finished(m_ok);
@@ -87,7 +87,7 @@ void Bridge::forwardFrame(Endpoint *from, Endpoint *to, const QCanBusFrame &fram
     if (to->isClosing())
         return;
     if (to->usesFrames()) {
-        to->writeFrame(frame);
+        to->writeFrame(frame, from->frameLine());
     } else {
         const QByteArray line = CanLineParser::format(frame) + '\n';
         to->write(line.constData(), line.size());

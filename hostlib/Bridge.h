@@ -54,6 +54,8 @@ public:
     void setFinalStats(bool print) { m_finalStats = print; }
     // Lines or frames that were skipped on the way, of both directions.
     qint64 skipped() const;
+    // How their count is said at the end, with %1 for the count.
+    void setSkippedText(const QString &text) { m_skippedText = text; }
     // Runs first each time the counts are printed (the clients of a server
     // side, say).
     void setStatsHook(std::function<void()> hook) { m_statsHook = std::move(hook); }
@@ -84,6 +86,7 @@ private:
     bool m_finished = false;
     bool m_ok = false;
     qint64 m_skippedLines = 0;
+    QString m_skippedText = QStringLiteral("%1 lines or frames were skipped");
     Endpoint *m_filtered = nullptr;
     StreamFilter *m_filter = nullptr;
     std::function<void()> m_statsHook;

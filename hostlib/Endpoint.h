@@ -40,6 +40,9 @@ public:
     virtual void setSourceWaiting(std::function<qint64()> bytesWaiting) { Q_UNUSED(bytesWaiting) }
     // Bytes this end read but has not handed on yet (its input's buffer).
     virtual qint64 bytesHeld() const { return 0; }
+    // The input line of the frame that frameReceived() gives now (0: none),
+    // for the messages of the end that takes it.
+    virtual qint64 frameLine() const { return 0; }
 
     virtual void start() = 0;
     virtual void pauseReading() = 0;

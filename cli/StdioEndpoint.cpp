@@ -1,0 +1,146 @@
+#include "cli/StdioEndpoint.h"
+
+#include "cli/OutputFormat.h"
+#include "cli/ProgressLine.h"
+#include "cli/SessionLog.h"
+#include "cli/Terminal.h"
+#include "hostlib/LogReceiver.h"
+
+StdioEndpoint::StdioEndpoint(const Options &options, OutputFormat *format, SessionLog *log, QObject *parent)
+    : Endpoint(parent), m_options(options), m_format(format), m_log(log), m_codec(options.input), m_stdin(0)
+{
+    // Each read of standard input becomes one write, so one datagram of a
+    // datagram port.
+    m_stdin.setChunkSize(options.chunkSize);
+    connect(&m_stdin, &StdinReader::dataRead, this, &StdioEndpoint::onStdinData);
+    connect(&m_stdin, &StdinReader::finished, this, &StdioEndpoint::onStdinFinished);
+}
+
+StdioEndpoint::~StdioEndpoint() = default;
+
+void StdioEndpoint::start()
+{
+    if (m_down)
+        return;
+    if (m_options.interactive) {
+        m_terminal = new Terminal(this);
+        // Acted on once what was typed before it has been given on.
+        connect(m_terminal, &Terminal::quitRequested, this, [this]() { m_quit = true; });
+        connect(m_terminal, &Terminal::breakRequested, this, &StdioEndpoint::breakRequested);
+        connect(m_terminal, &Terminal::hexToggled, this, [this]() { m_format->setHex(!m_format->isHex()); });
+        connect(m_terminal, &Terminal::echoToggled, this, [this]() {
+            m_options.echo = !m_options.echo;
+            LogReceiver::post(QStringLiteral("info"),
+                              QStringLiteral("pcom: local echo %1").arg(m_options.echo ? "on" : "off"));
+        });
+        LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: interactive; Ctrl-T ? lists the commands"));
+    }
+    if (m_options.progress)
+        m_progress = new ProgressLine(ProgressLine::inputFileSize(), [this]() { return m_stdin.bytesRead(); }, this);
+    m_stdin.start();
+}
+
+void StdioEndpoint::resumeReading()
+{
+    if (!m_down)
+        m_stdin.resume();
+}
+
+void StdioEndpoint::onStdinData(const QByteArray &typed)
+{
+    QByteArray data = m_terminal ? m_terminal->take(typed) : typed;
+    if (m_options.echo && !data.isEmpty()) {
+        QByteArray echoed = data;
+        show(m_options.interactive ? echoed.replace('\r', "\r\n") : echoed);
+    }
+    if (m_options.input == DataCodec::Raw)
+        data = m_options.map.sent(data);
+    QList<DataCodec::Item> items;
+    QList<DataCodec::Problem> problems;
+    m_codec.feed(data, &items, &problems);
+    give(items, problems);
+    if (m_quit)
+        close();
+}
+
+void StdioEndpoint::onStdinFinished()
+{
+    QList<DataCodec::Item> items;
+    QList<DataCodec::Problem> problems;
+    m_codec.finish(&items, &problems);
+    give(items, problems);
+    delete m_progress;
+    m_progress = nullptr;
+    if (!m_down)
+        emit inputEnded();
+}
+
+void StdioEndpoint::give(const QList<DataCodec::Item> &items, const QList<DataCodec::Problem> &problems)
+{
+    m_skipped += problems.size();
+    for (const DataCodec::Problem &p : problems) {
+        LogReceiver::post(QStringLiteral("error"),
+                          QStringLiteral("input line %1: %2 (skipped)").arg(p.line).arg(p.message));
+    }
+    for (const DataCodec::Item &item : items) {
+        if (usesFrames()) {
+            if (m_log)
+                m_log->sentFrame(item.frame);
+            m_frameLine = item.line;
+            emit frameReceived(item.frame);
+            m_frameLine = 0;
+        } else {
+            if (m_log)
+                m_log->sent(item.data);
+            emit received(item.data.constData(), item.data.size());
+        }
+    }
+}
+
+void StdioEndpoint::write(const char *data, int size)
+{
+    const QByteArray bytes = QByteArray::fromRawData(data, size);
+    if (m_log)
+        m_log->received(bytes);
+    show(m_format->bytes(bytes));
+}
+
+void StdioEndpoint::writeFrame(const QCanBusFrame &frame, qint64 line)
+{
+    Q_UNUSED(line)
+    if (m_log)
+        m_log->receivedFrame(frame);
+    show(m_format->frame(frame));
+}
+
+void StdioEndpoint::show(const QByteArray &text)
+{
+    if (m_down || text.isEmpty())
+        return;
+    if (!m_stdout.write(text)) {
+        LogReceiver::post(QStringLiteral("error"), QStringLiteral("standard output is closed"));
+        goDown(true);
+    }
+}
+
+void StdioEndpoint::close(int flushMs)
+{
+    Q_UNUSED(flushMs)
+    goDown(false);
+}
+
+void StdioEndpoint::goDown(bool failed)
+{
+    if (m_down)
+        return;
+    m_down = true;
+    m_stdin.pause();
+    // The terminal is itself again before the last lines are printed.
+    delete m_terminal;
+    m_terminal = nullptr;
+    delete m_progress;
+    m_progress = nullptr;
+    if (failed)
+        emit lost();
+    emit down();
+}
