@@ -6,6 +6,7 @@
 #include "host/Plugin_Com_Port.h"
 
 #include <QCanBus>
+#include <QMap>
 #include <QCanBusDevice>
 #include <QCoreApplication>
 #include <QFile>
@@ -26,37 +27,27 @@ namespace {
 // thousand of them take over a minute on a loaded machine.
 const int kProbeTimeoutMs = 240000;
 
-// The raw Qt object that a port of each kind wraps, unopened.
-std::function<QObject *()> rawMaker(const QString &typeKey)
-{
-    if (typeKey == QLatin1String("com"))
-        return [] { return new QSerialPort; };
-    if (typeKey == QLatin1String("canBus")) {
-        return [] {
-            return QCanBus::instance()->createDevice(QStringLiteral("virtualcan"),
-                                                     QStringLiteral("tcp://127.0.0.1:1/can0"));
-        };
-    }
-    if (typeKey == QLatin1String("tcpServer"))
-        return [] { return new QTcpServer; };
-    if (typeKey == QLatin1String("tcpClient"))
-        return [] { return new QTcpSocket; };
-    if (typeKey == QLatin1String("udpClient"))
-        return [] { return new QUdpSocket; };
-    return nullptr;
-}
+// The raw Qt object that a port of each kind wraps, unopened, and its name.
+struct RawKind {
+    QString name;
+    std::function<QObject *()> make;
+};
 
-QString rawName(const QString &typeKey)
+RawKind rawKind(const QString &typeKey)
 {
-    if (typeKey == QLatin1String("com"))
-        return QStringLiteral("QSerialPort");
-    if (typeKey == QLatin1String("canBus"))
-        return QStringLiteral("QCanBusDevice");
-    if (typeKey == QLatin1String("tcpServer"))
-        return QStringLiteral("QTcpServer");
-    if (typeKey == QLatin1String("tcpClient"))
-        return QStringLiteral("QTcpSocket");
-    return QStringLiteral("QUdpSocket");
+    static const QMap<QString, RawKind> kinds{
+        {QStringLiteral("com"), {QStringLiteral("QSerialPort"), [] { return new QSerialPort; }}},
+        {QStringLiteral("canBus"),
+         {QStringLiteral("QCanBusDevice"),
+          [] {
+              return QCanBus::instance()->createDevice(QStringLiteral("virtualcan"),
+                                                       QStringLiteral("tcp://127.0.0.1:1/can0"));
+          }}},
+        {QStringLiteral("tcpServer"), {QStringLiteral("QTcpServer"), [] { return new QTcpServer; }}},
+        {QStringLiteral("tcpClient"), {QStringLiteral("QTcpSocket"), [] { return new QTcpSocket; }}},
+        {QStringLiteral("udpClient"), {QStringLiteral("QUdpSocket"), [] { return new QUdpSocket; }}},
+    };
+    return kinds.value(typeKey);
 }
 }
 
@@ -85,7 +76,7 @@ int MemoryBench::probe(const QString &request)
         }
         make = [device]() -> QObject * { return device->createPort(); };
     } else {
-        make = rawMaker(typeKey);
+        make = rawKind(typeKey).make;
     }
     if (!make) {
         std::printf("error: unknown kind %s\n", qPrintable(typeKey));
@@ -145,7 +136,7 @@ QVector<BenchRow> MemoryBench::run()
         BenchRow row;
         row.path = QStringLiteral("memory, %1 idle %2 ports").arg(count).arg(typeKey);
         row.unit = QStringLiteral("KiB");
-        row.baselineName = rawName(typeKey);
+        row.baselineName = rawKind(typeKey).name;
         QString pluginError;
         QString rawError;
         for (int rep = 0; rep < m_config.memoryRepetitions; ++rep) {
