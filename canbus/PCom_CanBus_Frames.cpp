@@ -1,19 +1,33 @@
 #include "canbus/PCom_CanBus_Frames.h"
 
-#include "canbus/PCom_CanBus_Port.h"
+#include "core/PCom_PortStatus.h"
+#include "host/Plugin_Com_Device.h"
 
-PCom_CanBus_Frames::PCom_CanBus_Frames(PCom_CanBus_Port *port)
-    : PCom_CanFrames(port->linkStatus()), m_port(port)
+#include <QCanBusDevice>
+
+PCom_CanBus_Frames::PCom_CanBus_Frames(PCom_PortStatus *status, QCanBusDevice *const &device, QString &lastError)
+    : PCom_CanFrames(status), m_device(device), m_lastError(lastError)
 {
+}
+
+bool PCom_CanBus_Frames::canSend() const
+{
+    return m_device && m_device->error() == QCanBusDevice::NoError;
+}
+
+void PCom_CanBus_Frames::logErrorFrame(const QCanBusFrame &frame) const
+{
+    Plugin_Com_Device::log(KrLog_Interface::Error,
+                           QStringLiteral("PCom_CanBus_Port: %1").arg(m_device->interpretErrorFrame(frame)));
 }
 
 bool PCom_CanBus_Frames::writeFrame(const QCanBusFrame &frame)
 {
-    if (!m_port->canSend())
+    if (!canSend())
         return false;
-    if (m_port->m_canDevice->writeFrame(frame))
+    if (m_device->writeFrame(frame))
         return true;
-    m_port->m_lastError = m_port->m_canDevice->errorString();
+    m_lastError = m_device->errorString();
     return false;
 }
 
@@ -21,13 +35,13 @@ QCanBusFrame PCom_CanBus_Frames::readFrame()
 {
     if (framesAvailable() == 0)
         return QCanBusFrame(QCanBusFrame::InvalidFrame);
-    const QCanBusFrame frame = m_port->m_canDevice->readFrame();
+    const QCanBusFrame frame = m_device->readFrame();
     if (frame.frameType() == QCanBusFrame::ErrorFrame)
-        m_port->logErrorFrame(frame);
+        logErrorFrame(frame);
     return frame;
 }
 
 qint64 PCom_CanBus_Frames::framesAvailable() const
 {
-    return m_port->m_canDevice ? m_port->m_canDevice->framesAvailable() : 0;
+    return m_device ? m_device->framesAvailable() : 0;
 }

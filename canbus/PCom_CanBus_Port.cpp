@@ -12,7 +12,9 @@
 #include <cstring>
 
 PCom_CanBus_Port::PCom_CanBus_Port(PCom_CanBus_Device *device)
-    : PCom_Port(device, PCom_Names::canBus()), m_device(device), m_frames(new PCom_CanBus_Frames(this))
+    : PCom_Port(device, PCom_Names::canBus()),
+      m_device(device),
+      m_frames(new PCom_CanBus_Frames(portStatus(), m_canDevice, m_lastError))
 {
     m_frameLength = 8;
     declareRecords(
@@ -139,11 +141,6 @@ void PCom_CanBus_Port::closePrivate()
     updatePropertiesState();
 }
 
-bool PCom_CanBus_Port::canSend() const
-{
-    return m_canDevice && m_canDevice->error() == QCanBusDevice::NoError;
-}
-
 bool PCom_CanBus_Port::sendFrame(const char *data, int len, unsigned int frameId)
 {
     QCanBusFrame frame(frameId, QByteArray(data, len));
@@ -155,14 +152,14 @@ bool PCom_CanBus_Port::sendFrame(const char *data, int len, unsigned int frameId
 // A negative length is no frame at all and fails like a closed port.
 int PCom_CanBus_Port::writeRawData(const char *data, int len, unsigned int frameId)
 {
-    if (len < 0 || !canSend())
+    if (len < 0 || !m_frames->canSend())
         return -1;
     return sendFrame(data, len, frameId) ? len : -1;
 }
 
 int PCom_CanBus_Port::writeByteStream(const char *data, int len, unsigned int frameId)
 {
-    if (len >= 0 && canSend()) {
+    if (len >= 0 && m_frames->canSend()) {
         sendFrame(data, len, frameId);
         return len;
     }
@@ -177,7 +174,7 @@ int PCom_CanBus_Port::readRawData(char *buffer, int maxLen, unsigned int *frameI
 
     const QCanBusFrame frame = m_canDevice->readFrame();
     if (frame.frameType() == QCanBusFrame::ErrorFrame) {
-        logErrorFrame(frame);
+        m_frames->logErrorFrame(frame);
         if (frameId)
             *frameId = 0xFFFFFFFFu;
         return -1;
@@ -190,12 +187,6 @@ int PCom_CanBus_Port::readRawData(char *buffer, int maxLen, unsigned int *frameI
     if (frameId)
         *frameId = frame.frameId();
     return count;
-}
-
-void PCom_CanBus_Port::logErrorFrame(const QCanBusFrame &frame)
-{
-    Plugin_Com_Device::log(KrLog_Interface::Error,
-                           QStringLiteral("PCom_CanBus_Port: %1").arg(m_canDevice->interpretErrorFrame(frame)));
 }
 
 int PCom_CanBus_Port::readByteStream(char *buffer, int maxLen, unsigned int *frameId)

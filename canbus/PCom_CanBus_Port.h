@@ -52,14 +52,10 @@ private slots:
     void onFrameWritten(qint64 framesCount);
 
 private:
-    friend class PCom_CanBus_Frames;
-
     // A device that leaves the connected state without being asked to has
     // lost its bus.
     void onStateChanged(QCanBusDevice::CanBusDeviceState state);
-    void logErrorFrame(const QCanBusFrame &frame);
     bool sendFrame(const char *data, int len, unsigned int frameId);
-    bool canSend() const;
 
     PCom_CanBus_Device *m_device;
     PCom_CanBus_Frames *m_frames;

@@ -69,8 +69,10 @@ public:
     // "PCom_Core::<type key>", the value of the "plugin" property.
     QString pluginText() const;
 
-    // The companion that hosts of ours reach through the plug-in's export.
+    // The companion that hosts of ours reach through the plug-in's export,
+    // and the side of it that the port and its faces drive.
     PCom_LinkStatus *linkStatus() const;
+    PCom_PortStatus *portStatus() const { return m_status; }
 
     // What the companion asks of the link; the defaults suit a link with no
     // write direction of its own and no size limit per write.

@@ -1,6 +1,6 @@
 #include "serial/PCom_Com_Line.h"
 
-#include "serial/PCom_Com_Port.h"
+#include "core/PCom_PortStatus.h"
 
 #include <QSocketNotifier>
 
@@ -75,8 +75,8 @@ tcflag_t sizeSetting(QSerialPort::DataBits bits)
 }
 }
 
-PCom_Com_Line::PCom_Com_Line(PCom_Com_Port *port, QSerialPort &line)
-    : PCom_SerialLine(port->linkStatus()), m_port(port), m_line(line)
+PCom_Com_Line::PCom_Com_Line(PCom_PortStatus *status, QSerialPort &line)
+    : PCom_SerialLine(status), m_status(status), m_line(line)
 {
     connect(&m_line, &QSerialPort::errorOccurred, this, &PCom_Com_Line::onErrorOccurred);
 }
@@ -107,7 +107,7 @@ void PCom_Com_Line::onErrorOccurred(QSerialPort::SerialPortError error)
         return;
     const QString reason = error == QSerialPort::ResourceError ? m_lastError : QStringLiteral("the line hung up");
     stopReading();
-    m_port->reportLinkLost(PCom_LinkStatus::LossKind::Failed, QStringLiteral("%1: %2").arg(m_line.portName(), reason));
+    m_status->reportLoss(PCom_LinkStatus::LossKind::Failed, QStringLiteral("%1: %2").arg(m_line.portName(), reason));
 }
 
 bool PCom_Com_Line::lineHungUp() const

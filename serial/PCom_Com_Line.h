@@ -4,7 +4,7 @@
 
 #include <QSerialPort>
 
-class PCom_Com_Port;
+class PCom_PortStatus;
 
 // The line settings of a serial port and the watch over its line, for hosts
 // of ours: a face of the port's link-status companion (and its child). It
@@ -19,7 +19,8 @@ class PCom_Com_Line : public PCom_SerialLine
 {
     Q_OBJECT
 public:
-    PCom_Com_Line(PCom_Com_Port *port, QSerialPort &line);
+    // A child of the port's companion, on the port's serial port.
+    PCom_Com_Line(PCom_PortStatus *status, QSerialPort &line);
 
     int baudRate() const override;
     bool setBaudRate(int rate, QString *reason) override;
@@ -57,7 +58,7 @@ private:
     bool noted(bool ok, const QString &what, QString *reason);
     bool refused(const QString &why, QString *reason);
 
-    PCom_Com_Port *m_port;
+    PCom_PortStatus *m_status;
     QSerialPort &m_line;
     QString m_lastError;
 };

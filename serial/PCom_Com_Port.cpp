@@ -10,7 +10,7 @@ PCom_Com_Port::PCom_Com_Port(Plugin_Com_Device *device)
     : PCom_Port(device, PCom_Names::com())
 {
     connect(&m_serialPort, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
-    m_line = new PCom_Com_Line(this, m_serialPort);
+    m_line = new PCom_Com_Line(portStatus(), m_serialPort);
     connect(&m_serialPort, &QSerialPort::bytesWritten, linkStatus(), &PCom_LinkStatus::bytesWritten);
 
     QStringList rates;

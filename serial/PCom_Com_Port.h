@@ -37,8 +37,6 @@ protected:
     void traceSet(const QString &name, const QVariant &value) override;
 
 private:
-    friend class PCom_Com_Line;
-
     QSerialPort m_serialPort;
     PCom_Com_Line *m_line;
 };

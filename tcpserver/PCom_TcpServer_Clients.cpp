@@ -1,12 +1,15 @@
 #include "tcpserver/PCom_TcpServer_Clients.h"
 
-#include "tcpserver/PCom_TcpServer_Port.h"
+#include "core/PCom_PortStatus.h"
+#include "tcpserver/PCom_TcpServer_SockerOwner.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
 
-PCom_TcpServer_Clients::PCom_TcpServer_Clients(PCom_TcpServer_Port *port)
-    : PCom_ServedClients(port->linkStatus()), m_port(port)
+PCom_TcpServer_Clients::PCom_TcpServer_Clients(PCom_PortStatus *status,
+                                               const QList<PCom_TcpServer_SockerOwner *> &owners,
+                                               QTcpServer *const &server)
+    : PCom_ServedClients(status), m_owners(owners), m_server(server)
 {
     qRegisterMetaType<PCom_ClientInfo>();
 }
@@ -26,28 +29,43 @@ PCom_ClientInfo PCom_TcpServer_Clients::infoOf(const PCom_TcpServer_SockerOwner 
 QVector<PCom_ClientInfo> PCom_TcpServer_Clients::clients() const
 {
     QVector<PCom_ClientInfo> list;
-    for (const PCom_TcpServer_SockerOwner *owner : m_port->m_socketOwners)
+    for (const PCom_TcpServer_SockerOwner *owner : m_owners)
         list.append(infoOf(owner));
     return list;
 }
 
 int PCom_TcpServer_Clients::clientCount() const
 {
-    return m_port->m_socketOwners.size();
+    return m_owners.size();
 }
 
 PCom_TcpServer_SockerOwner *PCom_TcpServer_Clients::owner(int id) const
 {
-    for (PCom_TcpServer_SockerOwner *owner : m_port->m_socketOwners) {
+    for (PCom_TcpServer_SockerOwner *owner : m_owners) {
         if (owner->id() == id)
             return owner;
     }
     return nullptr;
 }
 
+// One client per call: the first, in order of acceptance, that holds bytes.
+// Bytes of different clients therefore never overwrite one another in the
+// caller's buffer, and whatever a call leaves behind, of this client or of
+// the next, is served by the following calls.
 int PCom_TcpServer_Clients::readClientBytes(char *data, int maxSize, int *id)
 {
-    return m_port->readNext(data, maxSize, id);
+    const auto owners = m_owners;
+    for (PCom_TcpServer_SockerOwner *owner : owners) {
+        QTcpSocket *socket = owner->socket();
+        if (owner->isLeaving() || socket->bytesAvailable() == 0)
+            continue;
+        const qint64 count = socket->read(data, maxSize);
+        owner->addRead(qMax<qint64>(0, count));
+        if (id)
+            *id = owner->id();
+        return count > 0 ? int(count) : -1;
+    }
+    return -1;
 }
 
 bool PCom_TcpServer_Clients::writeToClient(int id, const QByteArray &data)
@@ -88,13 +106,18 @@ void PCom_TcpServer_Clients::setKeepAccepting(bool keep)
 {
     m_keepAccepting = keep;
     if (keep)
-        m_port->resumeAccepting();
+        resumeAccepting();
 }
 
 quint16 PCom_TcpServer_Clients::listeningPort() const
 {
-    const QTcpServer *server = m_port->m_tcpServer;
-    return server && server->isListening() ? server->serverPort() : 0;
+    return m_server && m_server->isListening() ? m_server->serverPort() : 0;
+}
+
+void PCom_TcpServer_Clients::resumeAccepting()
+{
+    if (m_server && m_server->isListening())
+        m_server->resumeAccepting();
 }
 
 bool PCom_TcpServer_Clients::allows(const QHostAddress &address) const

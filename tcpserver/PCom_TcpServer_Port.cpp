@@ -31,7 +31,7 @@ PCom_Port::Record endpointRecord(const QString &name, const QString &defaultText
 // Written values are stored as they are; a running server keeps its binding
 // until the next open.
 PCom_TcpServer_Port::PCom_TcpServer_Port(Plugin_Com_Device *device)
-    : PCom_Port(device, kTypeKey), m_clients(new PCom_TcpServer_Clients(this))
+    : PCom_Port(device, kTypeKey), m_clients(new PCom_TcpServer_Clients(portStatus(), m_socketOwners, m_tcpServer))
 {
     declareRecords(
         {
@@ -146,29 +146,10 @@ int PCom_TcpServer_Port::writeByteStream(const char *data, int size)
     return int(written);
 }
 
-// One client per call: the first, in order of acceptance, that holds bytes.
-// Bytes of different clients therefore never overwrite one another in the
-// caller's buffer, and whatever a call leaves behind, of this client or of
-// the next, is served by the following calls.
+// One client per call (see PCom_TcpServer_Clients::readClientBytes).
 int PCom_TcpServer_Port::readByteStream(char *data, int maxSize)
 {
-    return readNext(data, maxSize, nullptr);
-}
-
-int PCom_TcpServer_Port::readNext(char *data, int maxSize, int *id)
-{
-    const auto owners = m_socketOwners;
-    for (PCom_TcpServer_SockerOwner *owner : owners) {
-        QTcpSocket *socket = owner->socket();
-        if (owner->isLeaving() || socket->bytesAvailable() == 0)
-            continue;
-        const qint64 count = socket->read(data, maxSize);
-        owner->addRead(qMax<qint64>(0, count));
-        if (id)
-            *id = owner->id();
-        return count > 0 ? int(count) : -1;
-    }
-    return -1;
+    return m_clients->readClientBytes(data, maxSize, nullptr);
 }
 
 AbstractTreeItem *PCom_TcpServer_Port::createInstance()
@@ -222,7 +203,7 @@ void PCom_TcpServer_Port::newConnection()
             const QString peer = PCom_TcpServer_SockerOwner::peerText(socket);
             socket->abort();
             pcomRelease(socket);
-            resumeAccepting();
+            m_clients->resumeAccepting();
             emit m_clients->clientRefused(peer);
             return;
         }
@@ -242,7 +223,7 @@ void PCom_TcpServer_Port::newConnection()
     m_socketOwners.append(owner);
     updatePropertiesState();
     if (m_clients->keepsAccepting())
-        resumeAccepting();
+        m_clients->resumeAccepting();
     // The host may close the client from inside this signal.
     emit m_clients->clientJoined(PCom_TcpServer_Clients::infoOf(owner));
     raiseDataChanged();
@@ -256,19 +237,11 @@ void PCom_TcpServer_Port::disconnected(PCom_TcpServer_SockerOwner *socketOwner)
         left = PCom_TcpServer_Clients::infoOf(socketOwner);
         delete socketOwner;
     }
-    resumeAccepting();
+    m_clients->resumeAccepting();
     updatePropertiesState();
     if (left.id != 0)
         emit m_clients->clientLeft(left);
     raiseDataChanged();
-}
-
-// A closed server has no listening socket to resume (Qt would dereference
-// a null one); a client that finishes disconnecting after close leaves it be.
-void PCom_TcpServer_Port::resumeAccepting()
-{
-    if (m_tcpServer && m_tcpServer->isListening())
-        m_tcpServer->resumeAccepting();
 }
 
 qint64 PCom_TcpServer_Port::bytesToWrite() const

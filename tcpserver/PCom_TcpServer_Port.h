@@ -50,10 +50,6 @@ private slots:
     void disconnected(PCom_TcpServer_SockerOwner *socketOwner);
 
 private:
-    friend class PCom_TcpServer_Clients;
-
-    void resumeAccepting();
-    int readNext(char *data, int maxSize, int *id);
 
     QTcpServer *m_tcpServer = nullptr;
     QNetworkSession *m_networkSession = nullptr;
