@@ -14,16 +14,13 @@ namespace {
 
 void canLine(const QByteArray &line)
 {
-    QCanBusFrame frame;
+    QCanBusFrame frame, again;
     QString error;
-    if (!CanLineParser::parse(line, &frame, &error)) {
-        check(!error.isEmpty());
-        return;
-    }
+    if (!CanLineParser::parse(line, &frame, &error))
+        return check(!error.isEmpty());
     check(frame.isValid());
     check(frame.payload().size() <= (frame.hasFlexibleDataRateFormat() ? CanLineParser::maxFlexiblePayload
                                                                        : CanLineParser::maxClassicPayload));
-    QCanBusFrame again;
     check(CanLineParser::parse(CanLineParser::format(frame), &again, &error));
     check(CanLineParser::format(again) == CanLineParser::format(frame));
     CanLineParser::formatCandump(frame, "can0");
@@ -34,15 +31,12 @@ void canLine(const QByteArray &line)
 
 void hex(const QByteArray &text)
 {
-    QByteArray decoded;
+    QByteArray decoded, again;
     QString error;
-    if (HexCodec::decode(text, &decoded, &error)) {
-        QByteArray again;
-        check(HexCodec::decode(HexCodec::encode(decoded), &again, &error));
-        check(again == decoded);
-    } else {
+    if (HexCodec::decode(text, &decoded, &error))
+        check(HexCodec::decode(HexCodec::encode(decoded), &again, &error) && again == decoded);
+    else
         check(!error.isEmpty());
-    }
     HexCodec::dump(text, text.size());
 }
 
@@ -76,14 +70,12 @@ void decoder(DataCodec::Mode mode, const QByteArray &input)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     const QByteArray input(reinterpret_cast<const char *>(bytes), int(size));
-    canLine(input);
-    hex(input);
-    for (const QByteArray &line : input.split('\n')) {
+    // The whole input, then each of its lines.
+    for (const QByteArray &line : QByteArrayList{input} + input.split('\n')) {
         canLine(line);
         hex(line);
     }
-    decoder(DataCodec::Raw, input);
-    decoder(DataCodec::Hex, input);
-    decoder(DataCodec::Frames, input);
+    for (DataCodec::Mode mode : {DataCodec::Raw, DataCodec::Hex, DataCodec::Frames})
+        decoder(mode, input);
     return 0;
 }

@@ -20,12 +20,9 @@ TestCanBackend::~TestCanBackend()
 
 bool TestCanBackend::open()
 {
-    if (m_interfaceName == QLatin1String(TestCan::failConnect)) {
-        setError(QString::fromLatin1(TestCan::failConnectError), ConnectionError);
-        return false;
-    }
-    setState(ConnectedState);
-    return true;
+    const bool fails = m_interfaceName == QLatin1String(TestCan::failConnect);
+    fails ? setError(QString::fromLatin1(TestCan::failConnectError), ConnectionError) : setState(ConnectedState);
+    return !fails;
 }
 
 void TestCanBackend::close()
@@ -37,11 +34,10 @@ void TestCanBackend::close()
 bool TestCanBackend::writeFrame(const QCanBusFrame &frame)
 {
     const bool accepted = frame.isValid() && !property(TestCan::refuseWrites).toBool();
-    QVariantList frames = property(TestCan::written).toList();
-    frames.append(QVariantMap{{"id", frame.frameId()}, {"payload", frame.payload()}, {"type", int(frame.frameType())},
-                              {"extended", frame.hasExtendedFrameFormat()}, {"fd", frame.hasFlexibleDataRateFormat()},
-                              {"valid", frame.isValid()}, {"accepted", accepted}});
-    setProperty(TestCan::written, frames);
+    setProperty(TestCan::written, property(TestCan::written).toList() << QVariantMap{
+        {"id", frame.frameId()}, {"payload", frame.payload()}, {"type", int(frame.frameType())},
+        {"extended", frame.hasExtendedFrameFormat()}, {"fd", frame.hasFlexibleDataRateFormat()},
+        {"valid", frame.isValid()}, {"accepted", accepted}});
     if (accepted)
         emit framesWritten(1);
     return accepted;
@@ -73,22 +69,18 @@ void TestCanBackend::loseBus()
 QList<QCanBusDeviceInfo> TestCanFactory::availableDevices(QString *errorMessage) const
 {
     const QVariant configured = qApp->property(TestCan::interfaces);
-    const QStringList names = configured.isValid() ? configured.toStringList() : QStringList{"test0", "test1"};
     QList<QCanBusDeviceInfo> infos;
-    for (const QString &name : names)
+    for (const QString &name : configured.isValid() ? configured.toStringList() : QStringList{"test0", "test1"})
         infos.append(TestCanBackend::interfaceInfo(name));
-    const QString error = qApp->property(TestCan::enumerationError).toString();
-    if (errorMessage && !error.isEmpty())
-        *errorMessage = error;
+    if (errorMessage && !qApp->property(TestCan::enumerationError).toString().isEmpty())
+        *errorMessage = qApp->property(TestCan::enumerationError).toString();
     return infos;
 }
 
 QCanBusDevice *TestCanFactory::createDevice(const QString &interfaceName, QString *errorMessage) const
 {
-    if (interfaceName == QLatin1String(TestCan::refuseCreate)) {
-        if (errorMessage)
-            *errorMessage = QString::fromLatin1(TestCan::refuseCreateError);
-        return nullptr;
-    }
-    return new TestCanBackend(interfaceName);
+    const bool refused = interfaceName == QLatin1String(TestCan::refuseCreate);
+    if (refused && errorMessage)
+        *errorMessage = QString::fromLatin1(TestCan::refuseCreateError);
+    return refused ? nullptr : new TestCanBackend(interfaceName);
 }

@@ -24,11 +24,6 @@ bool TestBearerEngine::hasIdentifier(const QString &id)
     return accessPointConfigurations.contains(id);
 }
 
-QNetworkSessionPrivate *TestBearerEngine::createSessionBackend()
-{
-    return new TestBearerSession;
-}
-
 // Qt's manager looks configurations up in the engine's table itself, so the
 // table alone has to be right once the update completes.
 void TestBearerEngine::requestUpdate()
@@ -46,29 +41,28 @@ void TestBearerEngine::requestUpdate()
     emit updateCompleted();
 }
 
+// Opening or failing happens from the event loop; a session that never
+// opens stays connecting.
 void TestBearerSession::open()
 {
     QCoreApplication *app = QCoreApplication::instance();
     app->setProperty("pcomTestBearerOpened",
                      app->property("pcomTestBearerOpened").toStringList() << publicConfig.identifier());
-
     const QByteArray fate = qgetenv("PCOM_TEST_BEARER_SESSION");
-    if (fate == "fail") {
-        QMetaObject::invokeMethod(this, [this] {
-            m_failed = true;
-            setState(QNetworkSession::Disconnected);
-            emit QNetworkSessionPrivate::error(QNetworkSession::UnknownSessionError);
-        }, Qt::QueuedConnection);
-        return;
-    }
-    setState(QNetworkSession::Connecting);
+    if (fate != "fail")
+        setState(QNetworkSession::Connecting);
     if (fate == "never")
         return;
-    QMetaObject::invokeMethod(this, [this] {
-        isOpen = true;
-        activeConfig = publicConfig;
-        setState(QNetworkSession::Connected);
-        emit quitPendingWaitsForOpened();
+    QMetaObject::invokeMethod(this, [this, failed = fate == "fail"] {
+        m_failed |= failed;
+        isOpen = !failed;
+        if (isOpen)
+            activeConfig = publicConfig;
+        setState(failed ? QNetworkSession::Disconnected : QNetworkSession::Connected);
+        if (failed)
+            emit QNetworkSessionPrivate::error(QNetworkSession::UnknownSessionError);
+        else
+            emit quitPendingWaitsForOpened();
     }, Qt::QueuedConnection);
 }
 
@@ -83,8 +77,6 @@ void TestBearerSession::close()
 
 void TestBearerSession::setState(QNetworkSession::State newState)
 {
-    if (state == newState)
-        return;
-    state = newState;
-    emit stateChanged(state);
+    if (state != newState)
+        emit stateChanged(state = newState);
 }

@@ -75,7 +75,7 @@ public:
     {
         return QNetworkConfigurationManager::NetworkSessionRequired;
     }
-    QNetworkSessionPrivate *createSessionBackend() override;
+    QNetworkSessionPrivate *createSessionBackend() override { return new TestBearerSession; }
     QNetworkConfigurationPrivatePointer defaultConfiguration() override { return m_default; }
 
     Q_INVOKABLE void initialize() {}
