@@ -83,16 +83,16 @@ void tst_CliFormats::canFilters()
 {
     const auto pass = [](const QStringList &texts, const QByteArray &line) {
         QList<CanLineParser::Filter> filters;
-        for (const QString &text : texts) {
-            CanLineParser::Filter f;
-            QString error;
-            if (!CanLineParser::parseFilter(text, &f, &error))
-                return -1;
-            filters.append(f);
-        }
         QCanBusFrame frame;
+        for (const QString &text : texts) {
+            filters.append(CanLineParser::Filter{});
+            if (!CanLineParser::parseFilter(text, &filters.last(), nullptr))
+                return -1;
+        }
         return CanLineParser::parse(line, &frame, nullptr) && CanLineParser::passes(filters, frame) ? 1 : 0;
     };
+    QCOMPARE(pass({"100:7FF"}, "123#"), 0);
+    QCOMPARE(pass({"100:7FF", "123:7FF"}, "123#"), 1);
     QCOMPARE(pass({"~123:7FF"}, "123#01"), 0);
     QCOMPARE(pass({"123~7FF"}, "124#01"), 1);
     QCOMPARE(pass({"100:700"}, "1FF#"), 1);
