@@ -7,14 +7,16 @@
 #include "tests/support/PseudoTerminal.h"
 
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
 
 // pcom's text formats (CAN lines and filters, hex, standard input decoding)
 // without a process, and the pcom runs that need no peer: a wrong command
-// line (exit status 2, a one-line message, nothing opened), a port that does
-// not open (1), the commands that only read (0), and signals while pcom ends.
+// line or serve file (exit status 2, a one-line message, nothing opened), a
+// port that does not open (1), the commands that only read (0), and signals
+// while pcom ends.
 class tst_CliFormats : public QObject
 {
     Q_OBJECT
@@ -55,7 +57,6 @@ void tst_CliFormats::canLines_data()
     bad("data not hex", "123#0G", "column 6");
     bad("nine bytes", "123#001122334455667788", "more than 8");
     bad("remote length", "123#R9", "length from 0 to 8");
-    bad("fd too long", "123##0" + QByteArray(130, '1'), "more than 64");
     bad("fd length between sizes", "123##0" + QByteArray(18, '1'), "9 data bytes");
     bad("control byte", QByteArray("1\x01" "3#00", 6), "\\x01");
 }
@@ -82,16 +83,16 @@ void tst_CliFormats::canFilters()
 {
     const auto pass = [](const QStringList &texts, const QByteArray &line) {
         QList<CanLineParser::Filter> filters;
-        for (const QString &text : texts) {
-            CanLineParser::Filter f;
-            QString error;
-            if (!CanLineParser::parseFilter(text, &f, &error))
-                return -1;
-            filters.append(f);
-        }
         QCanBusFrame frame;
+        for (const QString &text : texts) {
+            filters.append(CanLineParser::Filter{});
+            if (!CanLineParser::parseFilter(text, &filters.last(), nullptr))
+                return -1;
+        }
         return CanLineParser::parse(line, &frame, nullptr) && CanLineParser::passes(filters, frame) ? 1 : 0;
     };
+    QCOMPARE(pass({"100:7FF"}, "123#"), 0);
+    QCOMPARE(pass({"100:7FF", "123:7FF"}, "123#"), 1);
     QCOMPARE(pass({"~123:7FF"}, "123#01"), 0);
     QCOMPARE(pass({"123~7FF"}, "124#01"), 1);
     QCOMPARE(pass({"100:700"}, "1FF#"), 1);
@@ -120,27 +121,20 @@ void tst_CliFormats::hexAndInputDecoding()
              QByteArray("00000020  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 0a  |0123456789abcde.|\n"
                         "00000030  81                                                |.|\n"));
 
-    // Lines arrive cut at arbitrary places, the last one without its end;
-    // bad ones are reported by number, an endless one once.
+    // Lines cut anywhere: tst_bridge. A line too long is reported once, the
+    // last one without its end still counts.
     DataCodec frames(DataCodec::Frames);
     QList<DataCodec::Item> items;
     QList<DataCodec::Problem> problems;
-    frames.feed("123#DE", &items, &problems);
-    QVERIFY(items.isEmpty());
-    frames.feed("AD\r\nbad line\n\n1F334455#11.", &items, &problems);
-    frames.feed("22.33\n800#00\n", &items, &problems);
+    frames.feed("1F334455#11.22.33\r\n", &items, &problems);
     for (int i = 0; i < 70; ++i)
         frames.feed(QByteArray(1000, '1'), &items, &problems);
     frames.feed("\n456#", &items, &problems);
     frames.finish(&items, &problems);
-    QCOMPARE(items.size(), 3);
-    QVERIFY(items[0].frame.frameId() == 0x123u && items[0].frame.payload() == QByteArray::fromHex("DEAD")
-            && items[0].line == 1);
-    QVERIFY(items[1].frame.frameId() == 0x1F334455u && items[1].line == 4);
-    QVERIFY(items[2].frame.frameId() == 0x456u && items[2].frame.payload().isEmpty() && items[2].line == 7);
-    QCOMPARE(problems.size(), 3);
-    QVERIFY(problems[0].line == 2 && problems[1].line == 5 && problems[1].message.contains("7FF"));
-    QVERIFY(problems[2].line == 6 && problems[2].message.contains("longer"));
+    QCOMPARE(items.size(), 2);
+    QVERIFY(items[0].frame.frameId() == 0x1F334455u && items[0].frame.payload() == QByteArray::fromHex("112233"));
+    QVERIFY(items[1].frame.frameId() == 0x456u && items[1].frame.payload().isEmpty() && items[1].line == 3);
+    QVERIFY(problems.size() == 1 && problems[0].line == 2 && problems[0].message.contains("longer"));
 }
 
 void tst_CliFormats::answers_data()
@@ -173,11 +167,26 @@ void tst_CliFormats::answers_data()
     row("bridge bad hold", {"bridge", "com", "--", "com", "--hold", "-1"}, 2, {"--hold takes a byte count from 0 to "});
     row("rfc2217 without com", {"bridge", "tcpClient", "--", "tcpServer", "--rfc2217"}, 2,
         {"--rfc2217 needs a com port on one side and a tcpServer port on the other"});
-    row("no server address", {"open", "tcpServer", "address=[all]"}, 2,
-        {"value '[all]' for 'address' rejected: expected an IPv4 address such as 127.0.0.1, an IPv6 address or a "
-         "host name, or any\n"});
     row("client without port", {"open", "udpClient", "address=::1"}, 2,
         {"a udpClient port needs address= and port= (where its peer is)"});
+
+    // pcom serve refuses a bad file with FILE:LINE: reason before it opens anything.
+    const QString good = "%FILE=bridges:\n  - name: a\n    args: tcpServer port=0 -- tcpServer port=0\n";
+    const QString more = good + "  - name: b\n    args: tcpServer ";
+    row("serve: syntax", {"serve", "%FILE=bridges: [\n"}, 2, {"%FILE:2: end of sequence flow not found"});
+    row("serve: control character", {"serve", good + "  - name: b\n    args: \"\\x11\"\x01\n"}, 2,
+        {"%FILE:5: not plain UTF-8 text (a control character or an invalid byte sequence)"});
+    row("serve: empty", {"serve", "%FILE="}, 2, {"%FILE:1: expected 'bridges:' with a list of bridges"});
+    row("serve: unknown top key", {"serve", "%FILE=bridge:\n"}, 2, {"%FILE:1: unknown key 'bridge' (expected bridges)"});
+    row("serve: unknown bridge key", {"serve", good + "    port: 5\n"}, 2, {"%FILE:4: unknown key 'port' (expected name, args)"});
+    row("serve: bad name", {"serve", "%FILE=bridges:\n  - name: a b\n    args: x\n"}, 2,
+        {"%FILE:2: a bridge name is 1 to 64 letters, digits, '.', '_' or '-'"});
+    row("serve: no args", {"serve", good + "  - name: b\n"}, 2, {"%FILE:4: bridge 'b' has no args"});
+    row("serve: bad value", {"serve", more + "port=99999 -- tcpServer\n"}, 2,
+        {"%FILE:4: bridge 'b': value '99999' for 'port' rejected: expected an integer from 0 to 65535"});
+    row("serve: bad option", {"serve", more + "--stats x -- tcpServer\n"}, 2,
+        {"%FILE:4: bridge 'b': --stats takes a number of seconds, not 'x'"});
+    row("serve: help", {"serve", more + "--help -- tcpServer\n"}, 2, {"%FILE:4: bridge 'b': --help is no option of a served bridge"});
 
     row("no serial line", {"open", "com", "device=/dev/pcom-no-such-line"}, 1, {"error: the com port did not open"});
     row("parity a pseudo-terminal refuses", {"open", "com", "device=%PTY", "--parity", "even"}, 1,
@@ -196,7 +205,6 @@ void tst_CliFormats::answers_data()
     row("props", {"props", "com"}, 0,
         {"\nbaudrate\n  type:        choice\n", "  options:     50, 75, 110,", "  value:       \"PCom_Core::com\"\n",
          "  versions:    up to 2.10\n"});
-    row("props of host 2.10", {"props", "com", "--host-version", "2.10"}, 0, {"\ninterface\n"}, {"\nplugin\n"});
     // By default the newest host version that the records name: 2.12 here.
     row("doc", {"doc", "com"}, 0,
         {"<title>COM port</title>", "<td>plugin</td>", "<h2>Using it with pcom</h2>",
@@ -217,6 +225,17 @@ void tst_CliFormats::answers()
     arguments.replaceInStrings(QStringLiteral("%PTY"), pty.slavePath());
     arguments.replaceInStrings(QStringLiteral("%TCP"), QString::number(taken.serverPort()));
     arguments.replaceInStrings(QStringLiteral("%CLOSED"), QString::number(LoopbackPeer::freePort()));
+    // A file of that text.
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("serve.yaml")));
+    for (QString &argument : arguments) {
+        if (!argument.startsWith(QStringLiteral("%FILE=")))
+            continue;
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(argument.mid(6).toUtf8()) >= 0);
+        file.close();
+        argument = file.fileName();
+    }
+    present.replaceInStrings(QStringLiteral("%FILE"), file.fileName());
     QScopedPointer<PcomProcess> pcom(PcomProcess::run(arguments));
     QCOMPARE(pcom->exitCode(), exitCode);
     const QByteArray text = exitCode == 0 ? pcom->out() : pcom->err();

@@ -2,13 +2,17 @@
 #include "tests/support/PcomProcess.h"
 #include "tests/support/PseudoTerminal.h"
 
+#include <QNetworkDatagram>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <memory>
 
 // pcom serving clients on a TCP server side (policies, allow-lists, slow
-// clients) and keeping a serial or TCP client side up (--reconnect).
+// clients), keeping a serial or TCP client side up (--reconnect), and pcom
+// serve: several bridges from one file, reloaded on SIGHUP (the files it
+// refuses: tst_cli_formats).
 class tst_CliService : public QObject
 {
     Q_OBJECT
@@ -19,15 +23,19 @@ private slots:
     void slowClient();
     void reconnect_data();
     void reconnect();
+    void serveAndReload();
 };
+
+static bool writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
 
 // A TCP server on any address, and the port it listens on; 0 when it did not open.
 static quint16 openServer(PcomProcess &pcom, const QStringList &more)
 {
-    pcom.start(QStringList{"open", "tcpServer", "address=any", "port=0"} + more);
-    if (!pcom.waitForStderr("progress: pcom: opened the tcpServer port"))
-        return 0;
-    return quint16(pcom.numberAfter("Server running on IP any, port "));
+    return pcom.startOpened(QStringList{"open", "tcpServer", "address=any", "port=0"} + more) ? pcom.serverPort() : 0;
 }
 
 // Two clients, the second from the address the row names: the policy or the
@@ -63,40 +71,31 @@ void tst_CliService::whoKeepsTheLine()
     const quint16 port = openServer(pcom, options);
     QVERIFY2(port > 0, pcom.err().constData());
     LoopbackPeer peers[2];
-    const QHostAddress from[] = {QHostAddress(QHostAddress::LocalHost), QHostAddress(secondFrom)};
     const bool gets[] = {firstGets, secondGets};
-    const QByteArray messages[] = {"from first\n", "from second\n"};
+    const QByteArray messages[] = {"from 0\n", "from 1\n"};
     QByteArray names[2];
     for (int i = 0; i < 2; ++i) {
-        QVERIFY(peers[i].connectTo(port, 5000, from[i]));
+        const QHostAddress from(i ? secondFrom : "127.0.0.1");
+        QVERIFY(peers[i].connectTo(port, 5000, from));
         // Read before a refusal can reset it.
-        const QString host = from[i] == QHostAddress::LocalHostIPv6 ? "[::1]" : from[i].toString();
-        names[i] = QStringLiteral("%1:%2").arg(host).arg(peers[i].socket()->localPort()).toLatin1();
+        names[i] = QString(from == QHostAddress::LocalHostIPv6 ? "[%1]:%2" : "%1:%2")
+                       .arg(from.toString()).arg(peers[i].socket()->localPort()).toLatin1();
         // Joined or refused: either way pcom has dealt with it.
         QVERIFY2(pcom.waitForStderr(names[i]), pcom.err().constData());
     }
-    for (int i = 0; i < 2; ++i)
-        peers[i].send(messages[i]);
     pcom.write("to all\n");
     for (int i = 0; i < 2; ++i) {
-        if (gets[i]) {
-            QTRY_COMPARE_WITH_TIMEOUT(peers[i].received(), QByteArray("to all\n"), 5000);
-            QTRY_VERIFY_WITH_TIMEOUT(pcom.out().contains(messages[i]), 5000);
-            continue;
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(peers[i].isDisconnected(), 5000);
+        peers[i].send(messages[i]);
         const QByteArray why = options.contains("exclusive") ? "pcom: the line is in use by another client\r\n" : "";
-        QCOMPARE(peers[i].received(), why);
-        QVERIFY(options.first() != "--allow"
-                || pcom.err().contains("warning: pcom: refused a tcpServer client from " + names[i] + ": not on the"));
+        QTRY_VERIFY_WITH_TIMEOUT(gets[i] ? pcom.out().contains(messages[i]) : peers[i].isDisconnected(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(peers[i].received(), gets[i] ? QByteArray("to all\n") : why, 5000);
     }
     pcom.closeStdin();
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
     for (int i = 0; i < 2; ++i) {
         QCOMPARE(pcom.out().contains(messages[i]), gets[i]);
-        const QByteArray from = QByteArray::number(messages[i].size()) + " from it";
-        QVERIFY2(!gets[i] || pcom.err().contains("(" + names[i] + "): 7 bytes to it, " + from), pcom.err().constData());
+        QVERIFY2(!gets[i] || pcom.err().contains("(" + names[i] + "): 7 bytes to it, 7 from it"), pcom.err().constData());
     }
     QVERIFY2(pcom.err().contains("stats: tcpServer clients " + effect), pcom.err().constData());
 }
@@ -175,14 +174,13 @@ void tst_CliService::reconnect()
     QVERIFY(comeUp());
     PcomProcess pcom;
     const QString at = com ? "device=" + link : QStringLiteral("address=127.0.0.1 port=%1").arg(port);
-    pcom.start(QStringList{"open", kind, "--reconnect=0.3"} + at.split(' '));
-    QVERIFY2(pcom.waitForStderr("progress: pcom: opened the " + kind.toUtf8() + " port"), pcom.err().constData());
+    QVERIFY2(pcom.startOpened(QStringList{"open", kind, "--reconnect=0.3"} + at.split(' ')), pcom.err().constData());
     QTRY_VERIFY_WITH_TIMEOUT(com || server->hasConnection(), 5000);
     QVERIFY(send("one") && pcom.waitForStdout("one"));
     pty.reset();
     server.reset();
-    QVERIFY(pcom.waitForStderr("error: the " + kind.toUtf8() + " link was lost"));
     QVERIFY(pcom.waitForStderr("progress: pcom: reopening the " + kind.toUtf8() + " link, try 1"));
+    QVERIFY(pcom.err().contains("error: the " + kind.toUtf8() + " link was lost"));
     pcom.write("lost while away");
     QVERIFY(pcom.waitForStderr("progress: pcom: reopening the " + kind.toUtf8() + " link, try 2"));
     QVERIFY(comeUp());
@@ -192,9 +190,71 @@ void tst_CliService::reconnect()
     pcom.write("two");
     QTRY_COMPARE_WITH_TIMEOUT(received(), QByteArray("two"), 5000);
     QVERIFY(send("three") && pcom.waitForStdout("onethree"));
-    pcom.terminate();
-    QVERIFY(pcom.waitForExit());
-    QCOMPARE(pcom.exitCode(), 0);
+    QCOMPARE(pcom.stop(), 0);
+}
+
+// Bridges: a serial line and a UDP socket, each served on a TCP server side
+// that holds 100 bytes for its next client and drops the rest; a reload that
+// changes the UDP one leaves the other's client connected and relaying.
+void tst_CliService::serveAndReload()
+{
+    PseudoTerminal pty;
+    QUdpSocket udp;
+    QVERIFY(pty.isValid() && udp.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const auto free = &LoopbackPeer::freePort;
+    const quint16 udpBind = free(), served[] = {free(), free(), free()};
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("serve.yaml"));
+    const QString text = QStringLiteral(
+        "bridges:\n"
+        "  - name: serial\n"
+        "    args: [com, device=%1, baudrate=115200, --, tcpServer, port=%2, --hold, 100, --stats, 0.1]\n"
+        "  - name: datagrams\n"
+        "    args: udpClient bind-address=127.0.0.1 bind-port=%3 address=127.0.0.1 port=%4 -- tcpServer port=%5\n");
+    const auto config = [&](quint16 datagramsPort) {
+        return text.arg(pty.slavePath()).arg(served[0]).arg(udpBind).arg(udp.localPort()).arg(datagramsPort).toUtf8();
+    };
+    QVERIFY(writeFile(path, config(served[1])));
+    PcomProcess pcom;
+    pcom.start({"serve", path});
+    QVERIFY2(pcom.waitForStderr("info: pcom: serving 2 bridges from "), pcom.err().constData());
+    const QByteArray early(150, 'e');
+    QVERIFY(pty.writeMaster(early) && pcom.waitForStderr("stats: [serial] com -> tcpServer: 0 bytes, 50 dropped\n"));
+    LoopbackPeer clients[3];
+    for (int i = 0; i < 2; ++i)
+        QVERIFY(clients[i].connectTo(served[i]));
+    QTRY_COMPARE(clients[0].received(), early.left(100));
+    int round = 0;
+    // A message each way through the serial bridge, one to the datagrams.
+    const auto through = [&](int datagramsClient) {
+        const QByteArray n = QByteArray::number(++round);
+        clients[0].send("to serial " + n);
+        QCOMPARE(pty.readMaster(11 + n.size()), "to serial " + n);
+        QVERIFY(pty.writeMaster("from serial " + n));
+        QTRY_VERIFY(clients[0].received().endsWith("from serial " + n));
+        clients[datagramsClient].send("to datagrams " + n);
+        QTRY_VERIFY(udp.hasPendingDatagrams());
+        QCOMPARE(udp.receiveDatagram().data(), "to datagrams " + n);
+    };
+    through(1);
+
+    // A bad file changes nothing.
+    QVERIFY(writeFile(path, config(served[1]).replace("name: datagrams", "name: serial")));
+    pcom.hangUp();
+    QVERIFY2(pcom.waitForStderr(("error: pcom: reload refused, the running bridges stay: " + path
+                                 + ":4: bridge name 'serial' used twice (first on line 2)\n").toUtf8()),
+             pcom.err().constData());
+    QVERIFY(writeFile(path, config(served[2])));
+    pcom.hangUp();
+    QVERIFY(pcom.waitForStderr("info: pcom: reloading " + path.toUtf8()
+                               + ": 0 added, 1 changed, 0 removed, 1 unchanged\n"));
+    QTRY_VERIFY(clients[1].isDisconnected());
+    QTRY_COMPARE(pcom.err().count("progress: [datagrams] pcom: opened the udpClient and tcpServer ports"), 2);
+    QVERIFY(clients[2].connectTo(served[2]));
+    through(2);
+    QCOMPARE(pcom.stop(), 0);
+    QVERIFY2(pcom.err().contains("stats: [serial] com -> tcpServer: 126 bytes, 50 dropped\n"
+                                 "stats: [serial] tcpServer -> com: 22 bytes\n"), pcom.err().constData());
 }
 
 QTEST_GUILESS_MAIN(tst_CliService)

@@ -42,21 +42,6 @@ void LoopbackPeer::adopt(QTcpSocket *socket)
 
 void LoopbackPeer::onReadyRead()
 {
-    if (!m_socket || !m_socket->isReadable())
-        return;
-    m_received += m_socket->readAll();
-    if (!m_trigger.isEmpty() && m_received.contains(m_trigger)) {
-        m_trigger.clear();
-        m_socket->write(m_reply);
-        if (m_closeAfterReply)
-            m_socket->disconnectFromHost();
-    }
-}
-
-void LoopbackPeer::answer(const QByteArray &trigger, const QByteArray &reply, bool closeAfter)
-{
-    m_trigger = trigger;
-    m_reply = reply;
-    m_closeAfterReply = closeAfter;
-    onReadyRead();
+    if (m_socket && m_socket->isReadable())
+        m_received += m_socket->readAll();
 }

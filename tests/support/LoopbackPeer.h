@@ -7,8 +7,7 @@
 #include <QTcpSocket>
 
 // A TCP peer on loopback for the pcom tests: either a server that accepts
-// one connection or a client, collecting what arrives and answering with
-// what the test gives it.
+// one connection or a client, collecting what arrives.
 class LoopbackPeer : public QObject
 {
     Q_OBJECT
@@ -34,8 +33,6 @@ public:
     QTcpSocket *socket() const { return m_socket; }
     void send(const QByteArray &data) { if (m_socket) m_socket->write(data); }
     void close() { if (m_socket) m_socket->disconnectFromHost(); }
-    // Sends `reply` once the received bytes contain `trigger`.
-    void answer(const QByteArray &trigger, const QByteArray &reply, bool closeAfter);
 
 private:
     void adopt(QTcpSocket *socket);
@@ -44,8 +41,5 @@ private:
     QTcpServer m_server;
     QPointer<QTcpSocket> m_socket;
     QByteArray m_received;
-    QByteArray m_trigger;
-    QByteArray m_reply;
-    bool m_closeAfterReply = false;
     bool m_disconnected = false;
 };

@@ -50,6 +50,12 @@ int PcomProcess::numberAfter(const QByteArray &text) const
     return at >= 0 && m.hasMatch() ? m.captured().toInt() : -1;
 }
 
+quint16 PcomProcess::serverPort() const
+{
+    static const QRegularExpression line(QStringLiteral("Server running on IP \\S+, port (\\d+)"));
+    return quint16(line.match(QString::fromUtf8(m_err)).captured(1).toUInt());
+}
+
 PcomProcess *PcomProcess::run(const QStringList &arguments)
 {
     auto *p = new PcomProcess;

@@ -18,6 +18,8 @@ public:
     ~PcomProcess() override;
 
     void start(const QStringList &arguments);
+    // Starts it and waits until it says that its ports are open.
+    bool startOpened(const QStringList &arguments) { start(arguments); return waitForStderr("progress: pcom: opened the"); }
     // Standard input from that file (a terminal, say) instead of a pipe;
     // before start().
     void setStandardInputFile(const QString &path) { m_process.setStandardInputFile(path); }
@@ -43,6 +45,10 @@ public:
     }
     // The number in "text<number>" in standard error, or -1.
     int numberAfter(const QByteArray &text) const;
+    // Where its first TCP server listens, from the server's log line; 0 if nowhere.
+    quint16 serverPort() const;
+    // SIGTERM, then the exit status once it ended.
+    int stop() { terminate(); waitForExit(); return exitCode(); }
     // Runs to the end with standard input closed.
     static PcomProcess *run(const QStringList &arguments);
 
