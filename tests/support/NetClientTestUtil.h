@@ -21,14 +21,6 @@ Port *configured(Port *port, std::initializer_list<std::pair<const char *, QVari
     return port;
 }
 
-inline QList<int> levels(const LogCapture &log)
-{
-    QList<int> out;
-    for (const LogCapture::Line &line : log.lines())
-        out << line.type;
-    return out;
-}
-
 // The names of the properties the host's editor may change now.
 inline QStringList writable(const Plugin_Com_Port &port)
 {
@@ -40,13 +32,16 @@ inline QStringList writable(const Plugin_Com_Port &port)
     return out;
 }
 
-// Waits, bounded, for readyRead() unless one is already recorded.
-inline bool waitReady(QSignalSpy &ready)
+// Reads `chunk` bytes a call until a read finds nothing: what was read, or,
+// should that read not answer -1, a text that says what it answered.
+inline QByteArray readChunks(Plugin_Com_Port &port, int chunk)
 {
-    if (ready.isEmpty() && !ready.wait(5000))
-        return false;
-    ready.clear();
-    return true;
+    QByteArray out;
+    char buf[256];
+    int n;
+    while ((n = port.readRawData(buf, chunk)) > 0)
+        out.append(buf, n);
+    return n == -1 ? out : "[read answered " + QByteArray::number(n) + "]";
 }
 
 // A closed port has nothing to send or read, and close() only announces a

@@ -1,0 +1,315 @@
+#include "core/PCom_Port.h"
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/NetClientTestUtil.h"
+#include "tcpclient/PCom_TcpClient_Device.h"
+#include "udpclient/PCom_UdpClient_Device.h"
+
+#include <QNetworkDatagram>
+#include <QNetworkProxy>
+#include <QUdpSocket>
+#include <QtTest>
+
+using namespace NetClientTestUtil;
+
+// The TCP and UDP client ports against peers on the loopback interface:
+// what both do alike, then what is each one's own.
+class tst_SocketClient : public QObject
+{
+    Q_OBJECT
+private slots:
+    void openAndClose_data();
+    void openAndClose();
+    void tcpExchange();
+    void tcpFailedConnections_data();
+    void tcpFailedConnections();
+    void udpDatagrams();
+    void udpDestinationFollowsProperties();
+
+private:
+    Plugin_Com_Port *tcpPort(const QString &address, quint16 port)
+    {
+        return configured(m_tcp.createPort(), {{"address", address}, {"port", port}});
+    }
+    PCom_TcpClient_Device m_tcp{nullptr, nullptr};
+    PCom_UdpClient_Device m_udp{nullptr, nullptr};
+};
+
+namespace {
+
+QNetworkDatagram nextDatagram(QUdpSocket &peer)
+{
+    QSignalSpy ready(&peer, &QUdpSocket::readyRead);
+    return peer.hasPendingDatagrams() || ready.wait(5000) ? peer.receiveDatagram() : QNetworkDatagram();
+}
+
+const QStringList s_udpClosedWritable{"bind-address", "bind-port", "address", "port", "connect"};
+
+} // namespace
+
+void tst_SocketClient::openAndClose_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("linked"); // the lines after "Connecting to host..."
+    QTest::addColumn<QStringList>("closedWritable");
+    QTest::addColumn<bool>("refreshesLocks"); // on an open refused while open
+    QTest::newRow("tcpClient") << "tcpClient" << QStringList{"Host found", "Connected"}
+                               << QStringList{"address", "port", "connect"} << false;
+    QTest::newRow("udpClient") << "udpClient" << QStringList{"Bind to IP 127.0.0.1 port 0"} << s_udpClosedWritable
+                               << true;
+}
+
+// Closed, a port does nothing. No session is needed here, so the link starts
+// inside the open, which locks the endpoint and logs each step; a second
+// open is refused silently. The close logs and unlocks.
+void tst_SocketClient::openAndClose()
+{
+    QFETCH(QString, key);
+    QFETCH(QStringList, linked);
+    QFETCH(QStringList, closedWritable);
+    QFETCH(bool, refreshesLocks);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    // A TCP port has no "bind-address" and leaves it alone.
+    QScopedPointer<Plugin_Com_Port> port(
+        configured(key == QLatin1String("tcpClient") ? m_tcp.createPort() : m_udp.createPort(),
+                   {{"bind-address", "127.0.0.1"}, {"address", "127.0.0.1"}, {"port", server.serverPort()}}));
+    LogCapture log;
+    QVERIFY(behavesClosed(*port, log));
+    QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
+
+    QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(writable(*port), QStringList{"connect"});
+    QStringList expected = QStringList{"Session opened", "Connecting to host..."} + linked;
+    expected.replaceInStrings(QRegularExpression("^"), key + ": ");
+    QTRY_COMPARE(log.qtTexts(QtInfoMsg), expected);
+    QCOMPARE(log.texts(), expected);
+
+    log.clear();
+    port->tavlinProperty("address")->setWritable(true);
+    QVERIFY(!port->open(Plugin_Com_Port::ReadWrite) && port->opened() && log.texts().isEmpty());
+    QCOMPARE(port->tavlinProperty("address")->isWritable(), !refreshesLocks);
+    port->tavlinProperty("address")->setWritable(false);
+
+    QCOMPARE(port->setTavlinProperty("connect", false), QVariant(false));
+    QCOMPARE(log.qtTexts(QtInfoMsg), QStringList{key + ": Disconnected"});
+    QCOMPARE(log.texts().size(), 1);
+    QCOMPARE(writable(*port), closedWritable);
+    QCOMPARE(port->writeRawData("x", 1), 0);
+}
+
+void tst_SocketClient::tcpExchange()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QScopedPointer<Plugin_Com_Port> port(tcpPort(QStringLiteral("127.0.0.1"), server.serverPort()));
+    LogCapture log;
+    // Opens the port and waits, bounded, until the server took the
+    // connection and the port reported it; the server's end, or null.
+    const auto openConnected = [&]() -> QTcpSocket * {
+        const bool up = port->open(Plugin_Com_Port::ReadWrite) && QTest::qWaitFor([&] {
+            return server.hasPendingConnections() && log.contains(QStringLiteral("tcpClient: Connected"));
+        });
+        log.clear();
+        return up ? server.nextPendingConnection() : nullptr;
+    };
+    QScopedPointer<QTcpSocket> peer(openConnected());
+    QVERIFY(peer);
+
+    const QByteArray out("to the server\0\xff", 15);
+    QCOMPARE(port->writeRawData(out.constData(), out.size()), out.size());
+    QByteArray got;
+    QTRY_COMPARE((got += peer->readAll()), out);
+    // Read in pieces; a read that finds nothing answers -1.
+    peer->write("from the server");
+    got.clear();
+    QTRY_COMPARE((got += readChunks(*port, 4)), QByteArray("from the server"));
+    QVERIFY(log.texts().isEmpty());
+
+    // The server ends the connection: told, and announced.
+    QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
+    peer->close();
+    QTRY_COMPARE(port->getTavlinProperty("connect"), QVariant(false));
+    QCOMPARE(log.qtTexts(QtCriticalMsg), QStringList{"The server closed the connection."});
+    QCOMPARE(log.texts(), (QStringList{"The server closed the connection.", "tcpClient: Disconnected"}));
+    QVERIFY(changed.count() >= 1);
+
+    // Deleting the connected port ends the connection, and its socket's last
+    // signals reach nobody.
+    peer.reset(openConnected());
+    QVERIFY(peer);
+    QSignalSpy gone(peer.data(), &QTcpSocket::disconnected);
+    m_tcp.deletePort(port.take());
+    QVERIFY(gone.wait(5000));
+    QVERIFY(log.texts().isEmpty());
+
+    // A close during the host lookup leaves the socket to finish: "connect"
+    // reads true (closing) until Qt is done; Qt may connect and close at once.
+    // The port connects again afterwards.
+    port.reset(tcpPort(QStringLiteral("localhost"), server.serverPort()));
+    PCom_LinkStatus *status = static_cast<PCom_Port *>(port.data())->linkStatus();
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
+    QCOMPARE(status->linkState(), PCom_LinkStatus::LinkState::Opening);
+    QCOMPARE(port->setTavlinProperty(QStringLiteral("connect"), false), QVariant(true));
+    QCOMPARE(status->linkState(), PCom_LinkStatus::LinkState::Closing);
+    QTRY_VERIFY(!port->opened());
+    QCOMPARE(log.qtTexts().last(), QStringLiteral("tcpClient: Disconnected"));
+    QCOMPARE(status->linkLoss(), PCom_LinkStatus::LossKind::None);
+    QVERIFY(openConnected());
+}
+
+void tst_SocketClient::tcpFailedConnections_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("viaDeadProxy");
+    QTest::addColumn<QStringList>("expected"); // after the opening lines, before "Disconnected"
+    QTest::newRow("never configured") << QString() << false
+                                      << QStringList{"The host was not found. Please check the host name and port "
+                                                     "settings."};
+    QTest::newRow("nobody listens") << QStringLiteral("127.0.0.1") << false
+                                    << QStringList{"tcpClient: Host found",
+                                                   "The connection was refused by the peer. Make sure the server is "
+                                                   "running, and that the host name and port settings are correct."};
+    // Other errors quote the socket: a SOCKS proxy on loopback that does not
+    // answer. Loopback targets are never proxied, so the target is a
+    // documentation address that no request reaches.
+    QTest::newRow("other error") << QStringLiteral("192.0.2.1") << true
+                                 << QStringList{"tcpClient: Host found",
+                                                "The following error occurred: Connection to proxy refused."};
+}
+
+void tst_SocketClient::tcpFailedConnections()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, viaDeadProxy);
+    QFETCH(QStringList, expected);
+
+    // A loopback port on which nothing listens.
+    const quint16 closed = LoopbackPeer::freePort();
+    if (viaDeadProxy)
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", closed));
+    QScopedPointer<Plugin_Com_Port> port(tcpPort(address, address.isEmpty() ? 0 : closed));
+    LogCapture log;
+    QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
+    QTRY_COMPARE(port->getTavlinProperty("connect"), QVariant(false));
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+
+    QCOMPARE(log.qtTexts(QtCriticalMsg), QStringList{expected.last()});
+    QCOMPARE(log.texts(), QStringList({"tcpClient: Session opened", "tcpClient: Connecting to host..."}) + expected +
+                              QStringList{"tcpClient: Disconnected"});
+    QCOMPARE(log.qtTexts(QtInfoMsg).size(), log.texts().size() - 1);
+    QCOMPARE(writable(*port), (QStringList{"address", "port", "connect"}));
+}
+
+void tst_SocketClient::udpDatagrams()
+{
+    // A peer that owns its port exclusively, so that a port of ours cannot
+    // share it.
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress));
+    // Bound to 127.0.0.1 and a port of the system's choice, sending to the
+    // peer; the port number kept in 16 bits (the validator, not the port,
+    // limits edited input).
+    QScopedPointer<Plugin_Com_Port> port(configured(m_udp.createPort(), {{"bind-address", "127.0.0.1"},
+                                                                         {"bind-port", 0},
+                                                                         {"address", "127.0.0.1"},
+                                                                         {"port", 65536 + peer.localPort()}}));
+    QCOMPARE(port->getTavlinProperty("port"), QVariant(int(peer.localPort())));
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
+    LogCapture log;
+
+    // One write, one datagram.
+    QCOMPARE(port->writeRawData("0123456789", 10), 10);
+    const QNetworkDatagram out = nextDatagram(peer);
+    QCOMPARE(out.data(), QByteArray("0123456789"));
+
+    // One datagram a read. A datagram larger than the buffer: the rest is
+    // lost with it. An empty one is consumed and reads as nothing.
+    const auto send = [&](const QByteArray &data) {
+        return peer.writeDatagram(data, out.senderAddress(), quint16(out.senderPort())) == data.size();
+    };
+    char buf[128];
+    const auto read = [&](int max) {
+        const int n = port->readRawData(buf, max);
+        return n > 0 ? QByteArray(buf, n) : QByteArray::number(n);
+    };
+    // The next read that finds a datagram with bytes, waiting for it, bounded.
+    const auto next = [&](int max) {
+        QByteArray got;
+        return QTest::qWaitFor([&] { return (got = read(max)) != "-1"; }, 5000) ? got : QByteArray("nothing");
+    };
+    QCOMPARE(read(128), QByteArray("-1"));
+    QByteArray big;
+    for (int i = 0; i < 100; ++i)
+        big += char(i);
+    QVERIFY(send(big) && send(QByteArray()) && send("first") && send("second!"));
+    QCOMPARE(next(60), big.left(60));
+    QCOMPARE(log.qtTexts(QtWarningMsg), QStringList{"UDP client: packet dropped in received datagram: 40 "});
+    QCOMPARE(next(128), QByteArray("first"));
+    QCOMPARE(next(128), QByteArray("second!"));
+    QCOMPARE(log.texts().size(), 1);
+
+    // A bind port that another socket holds: the bind fails inside the open
+    // call, the error ends the port before the bind line is written, and the
+    // open still reports success.
+    port->close();
+    port->setTavlinProperty("bind-port", peer.localPort());
+    log.clear();
+    QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
+    const QStringList critical = log.qtTexts(QtCriticalMsg);
+    QVERIFY2(critical.size() == 1 && critical.first().startsWith("The following error occurred: "),
+             qPrintable(critical.join('|')));
+    const QString bind = QStringLiteral("udpClient: Bind to IP 127.0.0.1 port %1").arg(peer.localPort());
+    QCOMPARE(log.texts(), QStringList({"udpClient: Session opened", "udpClient: Connecting to host..."}) + critical +
+                              QStringList({"udpClient: Disconnected", bind}));
+    QCOMPARE(port->getTavlinProperty("connect"), QVariant(false));
+    QCOMPARE(writable(*port), s_udpClosedWritable);
+    QCOMPARE(changed.count(), 2);
+
+    // The port stays usable: a free port binds.
+    port->setTavlinProperty("bind-port", 0);
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite) && port->opened());
+}
+
+void tst_SocketClient::udpDestinationFollowsProperties()
+{
+    QUdpSocket peer, other;
+    QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost)) && other.bind(QHostAddress(QHostAddress::LocalHost)));
+
+    // Never configured but the destination: binds to no particular IPv4
+    // address and port 0.
+    QScopedPointer<Plugin_Com_Port> port(
+        configured(m_udp.createPort(), {{"address", QStringLiteral("127.0.0.1")}, {"port", peer.localPort()}}));
+    LogCapture log;
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
+    QCOMPARE(log.texts().last(), QStringLiteral("udpClient: Bind to IP  port 0"));
+    QCOMPARE(port->writeRawData("first", 5), 5);
+    QCOMPARE(nextDatagram(peer).data(), QByteArray("first"));
+
+    // Locked for the host's editor, yet stored, and used by the next write.
+    QVERIFY(!port->tavlinProperty("port")->isWritable());
+    QCOMPARE(port->setTavlinProperty("port", other.localPort()), QVariant(int(other.localPort())));
+    QCOMPARE(port->writeRawData("other", 5), 5);
+    QCOMPARE(nextDatagram(other).data(), QByteArray("other"));
+    QVERIFY(!peer.hasPendingDatagrams());
+
+    // A new address is used at once too: an IPv6 one cannot be reached from
+    // this IPv4 socket, so the send fails, which ends the port inside the
+    // write; the whole datagram is reported as not sent.
+    log.clear();
+    QCOMPARE(port->setTavlinProperty("address", QStringLiteral("::1")), QVariant(QStringLiteral("::1")));
+    QCOMPARE(port->writeRawData("six", 3), -1);
+    QCOMPARE(log.texts(), (QStringList{"The following error occurred: Unable to send a message.",
+                                       "udpClient: Disconnected", "PCom_UdpClient_Port: 3 byte could not be send"}));
+    QCOMPARE(log.qtTexts(QtInfoMsg), QStringList{"udpClient: Disconnected"});
+    QVERIFY(!port->opened() && !other.hasPendingDatagrams());
+
+    // The bind address is logged as written, one holding a "%1" (a scope) too.
+    port->setTavlinProperty("bind-address", QStringLiteral("::1%1"));
+    port->open(Plugin_Com_Port::ReadWrite);
+    QVERIFY(log.contains(QStringLiteral("udpClient: Bind to IP ::1%1 port 0")));
+}
+
+QTEST_GUILESS_MAIN(tst_SocketClient)
+#include "tst_socketclient.moc"
