@@ -83,7 +83,7 @@ QStringList membersBeyond(const QMetaObject *meta, const QMetaObject &base)
 }
 
 // flags: visible, validated, stored as '1'/'0'. check: "" none, "ip" the
-// IPv4 pattern, "port" an int validator 0..65535. from/to: "" is open.
+// IPv4 pattern, "0..65535" an int validator's range. from/to: "" is open.
 // options: a fixed list, or "$ports" (the device's list), "$plugins" (Qt's
 // CAN back-ends), "$rates" (Qt's standard serial rates).
 struct Row {
@@ -107,42 +107,35 @@ const Row s_rows[] = {
     {"canBus", "baudrate", 1, "101", "", "", "Baudrate in baud", "", "", s_canRates, true},
     {"canBus", "connect", 2, "101", "false", "", "Open / close the port", "", "", "", true},
     {"tcpServer", "plugin", 0, "101", "", "", "Plugin name", "2.12", "", "", false},
-    {"tcpServer", "port", 0, "110", "0", "port", "Port where the server listen on", "2.12", "", "", true},
+    {"tcpServer", "port", 0, "110", "0", "0..65535", "Port where the server listen on", "2.12", "", "", true},
     {"tcpServer", "address", 0, "110", "127.0.0.1", "ip", "IP address where the server listen on", "2.12", "", "", true},
     {"tcpServer", "connect", 2, "101", "false", "", "Enable / disable the server for listening for connection", "2.12", "", "", true},
     {"tcpClient", "plugin", 0, "101", "", "", "Plugin name", "2.12", "", "", false},
     {"tcpClient", "address", 0, "110", "127.0.0.1", "ip", "Server IP address to connect to", "2.12", "", "", true},
-    {"tcpClient", "port", 0, "110", "0", "port", "Server port to connect to", "2.12", "", "", true},
+    {"tcpClient", "port", 0, "110", "0", "0..65535", "Server port to connect to", "2.12", "", "", true},
     {"tcpClient", "connect", 2, "101", "false", "", "Enable / disable the connection to the server", "2.12", "", "", true},
     {"udpClient", "plugin", 0, "101", "", "", "Plugin name", "2.12", "", "", false},
     {"udpClient", "bind-address", 0, "110", "0", "ip", "UDP bind IP address (Host to listen from)", "2.12", "", "", true},
-    {"udpClient", "bind-port", 0, "110", "0", "port", "UDP bind IP port (Host to listen from)", "2.12", "", "", true},
+    {"udpClient", "bind-port", 0, "110", "0", "0..65535", "UDP bind IP port (Host to listen from)", "2.12", "", "", true},
     {"udpClient", "address", 0, "110", "127.0.0.1", "ip", "IP address to send datagram to", "2.12", "", "", true},
-    {"udpClient", "port", 0, "110", "0", "port", "Port to send datagram to", "2.12", "", "", true},
+    {"udpClient", "port", 0, "110", "0", "0..65535", "Port to send datagram to", "2.12", "", "", true},
     {"udpClient", "connect", 2, "101", "false", "", "Enable / disable the connection to the host", "2.12", "", "", true},
 };
 
-Version bound(const char *text)
-{
-    return *text ? Version(QString::fromLatin1(text)) : Version(-1, 0, 0);
-}
-
+// Whether a host of that version is shown the row; the versions here compare
+// as text.
 bool shown(const Row &row, const QString &hostVersion)
 {
-    if (hostVersion.isEmpty())
-        return true;
-    const Version v(hostVersion);
-    return (bound(row.from).isOpenEnd() || !(v < bound(row.from))) && (bound(row.to).isOpenEnd() || !(bound(row.to) < v));
+    return hostVersion.isEmpty() ||
+           ((!*row.from || hostVersion >= QLatin1String(row.from)) && (!*row.to || hostVersion <= QLatin1String(row.to)));
 }
 
 QString checkOf(const TavlinProperty *record)
 {
-    if (auto *regex = qobject_cast<const TavlinProperty_RegexValidator *>(record->validator()))
-        return regex->pattern() == TavlinProperty_RegexValidator::IpAddress ? QStringLiteral("ip") : QStringLiteral("regex");
-    if (auto *range = qobject_cast<const QIntValidator *>(record->validator()))
-        return range->bottom() == 0 && range->top() == 65535 ? QStringLiteral("port")
-                                                              : QStringLiteral("%1..%2").arg(range->bottom()).arg(range->top());
-    return record->validator() ? QStringLiteral("other") : QString();
+    const auto *regex = qobject_cast<const TavlinProperty_RegexValidator *>(record->validator());
+    if (const auto *range = qobject_cast<const QIntValidator *>(record->validator()))
+        return QStringLiteral("%1..%2").arg(range->bottom()).arg(range->top());
+    return regex && regex->pattern() == TavlinProperty_RegexValidator::IpAddress ? "ip" : record->validator() ? "other" : "";
 }
 
 } // namespace
@@ -306,22 +299,18 @@ void tst_Plugin::records()
     QVERIFY(device);
     Plugin_Com_Port *port = device->createPort();
 
-    QStringList expected, actual;
+    QStringList rates, expected, actual;
+    for (qint32 rate : QSerialPortInfo::standardBaudRates())
+        rates << QString::number(rate);
+    const QMap<QString, QStringList> lists{
+        {"$ports", device->availablePorts()}, {"$plugins", QCanBus::instance()->plugins()}, {"$rates", rates}};
     for (const Row &row : s_rows) {
         if (kind != QLatin1String(row.kind) || !shown(row, hostVersion))
             continue;
-        QStringList options = QString::fromLatin1(row.options).split(QLatin1Char(','), Qt::SkipEmptyParts);
-        if (options == QStringList{"$ports"})
-            options = device->availablePorts();
-        else if (options == QStringList{"$plugins"})
-            options = QCanBus::instance()->plugins();
-        else if (options == QStringList{"$rates"}) {
-            options.clear();
-            for (qint32 rate : QSerialPortInfo::standardBaudRates())
-                options << QString::number(rate);
-        }
+        const QStringList options =
+            lists.value(row.options, QString::fromLatin1(row.options).split(QLatin1Char(','), Qt::SkipEmptyParts));
         expected << QStringList{row.name, QString::number(row.type), row.flags, row.def, row.check, row.desc,
-                                bound(row.from).toString(), bound(row.to).toString(), options.join(QLatin1Char(',')),
+                                *row.from ? row.from : "open", *row.to ? row.to : "open", options.join(QLatin1Char(',')),
                                 row.writable ? "writable" : "fixed"}
                         .join(QLatin1Char('|'));
     }

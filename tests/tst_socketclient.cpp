@@ -20,10 +20,8 @@ private slots:
     void openAndClose_data();
     void openAndClose();
     void tcpExchange();
-    void tcpFailedConnections_data();
     void tcpFailedConnections();
     void udpDatagrams();
-    void udpDestinationFollowsProperties();
 
 private:
     Plugin_Com_Port *tcpPort(const QString &address, quint16 port)
@@ -126,13 +124,35 @@ void tst_SocketClient::tcpExchange()
     QTRY_COMPARE((got += readChunks(*port, 4)), QByteArray("from the server"));
     QVERIFY(log.texts().isEmpty());
 
-    // The server ends the connection: told, and announced.
+    // What the port took waits as backlog until it has left, announced by
+    // bytesWritten() in full.
+    PCom_LinkStatus *status = static_cast<PCom_Port *>(port.data())->linkStatus();
+    QSignalSpy written(status, &PCom_LinkStatus::bytesWritten);
+    const QByteArray block(256 * 1024, 'x');
+    QCOMPARE(port->writeRawData(block.constData(), block.size()), block.size());
+    QCOMPARE(status->bytesToWrite(), qint64(block.size()));
+    QTRY_COMPARE(status->bytesToWrite(), qint64(0));
+    qint64 sum = 0;
+    for (const QList<QVariant> &args : written)
+        sum += args.at(0).toLongLong();
+    QCOMPARE(sum, qint64(block.size()));
+
+    // Half-close: the server reads everything, then the end of stream. A Qt
+    // peer then closes its side, which the port tells and announces, and
+    // reports once as the peer's end.
+    QSignalSpy finished(status, &PCom_LinkStatus::writeFinished);
+    QSignalSpy lost(status, &PCom_LinkStatus::linkLost);
     QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
-    peer->close();
-    QTRY_COMPARE(port->getTavlinProperty("connect"), QVariant(false));
+    QVERIFY(status->canCloseWrite() && status->closeWrite());
+    got.clear();
+    QTRY_VERIFY((got += peer->readAll(), peer->state() == QAbstractSocket::UnconnectedState));
+    QVERIFY(got == block);
+    QTRY_VERIFY(!port->opened());
     QCOMPARE(log.qtTexts(QtCriticalMsg), QStringList{"The server closed the connection."});
     QCOMPARE(log.texts(), (QStringList{"The server closed the connection.", "tcpClient: Disconnected"}));
-    QVERIFY(changed.count() >= 1);
+    QVERIFY(changed.count() >= 1 && finished.count() == 1 && lost.count() == 1);
+    QVERIFY(status->linkLoss() == PCom_LinkStatus::LossKind::PeerClosed && !status->linkLostReason().isEmpty());
+    QVERIFY(status->linkState() == PCom_LinkStatus::LinkState::Closed && !status->closeWrite());
 
     // Deleting the connected port ends the connection, and its socket's last
     // signals reach nobody.
@@ -147,7 +167,7 @@ void tst_SocketClient::tcpExchange()
     // reads true (closing) until Qt is done; Qt may connect and close at once.
     // The port connects again afterwards.
     port.reset(tcpPort(QStringLiteral("localhost"), server.serverPort()));
-    PCom_LinkStatus *status = static_cast<PCom_Port *>(port.data())->linkStatus();
+    status = static_cast<PCom_Port *>(port.data())->linkStatus();
     QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
     QCOMPARE(status->linkState(), PCom_LinkStatus::LinkState::Opening);
     QCOMPARE(port->setTavlinProperty(QStringLiteral("connect"), false), QVariant(true));
@@ -158,65 +178,56 @@ void tst_SocketClient::tcpExchange()
     QVERIFY(openConnected());
 }
 
-void tst_SocketClient::tcpFailedConnections_data()
+// Each error is told in a line of its own before the port closes.
+void tst_SocketClient::tcpFailedConnections()
 {
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<bool>("viaDeadProxy");
-    QTest::addColumn<QStringList>("expected"); // after the opening lines, before "Disconnected"
-    QTest::newRow("never configured") << QString() << false
-                                      << QStringList{"The host was not found. Please check the host name and port "
-                                                     "settings."};
-    QTest::newRow("nobody listens") << QStringLiteral("127.0.0.1") << false
-                                    << QStringList{"tcpClient: Host found",
-                                                   "The connection was refused by the peer. Make sure the server is "
-                                                   "running, and that the host name and port settings are correct."};
+    // A loopback port on which nothing listens.
+    const quint16 closed = LoopbackPeer::freePort();
+    const QString refused = QStringLiteral("The connection was refused by the peer. Make sure the server is running, "
+                                           "and that the host name and port settings are correct.");
     // Other errors quote the socket: a SOCKS proxy on loopback that does not
     // answer. Loopback targets are never proxied, so the target is a
     // documentation address that no request reaches.
-    QTest::newRow("other error") << QStringLiteral("192.0.2.1") << true
-                                 << QStringList{"tcpClient: Host found",
-                                                "The following error occurred: Connection to proxy refused."};
-}
-
-void tst_SocketClient::tcpFailedConnections()
-{
-    QFETCH(QString, address);
-    QFETCH(bool, viaDeadProxy);
-    QFETCH(QStringList, expected);
-
-    // A loopback port on which nothing listens.
-    const quint16 closed = LoopbackPeer::freePort();
-    if (viaDeadProxy)
-        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", closed));
-    QScopedPointer<Plugin_Com_Port> port(tcpPort(address, address.isEmpty() ? 0 : closed));
-    LogCapture log;
-    QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
-    QTRY_COMPARE(port->getTavlinProperty("connect"), QVariant(false));
-    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
-
-    QCOMPARE(log.qtTexts(QtCriticalMsg), QStringList{expected.last()});
-    QCOMPARE(log.texts(), QStringList({"tcpClient: Session opened", "tcpClient: Connecting to host..."}) + expected +
-                              QStringList{"tcpClient: Disconnected"});
-    QCOMPARE(log.qtTexts(QtInfoMsg).size(), log.texts().size() - 1);
-    QCOMPARE(writable(*port), (QStringList{"address", "port", "connect"}));
+    const struct {
+        QString address;
+        bool viaDeadProxy;
+        QStringList expected; // after the opening lines, before "Disconnected"
+    } cases[] = {
+        {QString(), false, {"The host was not found. Please check the host name and port settings."}},
+        {"127.0.0.1", false, {"tcpClient: Host found", refused}},
+        {"192.0.2.1", true, {"tcpClient: Host found", "The following error occurred: Connection to proxy refused."}}};
+    for (const auto &c : cases) {
+        if (c.viaDeadProxy)
+            QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", closed));
+        QScopedPointer<Plugin_Com_Port> port(tcpPort(c.address, c.address.isEmpty() ? 0 : closed));
+        LogCapture log;
+        QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
+        QTRY_COMPARE(port->getTavlinProperty("connect"), QVariant(false));
+        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        QCOMPARE(log.qtTexts(QtCriticalMsg), QStringList{c.expected.last()});
+        QCOMPARE(log.texts(), QStringList({"tcpClient: Session opened", "tcpClient: Connecting to host..."}) +
+                                  c.expected + QStringList{"tcpClient: Disconnected"});
+        QCOMPARE(writable(*port), (QStringList{"address", "port", "connect"}));
+    }
 }
 
 void tst_SocketClient::udpDatagrams()
 {
     // A peer that owns its port exclusively, so that a port of ours cannot
     // share it.
-    QUdpSocket peer;
+    QUdpSocket peer, other;
     QVERIFY(peer.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress));
-    // Bound to 127.0.0.1 and a port of the system's choice, sending to the
-    // peer; the port number kept in 16 bits (the validator, not the port,
-    // limits edited input).
-    QScopedPointer<Plugin_Com_Port> port(configured(m_udp.createPort(), {{"bind-address", "127.0.0.1"},
-                                                                         {"bind-port", 0},
-                                                                         {"address", "127.0.0.1"},
-                                                                         {"port", 65536 + peer.localPort()}}));
+    QVERIFY(other.bind(QHostAddress(QHostAddress::LocalHost)));
+    // Never configured but the destination: binds to no particular IPv4
+    // address and port 0. The port number is kept in 16 bits (the validator,
+    // not the port, limits edited input).
+    QScopedPointer<Plugin_Com_Port> port(
+        configured(m_udp.createPort(), {{"address", "127.0.0.1"}, {"port", 65536 + peer.localPort()}}));
     QCOMPARE(port->getTavlinProperty("port"), QVariant(int(peer.localPort())));
-    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
     LogCapture log;
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
+    QCOMPARE(log.texts().last(), QStringLiteral("udpClient: Bind to IP  port 0"));
+    log.clear();
 
     // One write, one datagram.
     QCOMPARE(port->writeRawData("0123456789", 10), 10);
@@ -249,46 +260,8 @@ void tst_SocketClient::udpDatagrams()
     QCOMPARE(next(128), QByteArray("second!"));
     QCOMPARE(log.texts().size(), 1);
 
-    // A bind port that another socket holds: the bind fails inside the open
-    // call, the error ends the port before the bind line is written, and the
-    // open still reports success.
-    port->close();
-    port->setTavlinProperty("bind-port", peer.localPort());
-    log.clear();
-    QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
-    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
-    const QStringList critical = log.qtTexts(QtCriticalMsg);
-    QVERIFY2(critical.size() == 1 && critical.first().startsWith("The following error occurred: "),
-             qPrintable(critical.join('|')));
-    const QString bind = QStringLiteral("udpClient: Bind to IP 127.0.0.1 port %1").arg(peer.localPort());
-    QCOMPARE(log.texts(), QStringList({"udpClient: Session opened", "udpClient: Connecting to host..."}) + critical +
-                              QStringList({"udpClient: Disconnected", bind}));
-    QCOMPARE(port->getTavlinProperty("connect"), QVariant(false));
-    QCOMPARE(writable(*port), s_udpClosedWritable);
-    QCOMPARE(changed.count(), 2);
-
-    // The port stays usable: a free port binds.
-    port->setTavlinProperty("bind-port", 0);
-    QVERIFY(port->open(Plugin_Com_Port::ReadWrite) && port->opened());
-}
-
-void tst_SocketClient::udpDestinationFollowsProperties()
-{
-    QUdpSocket peer, other;
-    QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost)) && other.bind(QHostAddress(QHostAddress::LocalHost)));
-
-    // Never configured but the destination: binds to no particular IPv4
-    // address and port 0.
-    QScopedPointer<Plugin_Com_Port> port(
-        configured(m_udp.createPort(), {{"address", QStringLiteral("127.0.0.1")}, {"port", peer.localPort()}}));
-    LogCapture log;
-    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
-    QCOMPARE(log.texts().last(), QStringLiteral("udpClient: Bind to IP  port 0"));
-    QCOMPARE(port->writeRawData("first", 5), 5);
-    QCOMPARE(nextDatagram(peer).data(), QByteArray("first"));
-
-    // Locked for the host's editor, yet stored, and used by the next write.
-    QVERIFY(!port->tavlinProperty("port")->isWritable());
+    // A destination locked for the host's editor is yet stored, and used by
+    // the next write.
     QCOMPARE(port->setTavlinProperty("port", other.localPort()), QVariant(int(other.localPort())));
     QCOMPARE(port->writeRawData("other", 5), 5);
     QCOMPARE(nextDatagram(other).data(), QByteArray("other"));
@@ -305,8 +278,25 @@ void tst_SocketClient::udpDestinationFollowsProperties()
     QCOMPARE(log.qtTexts(QtInfoMsg), QStringList{"udpClient: Disconnected"});
     QVERIFY(!port->opened() && !other.hasPendingDatagrams());
 
+    // A bind port that another socket holds: the bind fails inside the open
+    // call, the error ends the port before the bind line is written, and the
+    // open still reports success.
+    configured(port.data(), {{"bind-address", "127.0.0.1"}, {"bind-port", peer.localPort()}});
+    log.clear();
+    QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
+    const QStringList critical = log.qtTexts(QtCriticalMsg);
+    QVERIFY2(critical.size() == 1 && critical.first().startsWith("The following error occurred: "),
+             qPrintable(critical.join('|')));
+    const QString bind = QStringLiteral("udpClient: Bind to IP 127.0.0.1 port %1").arg(peer.localPort());
+    QCOMPARE(log.texts(), QStringList({"udpClient: Session opened", "udpClient: Connecting to host..."}) + critical +
+                              QStringList({"udpClient: Disconnected", bind}));
+    QCOMPARE(port->getTavlinProperty("connect"), QVariant(false));
+    QCOMPARE(writable(*port), s_udpClosedWritable);
+    QCOMPARE(changed.count(), 2);
+
     // The bind address is logged as written, one holding a "%1" (a scope) too.
-    port->setTavlinProperty("bind-address", QStringLiteral("::1%1"));
+    configured(port.data(), {{"bind-address", "::1%1"}, {"bind-port", 0}});
     port->open(Plugin_Com_Port::ReadWrite);
     QVERIFY(log.contains(QStringLiteral("udpClient: Bind to IP ::1%1 port 0")));
 }
