@@ -28,8 +28,7 @@ private slots:
     // First: later cases keep the library loaded.
     void unloadReleasesResources();
     void metaObjects();
-    void createDeviceByKey();
-    void documentation();
+    void devicesAndDocumentation();
     void records_data();
     void records();
 
@@ -220,28 +219,23 @@ void tst_Plugin::metaObjects()
 }
 
 // Each kind by its key, the serial port for no key, nothing for near misses.
-void tst_Plugin::createDeviceByKey()
+// Every kind appended to the host's list, without an interface. Its
+// documentation: exactly these files, stored uncompressed, byte for byte.
+// Documenting the port kind builds one port and destroys it again, leaving
+// no Qt object of any kind behind.
+void tst_Plugin::devicesAndDocumentation()
 {
+    ComInterface com;
     QList<QPair<QString, QString>> cases{{"", "COM port"}, {"COM", ""}, {"tcpclient", ""}, {" com", ""},
                                          {"com ", ""}, {"modbus", ""}};
     for (const Kind &kind : s_kinds)
         cases.append(qMakePair(QString(kind.key), QString(kind.name)));
-    ComInterface com;
     for (const auto &c : cases) {
         Plugin_Com_Device *device = plugin()->createDevice(&com, c.first);
         QCOMPARE(device ? device->name() : QString(), c.second);
         QVERIFY(!device || (device->comInterface() == &com && device->plugin() == plugin()));
         plugin()->deleteDevice(device);
     }
-}
-
-// Every kind appended to the host's list, without an interface. Its
-// documentation: exactly these files, stored uncompressed, byte for byte.
-// Documenting the port kind builds one port and destroys it again, leaving
-// no Qt object of any kind behind.
-void tst_Plugin::documentation()
-{
-    ComInterface com;
     QList<Plugin_Com_Device *> devices{plugin()->createDevice(&com, QStringLiteral("com"))};
     plugin()->createDevices(devices);
     QCOMPARE(devices.size(), 1 + int(std::size(s_kinds)));

@@ -34,12 +34,6 @@ private:
 
 namespace {
 
-QNetworkDatagram nextDatagram(QUdpSocket &peer)
-{
-    QSignalSpy ready(&peer, &QUdpSocket::readyRead);
-    return peer.hasPendingDatagrams() || ready.wait(5000) ? peer.receiveDatagram() : QNetworkDatagram();
-}
-
 const QStringList s_udpClosedWritable{"bind-address", "bind-port", "address", "port", "connect"};
 
 } // namespace
@@ -56,7 +50,8 @@ void tst_SocketClient::openAndClose_data()
                                << true;
 }
 
-// Closed, a port does nothing. No session is needed here, so the link starts
+// Closed, a port does nothing, and close() only announces a change,
+// silently. No session is needed here, so the link starts
 // inside the open, which locks the endpoint and logs each step; a second
 // open is refused silently. The close logs and unlocks.
 void tst_SocketClient::openAndClose()
@@ -72,9 +67,13 @@ void tst_SocketClient::openAndClose()
         configured(key == QLatin1String("tcpClient") ? m_tcp.createPort() : m_udp.createPort(),
                    {{"bind-address", "127.0.0.1"}, {"address", "127.0.0.1"}, {"port", server.serverPort()}}));
     LogCapture log;
-    QVERIFY(behavesClosed(*port, log));
     QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
+    char buf[8];
+    QVERIFY(port->writeRawData("abc", 3) == 0 && port->readRawData(buf, sizeof buf) == -1);
+    port->close();
+    QVERIFY(changed.count() == 1 && log.texts().isEmpty());
 
+    changed.clear();
     QCOMPARE(port->setTavlinProperty("connect", true), QVariant(true));
     QCOMPARE(changed.count(), 1);
     QCOMPARE(writable(*port), QStringList{"connect"});
@@ -87,7 +86,6 @@ void tst_SocketClient::openAndClose()
     port->tavlinProperty("address")->setWritable(true);
     QVERIFY(!port->open(Plugin_Com_Port::ReadWrite) && port->opened() && log.texts().isEmpty());
     QCOMPARE(port->tavlinProperty("address")->isWritable(), !refreshesLocks);
-    port->tavlinProperty("address")->setWritable(false);
 
     QCOMPARE(port->setTavlinProperty("connect", false), QVariant(false));
     QCOMPARE(log.qtTexts(QtInfoMsg), QStringList{key + ": Disconnected"});
@@ -114,21 +112,12 @@ void tst_SocketClient::tcpExchange()
     QScopedPointer<QTcpSocket> peer(openConnected());
     QVERIFY(peer);
 
-    const QByteArray out("to the server\0\xff", 15);
-    QCOMPARE(port->writeRawData(out.constData(), out.size()), out.size());
-    QByteArray got;
-    QTRY_COMPARE((got += peer->readAll()), out);
-    // Read in pieces; a read that finds nothing answers -1.
-    peer->write("from the server");
-    got.clear();
-    QTRY_COMPARE((got += readChunks(*port, 4)), QByteArray("from the server"));
-    QVERIFY(log.texts().isEmpty());
-
     // What the port took waits as backlog until it has left, announced by
-    // bytesWritten() in full.
+    // bytesWritten() in full. Read in pieces; a read that finds nothing
+    // answers -1.
     PCom_LinkStatus *status = static_cast<PCom_Port *>(port.data())->linkStatus();
     QSignalSpy written(status, &PCom_LinkStatus::bytesWritten);
-    const QByteArray block(256 * 1024, 'x');
+    const QByteArray block = QByteArray("to the server\0\xff", 15).repeated(16 * 1024);
     QCOMPARE(port->writeRawData(block.constData(), block.size()), block.size());
     QCOMPARE(status->bytesToWrite(), qint64(block.size()));
     QTRY_COMPARE(status->bytesToWrite(), qint64(0));
@@ -136,6 +125,10 @@ void tst_SocketClient::tcpExchange()
     for (const QList<QVariant> &args : written)
         sum += args.at(0).toLongLong();
     QCOMPARE(sum, qint64(block.size()));
+    peer->write("from the server");
+    QByteArray got;
+    QTRY_COMPARE((got += readChunks(*port, 4)), QByteArray("from the server"));
+    QVERIFY(log.texts().isEmpty());
 
     // Half-close: the server reads everything, then the end of stream. A Qt
     // peer then closes its side, which the port tells and announces, and
@@ -231,7 +224,8 @@ void tst_SocketClient::udpDatagrams()
 
     // One write, one datagram.
     QCOMPARE(port->writeRawData("0123456789", 10), 10);
-    const QNetworkDatagram out = nextDatagram(peer);
+    QTRY_VERIFY(peer.hasPendingDatagrams());
+    const QNetworkDatagram out = peer.receiveDatagram();
     QCOMPARE(out.data(), QByteArray("0123456789"));
 
     // One datagram a read. A datagram larger than the buffer: the rest is
@@ -264,7 +258,8 @@ void tst_SocketClient::udpDatagrams()
     // the next write.
     QCOMPARE(port->setTavlinProperty("port", other.localPort()), QVariant(int(other.localPort())));
     QCOMPARE(port->writeRawData("other", 5), 5);
-    QCOMPARE(nextDatagram(other).data(), QByteArray("other"));
+    QTRY_VERIFY(other.hasPendingDatagrams());
+    QCOMPARE(other.receiveDatagram().data(), QByteArray("other"));
     QVERIFY(!peer.hasPendingDatagrams());
 
     // A new address is used at once too: an IPv6 one cannot be reached from
@@ -279,8 +274,7 @@ void tst_SocketClient::udpDatagrams()
     QVERIFY(!port->opened() && !other.hasPendingDatagrams());
 
     // A bind port that another socket holds: the bind fails inside the open
-    // call, the error ends the port before the bind line is written, and the
-    // open still reports success.
+    // call, which still reports success, and the error ends the port.
     configured(port.data(), {{"bind-address", "127.0.0.1"}, {"bind-port", peer.localPort()}});
     log.clear();
     QSignalSpy changed(port.data(), &AbstractTreeItem::dataChanged);
@@ -288,10 +282,7 @@ void tst_SocketClient::udpDatagrams()
     const QStringList critical = log.qtTexts(QtCriticalMsg);
     QVERIFY2(critical.size() == 1 && critical.first().startsWith("The following error occurred: "),
              qPrintable(critical.join('|')));
-    const QString bind = QStringLiteral("udpClient: Bind to IP 127.0.0.1 port %1").arg(peer.localPort());
-    QCOMPARE(log.texts(), QStringList({"udpClient: Session opened", "udpClient: Connecting to host..."}) + critical +
-                              QStringList({"udpClient: Disconnected", bind}));
-    QCOMPARE(port->getTavlinProperty("connect"), QVariant(false));
+    QVERIFY(log.contains("udpClient: Disconnected") && !port->opened());
     QCOMPARE(writable(*port), s_udpClosedWritable);
     QCOMPARE(changed.count(), 2);
 

@@ -4,7 +4,6 @@
 #include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"
 
-#include <QSignalSpy>
 #include <QVariant>
 #include <initializer_list>
 #include <utility>
@@ -42,18 +41,6 @@ inline QByteArray readChunks(Plugin_Com_Port &port, int chunk)
     while ((n = port.readRawData(buf, chunk)) > 0)
         out.append(buf, n);
     return n == -1 ? out : "[read answered " + QByteArray::number(n) + "]";
-}
-
-// A closed port has nothing to send or read, and close() only announces a
-// change, silently.
-inline bool behavesClosed(Plugin_Com_Port &port, const LogCapture &log)
-{
-    QSignalSpy changed(&port, &AbstractTreeItem::dataChanged);
-    char buf[8];
-    const bool io = port.writeRawData("abc", 3) == 0 && port.readRawData(buf, sizeof buf) == -1 &&
-                    port.readByteStream(buf, sizeof buf) == -1;
-    port.close();
-    return io && changed.count() == 1 && log.texts().isEmpty();
 }
 
 } // namespace NetClientTestUtil
