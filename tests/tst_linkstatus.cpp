@@ -1,121 +1,21 @@
-// The link-status companion, per port kind: what a host that knows it learns
-// about the backlog, the loss of a link and the write direction.
-#include "core/PCom_Port.h"
+// The link-status companion of a serial port: what a host that knows it
+// learns when the line goes away. (The socket ports' companions are tested
+// with their ports.)
 #include "core/PCom_SerialLine.h"
-#include "core/PCom_ServedClients.h"
-#include "plugin/PCom_Core.h"
-#include "host/Plugin_Com_Device.h"
+#include "serial/PCom_Com_Device.h"
+#include "serial/PCom_Com_Port.h"
 #include "tests/support/LogCapture.h"
-#include "tests/support/LoopbackPeer.h"
 #include "tests/support/NetClientTestUtil.h"
 #include "tests/support/PseudoTerminal.h"
 
 #include <QtTest>
 
-using State = PCom_LinkStatus::LinkState;
-using Loss = PCom_LinkStatus::LossKind;
-
 class tst_LinkStatus : public QObject
 {
     Q_OBJECT
 private slots:
-    // A port left open would log into the next case.
-    void cleanup() { qDeleteAll(m_devices); m_devices.clear(); }
-    void tcpClientBacklogLossAndHalfClose();
-    void tcpServerBacklogAndReadBound();
     void serialLineGone();
-
-private:
-    using Settings = std::initializer_list<std::pair<const char *, QVariant>>;
-    PCom_Port *newPort(const QString &key, Settings settings);
-    PCom_Core m_core;
-    QList<Plugin_Com_Device *> m_devices;
 };
-
-PCom_Port *tst_LinkStatus::newPort(const QString &key, Settings settings)
-{
-    m_devices.append(m_core.createDevice(nullptr, key));
-    auto *port = NetClientTestUtil::configured(dynamic_cast<PCom_Port *>(m_devices.last()->createPort()), settings);
-    port->setParent(m_devices.last());
-    return port;
-}
-
-void tst_LinkStatus::tcpClientBacklogLossAndHalfClose()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    PCom_Port *port = newPort("tcpClient", {{"address", "127.0.0.1"}, {"port", server.serverPort()}});
-    PCom_LinkStatus *status = port->linkStatus();
-    QCOMPARE(status->linkState(), State::Closed);
-    QVERIFY(status->canCloseWrite() && !status->closeWrite());
-
-    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
-    QTRY_COMPARE(status->linkState(), State::Open);
-    QTRY_VERIFY(server.hasPendingConnections());
-    QScopedPointer<QTcpSocket> peer(server.nextPendingConnection());
-
-    // What the port took waits as backlog until it has left, announced by
-    // bytesWritten() in full.
-    QSignalSpy written(status, &PCom_LinkStatus::bytesWritten);
-    const QByteArray block(256 * 1024, 'x');
-    QCOMPARE(port->writeRawData(block.constData(), block.size()), block.size());
-    QCOMPARE(status->bytesToWrite(), qint64(block.size()));
-    QTRY_COMPARE(status->bytesToWrite(), qint64(0));
-    qint64 sum = 0;
-    for (const QList<QVariant> &args : written)
-        sum += args.at(0).toLongLong();
-    QCOMPARE(sum, qint64(block.size()));
-
-    // Half-close: the peer reads everything, then the end of stream (a Qt
-    // peer then closes its side, which the port learns as the peer's end).
-    QSignalSpy finished(status, &PCom_LinkStatus::writeFinished);
-    QSignalSpy lost(status, &PCom_LinkStatus::linkLost);
-    QVERIFY(port->writeRawData("tail", 4) == 4);
-    QVERIFY(status->closeWrite());
-    QVERIFY(finished.count() == 1 || finished.wait(5000));
-    QByteArray got;
-    QTRY_VERIFY_WITH_TIMEOUT((got += peer->readAll(), peer->state() == QAbstractSocket::UnconnectedState), 5000);
-    QCOMPARE(got.size(), block.size() + 4);
-    QVERIFY(got.endsWith("tail"));
-    QVERIFY(lost.count() == 1 || lost.wait(5000));
-    QCOMPARE(status->linkLoss(), Loss::PeerClosed);
-    QVERIFY(!status->linkLostReason().isEmpty());
-    QCOMPARE(status->linkState(), State::Closed);
-    QCOMPARE(lost.count(), 1);
-}
-
-void tst_LinkStatus::tcpServerBacklogAndReadBound()
-{
-    const quint16 serverPort = LoopbackPeer::freePort();
-    PCom_Port *port = newPort("tcpServer", {{"address", "127.0.0.1"}, {"port", serverPort}});
-    PCom_LinkStatus *status = port->linkStatus();
-    auto *served = status->face<PCom_ServedClients>();
-    QVERIFY(served && !status->canCloseWrite());
-    status->setReadBufferSize(1024);
-    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
-    QTcpSocket a, b;
-    for (QTcpSocket *client : {&a, &b}) {
-        client->connectToHost(QHostAddress::LocalHost, serverPort);
-        QVERIFY(client->waitForConnected(5000));
-    }
-    QTRY_COMPARE(served->clientCount(), 2);
-
-    // The backlog is the sum over the clients.
-    const QByteArray block(128 * 1024, 'y');
-    port->writeRawData(block.constData(), block.size());
-    QCOMPARE(status->bytesToWrite(), qint64(2 * block.size()));
-    QTRY_COMPARE(status->bytesToWrite(), qint64(0));
-
-    // No more than the bound is read ahead of the host.
-    const QByteArray burst(64 * 1024, 'z');
-    a.write(burst);
-    QVERIFY(a.waitForBytesWritten(5000));
-    QSignalSpy ready(port, &Plugin_Com_Port::readyRead);
-    QVERIFY(ready.count() > 0 || ready.wait(5000));
-    QVector<char> buffer(burst.size());
-    const int first = port->readRawData(buffer.data(), buffer.size());
-    QVERIFY2(first > 0 && first <= 1024, qPrintable(QString::number(first)));
-}
 
 // A line whose other end goes away stays open in the host's view, silently,
 // until the host closes it; it stops reading, so that the dead line does not
@@ -124,7 +24,10 @@ void tst_LinkStatus::serialLineGone()
 {
     auto *pty = new PseudoTerminal;
     QVERIFY(pty->isValid());
-    PCom_Port *port = newPort("com", {{"device", pty->slavePath()}, {"baudrate", 115200}});
+    PCom_Com_Device device(nullptr, nullptr);
+    auto *port = NetClientTestUtil::configured(static_cast<PCom_Com_Port *>(device.createPort()),
+                                               {{"device", pty->slavePath()}, {"baudrate", 115200}});
+    port->setParent(&device);
     PCom_LinkStatus *status = port->linkStatus();
     auto *line = status->face<PCom_SerialLine>();
     QVERIFY(line && port->open(Plugin_Com_Port::ReadWrite));
@@ -137,7 +40,7 @@ void tst_LinkStatus::serialLineGone()
     LogCapture log;
     delete pty;
     QVERIFY(lost.wait(5000));
-    QCOMPARE(status->linkLoss(), Loss::Failed);
+    QCOMPARE(status->linkLoss(), PCom_LinkStatus::LossKind::Failed);
     QVERIFY(status->linkLostReason().startsWith(port->getTavlinProperty("device").toString() + ": "));
     QCOMPARE(lost.first().at(0).toString(), status->linkLostReason());
     wakeUps.clear();

@@ -4,7 +4,6 @@
 #include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"
 
-#include <QSignalSpy>
 #include <QVariant>
 #include <initializer_list>
 #include <utility>
@@ -21,14 +20,6 @@ Port *configured(Port *port, std::initializer_list<std::pair<const char *, QVari
     return port;
 }
 
-inline QList<int> levels(const LogCapture &log)
-{
-    QList<int> out;
-    for (const LogCapture::Line &line : log.lines())
-        out << line.type;
-    return out;
-}
-
 // The names of the properties the host's editor may change now.
 inline QStringList writable(const Plugin_Com_Port &port)
 {
@@ -40,25 +31,16 @@ inline QStringList writable(const Plugin_Com_Port &port)
     return out;
 }
 
-// Waits, bounded, for readyRead() unless one is already recorded.
-inline bool waitReady(QSignalSpy &ready)
+// Reads `chunk` bytes a call until a read finds nothing: what was read, or,
+// should that read not answer -1, a text that says what it answered.
+inline QByteArray readChunks(Plugin_Com_Port &port, int chunk)
 {
-    if (ready.isEmpty() && !ready.wait(5000))
-        return false;
-    ready.clear();
-    return true;
-}
-
-// A closed port has nothing to send or read, and close() only announces a
-// change, silently.
-inline bool behavesClosed(Plugin_Com_Port &port, const LogCapture &log)
-{
-    QSignalSpy changed(&port, &AbstractTreeItem::dataChanged);
-    char buf[8];
-    const bool io = port.writeRawData("abc", 3) == 0 && port.readRawData(buf, sizeof buf) == -1 &&
-                    port.readByteStream(buf, sizeof buf) == -1;
-    port.close();
-    return io && changed.count() == 1 && log.texts().isEmpty();
+    QByteArray out;
+    char buf[256];
+    int n;
+    while ((n = port.readRawData(buf, chunk)) > 0)
+        out.append(buf, n);
+    return n == -1 ? out : "[read answered " + QByteArray::number(n) + "]";
 }
 
 } // namespace NetClientTestUtil
