@@ -3,7 +3,6 @@
 #include <QCanBusFrame>
 #include <QMetaType>
 
-// Qt 5 leaves QCanBusFrame out of its meta-type system; the CAN port's
-// writeFrame() and readFrame(), which hosts reach by name, need it there.
-// The CAN port registers it; a host includes this header to name the type.
+// Qt 5 leaves QCanBusFrame out of its meta-type system; a frame carried by a
+// signal into a QVariant (QSignalSpy, a queued connection) needs it there.
 Q_DECLARE_METATYPE(QCanBusFrame)

@@ -26,7 +26,7 @@ public:
     Plugin_Com_Device *device() const { return m_device; }
     Plugin_Com_Port *port() const { return m_port; }
     QString typeKey() const { return m_typeKey; }
-    // The port's link-status extension; null for a port without it.
+    // The port's companion; null for a port that is not the plug-in's.
     PCom_LinkStatus *linkStatus() const;
 
     // Writes the default text of every writable record that `settings` does

@@ -13,7 +13,7 @@ class Plugin_Com_Port;
 // Hands bytes (or frames) to an open port and keeps the account of them:
 // taken from the host, left for the link (delivered), dropped, and still
 // waiting, here or in the port (the backlog; the port's part comes from its
-// link-status extension). A source that feeds it stops while isFull() and
+// companion). A source that feeds it stops while isFull() and
 // goes on at backlogLow(), so that memory stays bounded.
 //
 // What a short write leaves waits here and goes first when the port has
