@@ -2,6 +2,7 @@
 
 #include "bench/BenchLog.h"
 #include "bench/PluginPorts.h"
+#include "gui/TerminalEndpoint.h"
 #include "gui/TerminalPane.h"
 #include "tests/support/ProcStats.h"
 #include "host/Plugin_Com_Port.h"
@@ -101,13 +102,14 @@ GuiBench::Result GuiBench::receive(bool throughPane)
         pane->setHexView(true);
         pane->resize(1000, 700);
         pane->show();
-        // After the pane's own handler, which has read what arrived.
-        QObject::connect(port, &Plugin_Com_Port::readyRead, &loop, [&] {
+        port->setTavlinProperty(QStringLiteral("connect"), true);
+        // After the pane's own count of what its terminal showed; the port's
+        // reader may go on over several turns without a new readyRead().
+        QObject::connect(pane->endpoint(), &TerminalEndpoint::shown, &loop, [&] {
             received = pane->received();
             if (received >= total)
                 loop.quit();
         });
-        port->setTavlinProperty(QStringLiteral("connect"), true);
     } else {
         QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] {
             received += socket.readAll().size();
