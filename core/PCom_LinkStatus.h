@@ -63,6 +63,11 @@ public:
     // The most bytes that one write may carry and still leave as one piece:
     // a datagram's payload on a datagram link; 0 where any size is fine.
     virtual int maxWriteSize() const = 0;
+    // Hands what the port queued to the system now rather than at the next
+    // turn of the event loop, so that a relayed byte leaves at once (TCP); a
+    // serial port, whose flush fails on a full line, and a link that queues
+    // nothing of its own ignore it.
+    virtual void flush() = 0;
 
     // The face of type Face that this link has, or null.
     template <class Face>

@@ -85,6 +85,7 @@ public:
     virtual bool canCloseWrite() const { return false; }
     virtual bool closeWrite() { return false; }
     virtual int maxWriteSize() const { return 0; }
+    virtual void flush() {}
 
 protected:
     // Declares "plugin", the rows in order, then "connect".

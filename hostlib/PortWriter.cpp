@@ -51,12 +51,16 @@ void PortWriter::write(const char *data, int size)
         return;
     }
     if (!m_queue.isEmpty()) {
+        // Held behind what waits; full is noted now, or no backlogLow()
+        // would follow once it all left.
         hold(data, size, QCanBusFrame(), 0);
+        settle();
         return;
     }
     const int taken = hand(data, size);
     if (taken < size)
         hold(data + taken, size - taken, QCanBusFrame(), 0);
+    sendNow();
     settle();
 }
 
@@ -195,7 +199,20 @@ void PortWriter::flush()
     m_flushing = false;
     if (!m_queue.isEmpty() && m_frames && !m_retry.isActive())
         m_retry.start(frameRetryMs);
+    sendNow();
     settle();
+}
+
+// What the port took leaves now: a socket or serial port would send it at the
+// next turn of the loop, a wait that every relayed byte would pay. The
+// bytesWritten() that comes from inside is only counted; the caller settles.
+void PortWriter::sendNow()
+{
+    if (!m_status || m_frames || m_sendingNow || m_status->bytesToWrite() == 0)
+        return;
+    m_sendingNow = true;
+    m_status->flush();
+    m_sendingNow = false;
 }
 
 qint64 PortWriter::discard()
@@ -227,6 +244,8 @@ void PortWriter::onBytesWritten(qint64 count)
             m_frameBytesInPort -= m_frameSizes.dequeue();
     }
     emit progress();
+    if (m_sendingNow)
+        return;
     if (!m_queue.isEmpty())
         flush();
     else

@@ -98,6 +98,7 @@ private:
     bool handFrame(const QCanBusFrame &frame, QString *why);
     void hold(const char *data, int size, const QCanBusFrame &frame, qint64 line);
     void flush();
+    void sendNow();
     void settle();
 
     Plugin_Com_Port *m_port;
@@ -106,6 +107,7 @@ private:
     PCom_CanFrames *m_canFrames;
     bool m_frameTaken = false;
     bool m_flushing = false;
+    bool m_sendingNow = false;
     bool m_wasFull = false;
     bool m_wasBusy = false;
     qint64 m_holdLimit = holdAll;

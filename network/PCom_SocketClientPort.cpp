@@ -98,6 +98,12 @@ qint64 PCom_SocketClientPort::bytesToWrite() const
     return m_socket ? m_socket->bytesToWrite() : 0;
 }
 
+void PCom_SocketClientPort::flush()
+{
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->flush();
+}
+
 QString PCom_SocketClientPort::lastErrorString() const
 {
     return m_lastError;

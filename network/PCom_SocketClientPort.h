@@ -24,6 +24,7 @@ public:
 
     LinkState linkState() const override;
     qint64 bytesToWrite() const override;
+    void flush() override;
     QString lastErrorString() const override;
     void setReadBufferSize(qint64 size) override;
 

@@ -255,6 +255,14 @@ qint64 PCom_TcpServer_Port::bytesToWrite() const
     return total;
 }
 
+void PCom_TcpServer_Port::flush()
+{
+    for (const PCom_TcpServer_SockerOwner *owner : m_socketOwners) {
+        if (!owner->isLeaving())
+            owner->socket()->flush();
+    }
+}
+
 QString PCom_TcpServer_Port::lastErrorString() const
 {
     return m_lastError;

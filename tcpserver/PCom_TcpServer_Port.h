@@ -35,6 +35,7 @@ public:
     // goes is announced by the data-changed notice and by the companion's
     // PCom_ServedClients face (PCom_TcpServer_Clients).
     qint64 bytesToWrite() const override;
+    void flush() override;
     QString lastErrorString() const override;
     void setReadBufferSize(qint64 size) override;
 

@@ -13,7 +13,6 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/ObjectCensus.h"
-#include "tests/support/PcomProcess.h"
 #include "tests/support/ProcStats.h"
 #include "tests/support/PseudoTerminal.h"
 
@@ -23,7 +22,6 @@
 #include <cerrno>
 #include <memory>
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -537,116 +535,7 @@ private slots:
         QFETCH(qint64, size);
         scenario(kind, size);
     }
-    // Eight links served by one pcom serve process, each with a client at both
-    // ends moving a long stream both ways, while other clients connect to them
-    // and drop, and a served serial device goes away and comes back (a reload
-    // starts its bridge again). Nothing may be lost on the eight links, the
-    // process stays within a memory bound and keeps serving.
-    void serveEightLinks();
 };
-
-void tst_Stress::serveEightLinks()
-{
-    const int links = 8;
-    // Each way through each link.
-    const qint64 bytes = 64 * MiB / kReduce;
-    QTemporaryDir dir;
-    const QString device = dir.filePath(QStringLiteral("tty"));
-    // The serial device at that path, its master kept from pcom.
-    std::unique_ptr<PseudoTerminal> pty;
-    const auto plugTerminal = [&] {
-        pty = std::make_unique<PseudoTerminal>();
-        QFile::remove(device);
-        return pty->isValid() && ::fcntl(pty->masterFd(), F_SETFD, FD_CLOEXEC) == 0
-               && QFile::link(pty->slavePath(), device);
-    };
-    QVERIFY(plugTerminal());
-    // Two ends a link and one for the serial bridge, all distinct: servers
-    // that listen at once get distinct ports.
-    std::vector<quint16> ports;
-    {
-        QTcpServer probes[2 * links + 1];
-        for (QTcpServer &probe : probes) {
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            ports.push_back(probe.serverPort());
-        }
-    }
-    // What one end sends before the other end's client is taken is held for it.
-    QByteArray config = "bridges:\n";
-    for (int i = 0; i < links; ++i)
-        config += QStringLiteral("  - name: link%1\n    args: tcpServer port=%2 --hold 8388608 -- tcpServer port=%3 "
-                                 "--hold 8388608\n").arg(i).arg(ports[2 * i]).arg(ports[2 * i + 1]).toUtf8();
-    config += QStringLiteral("  - name: serial\n    args: com device=%1 -- tcpServer port=%2 --hold 65536\n")
-                  .arg(device).arg(ports.back()).toUtf8();
-    QFile file(dir.filePath(QStringLiteral("serve.yaml")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(config) == config.size() && file.flush());
-
-    PcomProcess pcom;
-    pcom.start({"serve", "-q", file.fileName()});
-    QVERIFY2(pcom.waitForStderr("info: pcom: serving 9 bridges"), pcom.err().constData());
-    const auto connected = [](QTcpSocket &socket, quint16 port) {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        return socket.waitForConnected(5000);
-    };
-    QTcpSocket sockets[links][2];
-    std::vector<std::unique_ptr<Duplex>> streams;
-    for (int i = 0; i < links; ++i) {
-        QVERIFY(connected(sockets[i][0], ports[2 * i]) && connected(sockets[i][1], ports[2 * i + 1]));
-        streams.push_back(std::make_unique<Duplex>(100 + 2 * i, bytes, End{nullptr, &sockets[i][0]},
-                                                   End{nullptr, &sockets[i][1]}));
-    }
-
-    // Clients that connect to a link's end and drop at once, while the streams run.
-    int churned = 0;
-    QTcpSocket churn;
-    QObject::connect(&churn, &QTcpSocket::connected, &churn, &QTcpSocket::abort);
-    QTimer churnTimer;
-    QObject::connect(&churnTimer, &QTimer::timeout, [&] {
-        if (churn.state() == QAbstractSocket::UnconnectedState && churned < 500)
-            churn.connectToHost(QHostAddress::LocalHost, ports[2 * (churned++ % links)]);
-    });
-    churnTimer.start(5);
-
-    // The serial device carries bytes, goes away (its bridge ends), comes back
-    // at the same path, and a reload serves it again; the links run on.
-    QTcpSocket client;
-    const auto serialCarries = [&](const QByteArray &text) {
-        return connected(client, ports.back()) && pty->writeMaster(text)
-               && EventWait::until([&] { return client.bytesAvailable() >= text.size(); }, 10000)
-               && client.readAll() == text;
-    };
-    QVERIFY2(serialCarries("serial 0"), pcom.err().right(2000).constData());
-    pty.reset();
-    QVERIFY2(pcom.waitForStderr("warning: [serial] pcom: the bridge ended"), pcom.err().constData());
-    QVERIFY(EventWait::until([&] { return client.state() == QAbstractSocket::UnconnectedState; }, 10000));
-    QVERIFY(plugTerminal());
-    pcom.hangUp();
-    QVERIFY(pcom.waitForStderr("info: pcom: reloading " + file.fileName().toUtf8()
-                               + ": 0 added, 1 changed, 0 removed, 8 unchanged"));
-    QVERIFY(EventWait::until([&] { return pcom.err().count("info: pcom: serving 9 bridges") == 2; }, 10000));
-    QVERIFY2(serialCarries("serial 1"), pcom.err().right(2000).constData());
-
-    for (const auto &stream : streams)
-        QVERIFY2(stream->done(), qPrintable(stream->fault()));
-    QFile status(QStringLiteral("/proc/%1/status").arg(pcom.processId()));
-    const QRegularExpression peak(QStringLiteral("VmHWM:\\s+(\\d+) kB"));
-    const qint64 hwm = status.open(QIODevice::ReadOnly)
-                           ? peak.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong() * 1024 : 0;
-    // Far above what the links need (a few MiB each), far below what a leak
-    // or an unbounded backlog of 64 MiB streams would take.
-    QVERIFY2(hwm > 0 && hwm < (kReduce > 1 ? 1024 : 256) * MiB, qPrintable(QString::number(hwm)));
-
-    // Still serving on every link.
-    streams.clear();
-    for (int i = 0; i < links; ++i) {
-        sockets[i][0].write("after");
-        QVERIFY(EventWait::until([&] { return sockets[i][1].bytesAvailable() >= 5; }, 10000));
-        QCOMPARE(sockets[i][1].readAll(), QByteArray("after"));
-    }
-    pcom.terminate();
-    QVERIFY(pcom.waitForExit(30000));
-    QCOMPARE(pcom.exitCode(), 0);
-}
 
 QTEST_GUILESS_MAIN(tst_Stress)
 #include "tst_stress.moc"
