@@ -7,6 +7,7 @@
 OutputFormat::OutputFormat()
 {
     m_clock.start();
+    m_now = [this]() { return m_clock.elapsed(); };
 }
 
 bool OutputFormat::parseStamp(const QString &text, Stamp *stamp)
@@ -36,7 +37,7 @@ void OutputFormat::setFrameForm(FrameForm form, const QByteArray &interfaceName)
 
 QByteArray OutputFormat::stampText(Stamp stamp)
 {
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = m_now();
     const qint64 since = stamp == Stamp::Delta ? now - m_lastStampMs : now;
     m_lastStampMs = now;
     if (stamp == Stamp::Absolute)
@@ -55,12 +56,11 @@ QByteArray OutputFormat::bytes(const QByteArray &data)
     }
     if (m_stamp == Stamp::None)
         return text;
-    const QByteArray prefix = '[' + stampText(m_stamp) + "] ";
     QByteArray out;
-    out.reserve(text.size() + prefix.size());
+    out.reserve(text.size() + 32);
     for (char c : qAsConst(text)) {
         if (m_atLineStart)
-            out += prefix;
+            out += '[' + stampText(m_stamp) + "] ";
         m_atLineStart = c == '\n';
         out += c;
     }

@@ -6,15 +6,15 @@
 
 SerialOptions::SerialOptions(CommandContext &context)
     : m_options{
-          {QStringLiteral("data-bits"), QStringLiteral("Serial: data bits per character."), QStringLiteral("5|6|7|8")},
-          {QStringLiteral("parity"), QStringLiteral("Serial: parity."), QStringLiteral("none|even|odd|space|mark")},
-          {QStringLiteral("stop-bits"), QStringLiteral("Serial: stop bits."), QStringLiteral("1|1.5|2")},
-          {QStringLiteral("flow-control"), QStringLiteral("Serial: flow control."),
+          {QStringLiteral("data-bits"), QStringLiteral("com: data bits per character."), QStringLiteral("5|6|7|8")},
+          {QStringLiteral("parity"), QStringLiteral("com: parity."), QStringLiteral("none|even|odd|space|mark")},
+          {QStringLiteral("stop-bits"), QStringLiteral("com: stop bits."), QStringLiteral("1|1.5|2")},
+          {QStringLiteral("flow-control"), QStringLiteral("com: flow control."),
            QStringLiteral("none|rtscts|xonxoff")},
-          {QStringLiteral("dtr"), QStringLiteral("Serial: the DTR line's level."), QStringLiteral("on|off")},
-          {QStringLiteral("rts"), QStringLiteral("Serial: the RTS line's level (not with rtscts)."),
+          {QStringLiteral("dtr"), QStringLiteral("com: the DTR line's level."), QStringLiteral("on|off")},
+          {QStringLiteral("rts"), QStringLiteral("com: the RTS line's level (not with rtscts)."),
            QStringLiteral("on|off")},
-          {QStringLiteral("break"), QStringLiteral("Serial: send a break of MS milliseconds once the line is open."),
+          {QStringLiteral("break"), QStringLiteral("com: send a break of MS milliseconds once the line is open."),
            QStringLiteral("MS")},
       }
 {

@@ -1,5 +1,6 @@
 #include "cli/StdioEndpoint.h"
 
+#include "cli/CandumpReplay.h"
 #include "cli/OutputFormat.h"
 #include "cli/ProgressLine.h"
 #include "cli/SessionLog.h"
@@ -14,6 +15,15 @@ StdioEndpoint::StdioEndpoint(const Options &options, OutputFormat *format, Sessi
     m_stdin.setChunkSize(options.chunkSize);
     connect(&m_stdin, &StdinReader::dataRead, this, &StdioEndpoint::onStdinData);
     connect(&m_stdin, &StdinReader::finished, this, &StdioEndpoint::onStdinFinished);
+    if (CandumpReplay *replay = options.replay) {
+        connect(replay, &CandumpReplay::frameDue, this, [this](const QCanBusFrame &frame, qint64 line) {
+            DataCodec::Item item;
+            item.frame = frame;
+            item.line = line;
+            give({item}, {});
+        });
+        connect(replay, &CandumpReplay::finished, this, &StdioEndpoint::onStdinFinished);
+    }
 }
 
 StdioEndpoint::~StdioEndpoint() = default;
@@ -24,6 +34,7 @@ void StdioEndpoint::start()
         return;
     if (m_options.interactive) {
         m_terminal = new Terminal(this);
+        m_terminal->setLineMode(m_options.piecePerLine);
         // Acted on once what was typed before it has been given on.
         connect(m_terminal, &Terminal::quitRequested, this, [this]() { m_quit = true; });
         connect(m_terminal, &Terminal::breakRequested, this, &StdioEndpoint::breakRequested);
@@ -37,13 +48,26 @@ void StdioEndpoint::start()
     }
     if (m_options.progress)
         m_progress = new ProgressLine(ProgressLine::inputFileSize(), [this]() { return m_stdin.bytesRead(); }, this);
-    m_stdin.start();
+    if (m_options.replay)
+        m_options.replay->start();
+    else
+        m_stdin.start();
+}
+
+void StdioEndpoint::pauseReading()
+{
+    m_stdin.pause();
+    if (m_options.replay)
+        m_options.replay->pause();
 }
 
 void StdioEndpoint::resumeReading()
 {
-    if (!m_down)
-        m_stdin.resume();
+    if (m_down)
+        return;
+    m_stdin.resume();
+    if (m_options.replay)
+        m_options.replay->resume();
 }
 
 void StdioEndpoint::onStdinData(const QByteArray &typed)
@@ -134,7 +158,7 @@ void StdioEndpoint::goDown(bool failed)
     if (m_down)
         return;
     m_down = true;
-    m_stdin.pause();
+    pauseReading();
     // The terminal is itself again before the last lines are printed.
     delete m_terminal;
     m_terminal = nullptr;

@@ -6,6 +6,7 @@
 #include "hostlib/Endpoint.h"
 #include "hostlib/NewlineMap.h"
 
+class CandumpReplay;
 class OutputFormat;
 class ProgressLine;
 class SessionLog;
@@ -14,7 +15,7 @@ class Terminal;
 // Standard input and output as an end of a bridge (pcom open). Each read of
 // standard input is given on as one piece (raw, with the sent line-end
 // translations), or one piece per line of hex digits, or one frame per
-// cansend line for a CAN port; what it is given goes to standard output in
+// cansend line for a CAN port (or the frames of a replayed log); what it is given goes to standard output in
 // the OutputFormat given. Both directions go to the session log. Lines that
 // are no data are reported and skipped (itemsDropped()).
 //
@@ -28,11 +29,14 @@ public:
     struct Options {
         DataCodec::Mode input = DataCodec::Raw;
         bool interactive = false;   // standard input a terminal, in raw mode
+        bool piecePerLine = false;  // interactive: a typed line leaves as one piece (a datagram)
         bool echo = false;          // typed or read input shown on standard output
         bool progress = false;
         NewlineMap map;             // its sent translations apply to raw input
         // The most bytes one read takes: the port's largest single write.
         int chunkSize = StdinReader::defaultChunkSize;
+        // Frames from a log instead of standard input, which is not read.
+        CandumpReplay *replay = nullptr;
     };
 
     // `log`: the session log, or null for none.
@@ -43,11 +47,11 @@ public:
     QString sourceText() const override { return QStringLiteral("standard input"); }
     bool usesFrames() const override { return m_options.input == DataCodec::Frames; }
     void setSourceName(const QString &) override {}
-    qint64 bytesHeld() const override { return m_stdin.bytesWaiting(); }
+    qint64 bytesHeld() const override { return m_options.replay ? 0 : m_stdin.bytesWaiting(); }
     qint64 frameLine() const override { return m_frameLine; }
 
     void start() override;
-    void pauseReading() override { m_stdin.pause(); }
+    void pauseReading() override;
     void resumeReading() override;
     void write(const char *data, int size) override;
     void writeFrame(const QCanBusFrame &frame, qint64 line = 0) override;

@@ -75,19 +75,32 @@ QByteArray Terminal::helpText()
 QByteArray Terminal::take(const QByteArray &typed)
 {
     QByteArray out;
+    const auto keep = [this, &out](char c) {
+        if (!m_lineMode) {
+            out += c;
+        } else if (c == '\x7f' || c == '\b') {
+            m_line.chop(1);
+        } else {
+            m_line += c;
+            if (c == '\r' || c == '\n') {
+                out += m_line;
+                m_line.clear();
+            }
+        }
+    };
     for (char c : typed) {
         if (!m_escaped && c == escapeKey) {
             m_escaped = true;
             continue;
         }
         if (!m_escaped) {
-            out += c;
+            keep(c);
             continue;
         }
         m_escaped = false;
         switch (c) {
         case escapeKey:
-            out += c;
+            keep(c);
             break;
         case 'q':
         case 'Q':

@@ -7,7 +7,9 @@
 // typed (Ctrl-C, Ctrl-Z, Ctrl-D and Ctrl-S included), while the output side
 // keeps its settings so that line ends still show as such. Ctrl-T is the
 // escape prefix: the key after it is a command (see helpText()); Ctrl-T
-// twice sends one Ctrl-T. The terminal's settings are put back when the
+// twice sends one Ctrl-T. In line mode (a datagram link: one datagram per
+// line) typed keys wait until Enter and leave as one piece; Backspace takes
+// back the last key waiting. The terminal's settings are put back when the
 // object goes, at exit(), and on a signal that ends the process
 // (SIGINT and SIGTERM end pcom in order, and so through the destructor).
 class Terminal : public QObject
@@ -22,6 +24,7 @@ public:
 
     // The bytes to send of what was typed; the commands in it are emitted.
     QByteArray take(const QByteArray &typed);
+    void setLineMode(bool on) { m_lineMode = on; }
 
     static QByteArray helpText();
     static const char escapeKey = 0x14;
@@ -37,4 +40,6 @@ private:
     static void onFatalSignal(int signalNumber);
 
     bool m_escaped = false;
+    bool m_lineMode = false;
+    QByteArray m_line;
 };

@@ -1,4 +1,6 @@
+#include "cli/OutputFormat.h"
 #include "cli/Shutdown.h"
+#include "cli/Terminal.h"
 #include "hostlib/CanLineParser.h"
 #include "hostlib/DataCodec.h"
 #include "hostlib/HexCodec.h"
@@ -25,6 +27,7 @@ private slots:
     void canLines();
     void canFilters();
     void hexAndInputDecoding();
+    void linesStampedAndTyped();
     void answers_data();
     void answers();
     void signalsWhileEnding();
@@ -74,8 +77,20 @@ void tst_CliFormats::canLines()
     QVERIFY2(error.contains(reason), qPrintable(error));
     // A refused line leaves the frame as it was.
     QCOMPARE(CanLineParser::format(frame), reason.isEmpty() ? cansend : CanLineParser::format(before));
-    if (reason.isEmpty())
-        QCOMPARE(CanLineParser::formatCandump(frame, "can0"), candump);
+    if (!reason.isEmpty())
+        return;
+    QCOMPARE(CanLineParser::formatCandump(frame, "can0"), candump);
+    // candump -L records: written and read back.
+    const QByteArray record = CanLineParser::formatLog(frame, "can0", 1436509053000070);
+    QCOMPARE(record, "(1436509053.000070) can0 " + cansend);
+    QCanBusFrame back;
+    qint64 time = 0;
+    QVERIFY(CanLineParser::parseLog(record + '\n', &back, &time, nullptr));
+    QCOMPARE(CanLineParser::format(back), cansend);
+    QCOMPARE(time, 1436509053000070);
+    for (const QByteArray &bad : {"(1436509053.85087) can0 " + cansend, "1.000000 can0 " + cansend,
+                                  "(1.000000) " + cansend, "(-1.000000) can0 " + cansend})
+        QVERIFY2(!CanLineParser::parseLog(bad, &back, &time, nullptr), bad.constData());
 }
 
 // Filters pass a frame when any of them does; error frames always pass.
@@ -137,6 +152,25 @@ void tst_CliFormats::hexAndInputDecoding()
     QVERIFY(problems.size() == 1 && problems[0].line == 2 && problems[0].message.contains("longer"));
 }
 
+// A line is stamped when its first byte arrives, not with its whole read's
+// delta; in line mode (datagram links) a typed line leaves whole on Enter.
+void tst_CliFormats::linesStampedAndTyped()
+{
+    qint64 now = 1002;
+    OutputFormat format;
+    format.setClock([&now]() { return now; });
+    format.setStamp(OutputFormat::Stamp::Delta);
+    QCOMPARE(format.bytes("L1\nL2\nL3"), QByteArray("[+1.002] L1\n[+0.000] L2\n[+0.000] L3"));
+    now = 1500;
+    QCOMPARE(format.bytes("!\nL4\n"), QByteArray("!\n[+0.498] L4\n"));
+
+    Terminal terminal;
+    terminal.setLineMode(true);
+    QCOMPARE(terminal.take("abx\x7f"), QByteArray());
+    QCOMPARE(terminal.take("c\r"), QByteArray("abc\r"));
+    QCOMPARE(terminal.take("\x14\x14\n"), QByteArray("\x14\n"));
+}
+
 void tst_CliFormats::answers_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -157,7 +191,15 @@ void tst_CliFormats::answers_data()
         {"property 'plugin' of a com port is read-only"});
     row("connect", {"open", "com", "connect=true"}, 2, {"'connect' is not set on the command line"});
     row("value the port refuses", {"open", "com", "baudrate=fast"}, 2,
-        {"value 'fast' for 'baudrate' rejected: it is none of the options ("});
+        {"value 'fast' for 'baudrate' rejected: expected a positive integer such as 50"});
+    row("can bit rate", {"open", "canBus", "baudrate=abc"}, 2,
+        {"value 'abc' for 'baudrate' rejected: expected a positive integer such as 5000"});
+    row("can relay port", {"open", "canBus", "--can-plugin", "virtualcan", "device=tcp://127.0.0.1:99999/can0"}, 2,
+        {"value 'tcp://127.0.0.1:99999/can0' for 'device' rejected: not a valid URL: "});
+    row("relay port", {"canbus-server", "99999"}, 2, {"canbus-server takes one PORT from 1 to 65535, not '99999'"});
+    row("replay no log", {"open", "canBus", "--replay", "%FILE=123#00\n"}, 2, {"%FILE:1: not a candump log record"});
+    row("candump log of a stream", {"open", "tcpClient", "--log-format", "candump"}, 2,
+        {"--log-format candump applies to CAN ports only, not to tcpClient"});
     row("can plugin on serial", {"open", "com", "--can-plugin", "virtualcan"}, 2,
         {"--can-plugin applies to CAN ports only"});
     row("unknown command", {"connect", "com"}, 2, {"unknown command 'connect'"});
@@ -197,8 +239,16 @@ void tst_CliFormats::answers_data()
         {"critical: The connection was refused by the peer.",
          "error: the tcpClient link was lost: Connection refused"});
 
-    // --help-all is help, not a server started; the usage names pcom.
-    row("help-all", {"open", "tcpServer", "--help-all"}, 0, {"Usage: pcom [options] open TYPE", "--timeout", "--can-plugin", "-w, --wait"});
+    // An optional value as a word of its own, where it is one.
+    row("timestamp mode", {"open", "com", "--timestamp", "relative", "device=/dev/pcom-no-such-line"}, 1,
+        {"error: the com port did not open"});
+    // --help-all is every command's help, not a server started; the usage names pcom.
+    row("help-all", {"open", "tcpServer", "--help-all"}, 0,
+        {"Usage: pcom [options] open TYPE", "--timeout", "--can-plugin", "-w, --wait", "Usage: pcom [options] serve",
+         "Usage: pcom [options] canbus-server", "\n  help  "});
+    row("help", {"open", "--help"}, 0, {"--timestamp[=absolute|delta|relative]", "--reconnect[=SECONDS]"},
+        {"Usage: pcom [options] bridge", "--timestamp <"});
+    row("version", {"--version"}, 0, {"pcom " PCOM_VERSION "\n"});
     row("devices by default", {}, 0,
         {"\ncom: COM port\n", "\ntcpServer: Ethernet TCP server\n", "\nudpClient: Ethernet UDP client\n  brief:     ",
          "back-ends: ", "virtualcan", "  available: "});
