@@ -30,6 +30,7 @@ private slots:
     void halfCloseLetsTheServerAnswer();
     void udpHexLinesAndDump();
     void canFramesBetweenProcesses();
+    void canLogReplayed();
     void interactiveTerminal();
     void rfc2217WithPyserial();
 };
@@ -259,6 +260,65 @@ void tst_CliLinks::canFramesBetweenProcesses()
     QCOMPARE(sender.exitCode(), 1);
     QVERIFY(sender.err().endsWith("error: 1 input lines or frames were skipped\n"));
     QCOMPARE(receiver.stop(), 0);
+}
+
+// The frames and the gaps between them (microseconds) of a candump -L log.
+static QList<QPair<QByteArray, qint64>> logRecords(const QString &fileName)
+{
+    QFile file(fileName);
+    QList<QPair<QByteArray, qint64>> out;
+    const QRegularExpression record(QStringLiteral("^\\((\\d+)\\.(\\d{6})\\) can0 (\\S+)$"));
+    qint64 last = -1;
+    for (const QByteArray &line : (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split('\n')) {
+        const QRegularExpressionMatch m = record.match(QString::fromLatin1(line));
+        if (!m.hasMatch())
+            continue;
+        const qint64 time = m.captured(1).toLongLong() * 1000000 + m.captured(2).toLongLong();
+        out.append({m.captured(3).toLatin1(), last < 0 ? 0 : time - last});
+        last = time;
+    }
+    return out;
+}
+
+// A candump -L log that pcom wrote is played back by pcom with the same
+// frames and gaps (each at least as recorded, less the relay's jitter, and
+// at most 150 ms more), on a virtual bus whose relay pcom canbus-server runs:
+// the bus outlives every pcom that used it.
+void tst_CliLinks::canLogReplayed()
+{
+    QTemporaryDir dir;
+    const QString port = QString::number(LoopbackPeer::freePort());
+    const QString device = QStringLiteral("device=tcp://127.0.0.1:%1/can0").arg(port);
+    PcomProcess relay;
+    relay.start({"canbus-server", port});
+    QVERIFY2(relay.waitForStderr("relay runs on 127.0.0.1:" + port.toLatin1()), relay.err().constData());
+    QString source = dir.filePath(QStringLiteral("given.log"));
+    QFile given(source);
+    QVERIFY(given.open(QIODevice::WriteOnly));
+    given.write("(100.000000) can0 123#01\n(100.300000) can0 00000456#AABB\n# note\n\n(100.400000) can0 123#R\n");
+    given.close();
+    const QList<QPair<QByteArray, qint64>> expected{{"123#01", 0}, {"00000456#AABB", 300000}, {"123#R", 100000}};
+    // Our log, then the one that pcom wrote while it was replayed.
+    for (int round = 0; round < 2; ++round) {
+        const QString written = dir.filePath(QStringLiteral("round%1.log").arg(round));
+        PcomProcess recorder;
+        QVERIFY2(recorder.startOpened({"open", "canBus", "--can-plugin", "virtualcan", device, "--log", written,
+                                       "--log-format", "candump"}), recorder.err().constData());
+        QScopedPointer<PcomProcess> replay(
+            PcomProcess::run({"open", "canBus", "--can-plugin", "virtualcan", device, "--replay", source, "-w", "0"}));
+        QCOMPARE(replay->exitCode(), 0);
+        QVERIFY(recorder.waitForStdout("123#R\n"));
+        QCOMPARE(recorder.stop(), 0);
+        const QList<QPair<QByteArray, qint64>> got = logRecords(written);
+        QCOMPARE(got.size(), expected.size());
+        for (int i = 0; i < got.size(); ++i) {
+            QCOMPARE(got[i].first, expected[i].first);
+            QVERIFY2(i == 0 || (got[i].second > expected[i].second - 30000 && got[i].second < expected[i].second + 150000),
+                     qPrintable(QString::number(got[i].second)));
+        }
+        source = written;
+    }
+    QCOMPARE(relay.stop(), 0);
 }
 
 // pcom as a terminal: interactive mode on a pseudo-terminal as standard
