@@ -55,6 +55,30 @@ const char description[] =
     "setting was refused, bytes were left over or input lines or frames were skipped (their count is\n"
     "printed), 2 bad input (nothing was opened).";
 
+// TEXT with the escapes of the session log: \r, \n, \t, \\, \xNN; false
+// for a broken one.
+bool unescaped(const QString &text, QByteArray *out)
+{
+    const QByteArray in = text.toUtf8();
+    for (int i = 0; i < in.size(); ++i) {
+        if (in.at(i) != '\\') {
+            out->append(in.at(i));
+            continue;
+        }
+        const char next = i + 1 < in.size() ? in.at(++i) : '\0';
+        const int at = QByteArray("rnt\\").indexOf(next);
+        bool ok = at >= 0;
+        if (ok)
+            out->append("\r\n\t\\"[at]);
+        else if (next == 'x' && i + 2 < in.size())
+            out->append(char(in.mid(i + 1, 2).toInt(&ok, 16)));
+        if (!ok)
+            return false;
+        i += next == 'x' ? 2 : 0;
+    }
+    return true;
+}
+
 QString lastPathPart(const QString &text)
 {
     return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
@@ -84,8 +108,13 @@ int OpenCommand::run(const QStringList &arguments)
     const QCommandLineOption hex = option({"hex"}, "Show received data as a hex dump; read lines of hex digits from "
                                           "standard input, each line one write (keys as typed when interactive).");
     const QCommandLineOption echo = option({"echo"}, "Local echo: show what is sent (Ctrl-T e switches it).");
-    const QCommandLineOption map = option({"map"}, "Line-end translations, comma-separated: icrnl, inlcr, igncr "
-                                          "(received), ocrnl, onlcr (sent).", "LIST");
+    const QCommandLineOption escape = option({"escape"}, "Interactive: Ctrl-LETTER is the escape key instead of "
+                                             "Ctrl-T.", "LETTER");
+    const QCommandLineOption init = option({"init"}, "Send TEXT first once the port is open (escapes: \\r, \\n, "
+                                           "\\t, \\\\, \\xNN).", "TEXT");
+    const QCommandLineOption map = option({"map"}, "Translations, comma-separated: received icrnl, inlcr, igncr, "
+                                          "ignlf, crcrlf, ctlhex (control bytes as [1b]); sent ocrnl, onlcr, delbs, "
+                                          "bsdel.", "LIST");
     const QCommandLineOption timestamp(
         QStringLiteral("timestamp"),
         QStringLiteral("Lead each received line, hex chunk or frame with its time (default absolute)."),
@@ -149,6 +178,13 @@ int OpenCommand::run(const QStringList &arguments)
     if (!context.seconds(wait, 0.5, true, &quietSeconds) || !context.seconds(timeout, 0, false, &timeoutSeconds)
         || !serial.check(context) || !service.check(context))
         return ExitCode::BadInput;
+    const QString escapeText = context.isSet(escape) ? context.value(escape).toLower() : QStringLiteral("t");
+    if (escapeText.size() != 1 || escapeText.at(0) < QLatin1Char('a') || escapeText.at(0) > QLatin1Char('z'))
+        return CommandContext::badInput(QStringLiteral("--escape takes a letter a to z, not '%1'").arg(escapeText));
+    options.escapeLetter = escapeText.at(0).toLatin1();
+    if (!unescaped(context.value(init), &options.init))
+        return CommandContext::badInput(
+            QStringLiteral("--init: a backslash starts \\r, \\n, \\t, \\\\ or \\xNN: '%1'").arg(context.value(init)));
     const QString logForm = context.isSet(logFormat) ? context.value(logFormat) : QStringLiteral("text");
     if (logForm != QLatin1String("text") && logForm != QLatin1String("candump"))
         return CommandContext::badInput(QStringLiteral("--log-format takes text or candump, not '%1'").arg(logForm));
@@ -175,7 +211,7 @@ int OpenCommand::run(const QStringList &arguments)
             return CommandContext::badInput(QStringLiteral("--%1 applies to CAN ports only, not to %2")
                                                 .arg(canOnly.names().constFirst(), typeKey));
     }
-    for (const QCommandLineOption &streamOnly : {hex, map}) {
+    for (const QCommandLineOption &streamOnly : {hex, map, init}) {
         if (context.isSet(streamOnly) && frames)
             return CommandContext::badInput(
                 QStringLiteral("--%1 applies to byte streams; a %2 port reads and writes ID#DATA lines")
@@ -227,6 +263,14 @@ int OpenCommand::run(const QStringList &arguments)
         QObject::connect(&stdio, &StdioEndpoint::breakRequested, &link, [port]() {
             if (SerialOptions::sendBreak(port, 250))
                 LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: break sent"));
+        });
+        QObject::connect(&stdio, &StdioEndpoint::lineCommand, &link, [port, &link, &stdio](char key) {
+            bool refused = false;
+            const QString text = key == 's' ? QStringLiteral("statistics: %1 bytes sent, %2 bytes shown")
+                                                  .arg(link.bytesDelivered())
+                                                  .arg(stdio.bytesDelivered())
+                                            : SerialOptions::lineCommand(port, key, &refused);
+            LogReceiver::post(refused ? QStringLiteral("error") : QStringLiteral("info"), QStringLiteral("pcom: ") + text);
         });
         // The port first: stop() closes it with its own flush time before the
         // standard streams go down, which would close it without one.

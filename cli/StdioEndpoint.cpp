@@ -35,6 +35,8 @@ void StdioEndpoint::start()
     if (m_options.interactive) {
         m_terminal = new Terminal(this);
         m_terminal->setLineMode(m_options.piecePerLine);
+        m_terminal->setEscapeKey(m_options.escapeLetter);
+        connect(m_terminal, &Terminal::lineCommand, this, &StdioEndpoint::lineCommand);
         // Acted on once what was typed before it has been given on.
         connect(m_terminal, &Terminal::quitRequested, this, [this]() { m_quit = true; });
         connect(m_terminal, &Terminal::breakRequested, this, &StdioEndpoint::breakRequested);
@@ -44,7 +46,13 @@ void StdioEndpoint::start()
             LogReceiver::post(QStringLiteral("info"),
                               QStringLiteral("pcom: local echo %1").arg(m_options.echo ? "on" : "off"));
         });
-        LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: interactive; Ctrl-T ? lists the commands"));
+        LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: interactive; Ctrl-%1 ? lists the commands")
+                                                      .arg(QChar(m_options.escapeLetter).toUpper()));
+    }
+    if (!m_options.init.isEmpty()) {
+        if (m_log)
+            m_log->sent(m_options.init);
+        emit received(m_options.init.constData(), m_options.init.size());
     }
     if (m_options.progress)
         m_progress = new ProgressLine(ProgressLine::inputFileSize(), [this]() { return m_stdin.bytesRead(); }, this);

@@ -37,6 +37,8 @@ public:
         int chunkSize = StdinReader::defaultChunkSize;
         // Frames from a log instead of standard input, which is not read.
         CandumpReplay *replay = nullptr;
+        char escapeLetter = 't';    // Ctrl-letter is the terminal's escape key
+        QByteArray init;            // given on first, once the bridge starts
     };
 
     // `log`: the session log, or null for none.
@@ -70,6 +72,8 @@ public:
 signals:
     // Ctrl-T b.
     void breakRequested();
+    // Ctrl-T d, r, D, R, m, l, s: see Terminal::lineCommand().
+    void lineCommand(char key);
 
 private:
     void onStdinData(const QByteArray &typed);

@@ -66,10 +66,12 @@ void Terminal::onFatalSignal(int signalNumber)
     ::raise(signalNumber);
 }
 
-QByteArray Terminal::helpText()
+QByteArray Terminal::helpText() const
 {
-    return "pcom: Ctrl-T then: q quit, b send a break (serial lines), h hex display on/off, e local echo on/off,\n"
-           "      ? this list, Ctrl-T one Ctrl-T to the peer\n";
+    const QByteArray key = "Ctrl-" + QByteArray(1, char(m_escapeKey + 'A' - 1));
+    return "pcom: " + key + " then: q quit, b send a break (serial lines), h hex display on/off, e local echo on/off,\n"
+           "      d, r switch DTR, RTS; D, R pulse DTR, RTS; m modem lines; l line settings; s statistics,\n"
+           "      ? this list, " + key + " one " + key + " to the peer\n";
 }
 
 QByteArray Terminal::take(const QByteArray &typed)
@@ -89,7 +91,7 @@ QByteArray Terminal::take(const QByteArray &typed)
         }
     };
     for (char c : typed) {
-        if (!m_escaped && c == escapeKey) {
+        if (!m_escaped && c == m_escapeKey) {
             m_escaped = true;
             continue;
         }
@@ -98,10 +100,11 @@ QByteArray Terminal::take(const QByteArray &typed)
             continue;
         }
         m_escaped = false;
-        switch (c) {
-        case escapeKey:
+        if (c == m_escapeKey) {
             keep(c);
-            break;
+            continue;
+        }
+        switch (c) {
         case 'q':
         case 'Q':
             emit quitRequested();
@@ -117,6 +120,15 @@ QByteArray Terminal::take(const QByteArray &typed)
         case 'e':
         case 'E':
             emit echoToggled();
+            break;
+        case 'd':
+        case 'r':
+        case 'D':
+        case 'R':
+        case 'm':
+        case 'l':
+        case 's':
+            emit lineCommand(c);
             break;
         default:
             LogReceiver::post(QStringLiteral("info"), QString::fromLatin1(helpText()).trimmed());

@@ -1,9 +1,13 @@
 #include "cli/OutputFormat.h"
+#include "cli/SerialOptions.h"
 #include "cli/Shutdown.h"
 #include "cli/Terminal.h"
 #include "hostlib/CanLineParser.h"
 #include "hostlib/DataCodec.h"
 #include "hostlib/HexCodec.h"
+#include "hostlib/NewlineMap.h"
+#include "hostlib/PluginHost.h"
+#include "hostlib/PortHandle.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/PcomProcess.h"
 #include "tests/support/PseudoTerminal.h"
@@ -28,6 +32,7 @@ private slots:
     void canFilters();
     void hexAndInputDecoding();
     void linesStampedAndTyped();
+    void serialLineCommands();
     void answers_data();
     void answers();
     void signalsWhileEnding();
@@ -153,7 +158,8 @@ void tst_CliFormats::hexAndInputDecoding()
 }
 
 // A line is stamped when its first byte arrives, not with its whole read's
-// delta; in line mode (datagram links) a typed line leaves whole on Enter.
+// delta; in line mode (datagram links) a typed line leaves whole on Enter;
+// another escape key; the maps each way.
 void tst_CliFormats::linesStampedAndTyped()
 {
     qint64 now = 1002;
@@ -169,6 +175,41 @@ void tst_CliFormats::linesStampedAndTyped()
     QCOMPARE(terminal.take("abx\x7f"), QByteArray());
     QCOMPARE(terminal.take("c\r"), QByteArray("abc\r"));
     QCOMPARE(terminal.take("\x14\x14\n"), QByteArray("\x14\n"));
+    terminal.setLineMode(false);
+    terminal.setEscapeKey('a');
+    QSignalSpy commands(&terminal, &Terminal::lineCommand);
+    QCOMPARE(terminal.take("\x14\x01m\x01\x01x\x01s"), QByteArray("\x14\x01x"));
+    QCOMPARE(commands.size(), 2);
+    QVERIFY(commands[0][0].toChar() == 'm' && commands[1][0].toChar() == 's');
+
+    NewlineMap map;
+    QString error;
+    QVERIFY(map.parse(QStringLiteral("ignlf,crcrlf,ctlhex,delbs"), &error));
+    QCOMPARE(map.received("a\r\nb\x1b\t\x7f"), QByteArray("a\r\nb[1b]\t[7f]"));
+    QCOMPARE(map.sent("\x7f\b\r"), QByteArray("\b\b\r"));
+    QVERIFY(map.parse(QStringLiteral("bsdel,igncr"), &error));
+    QCOMPARE(map.sent("\x7f\b"), QByteArray("\b\x7f"));
+}
+
+// The terminal's commands on a serial line (a pseudo-terminal, which has no
+// modem lines and refuses DTR) and on a port without one.
+void tst_CliFormats::serialLineCommands()
+{
+    PluginHost host;
+    QString error;
+    QVERIFY2(host.load(QStringLiteral(PCOM_PLUGIN_FILE), &error), qPrintable(error));
+    PseudoTerminal pty;
+    const std::unique_ptr<PortHandle> com = PortHandle::create(host, QStringLiteral("com"), &error);
+    QVERIFY(com->configure({"device=" + pty.slavePath(), "baudrate=115200"}, &error) && com->open());
+    bool refused = true;
+    QCOMPARE(SerialOptions::lineCommand(com->port(), 'l', &refused),
+             QString("line: 115200 baud, 8 data bits, parity none, 1 stop bits, flow control none, DTR off, RTS off"));
+    QVERIFY(!refused);
+    QCOMPARE(SerialOptions::lineCommand(com->port(), 'm', &refused), QString("modem lines: none to read on this line"));
+    QVERIFY(SerialOptions::lineCommand(com->port(), 'D', &refused).startsWith("DTR not switched on: ") && refused);
+    const std::unique_ptr<PortHandle> udp = PortHandle::create(host, QStringLiteral("udpClient"), &error);
+    QCOMPARE(SerialOptions::lineCommand(udp->port(), 'r', &refused), QString("a udpClient port has no serial line"));
+    QVERIFY(refused);
 }
 
 void tst_CliFormats::answers_data()

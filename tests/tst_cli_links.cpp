@@ -322,8 +322,8 @@ void tst_CliLinks::canLogReplayed()
 }
 
 // pcom as a terminal: interactive mode on a pseudo-terminal as standard
-// input, with time stamps, a line-end map and a session log. Each key leaves
-// as it is typed, Ctrl-C included, line ends mapped; received lines are
+// input, with time stamps, a line-end map and a session log. The --init text
+// goes first; each key leaves as it is typed, Ctrl-C included, line ends mapped; received lines are
 // stamped after their line ends were mapped; the log holds both directions as
 // they went, stamped and marked; Ctrl-T q ends pcom in order, and the terminal
 // is as it was.
@@ -345,7 +345,7 @@ void tst_CliLinks::interactiveTerminal()
     PcomProcess pcom;
     pcom.setStandardInputFile(pty.slavePath());
     pcom.start({"open", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(server.serverPort()),
-                "--timestamp", "--map", "igncr,onlcr", "--log", logFile});
+                "--timestamp", "--map", "igncr,onlcr", "--log", logFile, "--init", "AT\\r"});
     QVERIFY2(pcom.waitForStderr("pcom: interactive; Ctrl-T ? lists the commands"), pcom.err().constData());
     QTRY_VERIFY_WITH_TIMEOUT(server.hasConnection(), 5000);
     termios raw;
@@ -353,7 +353,7 @@ void tst_CliLinks::interactiveTerminal()
     QVERIFY(!(raw.c_lflag & (ICANON | ECHO | ISIG)));
 
     QVERIFY(pty.writeMaster("ab\x03\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(server.received(), QByteArray("ab\x03\r\n"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.received(), QByteArray("AT\rab\x03\r\n"), 5000);
     server.send("one\r\ntwo\r\n");
     QVERIFY(pcom.waitForStdout("] two\n"));
     const QString stamp = QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}");
@@ -365,7 +365,7 @@ void tst_CliLinks::interactiveTerminal()
     QVERIFY(pty.writeMaster("\x14q"));
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
-    QCOMPARE(server.received(), QByteArray("ab\x03\r\n\x14"));
+    QCOMPARE(server.received(), QByteArray("AT\rab\x03\r\n\x14"));
     QCOMPARE(tcgetattr(pty.slaveFd(), &raw), 0);
     QVERIFY(raw.c_lflag == before.c_lflag && raw.c_iflag == before.c_iflag && raw.c_oflag == before.c_oflag
             && raw.c_cflag == before.c_cflag);
@@ -382,7 +382,7 @@ void tst_CliLinks::interactiveTerminal()
         both[m.captured(1) == QLatin1String("<")] += m.captured(2);
     }
     QCOMPARE(records, text.count(QLatin1Char('\n')));
-    QCOMPARE(both[0], QStringLiteral("ab\\x03\\r\\n\\x14"));
+    QCOMPARE(both[0], QStringLiteral("AT\\rab\\x03\\r\\n\\x14"));
     QCOMPARE(both[1], QStringLiteral("one\\r\\ntwo\\r\\n"));
 }
 
