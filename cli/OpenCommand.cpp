@@ -110,6 +110,10 @@ int OpenCommand::run(const QStringList &arguments)
     const QCommandLineOption echo = option({"echo"}, "Local echo: show what is sent (Ctrl-T e switches it).");
     const QCommandLineOption escape = option({"escape"}, "Interactive: Ctrl-LETTER is the escape key instead of "
                                              "Ctrl-T.", "LETTER");
+    const QCommandLineOption charDelay = option({"char-delay"}, "Send what is read one byte at a time, MS "
+                                                "milliseconds apart.", "MS");
+    const QCommandLineOption lineDelay = option({"line-delay"}, "Pause MS milliseconds after each line end sent.",
+                                                "MS");
     const QCommandLineOption init = option({"init"}, "Send TEXT first once the port is open (escapes: \\r, \\n, "
                                            "\\t, \\\\, \\xNN).", "TEXT");
     const QCommandLineOption map = option({"map"}, "Translations, comma-separated: received icrnl, inlcr, igncr, "
@@ -185,6 +189,13 @@ int OpenCommand::run(const QStringList &arguments)
     if (!unescaped(context.value(init), &options.init))
         return CommandContext::badInput(
             QStringLiteral("--init: a backslash starts \\r, \\n, \\t, \\\\ or \\xNN: '%1'").arg(context.value(init)));
+    for (const auto &delay : {qMakePair(&charDelay, &options.charDelayMs), qMakePair(&lineDelay, &options.lineDelayMs)}) {
+        bool ok = true;
+        *delay.second = context.isSet(*delay.first) ? context.value(*delay.first).toInt(&ok) : 0;
+        if (!ok || *delay.second < 0 || *delay.second > 60000)
+            return CommandContext::badInput(QStringLiteral("--%1 takes milliseconds from 0 to 60000, not '%2'")
+                                                .arg(delay.first->names().constFirst(), context.value(*delay.first)));
+    }
     const QString logForm = context.isSet(logFormat) ? context.value(logFormat) : QStringLiteral("text");
     if (logForm != QLatin1String("text") && logForm != QLatin1String("candump"))
         return CommandContext::badInput(QStringLiteral("--log-format takes text or candump, not '%1'").arg(logForm));
@@ -211,7 +222,7 @@ int OpenCommand::run(const QStringList &arguments)
             return CommandContext::badInput(QStringLiteral("--%1 applies to CAN ports only, not to %2")
                                                 .arg(canOnly.names().constFirst(), typeKey));
     }
-    for (const QCommandLineOption &streamOnly : {hex, map, init}) {
+    for (const QCommandLineOption &streamOnly : {hex, map, init, charDelay, lineDelay}) {
         if (context.isSet(streamOnly) && frames)
             return CommandContext::badInput(
                 QStringLiteral("--%1 applies to byte streams; a %2 port reads and writes ID#DATA lines")

@@ -6,6 +6,8 @@
 #include "hostlib/Endpoint.h"
 #include "hostlib/NewlineMap.h"
 
+#include <QTimer>
+
 class CandumpReplay;
 class OutputFormat;
 class ProgressLine;
@@ -15,7 +17,9 @@ class Terminal;
 // Standard input and output as an end of a bridge (pcom open). Each read of
 // standard input is given on as one piece (raw, with the sent line-end
 // translations), or one piece per line of hex digits, or one frame per
-// cansend line for a CAN port (or the frames of a replayed log); what it is given goes to standard output in
+// cansend line for a CAN port (or the frames of a replayed log); with a
+// character or line delay, bytes are given one by one or line by line, paced,
+// while standard input waits; what it is given goes to standard output in
 // the OutputFormat given. Both directions go to the session log. Lines that
 // are no data are reported and skipped (itemsDropped()).
 //
@@ -39,6 +43,8 @@ public:
         CandumpReplay *replay = nullptr;
         char escapeLetter = 't';    // Ctrl-letter is the terminal's escape key
         QByteArray init;            // given on first, once the bridge starts
+        int charDelayMs = 0;        // bytes given one at a time, this far apart
+        int lineDelayMs = 0;        // and this much more after each line end
     };
 
     // `log`: the session log, or null for none.
@@ -49,7 +55,7 @@ public:
     QString sourceText() const override { return QStringLiteral("standard input"); }
     bool usesFrames() const override { return m_options.input == DataCodec::Frames; }
     void setSourceName(const QString &) override {}
-    qint64 bytesHeld() const override { return m_options.replay ? 0 : m_stdin.bytesWaiting(); }
+    qint64 bytesHeld() const override { return m_paced.size() + (m_options.replay ? 0 : m_stdin.bytesWaiting()); }
     qint64 frameLine() const override { return m_frameLine; }
 
     void start() override;
@@ -80,6 +86,8 @@ private:
     void onStdinFinished();
     void give(const QList<DataCodec::Item> &items, const QList<DataCodec::Problem> &problems);
     void show(const QByteArray &text);
+    void pace(const QByteArray &data);
+    void paceOut();
     void goDown(bool failed);
 
     Options m_options;
@@ -90,6 +98,10 @@ private:
     StdoutWriter m_stdout;
     Terminal *m_terminal = nullptr;
     ProgressLine *m_progress = nullptr;
+    QByteArray m_paced;
+    QTimer m_pacer;
+    bool m_readingPaused = false;
+    bool m_endPending = false;
     qint64 m_skipped = 0;
     qint64 m_frameLine = 0;
     bool m_quit = false;

@@ -32,6 +32,7 @@ private slots:
     void canFramesBetweenProcesses();
     void canLogReplayed();
     void interactiveTerminal();
+    void pacedOutput();
     void rfc2217WithPyserial();
 };
 
@@ -384,6 +385,28 @@ void tst_CliLinks::interactiveTerminal()
     QCOMPARE(records, text.count(QLatin1Char('\n')));
     QCOMPARE(both[0], QStringLiteral("AT\\rab\\x03\\r\\n\\x14"));
     QCOMPARE(both[1], QStringLiteral("one\\r\\ntwo\\r\\n"));
+}
+
+// --char-delay and --line-delay send bytes one by one, with a longer pause
+// after a line end: from "a" to "c" at least 40 + 40 + 40 + 200 ms (less the
+// 50 ms by which the first arrival may be seen late).
+void tst_CliLinks::pacedOutput()
+{
+    LoopbackPeer server;
+    QVERIFY(server.listen());
+    PcomProcess pcom;
+    pcom.start({"open", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(server.serverPort()),
+                "--char-delay", "40", "--line-delay", "200", "-w", "0"});
+    pcom.write("ab\ncd\n");
+    pcom.closeStdin();
+    QTRY_VERIFY_WITH_TIMEOUT(!server.received().isEmpty(), 10000);
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(server.received().contains('c'), 10000);
+    QVERIFY2(clock.elapsed() >= 270, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(pcom.waitForExit());
+    QCOMPARE(pcom.exitCode(), 0);
+    QCOMPARE(server.received(), QByteArray("ab\ncd\n"));
 }
 
 // pcom bridge --rfc2217 against pySerial's client: the settings it makes,
