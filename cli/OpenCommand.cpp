@@ -22,6 +22,8 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -79,6 +81,26 @@ bool unescaped(const QString &text, QByteArray *out)
     return true;
 }
 
+// --wait-device: a serial device that is not there yet is waited for (looked
+// for every 200 ms); false when a stop signal came first.
+bool waitForDevice(const QString &device, Shutdown &shutdown)
+{
+    const QString path = device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device;
+    if (device.isEmpty() || QFileInfo::exists(path))
+        return true;
+    CommandContext::say(QStringLiteral("progress"), QStringLiteral("pcom: waiting for %1 to appear").arg(path));
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&loop, path]() {
+        if (QFileInfo::exists(path))
+            loop.exit(1);
+    });
+    QObject::connect(&shutdown, &Shutdown::stopRequested, &loop, [&loop]() { loop.exit(0); });
+    QObject::connect(&shutdown, &Shutdown::abortRequested, &loop, [&loop]() { loop.exit(0); });
+    poll.start(200);
+    return loop.exec() == 1;
+}
+
 QString lastPathPart(const QString &text)
 {
     return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
@@ -110,6 +132,8 @@ int OpenCommand::run(const QStringList &arguments)
     const QCommandLineOption echo = option({"echo"}, "Local echo: show what is sent (Ctrl-T e switches it).");
     const QCommandLineOption escape = option({"escape"}, "Interactive: Ctrl-LETTER is the escape key instead of "
                                              "Ctrl-T.", "LETTER");
+    const QCommandLineOption waitDevice = option({"wait-device"}, "com: a device that is not there yet is waited "
+                                                 "for, and opened when it appears.");
     const QCommandLineOption charDelay = option({"char-delay"}, "Send what is read one byte at a time, MS "
                                                 "milliseconds apart.", "MS");
     const QCommandLineOption lineDelay = option({"line-delay"}, "Pause MS milliseconds after each line end sent.",
@@ -228,6 +252,8 @@ int OpenCommand::run(const QStringList &arguments)
                 QStringLiteral("--%1 applies to byte streams; a %2 port reads and writes ID#DATA lines")
                     .arg(streamOnly.names().constFirst(), typeKey));
     }
+    if (context.isSet(waitDevice) && !SerialOptions::fits(port))
+        return CommandContext::badInput(QStringLiteral("--wait-device applies to com ports only, not to %1").arg(typeKey));
     if (serial.isSet() && !SerialOptions::fits(port))
         return CommandContext::badInput(
             QStringLiteral("%1 applies to com ports only, not to %2").arg(serial.firstName(), typeKey));
@@ -310,6 +336,9 @@ int OpenCommand::run(const QStringList &arguments)
         };
         if (!service.setUp(*handle, &link, reopen, &side)) {
             code = ExitCode::BadInput;
+        } else if (context.isSet(waitDevice)
+                   && !waitForDevice(port->getTavlinProperty(QStringLiteral("device")).toString(), shutdown)) {
+            code = ExitCode::Ok;
         } else if (!CommandContext::open(*handle, typeKey)) {
             code = ExitCode::LinkFailure;
         } else if (!serial.apply(port, typeKey)) {

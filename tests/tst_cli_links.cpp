@@ -33,6 +33,7 @@ private slots:
     void canLogReplayed();
     void interactiveTerminal();
     void pacedOutput();
+    void deviceAwaited();
     void rfc2217WithPyserial();
 };
 
@@ -407,6 +408,20 @@ void tst_CliLinks::pacedOutput()
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
     QCOMPARE(server.received(), QByteArray("ab\ncd\n"));
+}
+
+// --wait-device: a serial device that is not there yet is opened once it appears.
+void tst_CliLinks::deviceAwaited()
+{
+    PseudoTerminal pty;
+    QTemporaryDir dir;
+    const QString line = dir.filePath(QStringLiteral("line"));
+    PcomProcess pcom;
+    pcom.start({"open", "com", "device=" + line, "--wait-device"});
+    QVERIFY2(pcom.waitForStderr("pcom: waiting for " + line.toUtf8() + " to appear"), pcom.err().constData());
+    QVERIFY(QFile::link(pty.slavePath(), line));
+    QVERIFY(pcom.waitForStderr("pcom: opened the com port"));
+    QCOMPARE(pcom.stop(), 0);
 }
 
 // pcom bridge --rfc2217 against pySerial's client: the settings it makes,
