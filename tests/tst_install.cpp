@@ -64,7 +64,7 @@ void tst_Install::installedProgramsFindTheirPlugin()
                  {"-c", complete, "-", pcom + "br", pcom + "open ", pcom + "open com ba",
                   pcom + "open com baudrate=11520", pcom + "bridge com -- tcpServer p", pcom + "open com --parity e",
                   pcom + "open com --st", pcom + "--plugin " + PCOM_PLUGIN_FILE + " open ",
-                  pcom + "open tcpServer address=a", pcom + "open com --c", pcom + "bridge com -- tcpServer --c",
+                  pcom + "open tcpServer address=a", pcom + "open com --ca", pcom + "bridge com -- tcpServer --c",
                   pcom + "open canBus --timestamp=r", pcom + "--ver"},
                  &out),
              0);
