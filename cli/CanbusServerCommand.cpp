@@ -52,7 +52,8 @@ int CanbusServerCommand::run(const QStringList &arguments)
         return ExitCode::BadInput;
     if (!isFree(quint16(port))) {
         CommandContext::say(QStringLiteral("error"),
-                            QStringLiteral("127.0.0.1:%1 is taken: a relay (or another program) listens there").arg(port));
+                            QStringLiteral("127.0.0.1:%1 is taken: a relay (or another program) listens there")
+                                .arg(port));
         return ExitCode::LinkFailure;
     }
     std::unique_ptr<PortHandle> handle = context.createPort(QStringLiteral("canBus"));

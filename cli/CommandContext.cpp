@@ -63,7 +63,8 @@ QString CommandContext::helpText() const
         text.replace(7, path.size(), QStringLiteral("pcom"));
     // "--NAME <V>" becomes "--NAME[=V]", as long: the columns stay.
     for (const OptionalValue &o : m_optional)
-        text.replace(QStringLiteral("--%1 <%2>").arg(o.name, o.valueName), QStringLiteral("--%1[=%2]").arg(o.name, o.valueName));
+        text.replace(QStringLiteral("--%1 <%2>").arg(o.name, o.valueName),
+                     QStringLiteral("--%1[=%2]").arg(o.name, o.valueName));
     return text;
 }
 

@@ -213,7 +213,8 @@ int OpenCommand::run(const QStringList &arguments)
     if (!unescaped(context.value(init), &options.init))
         return CommandContext::badInput(
             QStringLiteral("--init: a backslash starts \\r, \\n, \\t, \\\\ or \\xNN: '%1'").arg(context.value(init)));
-    for (const auto &delay : {qMakePair(&charDelay, &options.charDelayMs), qMakePair(&lineDelay, &options.lineDelayMs)}) {
+    for (const auto &delay :
+         {qMakePair(&charDelay, &options.charDelayMs), qMakePair(&lineDelay, &options.lineDelayMs)}) {
         bool ok = true;
         *delay.second = context.isSet(*delay.first) ? context.value(*delay.first).toInt(&ok) : 0;
         if (!ok || *delay.second < 0 || *delay.second > 60000)
@@ -253,7 +254,8 @@ int OpenCommand::run(const QStringList &arguments)
                     .arg(streamOnly.names().constFirst(), typeKey));
     }
     if (context.isSet(waitDevice) && !SerialOptions::fits(port))
-        return CommandContext::badInput(QStringLiteral("--wait-device applies to com ports only, not to %1").arg(typeKey));
+        return CommandContext::badInput(
+            QStringLiteral("--wait-device applies to com ports only, not to %1").arg(typeKey));
     if (serial.isSet() && !SerialOptions::fits(port))
         return CommandContext::badInput(
             QStringLiteral("%1 applies to com ports only, not to %2").arg(serial.firstName(), typeKey));
@@ -307,7 +309,8 @@ int OpenCommand::run(const QStringList &arguments)
                                                   .arg(link.bytesDelivered())
                                                   .arg(stdio.bytesDelivered())
                                             : SerialOptions::lineCommand(port, key, &refused);
-            LogReceiver::post(refused ? QStringLiteral("error") : QStringLiteral("info"), QStringLiteral("pcom: ") + text);
+            LogReceiver::post(refused ? QStringLiteral("error") : QStringLiteral("info"),
+                              QStringLiteral("pcom: ") + text);
         });
         // The port first: stop() closes it with its own flush time before the
         // standard streams go down, which would close it without one.

@@ -161,6 +161,7 @@ int main(int argc, char **argv)
     }
 
     return CommandContext::badInput(
-        QStringLiteral("unknown command '%1'; commands: devices, props, doc, open, bridge, serve, canbus-server, help (see pcom --help)")
+        QStringLiteral("unknown command '%1'; commands: devices, props, doc, open, bridge, serve, canbus-server, "
+                       "help (see pcom --help)")
             .arg(command));
 }

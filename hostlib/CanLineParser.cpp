@@ -192,8 +192,8 @@ bool CanLineParser::parseLog(const QByteArray &line, QCanBusFrame *frame, qint64
     bool fractionOk = false;
     const qint64 seconds = time.mid(1, dot - 1).toLongLong(&secondsOk);
     const qint64 fraction = time.mid(dot + 1, 6).toLongLong(&fractionOk);
-    if (fields.size() != 3 || !time.startsWith('(') || dot < 2 || dot > 12 || time.size() != dot + 8 || !time.endsWith(')')
-        || !secondsOk || !fractionOk || seconds < 0 || fraction < 0) {
+    if (fields.size() != 3 || !time.startsWith('(') || dot < 2 || dot > 12 || time.size() != dot + 8
+        || !time.endsWith(')') || !secondsOk || !fractionOk || seconds < 0 || fraction < 0) {
         if (error)
             *error = QStringLiteral("not a candump log record (expected e.g. (1436509053.850870) can0 123#DEADBEEF)");
         return false;
