@@ -146,7 +146,7 @@ int OpenCommand::run(const QStringList &arguments)
     const QCommandLineOption timestamp(
         QStringLiteral("timestamp"),
         QStringLiteral("Lead each received line, hex chunk or frame with its time (default absolute)."),
-        QStringLiteral("absolute|delta|relative"));
+        QStringLiteral("absolute|delta|relative|epoch"));
     context.addOptionalValue(timestamp, QStringLiteral("absolute"), [](const QString &word) {
         OutputFormat::Stamp stamp;
         return OutputFormat::parseStamp(word, &stamp);
@@ -185,7 +185,7 @@ int OpenCommand::run(const QStringList &arguments)
     OutputFormat output;
     OutputFormat::Stamp stamp = OutputFormat::Stamp::None;
     if (context.isSet(timestamp) && !OutputFormat::parseStamp(context.value(timestamp), &stamp))
-        return CommandContext::badInput(QStringLiteral("--timestamp takes absolute, delta or relative, not '%1'")
+        return CommandContext::badInput(QStringLiteral("--timestamp takes absolute, delta, relative or epoch, not '%1'")
                                             .arg(context.value(timestamp)));
     output.setStamp(stamp);
     QString error;

@@ -3,8 +3,6 @@
 #include "cli/OutputFormat.h"
 #include "hostlib/CanLineParser.h"
 
-#include <chrono>
-
 bool SessionLog::open(const QString &fileName, bool append, QString *error)
 {
     m_file.setFileName(fileName);
@@ -37,10 +35,7 @@ void SessionLog::recordFrame(char direction, const QCanBusFrame &frame)
         return;
     }
     // Both directions: what candump would see on the bus.
-    const qint64 now = std::chrono::duration_cast<std::chrono::microseconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
-    const QByteArray line = CanLineParser::formatLog(frame, m_interface, now);
+    const QByteArray line = CanLineParser::formatLog(frame, m_interface, OutputFormat::epochMicroseconds());
     if (m_file.isOpen() && !line.isEmpty())
         m_file.write(line + '\n');
 }

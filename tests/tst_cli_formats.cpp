@@ -169,6 +169,8 @@ void tst_CliFormats::linesStampedAndTyped()
     QCOMPARE(format.bytes("L1\nL2\nL3"), QByteArray("[+1.002] L1\n[+0.000] L2\n[+0.000] L3"));
     now = 1500;
     QCOMPARE(format.bytes("!\nL4\n"), QByteArray("!\n[+0.498] L4\n"));
+    format.setStamp(OutputFormat::Stamp::Epoch);
+    QVERIFY(QRegularExpression("^\\[1\\d{9}\\.\\d{6}\\] x\n$").match(format.bytes("x\n")).hasMatch());
 
     Terminal terminal;
     terminal.setLineMode(true);
@@ -287,7 +289,7 @@ void tst_CliFormats::answers_data()
     row("help-all", {"open", "tcpServer", "--help-all"}, 0,
         {"Usage: pcom [options] open TYPE", "--timeout", "--can-plugin", "-w, --wait", "Usage: pcom [options] serve",
          "Usage: pcom [options] canbus-server", "\n  help  "});
-    row("help", {"open", "--help"}, 0, {"--timestamp[=absolute|delta|relative]", "--reconnect[=SECONDS]"},
+    row("help", {"open", "--help"}, 0, {"--timestamp[=absolute|delta|relative|epoch]", "--reconnect[=SECONDS]"},
         {"Usage: pcom [options] bridge", "--timestamp <"});
     row("version", {"--version"}, 0, {"pcom " PCOM_VERSION "\n"});
     row("devices by default", {}, 0,
