@@ -278,6 +278,7 @@ void tst_CliFormats::answers_data()
         {"error: the com line refused --parity even: parity even refused: "}, {"pcom: opened"});
     row("server port in use", {"open", "tcpServer", "port=%TCP"}, 1,
         {"error: Unable to start the server: ", "error: the tcpServer port did not open"});
+    row("relay port taken", {"canbus-server", "%TCP"}, 1, {"is taken: a relay (or another program) listens there"});
     row("refused", {"open", "tcpClient", "address=127.0.0.1", "port=%CLOSED"}, 1,
         {"critical: The connection was refused by the peer.",
          "error: the tcpClient link was lost: Connection refused"});
