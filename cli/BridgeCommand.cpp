@@ -61,7 +61,7 @@ BridgeCommand::~BridgeCommand() = default;
 
 bool BridgeCommand::parse(const QStringList &arguments)
 {
-    QStringList marked = ServiceOptions::withDefaults(arguments);
+    QStringList marked = arguments;
     const int split = marked.indexOf(QStringLiteral("--"));
     if (split >= 0)
         marked[split] = secondPortMark;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 QString *CommandContext::s_captured = nullptr;
+QString *CommandContext::s_help = nullptr;
 
 CommandContext::CommandContext(const QString &description)
     : m_quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")},
@@ -31,21 +32,65 @@ QCommandLineOption CommandContext::hostVersionOption()
                               QStringLiteral("V"));
 }
 
+void CommandContext::addOptionalValue(const QCommandLineOption &option, const QString &fallback,
+                                      std::function<bool(const QString &)> isValue)
+{
+    m_parser.addOption(option);
+    m_optional.append({option.names().constLast(), option.valueName(), fallback, std::move(isValue)});
+}
+
+QStringList CommandContext::withOptionalValues(const QStringList &arguments) const
+{
+    QStringList out;
+    for (int i = 0; i < arguments.size(); ++i) {
+        QString word = arguments.at(i);
+        for (const OptionalValue &o : m_optional) {
+            if (word != QLatin1String("--") + o.name)
+                continue;
+            const bool valueNext = i + 1 < arguments.size() && o.isValue(arguments.at(i + 1));
+            word += QLatin1Char('=') + (valueNext ? arguments.at(++i) : o.fallback);
+        }
+        out.append(word);
+    }
+    return out;
+}
+
+QString CommandContext::helpText() const
+{
+    QString text = m_parser.helpText();
+    const QString path = QCoreApplication::arguments().value(0);
+    if (text.startsWith(QStringLiteral("Usage: ") + path))
+        text.replace(7, path.size(), QStringLiteral("pcom"));
+    // "--NAME <V>" becomes "--NAME[=V]", as long: the columns stay.
+    for (const OptionalValue &o : m_optional)
+        text.replace(QStringLiteral("--%1 <%2>").arg(o.name, o.valueName),
+                     QStringLiteral("--%1[=%2]").arg(o.name, o.valueName));
+    return text;
+}
+
 bool CommandContext::parse(const QStringList &arguments)
 {
-    const QCommandLineOption help = m_parser.addHelpOption();
-    if (!m_parser.parse(arguments)) {
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays this help."));
+    const QCommandLineOption helpAll(QStringLiteral("help-all"),
+                                     QStringLiteral("Displays the help of every command (the manual page's text)."));
+    m_parser.addOption(help);
+    m_parser.addOption(helpAll);
+    const QCommandLineOption version = m_parser.addVersionOption();
+    if (!m_parser.parse(withOptionalValues(arguments))) {
         badInput(m_parser.errorText());
         return false;
     }
-    // A QCoreApplication has no options of Qt's own, so --help-all shows the
-    // same; the usage line names pcom rather than the path it was run by.
-    if (m_parser.isSet(help) || m_parser.isSet(QStringLiteral("help-all"))) {
-        QString text = m_parser.helpText();
-        const QString path = QCoreApplication::arguments().value(0);
-        if (text.startsWith(QStringLiteral("Usage: ") + path))
-            text.replace(7, path.size(), QStringLiteral("pcom"));
-        StdoutWriter(1).write(text.toLocal8Bit());
+    if (m_parser.isSet(version)) {
+        StdoutWriter(1).write(QStringLiteral("pcom %1\n").arg(QCoreApplication::applicationVersion()).toLocal8Bit());
+        std::exit(ExitCode::Ok);
+    }
+    if (m_parser.isSet(help) || m_parser.isSet(helpAll)) {
+        if (s_help) {
+            *s_help += helpText();
+            return false;
+        }
+        StdoutWriter(1).write(helpText().toLocal8Bit());
         std::exit(ExitCode::Ok);
     }
     return true;

@@ -8,13 +8,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class PortHandle;
 
 // What every pcom command does before its own work: parse its command line
-// (with --help, -q and --plugin), report bad input as one error line with
-// exit status 2, set up the log on standard error and load the plug-in.
+// (with --help, --help-all, --version, -q and --plugin), report bad input as
+// one error line with exit status 2, set up the log on standard error and
+// load the plug-in.
 class CommandContext
 {
 public:
@@ -23,11 +25,23 @@ public:
 
     QCommandLineParser &parser() { return m_parser; }
     void addOption(const QCommandLineOption &option) { m_parser.addOption(option); }
+    // An option whose value may be left out, which QCommandLineParser does
+    // not know: --NAME alone means `fallback`, --NAME=VALUE gives a value,
+    // and so does --NAME VALUE where `isValue` takes the next word (no type
+    // key or NAME=VALUE setting is one). The help shows --NAME[=VALUE].
+    void addOptionalValue(const QCommandLineOption &option, const QString &fallback,
+                          std::function<bool(const QString &)> isValue);
 
     // Parses `arguments` (the program name, the command word, the rest). On
-    // --help prints the help and exits 0; false when the line is wrong (the
-    // reason is printed).
+    // --help prints the help and exits 0 (--help-all is main's: every
+    // command's help), on --version the version; false when the line is
+    // wrong (the reason is printed).
     bool parse(const QStringList &arguments);
+    // The command's --help text, its usage line naming pcom.
+    QString helpText() const;
+    // While `into` is set, --help adds the help text there and parse()
+    // returns false instead of printing it and exiting (main's --help-all).
+    static void collectHelp(QString *into) { s_help = into; }
     bool isSet(const QCommandLineOption &option) const { return m_parser.isSet(option); }
     QString value(const QCommandLineOption &option) const { return m_parser.value(option); }
     // The positional words after the command word.
@@ -66,10 +80,20 @@ public:
     static QCommandLineOption hostVersionOption();
 
 private:
+    struct OptionalValue {
+        QString name;
+        QString valueName;
+        QString fallback;
+        std::function<bool(const QString &)> isValue;
+    };
+    QStringList withOptionalValues(const QStringList &arguments) const;
+
     QCommandLineParser m_parser;
     QCommandLineOption m_quiet;
     QCommandLineOption m_plugin;
     LogReceiver m_log;
     PluginHost m_host;
+    QList<OptionalValue> m_optional;
     static QString *s_captured;
+    static QString *s_help;
 };

@@ -34,7 +34,7 @@ pcom \\- command\\-line host of the PCom_Core communication plug\\-in
 ${overview}.fi
 .SH COMMANDS
 ")
-foreach(command devices props doc open bridge serve)
+foreach(command devices props doc open bridge serve canbus-server)
     pcom_help(text ${command})
     string(APPEND page ".SS pcom ${command}\n.nf\n${text}.fi\n")
 endforeach()

@@ -1,5 +1,6 @@
 #include "cli/OpenCommand.h"
 
+#include "cli/CandumpReplay.h"
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
 #include "cli/OutputFormat.h"
@@ -10,15 +11,19 @@
 #include "cli/Shutdown.h"
 #include "cli/StdioEndpoint.h"
 #include "cli/Terminal.h"
+#include "core/PCom_CanFrames.h"
+#include "core/PCom_LinkStatus.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
+#include "hostlib/PluginHost.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
 #include "hostlib/PortWriter.h"
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QRegularExpression>
+#include <QEventLoop>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -34,7 +39,8 @@ const char description[] =
     "a second by default), then closes the port. --timeout ends the whole run after a total time:\n"
     "  printf 'ATI\\r' | pcom open com device=/dev/ttyUSB0 -w 2      # ends 2 s after the last answer byte\n"
     "  pcom open tcpClient address=localhost port=7 --timeout 10   # ends after 10 s in any case\n"
-    "Over UDP each read of standard input is one datagram of at most 65507 bytes. Addresses may be\n"
+    "Over UDP each read of standard input is one datagram of at most 65507 bytes, and each typed line\n"
+    "when interactive (sent on Enter; Backspace takes back a key). Addresses may be\n"
     "IPv4 or IPv6 literals or host names (pcom resolves them).\n"
     "CAN ports take one frame per line in can-utils' cansend notation: 123#DEADBEEF, 00000123#11.22\n"
     "(8 digits: extended), 123#R or 123#R4 (remote request), 123##1DEADBEEF (flexible data rate, flags\n"
@@ -42,10 +48,58 @@ const char description[] =
     "\"(time) can0  123   [4]  DE AD BE EF\"; error frames print as ERRORFRAME and what they report.\n"
     "Qt's virtual CAN back-end gives an isolated bus per relay port of your choice:\n"
     "  pcom open canBus --can-plugin virtualcan device=tcp://127.0.0.1:35468/can0\n"
+    "The relay runs in the first program that opened the bus and ends with it; pcom canbus-server PORT\n"
+    "runs one that outlives them. A candump log recorded and played back with its timing:\n"
+    "  pcom open canBus ... --log bus.log --log-format candump      # (1436509053.850870) can0 123#DEADBEEF\n"
+    "  pcom open canBus ... --replay bus.log\n"
     "Exit status: 0 closed in an orderly way (by pcom, by the peer, on SIGINT/SIGTERM, Ctrl-T q or\n"
     "--timeout) with every byte of standard input written out, 1 the link failed, did not open, a serial\n"
     "setting was refused, bytes were left over or input lines or frames were skipped (their count is\n"
     "printed), 2 bad input (nothing was opened).";
+
+// TEXT with the escapes of the session log: \r, \n, \t, \\, \xNN; false
+// for a broken one.
+bool unescaped(const QString &text, QByteArray *out)
+{
+    const QByteArray in = text.toUtf8();
+    for (int i = 0; i < in.size(); ++i) {
+        if (in.at(i) != '\\') {
+            out->append(in.at(i));
+            continue;
+        }
+        const char next = i + 1 < in.size() ? in.at(++i) : '\0';
+        const int at = QByteArray("rnt\\").indexOf(next);
+        bool ok = at >= 0;
+        if (ok)
+            out->append("\r\n\t\\"[at]);
+        else if (next == 'x' && i + 2 < in.size())
+            out->append(char(in.mid(i + 1, 2).toInt(&ok, 16)));
+        if (!ok)
+            return false;
+        i += next == 'x' ? 2 : 0;
+    }
+    return true;
+}
+
+// --wait-device: a serial device that is not there yet is waited for (looked
+// for every 200 ms); false when a stop signal came first.
+bool waitForDevice(const QString &device, Shutdown &shutdown)
+{
+    const QString path = device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device;
+    if (device.isEmpty() || QFileInfo::exists(path))
+        return true;
+    CommandContext::say(QStringLiteral("progress"), QStringLiteral("pcom: waiting for %1 to appear").arg(path));
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&loop, path]() {
+        if (QFileInfo::exists(path))
+            loop.exit(1);
+    });
+    QObject::connect(&shutdown, &Shutdown::stopRequested, &loop, [&loop]() { loop.exit(0); });
+    QObject::connect(&shutdown, &Shutdown::abortRequested, &loop, [&loop]() { loop.exit(0); });
+    poll.start(200);
+    return loop.exec() == 1;
+}
 
 QString lastPathPart(const QString &text)
 {
@@ -54,12 +108,8 @@ QString lastPathPart(const QString &text)
 
 } // namespace
 
-int OpenCommand::run(const QStringList &givenArguments)
+int OpenCommand::run(const QStringList &arguments)
 {
-    // --timestamp takes its mode optionally, which the parser does not know.
-    QStringList arguments = ServiceOptions::withDefaults(givenArguments);
-    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^--timestamp$")),
-                               QStringLiteral("--timestamp=absolute"));
     CommandContext context(QString::fromLatin1(description));
     QCommandLineParser &parser = context.parser();
     parser.addPositionalArgument(QStringLiteral("open"), QStringLiteral("The command."), QStringLiteral("open"));
@@ -80,20 +130,45 @@ int OpenCommand::run(const QStringList &givenArguments)
     const QCommandLineOption hex = option({"hex"}, "Show received data as a hex dump; read lines of hex digits from "
                                           "standard input, each line one write (keys as typed when interactive).");
     const QCommandLineOption echo = option({"echo"}, "Local echo: show what is sent (Ctrl-T e switches it).");
-    const QCommandLineOption map = option({"map"}, "Line-end translations, comma-separated: icrnl, inlcr, igncr "
-                                          "(received), ocrnl, onlcr (sent).", "LIST");
-    const QCommandLineOption timestamp = option(
-        {"timestamp"}, "Lead each received line, hex chunk or frame with its time: --timestamp[=MODE].",
-        "absolute|delta|relative");
+    const QCommandLineOption escape = option({"escape"}, "Interactive: Ctrl-LETTER is the escape key instead of "
+                                             "Ctrl-T.", "LETTER");
+    const QCommandLineOption waitDevice = option({"wait-device"}, "com: a device that is not there yet is waited "
+                                                 "for, and opened when it appears.");
+    const QCommandLineOption charDelay = option({"char-delay"}, "Send what is read one byte at a time, MS "
+                                                "milliseconds apart.", "MS");
+    const QCommandLineOption lineDelay = option({"line-delay"}, "Pause MS milliseconds after each line end sent.",
+                                                "MS");
+    const QCommandLineOption init = option({"init"}, "Send TEXT first once the port is open (escapes: \\r, \\n, "
+                                           "\\t, \\\\, \\xNN).", "TEXT");
+    const QCommandLineOption map = option({"map"}, "Translations, comma-separated: received icrnl, inlcr, igncr, "
+                                          "ignlf, crcrlf, ctlhex (control bytes as [1b]); sent ocrnl, onlcr, delbs, "
+                                          "bsdel.", "LIST");
+    const QCommandLineOption timestamp(
+        QStringLiteral("timestamp"),
+        QStringLiteral("Lead each received line, hex chunk or frame with its time (default absolute)."),
+        QStringLiteral("absolute|delta|relative|epoch"));
+    context.addOptionalValue(timestamp, QStringLiteral("absolute"), [](const QString &word) {
+        OutputFormat::Stamp stamp;
+        return OutputFormat::parseStamp(word, &stamp);
+    });
     const QCommandLineOption log = option({"log"}, "Record both directions, with time and direction, in FILE.",
                                           "FILE");
+    const QCommandLineOption logAppend = option({"log-append"}, "Add to the --log file instead of starting it anew.");
+    const QCommandLineOption logFormat = option({"log-format"}, "How --log records: text (both directions, "
+                                                "escaped) or candump (CAN: candump -L records, for --replay and "
+                                                "canplayer).", "text|candump");
     const QCommandLineOption progress = option({"progress"}, "Show a progress line while standard input is sent "
                                                "(default when it is a file and standard error a terminal).");
     const QCommandLineOption noProgress = option({"no-progress"}, "No progress line.");
-    const QCommandLineOption canPlugin = option({"can-plugin"}, "CAN: Qt back-end to use (short for "
+    const QCommandLineOption canPlugin = option({"can-plugin"}, "canBus: Qt back-end to use (short for "
                                                 "interface=NAME).", "NAME");
-    const QCommandLineOption format = option({"format"}, "CAN: how received frames are printed.", "cansend|candump");
-    const QCommandLineOption filter = option({"filter"}, "CAN: print only frames whose ID agrees with ID on the bits "
+    const QCommandLineOption format = option({"format"}, "canBus: how received frames are printed.", "cansend|candump");
+    const QCommandLineOption flexible = option({"fd"}, "canBus: switch CAN FD (flexible data rate) on, where the "
+                                               "back-end has it.");
+    const QCommandLineOption replay = option({"replay"}, "canBus: send the frames of a candump -L log (candump -L, "
+                                             "--log-format candump) with their recorded gaps instead of reading "
+                                             "standard input.", "FILE");
+    const QCommandLineOption filter = option({"filter"}, "canBus: print only frames whose ID agrees with ID on the bits "
                                              "of MASK (hex; ID~MASK: those that do not; may be repeated).",
                                              "ID:MASK");
     SerialOptions serial(context);
@@ -110,7 +185,7 @@ int OpenCommand::run(const QStringList &givenArguments)
     OutputFormat output;
     OutputFormat::Stamp stamp = OutputFormat::Stamp::None;
     if (context.isSet(timestamp) && !OutputFormat::parseStamp(context.value(timestamp), &stamp))
-        return CommandContext::badInput(QStringLiteral("--timestamp takes absolute, delta or relative, not '%1'")
+        return CommandContext::badInput(QStringLiteral("--timestamp takes absolute, delta, relative or epoch, not '%1'")
                                             .arg(context.value(timestamp)));
     output.setStamp(stamp);
     QString error;
@@ -131,8 +206,29 @@ int OpenCommand::run(const QStringList &givenArguments)
     if (!context.seconds(wait, 0.5, true, &quietSeconds) || !context.seconds(timeout, 0, false, &timeoutSeconds)
         || !serial.check(context) || !service.check(context))
         return ExitCode::BadInput;
+    const QString escapeText = context.isSet(escape) ? context.value(escape).toLower() : QStringLiteral("t");
+    if (escapeText.size() != 1 || escapeText.at(0) < QLatin1Char('a') || escapeText.at(0) > QLatin1Char('z'))
+        return CommandContext::badInput(QStringLiteral("--escape takes a letter a to z, not '%1'").arg(escapeText));
+    options.escapeLetter = escapeText.at(0).toLatin1();
+    if (!unescaped(context.value(init), &options.init))
+        return CommandContext::badInput(
+            QStringLiteral("--init: a backslash starts \\r, \\n, \\t, \\\\ or \\xNN: '%1'").arg(context.value(init)));
+    for (const auto &delay :
+         {qMakePair(&charDelay, &options.charDelayMs), qMakePair(&lineDelay, &options.lineDelayMs)}) {
+        bool ok = true;
+        *delay.second = context.isSet(*delay.first) ? context.value(*delay.first).toInt(&ok) : 0;
+        if (!ok || *delay.second < 0 || *delay.second > 60000)
+            return CommandContext::badInput(QStringLiteral("--%1 takes milliseconds from 0 to 60000, not '%2'")
+                                                .arg(delay.first->names().constFirst(), context.value(*delay.first)));
+    }
+    const QString logForm = context.isSet(logFormat) ? context.value(logFormat) : QStringLiteral("text");
+    if (logForm != QLatin1String("text") && logForm != QLatin1String("candump"))
+        return CommandContext::badInput(QStringLiteral("--log-format takes text or candump, not '%1'").arg(logForm));
     SessionLog sessionLog;
-    if (context.isSet(log) && !sessionLog.open(context.value(log), &error))
+    if (context.isSet(log) && !sessionLog.open(context.value(log), context.isSet(logAppend), &error))
+        return CommandContext::badInput(error);
+    CandumpReplay replayed;
+    if (context.isSet(replay) && !replayed.load(context.value(replay), &error))
         return CommandContext::badInput(error);
     if (!context.start())
         return ExitCode::BadInput;
@@ -143,17 +239,23 @@ int OpenCommand::run(const QStringList &givenArguments)
     Plugin_Com_Port *port = handle->port();
     const QString typeKey = handle->typeKey();
     const bool frames = port->usesFrameIds();
-    for (const QCommandLineOption &canOnly : {canPlugin, format, filter}) {
+    if (logForm == QLatin1String("candump") && !frames)
+        return CommandContext::badInput(QStringLiteral("--log-format candump applies to CAN ports only, not to %1")
+                                            .arg(typeKey));
+    for (const QCommandLineOption &canOnly : {canPlugin, format, filter, replay, flexible}) {
         if (context.isSet(canOnly) && !frames)
             return CommandContext::badInput(QStringLiteral("--%1 applies to CAN ports only, not to %2")
                                                 .arg(canOnly.names().constFirst(), typeKey));
     }
-    for (const QCommandLineOption &streamOnly : {hex, map}) {
+    for (const QCommandLineOption &streamOnly : {hex, map, init, charDelay, lineDelay}) {
         if (context.isSet(streamOnly) && frames)
             return CommandContext::badInput(
                 QStringLiteral("--%1 applies to byte streams; a %2 port reads and writes ID#DATA lines")
                     .arg(streamOnly.names().constFirst(), typeKey));
     }
+    if (context.isSet(waitDevice) && !SerialOptions::fits(port))
+        return CommandContext::badInput(
+            QStringLiteral("--wait-device applies to com ports only, not to %1").arg(typeKey));
     if (serial.isSet() && !SerialOptions::fits(port))
         return CommandContext::badInput(
             QStringLiteral("%1 applies to com ports only, not to %2").arg(serial.firstName(), typeKey));
@@ -164,28 +266,51 @@ int OpenCommand::run(const QStringList &givenArguments)
         settings.prepend(QStringLiteral("interface=") + context.value(canPlugin));
     if (!CommandContext::configure(*handle, settings))
         return ExitCode::BadInput;
+    if (context.isSet(flexible)) {
+        PCom_CanFrames *canFrames = PluginHost::face<PCom_CanFrames>(port);
+        if (!canFrames)
+            return CommandContext::badInput(QStringLiteral("--fd: this %1 port passes no whole frames").arg(typeKey));
+        canFrames->setFlexibleDataRate(true);
+    }
 
     options.interactive = Terminal::isInteractive() && !frames;
     options.input = frames ? DataCodec::Frames
                            : (context.isSet(hex) && !options.interactive ? DataCodec::Hex : DataCodec::Raw);
     options.echo = context.isSet(echo);
-    options.progress = context.isSet(progress)
-                       || (!context.isSet(noProgress) && !options.interactive && ProgressLine::wantedByDefault());
+    options.progress = !context.isSet(replay)
+                       && (context.isSet(progress)
+                           || (!context.isSet(noProgress) && !options.interactive && ProgressLine::wantedByDefault()));
     output.setHex(context.isSet(hex));
+    const QByteArray interfaceName =
+        lastPathPart(port->getTavlinProperty(QStringLiteral("device")).toString()).toLatin1();
     output.setFrameForm(form == QLatin1String("candump") ? OutputFormat::FrameForm::Candump
                                                          : OutputFormat::FrameForm::Cansend,
-                        lastPathPart(port->getTavlinProperty(QStringLiteral("device")).toString()).toLatin1());
+                        interfaceName);
+    sessionLog.setForm(logForm == QLatin1String("candump") ? SessionLog::Form::Candump : SessionLog::Form::Text,
+                       interfaceName);
+    if (context.isSet(replay))
+        options.replay = &replayed;
 
     int code = ExitCode::Ok;
     {
         PortLink link(port, typeKey);
         options.chunkSize = link.maxWriteSize();
+        options.piecePerLine = link.status() && link.status()->maxWriteSize() > 0;
         // Every piece escaped for a log that is not there would cost more
         // than all the rest of the way.
         StdioEndpoint stdio(options, &output, sessionLog.isOpen() ? &sessionLog : nullptr);
         QObject::connect(&stdio, &StdioEndpoint::breakRequested, &link, [port]() {
             if (SerialOptions::sendBreak(port, 250))
                 LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: break sent"));
+        });
+        QObject::connect(&stdio, &StdioEndpoint::lineCommand, &link, [port, &link, &stdio](char key) {
+            bool refused = false;
+            const QString text = key == 's' ? QStringLiteral("statistics: %1 bytes sent, %2 bytes shown")
+                                                  .arg(link.bytesDelivered())
+                                                  .arg(stdio.bytesDelivered())
+                                            : SerialOptions::lineCommand(port, key, &refused);
+            LogReceiver::post(refused ? QStringLiteral("error") : QStringLiteral("info"),
+                              QStringLiteral("pcom: ") + text);
         });
         // The port first: stop() closes it with its own flush time before the
         // standard streams go down, which would close it without one.
@@ -214,6 +339,9 @@ int OpenCommand::run(const QStringList &givenArguments)
         };
         if (!service.setUp(*handle, &link, reopen, &side)) {
             code = ExitCode::BadInput;
+        } else if (context.isSet(waitDevice)
+                   && !waitForDevice(port->getTavlinProperty(QStringLiteral("device")).toString(), shutdown)) {
+            code = ExitCode::Ok;
         } else if (!CommandContext::open(*handle, typeKey)) {
             code = ExitCode::LinkFailure;
         } else if (!serial.apply(port, typeKey)) {

@@ -2,19 +2,23 @@
 
 #include "cli/CommandContext.h"
 #include "core/PCom_SerialLine.h"
+#include "host/Plugin_Com_Port.h"
 #include "hostlib/PluginHost.h"
+
+#include <QSerialPort>
+#include <QTimer>
 
 SerialOptions::SerialOptions(CommandContext &context)
     : m_options{
-          {QStringLiteral("data-bits"), QStringLiteral("Serial: data bits per character."), QStringLiteral("5|6|7|8")},
-          {QStringLiteral("parity"), QStringLiteral("Serial: parity."), QStringLiteral("none|even|odd|space|mark")},
-          {QStringLiteral("stop-bits"), QStringLiteral("Serial: stop bits."), QStringLiteral("1|1.5|2")},
-          {QStringLiteral("flow-control"), QStringLiteral("Serial: flow control."),
+          {QStringLiteral("data-bits"), QStringLiteral("com: data bits per character."), QStringLiteral("5|6|7|8")},
+          {QStringLiteral("parity"), QStringLiteral("com: parity."), QStringLiteral("none|even|odd|space|mark")},
+          {QStringLiteral("stop-bits"), QStringLiteral("com: stop bits."), QStringLiteral("1|1.5|2")},
+          {QStringLiteral("flow-control"), QStringLiteral("com: flow control."),
            QStringLiteral("none|rtscts|xonxoff")},
-          {QStringLiteral("dtr"), QStringLiteral("Serial: the DTR line's level."), QStringLiteral("on|off")},
-          {QStringLiteral("rts"), QStringLiteral("Serial: the RTS line's level (not with rtscts)."),
+          {QStringLiteral("dtr"), QStringLiteral("com: the DTR line's level."), QStringLiteral("on|off")},
+          {QStringLiteral("rts"), QStringLiteral("com: the RTS line's level (not with rtscts)."),
            QStringLiteral("on|off")},
-          {QStringLiteral("break"), QStringLiteral("Serial: send a break of MS milliseconds once the line is open."),
+          {QStringLiteral("break"), QStringLiteral("com: send a break of MS milliseconds once the line is open."),
            QStringLiteral("MS")},
       }
 {
@@ -100,6 +104,52 @@ bool SerialOptions::sendBreak(Plugin_Com_Port *port, int milliseconds)
         return true;
     CommandContext::say(QStringLiteral("error"), QStringLiteral("the break was not sent: %1").arg(why));
     return false;
+}
+
+QString SerialOptions::lineCommand(Plugin_Com_Port *port, char key, bool *refused, int pulseMs)
+{
+    PCom_SerialLine *line = PluginHost::face<PCom_SerialLine>(port);
+    *refused = !line;
+    if (!line)
+        return QStringLiteral("a %1 port has no serial line").arg(port->typeKey());
+    const auto onOff = [](bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); };
+    if (key == 'l')
+        return QStringLiteral("line: %1 baud, %2 data bits, parity %3, %4 stop bits, flow control %5, DTR %6, RTS %7")
+            .arg(line->baudRate())
+            .arg(line->dataBits())
+            .arg(line->parity(), line->stopBits(), line->flowControl(), onOff(line->isDataTerminalReady()),
+                 onOff(line->isRequestToSend()));
+    if (key == 'm') {
+        const int lines = line->modemLines();
+        if (lines < 0)
+            return QStringLiteral("modem lines: none to read on this line");
+        static const struct {
+            int signal;
+            const char *name;
+        } names[] = {{QSerialPort::ClearToSendSignal, "CTS"},
+                     {QSerialPort::DataSetReadySignal, "DSR"},
+                     {QSerialPort::DataCarrierDetectSignal, "DCD"},
+                     {QSerialPort::RingIndicatorSignal, "RI"}};
+        QStringList shown;
+        for (const auto &name : names)
+            shown.append(QStringLiteral("%1 %2").arg(QLatin1String(name.name), onOff(lines & name.signal)));
+        return QStringLiteral("modem lines: ") + shown.join(QStringLiteral(", "));
+    }
+    const bool dtr = key == 'd' || key == 'D';
+    const QString name = dtr ? QStringLiteral("DTR") : QStringLiteral("RTS");
+    const bool was = dtr ? line->isDataTerminalReady() : line->isRequestToSend();
+    const auto set = [line, dtr](bool on, QString *why) {
+        return dtr ? line->setDataTerminalReady(on, why) : line->setRequestToSend(on, why);
+    };
+    QString why;
+    *refused = !set(!was, &why);
+    if (*refused)
+        return QStringLiteral("%1 not switched %2: %3").arg(name, onOff(!was), why);
+    if (key == 'd' || key == 'r')
+        return QStringLiteral("%1 %2").arg(name, onOff(!was));
+    // The line object lives as long as the port; the pulse ends on its clock.
+    QTimer::singleShot(pulseMs, line, [set, was]() { set(was, nullptr); });
+    return QStringLiteral("%1 pulsed %2 for %3 ms").arg(name, onOff(!was)).arg(pulseMs);
 }
 
 bool SerialOptions::fits(Plugin_Com_Port *port)

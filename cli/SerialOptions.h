@@ -33,6 +33,11 @@ public:
     // A break of `milliseconds` on a serial line; false, with the reason
     // printed, where it cannot be sent.
     static bool sendBreak(Plugin_Com_Port *port, int milliseconds);
+    // A terminal command on the port's serial line (Terminal::lineCommand():
+    // d, r switch DTR, RTS; D, R pulse them for `pulseMs`; m shows the modem
+    // lines, l the line settings): the line to show, with *refused set
+    // where the line refused or the port has none.
+    static QString lineCommand(Plugin_Com_Port *port, char key, bool *refused, int pulseMs = 100);
     // Whether the port has a serial line to take the settings.
     static bool fits(Plugin_Com_Port *port);
 

@@ -94,7 +94,8 @@ std::unique_ptr<BridgeCommand> ServeCommand::prepare(const ServeConfig::Entry &e
     auto command = std::make_unique<BridgeCommand>();
     QString reason;
     static const QStringList notHere{QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("-?"),
-                                     QStringLiteral("--help-all"), QStringLiteral("--plugin")};
+                                     QStringLiteral("--help-all"), QStringLiteral("--plugin"),
+                                     QStringLiteral("--version"), QStringLiteral("-v")};
     for (const QString &word : entry.arguments) {
         if (word == QLatin1String("--"))
             break;

@@ -11,7 +11,6 @@
 #include "hostlib/Reconnector.h"
 
 #include <QHostAddress>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -27,35 +26,32 @@ bool refuse(const QString &message)
 
 ServiceOptions::ServiceOptions(CommandContext &context)
     : m_clients(QStringLiteral("clients"),
-                QStringLiteral("TCP server: share (every client sends and receives), exclusive (a later client is "
+                QStringLiteral("tcpServer: share (every client sends and receives), exclusive (a later client is "
                                "told the line is in use and closed) or replace (a new client takes over)."),
                 QStringLiteral("share|exclusive|replace"), QStringLiteral("share")),
       m_allow(QStringLiteral("allow"),
-              QStringLiteral("TCP server: accept clients from this address or network only (IPv4 or IPv6; may be "
+              QStringLiteral("tcpServer: accept clients from this address or network only (IPv4 or IPv6; may be "
                              "repeated); others are closed at once."),
               QStringLiteral("ADDR[/PREFIX]")),
       m_waitSlow(QStringLiteral("wait-slow"),
-                 QStringLiteral("TCP server: a client that stops reading holds the whole line back instead of "
+                 QStringLiteral("tcpServer: a client that stops reading holds the whole line back instead of "
                                 "being dropped.")),
       m_dropSlow(QStringLiteral("drop-slow"),
-                 QStringLiteral("TCP server: drop a client once more than 256 KiB has waited for it for SECONDS "
+                 QStringLiteral("tcpServer: drop a client once more than 256 KiB has waited for it for SECONDS "
                                 "(default 5)."),
                  QStringLiteral("SECONDS")),
       m_reconnect(QStringLiteral("reconnect"),
-                  QStringLiteral("Serial or TCP client: when the device or peer goes away, keep reopening it, "
-                                 "pausing at most SECONDS between tries: --reconnect[=SECONDS] (default 5)."),
+                  QStringLiteral("com, tcpClient: when the device or peer goes away, keep reopening it, "
+                                 "pausing at most SECONDS between tries (default 5)."),
                   QStringLiteral("SECONDS"))
 {
-    for (const QCommandLineOption *option : {&m_clients, &m_allow, &m_waitSlow, &m_dropSlow, &m_reconnect})
+    for (const QCommandLineOption *option : {&m_clients, &m_allow, &m_waitSlow, &m_dropSlow})
         context.addOption(*option);
-}
-
-QStringList ServiceOptions::withDefaults(const QStringList &arguments)
-{
-    QStringList out = arguments;
-    out.replaceInStrings(QRegularExpression(QStringLiteral("^--reconnect$")),
-                         QStringLiteral("--reconnect=%1").arg(defaultReconnectSeconds));
-    return out;
+    context.addOptionalValue(m_reconnect, QString::number(defaultReconnectSeconds), [](const QString &word) {
+        bool number = false;
+        word.toDouble(&number);
+        return number;
+    });
 }
 
 bool ServiceOptions::check(CommandContext &context)

@@ -23,11 +23,10 @@ class Plugin_Com_Port;
 class ServiceOptions
 {
 public:
-    // Adds the options to the command's parser.
+    // Adds the options to the command's parser; a bare --reconnect takes
+    // its default pause.
     explicit ServiceOptions(CommandContext &context);
 
-    // Before parsing: a bare --reconnect takes its default pause.
-    static QStringList withDefaults(const QStringList &arguments);
     // After parsing: false, with a bad-input line, for a value out of range.
     bool check(CommandContext &context);
 

@@ -3,23 +3,41 @@
 #include "cli/OutputFormat.h"
 #include "hostlib/CanLineParser.h"
 
-bool SessionLog::open(const QString &fileName, QString *error)
+bool SessionLog::open(const QString &fileName, bool append, QString *error)
 {
     m_file.setFileName(fileName);
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    if (m_file.open(QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate) | QIODevice::Unbuffered))
         return true;
     *error = QStringLiteral("cannot write the log %1: %2").arg(fileName, m_file.errorString());
     return false;
 }
 
+void SessionLog::setForm(Form form, const QByteArray &interfaceName)
+{
+    m_form = form;
+    m_interface = interfaceName;
+}
+
 void SessionLog::sentFrame(const QCanBusFrame &frame)
 {
-    record('>', CanLineParser::format(frame));
+    recordFrame('>', frame);
 }
 
 void SessionLog::receivedFrame(const QCanBusFrame &frame)
 {
-    record('<', CanLineParser::format(frame));
+    recordFrame('<', frame);
+}
+
+void SessionLog::recordFrame(char direction, const QCanBusFrame &frame)
+{
+    if (m_form == Form::Text) {
+        record(direction, CanLineParser::format(frame));
+        return;
+    }
+    // Both directions: what candump would see on the bus.
+    const QByteArray line = CanLineParser::formatLog(frame, m_interface, OutputFormat::epochMicroseconds());
+    if (m_file.isOpen() && !line.isEmpty())
+        m_file.write(line + '\n');
 }
 
 QByteArray SessionLog::escaped(const QByteArray &data)

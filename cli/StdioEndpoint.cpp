@@ -1,5 +1,6 @@
 #include "cli/StdioEndpoint.h"
 
+#include "cli/CandumpReplay.h"
 #include "cli/OutputFormat.h"
 #include "cli/ProgressLine.h"
 #include "cli/SessionLog.h"
@@ -14,6 +15,18 @@ StdioEndpoint::StdioEndpoint(const Options &options, OutputFormat *format, Sessi
     m_stdin.setChunkSize(options.chunkSize);
     connect(&m_stdin, &StdinReader::dataRead, this, &StdioEndpoint::onStdinData);
     connect(&m_stdin, &StdinReader::finished, this, &StdioEndpoint::onStdinFinished);
+    m_pacer.setSingleShot(true);
+    m_pacer.setTimerType(Qt::PreciseTimer);
+    connect(&m_pacer, &QTimer::timeout, this, &StdioEndpoint::paceOut);
+    if (CandumpReplay *replay = options.replay) {
+        connect(replay, &CandumpReplay::frameDue, this, [this](const QCanBusFrame &frame, qint64 line) {
+            DataCodec::Item item;
+            item.frame = frame;
+            item.line = line;
+            give({item}, {});
+        });
+        connect(replay, &CandumpReplay::finished, this, &StdioEndpoint::onStdinFinished);
+    }
 }
 
 StdioEndpoint::~StdioEndpoint() = default;
@@ -24,6 +37,9 @@ void StdioEndpoint::start()
         return;
     if (m_options.interactive) {
         m_terminal = new Terminal(this);
+        m_terminal->setLineMode(m_options.piecePerLine);
+        m_terminal->setEscapeKey(m_options.escapeLetter);
+        connect(m_terminal, &Terminal::lineCommand, this, &StdioEndpoint::lineCommand);
         // Acted on once what was typed before it has been given on.
         connect(m_terminal, &Terminal::quitRequested, this, [this]() { m_quit = true; });
         connect(m_terminal, &Terminal::breakRequested, this, &StdioEndpoint::breakRequested);
@@ -33,17 +49,39 @@ void StdioEndpoint::start()
             LogReceiver::post(QStringLiteral("info"),
                               QStringLiteral("pcom: local echo %1").arg(m_options.echo ? "on" : "off"));
         });
-        LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: interactive; Ctrl-T ? lists the commands"));
+        LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: interactive; Ctrl-%1 ? lists the commands")
+                                                      .arg(QChar(m_options.escapeLetter).toUpper()));
+    }
+    if (!m_options.init.isEmpty()) {
+        if (m_log)
+            m_log->sent(m_options.init);
+        emit received(m_options.init.constData(), m_options.init.size());
     }
     if (m_options.progress)
         m_progress = new ProgressLine(ProgressLine::inputFileSize(), [this]() { return m_stdin.bytesRead(); }, this);
-    m_stdin.start();
+    if (m_options.replay)
+        m_options.replay->start();
+    else
+        m_stdin.start();
+}
+
+void StdioEndpoint::pauseReading()
+{
+    m_readingPaused = true;
+    m_stdin.pause();
+    if (m_options.replay)
+        m_options.replay->pause();
 }
 
 void StdioEndpoint::resumeReading()
 {
-    if (!m_down)
+    if (m_down)
+        return;
+    m_readingPaused = false;
+    if (!m_pacer.isActive())
         m_stdin.resume();
+    if (m_options.replay)
+        m_options.replay->resume();
 }
 
 void StdioEndpoint::onStdinData(const QByteArray &typed)
@@ -71,7 +109,9 @@ void StdioEndpoint::onStdinFinished()
     give(items, problems);
     delete m_progress;
     m_progress = nullptr;
-    if (!m_down)
+    if (m_pacer.isActive())
+        m_endPending = true;
+    else if (!m_down)
         emit inputEnded();
 }
 
@@ -92,9 +132,54 @@ void StdioEndpoint::give(const QList<DataCodec::Item> &items, const QList<DataCo
         } else {
             if (m_log)
                 m_log->sent(item.data);
-            emit received(item.data.constData(), item.data.size());
+            if (m_options.charDelayMs > 0 || m_options.lineDelayMs > 0)
+                pace(item.data);
+            else
+                emit received(item.data.constData(), item.data.size());
         }
     }
+}
+
+void StdioEndpoint::pace(const QByteArray &data)
+{
+    m_paced += data;
+    m_stdin.pause();
+    if (!m_pacer.isActive())
+        m_pacer.start(0);
+}
+
+void StdioEndpoint::paceOut()
+{
+    if (m_down)
+        return;
+    if (m_paced.isEmpty()) {
+        // The delay after the last piece has passed.
+        if (m_endPending)
+            emit inputEnded();
+        else if (!m_readingPaused)
+            m_stdin.resume();
+        m_endPending = false;
+        return;
+    }
+    int size = 1;
+    if (m_options.charDelayMs <= 0) {
+        // Up to the first line end, CR LF as one.
+        size = m_paced.size();
+        for (int i = 0; i < m_paced.size(); ++i) {
+            const char c = m_paced.at(i);
+            if (c == '\n' || (c == '\r' && m_paced.mid(i + 1, 1) != "\n")) {
+                size = i + 1;
+                break;
+            }
+        }
+    }
+    const QByteArray piece = m_paced.left(size);
+    m_paced.remove(0, size);
+    emit received(piece.constData(), piece.size());
+    // CR LF is one line end, after its LF.
+    const char last = piece.at(piece.size() - 1);
+    const bool lineEnd = last == '\n' || (last == '\r' && !m_paced.startsWith('\n'));
+    m_pacer.start(m_options.charDelayMs + (lineEnd ? m_options.lineDelayMs : 0));
 }
 
 void StdioEndpoint::write(const char *data, int size)
@@ -134,7 +219,7 @@ void StdioEndpoint::goDown(bool failed)
     if (m_down)
         return;
     m_down = true;
-    m_stdin.pause();
+    pauseReading();
     // The terminal is itself again before the last lines are printed.
     delete m_terminal;
     m_terminal = nullptr;

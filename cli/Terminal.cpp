@@ -66,29 +66,45 @@ void Terminal::onFatalSignal(int signalNumber)
     ::raise(signalNumber);
 }
 
-QByteArray Terminal::helpText()
+QByteArray Terminal::helpText() const
 {
-    return "pcom: Ctrl-T then: q quit, b send a break (serial lines), h hex display on/off, e local echo on/off,\n"
-           "      ? this list, Ctrl-T one Ctrl-T to the peer\n";
+    const QByteArray key = "Ctrl-" + QByteArray(1, char(m_escapeKey + 'A' - 1));
+    return "pcom: " + key + " then: q quit, b send a break (serial lines), h hex display on/off, e local echo on/off,\n"
+           "      d, r switch DTR, RTS; D, R pulse DTR, RTS; m modem lines; l line settings; s statistics,\n"
+           "      ? this list, " + key + " one " + key + " to the peer\n";
 }
 
 QByteArray Terminal::take(const QByteArray &typed)
 {
     QByteArray out;
+    const auto keep = [this, &out](char c) {
+        if (!m_lineMode) {
+            out += c;
+        } else if (c == '\x7f' || c == '\b') {
+            m_line.chop(1);
+        } else {
+            m_line += c;
+            if (c == '\r' || c == '\n') {
+                out += m_line;
+                m_line.clear();
+            }
+        }
+    };
     for (char c : typed) {
-        if (!m_escaped && c == escapeKey) {
+        if (!m_escaped && c == m_escapeKey) {
             m_escaped = true;
             continue;
         }
         if (!m_escaped) {
-            out += c;
+            keep(c);
             continue;
         }
         m_escaped = false;
+        if (c == m_escapeKey) {
+            keep(c);
+            continue;
+        }
         switch (c) {
-        case escapeKey:
-            out += c;
-            break;
         case 'q':
         case 'Q':
             emit quitRequested();
@@ -104,6 +120,15 @@ QByteArray Terminal::take(const QByteArray &typed)
         case 'e':
         case 'E':
             emit echoToggled();
+            break;
+        case 'd':
+        case 'r':
+        case 'D':
+        case 'R':
+        case 'm':
+        case 'l':
+        case 's':
+            emit lineCommand(c);
             break;
         default:
             LogReceiver::post(QStringLiteral("info"), QString::fromLatin1(helpText()).trimmed());

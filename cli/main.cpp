@@ -1,4 +1,5 @@
 #include "cli/BridgeCommand.h"
+#include "cli/CanbusServerCommand.h"
 #include "cli/CommandContext.h"
 #include "cli/DevicesCommand.h"
 #include "cli/DocCommand.h"
@@ -9,6 +10,8 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+
+#include <functional>
 
 #include <cstdio>
 #if defined(__GLIBC__)
@@ -32,9 +35,14 @@ const char usage[] =
     "  bridge TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]\n"
     "                                     relay between two ports\n"
     "  serve FILE                         the bridges of a configuration file in one process\n"
+    "  canbus-server [PORT]               run only the relay of Qt's virtual CAN bus, so that the bus\n"
+    "                                     outlives every pcom that uses it\n"
+    "  help                               this text\n"
     "\n"
     "Port types: com, canBus, tcpServer, tcpClient, udpClient.\n"
-    "Every command takes --help, -q (no trace and progress lines) and --plugin FILE.\n"
+    "Every command takes --help, -q (no trace and progress lines) and --plugin FILE. An option whose\n"
+    "help begins with port types (\"com: ...\", \"com, tcpClient: ...\") applies to ports of those types.\n"
+    "--help-all shows this text and the help of every command; --version shows pcom's version.\n"
     "Exit status: 0 success or orderly close, 1 the link failed, 2 bad input.\n";
 
 // Options of any command that take a value, so that the value is not
@@ -85,6 +93,30 @@ void tuneForRelaying()
 #endif
 }
 
+const QList<QPair<const char *, std::function<int(const QStringList &)>>> &commands()
+{
+    static const QList<QPair<const char *, std::function<int(const QStringList &)>>> all{
+        {"devices", &DevicesCommand::run}, {"props", &PropsCommand::run}, {"doc", &DocCommand::run},
+        {"open", &OpenCommand::run},       {"bridge", &BridgeCommand::run}, {"serve", &ServeCommand::run},
+        {"canbus-server", &CanbusServerCommand::run}};
+    return all;
+}
+
+// The overview and every command's --help, one after the other.
+int printAllHelp()
+{
+    QString text = QString::fromLatin1(usage);
+    for (const auto &command : commands()) {
+        QString help;
+        CommandContext::collectHelp(&help);
+        command.second({QStringLiteral("pcom"), QString::fromLatin1(command.first), QStringLiteral("--help")});
+        CommandContext::collectHelp(nullptr);
+        text += QStringLiteral("\n%1\n").arg(help.trimmed());
+    }
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return ExitCode::Ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -95,6 +127,9 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(PCOM_VERSION));
 
     QStringList arguments = QCoreApplication::arguments();
+    const int end = arguments.indexOf(QStringLiteral("--"));
+    if (arguments.mid(0, end).contains(QStringLiteral("--help-all")))
+        return printAllHelp();
     const int at = commandIndex(arguments);
     QString command = at < 0 ? QString() : arguments.at(at);
     if (at > 1) {
@@ -103,10 +138,13 @@ int main(int argc, char **argv)
     }
     if (command.isEmpty()) {
         const bool help = arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))
-                          || arguments.contains(QStringLiteral("-?"))
-                          || arguments.contains(QStringLiteral("--help-all"));
+                          || arguments.contains(QStringLiteral("-?"));
         if (help) {
             std::fputs(usage, stdout);
+            return ExitCode::Ok;
+        }
+        if (arguments.contains(QStringLiteral("--version")) || arguments.contains(QStringLiteral("-v"))) {
+            std::printf("pcom %s\n", PCOM_VERSION);
             return ExitCode::Ok;
         }
         command = QStringLiteral("devices");
@@ -117,20 +155,13 @@ int main(int argc, char **argv)
         std::fputs(usage, stdout);
         return ExitCode::Ok;
     }
-    if (command == QLatin1String("devices"))
-        return DevicesCommand::run(arguments);
-    if (command == QLatin1String("props"))
-        return PropsCommand::run(arguments);
-    if (command == QLatin1String("doc"))
-        return DocCommand::run(arguments);
-    if (command == QLatin1String("open"))
-        return OpenCommand::run(arguments);
-    if (command == QLatin1String("bridge"))
-        return BridgeCommand::run(arguments);
-    if (command == QLatin1String("serve"))
-        return ServeCommand::run(arguments);
+    for (const auto &known : commands()) {
+        if (command == QLatin1String(known.first))
+            return known.second(arguments);
+    }
 
     return CommandContext::badInput(
-        QStringLiteral("unknown command '%1'; commands: devices, props, doc, open, bridge, serve (see pcom --help)")
+        QStringLiteral("unknown command '%1'; commands: devices, props, doc, open, bridge, serve, canbus-server, "
+                       "help (see pcom --help)")
             .arg(command));
 }

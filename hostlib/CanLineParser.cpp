@@ -174,6 +174,36 @@ QByteArray CanLineParser::format(const QCanBusFrame &frame)
     return idText(frame) + '#' + HexCodec::encode(payload);
 }
 
+QByteArray CanLineParser::formatLog(const QCanBusFrame &frame, const QByteArray &interfaceName, qint64 microseconds)
+{
+    if (frame.frameType() == QCanBusFrame::ErrorFrame)
+        return QByteArray();
+    return '(' + QByteArray::number(microseconds / 1000000) + '.'
+           + QByteArray::number(microseconds % 1000000).rightJustified(6, '0') + ") " + interfaceName + ' '
+           + format(frame);
+}
+
+bool CanLineParser::parseLog(const QByteArray &line, QCanBusFrame *frame, qint64 *microseconds, QString *error)
+{
+    const QList<QByteArray> fields = line.simplified().split(' ');
+    const QByteArray time = fields.constFirst();
+    const int dot = time.indexOf('.');
+    bool secondsOk = false;
+    bool fractionOk = false;
+    const qint64 seconds = time.mid(1, dot - 1).toLongLong(&secondsOk);
+    const qint64 fraction = time.mid(dot + 1, 6).toLongLong(&fractionOk);
+    if (fields.size() != 3 || !time.startsWith('(') || dot < 2 || dot > 12 || time.size() != dot + 8
+        || !time.endsWith(')') || !secondsOk || !fractionOk || seconds < 0 || fraction < 0) {
+        if (error)
+            *error = QStringLiteral("not a candump log record (expected e.g. (1436509053.850870) can0 123#DEADBEEF)");
+        return false;
+    }
+    if (!parse(fields.at(2), frame, error))
+        return false;
+    *microseconds = seconds * 1000000 + fraction;
+    return true;
+}
+
 QByteArray CanLineParser::formatCandump(const QCanBusFrame &frame, const QByteArray &interfaceName)
 {
     if (frame.frameType() == QCanBusFrame::ErrorFrame)

@@ -44,6 +44,14 @@ public:
     // What an error frame reports, in words ("bus off, controller restarted").
     static QByteArray errorWords(const QCanBusFrame &frame);
 
+    // A record of candump's log (candump -L; canplayer replays it): the time
+    // in seconds since the epoch with microseconds, the interface, the
+    // frame's cansend line: "(1436509053.850870) vcan0 123#DEADBEEF". Empty
+    // for an error frame, which has no cansend line to replay.
+    static QByteArray formatLog(const QCanBusFrame &frame, const QByteArray &interfaceName, qint64 microseconds);
+    // False, with the reason in *error, for a line that is no such record.
+    static bool parseLog(const QByteArray &line, QCanBusFrame *frame, qint64 *microseconds, QString *error);
+
     static bool parseFilter(const QString &text, Filter *filter, QString *error);
     // Whether the frame passes any of the filters (every frame passes none).
     static bool passes(const QList<Filter> &filters, const QCanBusFrame &frame);

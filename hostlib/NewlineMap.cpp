@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-const char NewlineMap::names[] = "icrnl|inlcr|igncr|ocrnl|onlcr";
+const char NewlineMap::names[] = "icrnl|inlcr|igncr|ocrnl|onlcr|ignlf|crcrlf|ctlhex|delbs|bsdel";
 
 bool NewlineMap::parse(const QString &list, QString *error)
 {
@@ -20,25 +20,32 @@ bool NewlineMap::parse(const QString &list, QString *error)
 
 QByteArray NewlineMap::received(const QByteArray &data) const
 {
-    if (!(m_flags & (Icrnl | Inlcr | Igncr)))
+    if (!(m_flags & Received))
         return data;
     QByteArray out;
     out.reserve(data.size());
     for (char c : data) {
-        if (c == '\r' && (m_flags & Igncr))
+        if ((c == '\r' && (m_flags & Igncr)) || (c == '\n' && (m_flags & Ignlf)))
             continue;
+        const char in = c;
         if (c == '\r' && (m_flags & Icrnl))
             c = '\n';
         else if (c == '\n' && (m_flags & Inlcr))
             c = '\r';
-        out.append(c);
+        const bool control = uchar(c) < 0x20 || c == '\x7f';
+        if ((m_flags & Ctlhex) && control && c != '\r' && c != '\n' && c != '\t')
+            out.append('[' + QByteArray(1, c).toHex() + ']');
+        else
+            out.append(c);
+        if (in == '\r' && c == '\r' && (m_flags & Crcrlf))
+            out.append('\n');
     }
     return out;
 }
 
 QByteArray NewlineMap::sent(const QByteArray &data) const
 {
-    if (!(m_flags & (Ocrnl | Onlcr)))
+    if (!(m_flags & (Ocrnl | Onlcr | Delbs | Bsdel)))
         return data;
     QByteArray out;
     out.reserve(data.size() * 2);
@@ -47,6 +54,10 @@ QByteArray NewlineMap::sent(const QByteArray &data) const
             c = '\n';
         if (c == '\n' && (m_flags & Onlcr))
             out.append('\r');
+        if (c == '\x7f' && (m_flags & Delbs))
+            c = '\b';
+        else if (c == '\b' && (m_flags & Bsdel))
+            c = '\x7f';
         out.append(c);
     }
     return out;

@@ -13,6 +13,7 @@
 #include <QIntValidator>
 #include <QRegularExpressionValidator>
 #include <QSet>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -200,6 +201,22 @@ bool PropertyAssigner::hostAddress(const QString &text, QString *address, QStrin
 
 QString PropertyAssigner::rejection(const Plugin_Com_Port *port, const TavlinProperty *record, const QString &text)
 {
+    // A port may keep any text in a record whose options are all numbers
+    // (a CAN bit rate) and fail only at the open.
+    const QStringList options = record->options();
+    const auto number = [](const QString &t) {
+        bool ok = false;
+        return t.toLongLong(&ok) > 0 && ok;
+    };
+    if (!options.isEmpty() && std::all_of(options.begin(), options.end(), number) && !number(text))
+        return QStringLiteral("expected a positive integer such as %1").arg(options.constFirst());
+    // A device named by URL (tcp://127.0.0.1:35468/can0) must be one: a
+    // back-end may take a bad one for its default.
+    if (record->name() == QLatin1String("device") && text.contains(QLatin1String("://"))) {
+        const QUrl url(text, QUrl::StrictMode);
+        if (!url.isValid())
+            return QStringLiteral("not a valid URL: %1").arg(url.errorString());
+    }
     if (record->acceptsText(text) || specialWords(port, record->name()).contains(text))
         return QString();
     const QString expected = expectation(port, record);

@@ -1,7 +1,13 @@
+#include "cli/OutputFormat.h"
+#include "cli/SerialOptions.h"
 #include "cli/Shutdown.h"
+#include "cli/Terminal.h"
 #include "hostlib/CanLineParser.h"
 #include "hostlib/DataCodec.h"
 #include "hostlib/HexCodec.h"
+#include "hostlib/NewlineMap.h"
+#include "hostlib/PluginHost.h"
+#include "hostlib/PortHandle.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/PcomProcess.h"
 #include "tests/support/PseudoTerminal.h"
@@ -25,6 +31,8 @@ private slots:
     void canLines();
     void canFilters();
     void hexAndInputDecoding();
+    void linesStampedAndTyped();
+    void serialLineCommands();
     void answers_data();
     void answers();
     void signalsWhileEnding();
@@ -74,8 +82,20 @@ void tst_CliFormats::canLines()
     QVERIFY2(error.contains(reason), qPrintable(error));
     // A refused line leaves the frame as it was.
     QCOMPARE(CanLineParser::format(frame), reason.isEmpty() ? cansend : CanLineParser::format(before));
-    if (reason.isEmpty())
-        QCOMPARE(CanLineParser::formatCandump(frame, "can0"), candump);
+    if (!reason.isEmpty())
+        return;
+    QCOMPARE(CanLineParser::formatCandump(frame, "can0"), candump);
+    // candump -L records: written and read back.
+    const QByteArray record = CanLineParser::formatLog(frame, "can0", 1436509053000070);
+    QCOMPARE(record, "(1436509053.000070) can0 " + cansend);
+    QCanBusFrame back;
+    qint64 time = 0;
+    QVERIFY(CanLineParser::parseLog(record + '\n', &back, &time, nullptr));
+    QCOMPARE(CanLineParser::format(back), cansend);
+    QCOMPARE(time, 1436509053000070);
+    for (const QByteArray &bad : {"(1436509053.85087) can0 " + cansend, "1.000000 can0 " + cansend,
+                                  "(1.000000) " + cansend, "(-1.000000) can0 " + cansend})
+        QVERIFY2(!CanLineParser::parseLog(bad, &back, &time, nullptr), bad.constData());
 }
 
 // Filters pass a frame when any of them does; error frames always pass.
@@ -137,6 +157,63 @@ void tst_CliFormats::hexAndInputDecoding()
     QVERIFY(problems.size() == 1 && problems[0].line == 2 && problems[0].message.contains("longer"));
 }
 
+// A line is stamped when its first byte arrives, not with its whole read's
+// delta; in line mode (datagram links) a typed line leaves whole on Enter;
+// another escape key; the maps each way.
+void tst_CliFormats::linesStampedAndTyped()
+{
+    qint64 now = 1002;
+    OutputFormat format;
+    format.setClock([&now]() { return now; });
+    format.setStamp(OutputFormat::Stamp::Delta);
+    QCOMPARE(format.bytes("L1\nL2\nL3"), QByteArray("[+1.002] L1\n[+0.000] L2\n[+0.000] L3"));
+    now = 1500;
+    QCOMPARE(format.bytes("!\nL4\n"), QByteArray("!\n[+0.498] L4\n"));
+    format.setStamp(OutputFormat::Stamp::Epoch);
+    QVERIFY(QRegularExpression("^\\[1\\d{9}\\.\\d{6}\\] x\n$").match(format.bytes("x\n")).hasMatch());
+
+    Terminal terminal;
+    terminal.setLineMode(true);
+    QCOMPARE(terminal.take("abx\x7f"), QByteArray());
+    QCOMPARE(terminal.take("c\r"), QByteArray("abc\r"));
+    QCOMPARE(terminal.take("\x14\x14\n"), QByteArray("\x14\n"));
+    terminal.setLineMode(false);
+    terminal.setEscapeKey('a');
+    QSignalSpy commands(&terminal, &Terminal::lineCommand);
+    QCOMPARE(terminal.take("\x14\x01m\x01\x01x\x01s"), QByteArray("\x14\x01x"));
+    QCOMPARE(commands.size(), 2);
+    QVERIFY(commands[0][0].toChar() == 'm' && commands[1][0].toChar() == 's');
+
+    NewlineMap map;
+    QString error;
+    QVERIFY(map.parse(QStringLiteral("ignlf,crcrlf,ctlhex,delbs"), &error));
+    QCOMPARE(map.received("a\r\nb\x1b\t\x7f"), QByteArray("a\r\nb[1b]\t[7f]"));
+    QCOMPARE(map.sent("\x7f\b\r"), QByteArray("\b\b\r"));
+    QVERIFY(map.parse(QStringLiteral("bsdel,igncr"), &error));
+    QCOMPARE(map.sent("\x7f\b"), QByteArray("\b\x7f"));
+}
+
+// The terminal's commands on a serial line (a pseudo-terminal, which has no
+// modem lines and refuses DTR) and on a port without one.
+void tst_CliFormats::serialLineCommands()
+{
+    PluginHost host;
+    QString error;
+    QVERIFY2(host.load(QStringLiteral(PCOM_PLUGIN_FILE), &error), qPrintable(error));
+    PseudoTerminal pty;
+    const std::unique_ptr<PortHandle> com = PortHandle::create(host, QStringLiteral("com"), &error);
+    QVERIFY(com->configure({"device=" + pty.slavePath(), "baudrate=115200"}, &error) && com->open());
+    bool refused = true;
+    QCOMPARE(SerialOptions::lineCommand(com->port(), 'l', &refused),
+             QString("line: 115200 baud, 8 data bits, parity none, 1 stop bits, flow control none, DTR off, RTS off"));
+    QVERIFY(!refused);
+    QCOMPARE(SerialOptions::lineCommand(com->port(), 'm', &refused), QString("modem lines: none to read on this line"));
+    QVERIFY(SerialOptions::lineCommand(com->port(), 'D', &refused).startsWith("DTR not switched on: ") && refused);
+    const std::unique_ptr<PortHandle> udp = PortHandle::create(host, QStringLiteral("udpClient"), &error);
+    QCOMPARE(SerialOptions::lineCommand(udp->port(), 'r', &refused), QString("a udpClient port has no serial line"));
+    QVERIFY(refused);
+}
+
 void tst_CliFormats::answers_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -157,7 +234,15 @@ void tst_CliFormats::answers_data()
         {"property 'plugin' of a com port is read-only"});
     row("connect", {"open", "com", "connect=true"}, 2, {"'connect' is not set on the command line"});
     row("value the port refuses", {"open", "com", "baudrate=fast"}, 2,
-        {"value 'fast' for 'baudrate' rejected: it is none of the options ("});
+        {"value 'fast' for 'baudrate' rejected: expected a positive integer such as 50"});
+    row("can bit rate", {"open", "canBus", "baudrate=abc"}, 2,
+        {"value 'abc' for 'baudrate' rejected: expected a positive integer such as 5000"});
+    row("can relay port", {"open", "canBus", "--can-plugin", "virtualcan", "device=tcp://127.0.0.1:99999/can0"}, 2,
+        {"value 'tcp://127.0.0.1:99999/can0' for 'device' rejected: not a valid URL: "});
+    row("relay port", {"canbus-server", "99999"}, 2, {"canbus-server takes one PORT from 1 to 65535, not '99999'"});
+    row("replay no log", {"open", "canBus", "--replay", "%FILE=123#00\n"}, 2, {"%FILE:1: not a candump log record"});
+    row("candump log of a stream", {"open", "tcpClient", "--log-format", "candump"}, 2,
+        {"--log-format candump applies to CAN ports only, not to tcpClient"});
     row("can plugin on serial", {"open", "com", "--can-plugin", "virtualcan"}, 2,
         {"--can-plugin applies to CAN ports only"});
     row("unknown command", {"connect", "com"}, 2, {"unknown command 'connect'"});
@@ -193,12 +278,21 @@ void tst_CliFormats::answers_data()
         {"error: the com line refused --parity even: parity even refused: "}, {"pcom: opened"});
     row("server port in use", {"open", "tcpServer", "port=%TCP"}, 1,
         {"error: Unable to start the server: ", "error: the tcpServer port did not open"});
+    row("relay port taken", {"canbus-server", "%TCP"}, 1, {"is taken: a relay (or another program) listens there"});
     row("refused", {"open", "tcpClient", "address=127.0.0.1", "port=%CLOSED"}, 1,
         {"critical: The connection was refused by the peer.",
          "error: the tcpClient link was lost: Connection refused"});
 
-    // --help-all is help, not a server started; the usage names pcom.
-    row("help-all", {"open", "tcpServer", "--help-all"}, 0, {"Usage: pcom [options] open TYPE", "--timeout", "--can-plugin", "-w, --wait"});
+    // An optional value as a word of its own, where it is one.
+    row("timestamp mode", {"open", "com", "--timestamp", "relative", "device=/dev/pcom-no-such-line"}, 1,
+        {"error: the com port did not open"});
+    // --help-all is every command's help, not a server started; the usage names pcom.
+    row("help-all", {"open", "tcpServer", "--help-all"}, 0,
+        {"Usage: pcom [options] open TYPE", "--timeout", "--can-plugin", "-w, --wait", "Usage: pcom [options] serve",
+         "Usage: pcom [options] canbus-server", "\n  help  "});
+    row("help", {"open", "--help"}, 0, {"--timestamp[=absolute|delta|relative|epoch]", "--reconnect[=SECONDS]"},
+        {"Usage: pcom [options] bridge", "--timestamp <"});
+    row("version", {"--version"}, 0, {"pcom " PCOM_VERSION "\n"});
     row("devices by default", {}, 0,
         {"\ncom: COM port\n", "\ntcpServer: Ethernet TCP server\n", "\nudpClient: Ethernet UDP client\n  brief:     ",
          "back-ends: ", "virtualcan", "  available: "});

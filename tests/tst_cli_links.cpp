@@ -30,7 +30,10 @@ private slots:
     void halfCloseLetsTheServerAnswer();
     void udpHexLinesAndDump();
     void canFramesBetweenProcesses();
+    void canLogReplayed();
     void interactiveTerminal();
+    void pacedOutput();
+    void deviceAwaited();
     void rfc2217WithPyserial();
 };
 
@@ -261,9 +264,68 @@ void tst_CliLinks::canFramesBetweenProcesses()
     QCOMPARE(receiver.stop(), 0);
 }
 
+// The frames and the gaps between them (microseconds) of a candump -L log.
+static QList<QPair<QByteArray, qint64>> logRecords(const QString &fileName)
+{
+    QFile file(fileName);
+    QList<QPair<QByteArray, qint64>> out;
+    const QRegularExpression record(QStringLiteral("^\\((\\d+)\\.(\\d{6})\\) can0 (\\S+)$"));
+    qint64 last = -1;
+    for (const QByteArray &line : (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split('\n')) {
+        const QRegularExpressionMatch m = record.match(QString::fromLatin1(line));
+        if (!m.hasMatch())
+            continue;
+        const qint64 time = m.captured(1).toLongLong() * 1000000 + m.captured(2).toLongLong();
+        out.append({m.captured(3).toLatin1(), last < 0 ? 0 : time - last});
+        last = time;
+    }
+    return out;
+}
+
+// A candump -L log that pcom wrote is played back by pcom with the same
+// frames and gaps (each at least as recorded, less the relay's jitter, and
+// at most 150 ms more), on a virtual bus whose relay pcom canbus-server runs:
+// the bus outlives every pcom that used it.
+void tst_CliLinks::canLogReplayed()
+{
+    QTemporaryDir dir;
+    const QString port = QString::number(LoopbackPeer::freePort());
+    const QString device = QStringLiteral("device=tcp://127.0.0.1:%1/can0").arg(port);
+    PcomProcess relay;
+    relay.start({"canbus-server", port});
+    QVERIFY2(relay.waitForStderr("relay runs on 127.0.0.1:" + port.toLatin1()), relay.err().constData());
+    QString source = dir.filePath(QStringLiteral("given.log"));
+    QFile given(source);
+    QVERIFY(given.open(QIODevice::WriteOnly));
+    given.write("(100.000000) can0 123#01\n(100.300000) can0 00000456#AABB\n# note\n\n(100.400000) can0 123#R\n");
+    given.close();
+    const QList<QPair<QByteArray, qint64>> expected{{"123#01", 0}, {"00000456#AABB", 300000}, {"123#R", 100000}};
+    // Our log, then the one that pcom wrote while it was replayed.
+    for (int round = 0; round < 2; ++round) {
+        const QString written = dir.filePath(QStringLiteral("round%1.log").arg(round));
+        PcomProcess recorder;
+        QVERIFY2(recorder.startOpened({"open", "canBus", "--can-plugin", "virtualcan", device, "--log", written,
+                                       "--log-format", "candump"}), recorder.err().constData());
+        QScopedPointer<PcomProcess> replay(
+            PcomProcess::run({"open", "canBus", "--can-plugin", "virtualcan", device, "--replay", source, "-w", "0"}));
+        QCOMPARE(replay->exitCode(), 0);
+        QVERIFY(recorder.waitForStdout("123#R\n"));
+        QCOMPARE(recorder.stop(), 0);
+        const QList<QPair<QByteArray, qint64>> got = logRecords(written);
+        QCOMPARE(got.size(), expected.size());
+        for (int i = 0; i < got.size(); ++i) {
+            QCOMPARE(got[i].first, expected[i].first);
+            const qint64 gap = got[i].second, recorded = expected[i].second;
+            QVERIFY2(i == 0 || (gap > recorded - 30000 && gap < recorded + 150000), qPrintable(QString::number(gap)));
+        }
+        source = written;
+    }
+    QCOMPARE(relay.stop(), 0);
+}
+
 // pcom as a terminal: interactive mode on a pseudo-terminal as standard
-// input, with time stamps, a line-end map and a session log. Each key leaves
-// as it is typed, Ctrl-C included, line ends mapped; received lines are
+// input, with time stamps, a line-end map and a session log. The --init text
+// goes first; each key leaves as it is typed, Ctrl-C included, line ends mapped; received lines are
 // stamped after their line ends were mapped; the log holds both directions as
 // they went, stamped and marked; Ctrl-T q ends pcom in order, and the terminal
 // is as it was.
@@ -285,7 +347,7 @@ void tst_CliLinks::interactiveTerminal()
     PcomProcess pcom;
     pcom.setStandardInputFile(pty.slavePath());
     pcom.start({"open", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(server.serverPort()),
-                "--timestamp", "--map", "igncr,onlcr", "--log", logFile});
+                "--timestamp", "--map", "igncr,onlcr", "--log", logFile, "--init", "AT\\r"});
     QVERIFY2(pcom.waitForStderr("pcom: interactive; Ctrl-T ? lists the commands"), pcom.err().constData());
     QTRY_VERIFY_WITH_TIMEOUT(server.hasConnection(), 5000);
     termios raw;
@@ -293,7 +355,7 @@ void tst_CliLinks::interactiveTerminal()
     QVERIFY(!(raw.c_lflag & (ICANON | ECHO | ISIG)));
 
     QVERIFY(pty.writeMaster("ab\x03\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(server.received(), QByteArray("ab\x03\r\n"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.received(), QByteArray("AT\rab\x03\r\n"), 5000);
     server.send("one\r\ntwo\r\n");
     QVERIFY(pcom.waitForStdout("] two\n"));
     const QString stamp = QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}");
@@ -305,7 +367,7 @@ void tst_CliLinks::interactiveTerminal()
     QVERIFY(pty.writeMaster("\x14q"));
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
-    QCOMPARE(server.received(), QByteArray("ab\x03\r\n\x14"));
+    QCOMPARE(server.received(), QByteArray("AT\rab\x03\r\n\x14"));
     QCOMPARE(tcgetattr(pty.slaveFd(), &raw), 0);
     QVERIFY(raw.c_lflag == before.c_lflag && raw.c_iflag == before.c_iflag && raw.c_oflag == before.c_oflag
             && raw.c_cflag == before.c_cflag);
@@ -322,8 +384,44 @@ void tst_CliLinks::interactiveTerminal()
         both[m.captured(1) == QLatin1String("<")] += m.captured(2);
     }
     QCOMPARE(records, text.count(QLatin1Char('\n')));
-    QCOMPARE(both[0], QStringLiteral("ab\\x03\\r\\n\\x14"));
+    QCOMPARE(both[0], QStringLiteral("AT\\rab\\x03\\r\\n\\x14"));
     QCOMPARE(both[1], QStringLiteral("one\\r\\ntwo\\r\\n"));
+}
+
+// --char-delay and --line-delay send bytes one by one, with a longer pause
+// after a line end: from "a" to "c" at least 40 + 40 + 40 + 200 ms (less the
+// 50 ms by which the first arrival may be seen late).
+void tst_CliLinks::pacedOutput()
+{
+    LoopbackPeer server;
+    QVERIFY(server.listen());
+    PcomProcess pcom;
+    pcom.start({"open", "tcpClient", "address=127.0.0.1", QStringLiteral("port=%1").arg(server.serverPort()),
+                "--char-delay", "40", "--line-delay", "200", "-w", "0"});
+    pcom.write("ab\ncd\n");
+    pcom.closeStdin();
+    QTRY_VERIFY_WITH_TIMEOUT(!server.received().isEmpty(), 10000);
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(server.received().contains('c'), 10000);
+    QVERIFY2(clock.elapsed() >= 270, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(pcom.waitForExit());
+    QCOMPARE(pcom.exitCode(), 0);
+    QCOMPARE(server.received(), QByteArray("ab\ncd\n"));
+}
+
+// --wait-device: a serial device that is not there yet is opened once it appears.
+void tst_CliLinks::deviceAwaited()
+{
+    PseudoTerminal pty;
+    QTemporaryDir dir;
+    const QString line = dir.filePath(QStringLiteral("line"));
+    PcomProcess pcom;
+    pcom.start({"open", "com", "device=" + line, "--wait-device"});
+    QVERIFY2(pcom.waitForStderr("pcom: waiting for " + line.toUtf8() + " to appear"), pcom.err().constData());
+    QVERIFY(QFile::link(pty.slavePath(), line));
+    QVERIFY(pcom.waitForStderr("pcom: opened the com port"));
+    QCOMPARE(pcom.stop(), 0);
 }
 
 // pcom bridge --rfc2217 against pySerial's client: the settings it makes,

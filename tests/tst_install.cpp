@@ -50,9 +50,10 @@ void tst_Install::installedProgramsFindTheirPlugin()
         QVERIFY(QFileInfo::exists(installed + QStringLiteral("/lib/systemd/system/pcom-serve@.service")));
     }
 
-    // The completion asks the installed pcom: commands, types, properties and
-    // their options, option choices; NAME=VALUE is one word although bash
-    // breaks words at '='.
+    // The completion asks the installed pcom (with the plug-in given before
+    // the command): commands, types, properties and their options and words
+    // ("any"), option choices, the options of the port types named;
+    // NAME=VALUE is one word although bash breaks words at '='.
     const QString complete = QStringLiteral(
         "source %1/share/bash-completion/completions/pcom; for line in \"$@\"; do "
         "COMP_LINE=$line; COMP_POINT=${#line}; COMP_WORDS=($line); [[ $line == *' ' ]] && COMP_WORDS+=(''); "
@@ -62,11 +63,14 @@ void tst_Install::installedProgramsFindTheirPlugin()
     QCOMPARE(run(QStringLiteral("bash"),
                  {"-c", complete, "-", pcom + "br", pcom + "open ", pcom + "open com ba",
                   pcom + "open com baudrate=11520", pcom + "bridge com -- tcpServer p", pcom + "open com --parity e",
-                  pcom + "open com --st"},
+                  pcom + "open com --st", pcom + "--plugin " + PCOM_PLUGIN_FILE + " open ",
+                  pcom + "open tcpServer address=a", pcom + "open com --ca", pcom + "bridge com -- tcpServer --c",
+                  pcom + "open canBus --timestamp=r", pcom + "--ver"},
                  &out),
              0);
     QCOMPARE(out, QByteArray("bridge\ncom canBus tcpServer tcpClient udpClient\nbaudrate=\n115200 1152000\nport=\n"
-                             "even\n--stop-bits\n"));
+                             "even\n--stop-bits\ncom canBus tcpServer tcpClient udpClient\nany\n\n--clients\n"
+                             "relative\n--version\n"));
     if (!PCOM_WITH_GUI)
         return;
 

@@ -16,6 +16,10 @@ void canLine(const QByteArray &line)
 {
     QCanBusFrame frame, again;
     QString error;
+    qint64 time = 0;
+    if (CanLineParser::parseLog(line, &frame, &time, &error))
+        check(time >= 0
+              && CanLineParser::parseLog(CanLineParser::formatLog(frame, "can0", time), &again, &time, &error));
     if (!CanLineParser::parse(line, &frame, &error))
         return check(!error.isEmpty());
     check(frame.isValid());
