@@ -75,27 +75,27 @@ void TerminalEndpoint::resumeReading()
 void TerminalEndpoint::sendFileBurst()
 {
     qint64 burst = 0;
+    qint64 n = 1;
     QByteArray chunk(fileChunk, Qt::Uninitialized);
     while (isSendingFile() && !m_paused && !m_down && burst < fileBurst) {
-        const qint64 n = m_file.read(chunk.data(), chunk.size());
-        if (n < 0) {
-            endFile(tr("Sending stopped after %1 of %2 bytes: %3").arg(m_fileSent).arg(m_fileSize).arg(m_file.errorString()));
-            return;
-        }
-        if (n == 0) {
-            endFile(QString());
-            return;
-        }
+        n = m_file.read(chunk.data(), chunk.size());
+        if (n <= 0)
+            break;
         burst += n;
         m_fileSent += n;
         m_sent += n;
         emit received(chunk.constData(), int(n));
     }
+    // The burst that reaches the end is counted before the send ends.
     if (burst > 0) {
         emit sent(burst);
         emit fileProgress(m_fileSent, m_fileSize);
     }
-    if (isSendingFile() && !m_paused && !m_down)
+    if (n < 0)
+        endFile(tr("Sending stopped after %1 of %2 bytes: %3").arg(m_fileSent).arg(m_fileSize).arg(m_file.errorString()));
+    else if (n == 0)
+        endFile(QString());
+    else if (isSendingFile() && !m_paused && !m_down)
         m_nextBurst.start();
 }
 

@@ -213,6 +213,8 @@ void PortWriter::sendNow()
     m_sendingNow = true;
     m_status->flush();
     m_sendingNow = false;
+    // A flush inside the socket's own bytesWritten() sends without a signal.
+    emit progress();
 }
 
 qint64 PortWriter::discard()
