@@ -177,7 +177,7 @@ bool BridgeCommand::prepareOwnEnd(PluginHost &host)
     const bool ownFirst = EndpointKinds::isKind(m_firstWords.first());
     const QStringList &ownWords = ownFirst ? m_firstWords : m_secondWords;
     const QStringList &portWords = ownFirst ? m_secondWords : m_firstWords;
-    const QString needs = QStringLiteral("a %1 side goes opposite a CAN port").arg(ownWords.first());
+    const QString needs = QStringLiteral("the %1 side goes opposite a CAN port").arg(ownWords.first());
     if (EndpointKinds::isKind(portWords.first()) || m_context.isSet(m_rfc2217) || m_serial->isSet()) {
         CommandContext::badInput(needs + QStringLiteral(", without --rfc2217 or serial options"));
         return false;

@@ -33,7 +33,8 @@ const char usage[] =
     "                                     relay between two ports\n"
     "  serve FILE                         the bridges of a configuration file in one process\n"
     "\n"
-    "Port types: com, canBus, tcpServer, tcpClient, udpClient.\n"
+    "Port types: com, canBus, tcpServer, tcpClient, udpClient; pcom bridge also takes pcom's own ends\n"
+    "socketcand and slcan opposite a canBus port.\n"
     "Every command takes --help, -q (no trace and progress lines) and --plugin FILE.\n"
     "Exit status: 0 success or orderly close, 1 the link failed, 2 bad input.\n";
 

@@ -1,7 +1,8 @@
 # bash completion for pcom: commands, port types, each command's options
 # (read from its --help, where an option's value name "a|b|c" lists its
 # choices) and the NAME=VALUE settings of a port type with their options
-# (read from pcom props TYPE). Works with and without the bash-completion
+# (read from pcom props TYPE, or for an end of pcom's own from its line in
+# pcom devices). Works with and without the bash-completion
 # package: the words are split on blanks only, so that NAME=VALUE and
 # ID:MASK stay one word.
 
@@ -76,16 +77,23 @@ _pcom()
         elif [[ $command == serve ]]; then
             COMPREPLY=($(compgen -f -- "$cur")); return
         elif [[ -z $type && $command != devices && $command != help ]]; then
-            candidates=($("$pcom" devices 2>/dev/null | sed -n 's/^\([A-Za-z]*\): .*/\1/p'))
+            local devices
+            devices=$("$pcom" devices 2>/dev/null)
+            candidates=($(sed -n 's/^\([A-Za-z]*\): .*/\1/p' <<< "$devices"))
+            # pcom's own ends are sides of a bridge only.
+            [[ $command == bridge ]] && candidates+=($(sed -n 's/^\([A-Za-z]*\) (bridge end): .*/\1/p' <<< "$devices"))
         elif [[ -n $type && ($command == open || $command == bridge) ]]; then
             local props name
             props=$(_pcom_props "$pcom" "$type")
+            # An end of pcom's own: the NAME= words of its line in pcom devices.
+            [[ -z $props ]] && props=$("$pcom" devices 2>/dev/null | sed -n "s/^$type (bridge end): //p" \
+                | grep -o '[a-z-]*=' | sed 's/=$//' | sort -u)
             if [[ $cur == *=* ]]; then
                 name=${cur%%=*}
                 value=$(awk -F'\t' -v n="$name" '$1 == n { print $2 }' <<< "$props")
                 local IFS=$'\n'
                 candidates=($(sed "s/, /\n/g" <<< "$value" | sed "s/^/$name=/"))
-                [[ $name == device && $type == com ]] && candidates+=($(compgen -f -- "${cur#*=}" | sed "s/^/$name=/"))
+                [[ $name == device && ($type == com || $type == slcan) ]] && candidates+=($(compgen -f -- "${cur#*=}" | sed "s/^/$name=/"))
             else
                 candidates=($(cut -f1 <<< "$props" | sed 's/$/=/'))
                 [[ $command == bridge ]] && candidates+=(--)
