@@ -226,8 +226,8 @@ void FrameServer::close(int flushMs)
     m_closing = true;
     m_server.close();
     m_watch.stop();
-    if (flushMs >= 0)
-        m_closeDeadline.start(flushMs);
+    // A client that reads nothing must not hold the end open.
+    m_closeDeadline.start(flushMs >= 0 ? flushMs : closeMs);
     std::vector<QTcpSocket *> sockets;
     for (const auto &entry : m_clients)
         sockets.push_back(entry.second.socket);

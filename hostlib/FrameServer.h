@@ -61,6 +61,8 @@ public:
 
     static constexpr qint64 fullBacklog = 1024 * 1024;
     static constexpr int readChunk = 64 * 1024;
+    // How long close() waits at most for what its clients have not read.
+    static constexpr int closeMs = 10000;
 
 private:
     struct Client {
