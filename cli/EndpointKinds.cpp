@@ -49,8 +49,12 @@ bool serve(const QString &kind, QMap<QString, QString> settings, FrameServer::Se
     side->end = std::move(server);
     side->open = [end, host, port]() {
         QString reason;
-        if (end->listen(host, quint16(port), &reason))
+        if (end->listen(host, quint16(port), &reason)) {
+            CommandContext::say(QStringLiteral("progress"), QStringLiteral("pcom: %1 listening on %2 port %3")
+                                                                .arg(end->label(), host.toString())
+                                                                .arg(end->serverPort()));
             return true;
+        }
         CommandContext::say(QStringLiteral("error"), reason);
         return false;
     };
