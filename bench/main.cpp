@@ -2,6 +2,7 @@
 #include "bench/BenchLog.h"
 #include "bench/BridgeBench.h"
 #include "bench/CanBench.h"
+#include "bench/SocketcandBench.h"
 #ifdef PCOM_BENCH_GUI
 #include "bench/GuiBench.h"
 #include <QApplication>
@@ -47,7 +48,7 @@ int main(int argc, char *argv[])
                                   QStringLiteral("FILE"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Run only these suites (comma-separated): "
-                                                 "tcp, udp, serial, can, bridge, property, memory, gui."),
+                                                 "tcp, udp, serial, can, bridge, socketcand, property, memory, gui."),
                                   QStringLiteral("LIST"));
     const QCommandLineOption repetitions(QStringLiteral("repetitions"),
                                          QStringLiteral("Repetitions of each figure."), QStringLiteral("N"));
@@ -69,9 +70,9 @@ int main(int argc, char *argv[])
 
     BenchConfig config = parser.isSet(quick) ? BenchConfig::quickConfig() : BenchConfig::full();
     if (parser.isSet(only)) {
-        const QStringList suites{QStringLiteral("tcp"),    QStringLiteral("udp"),    QStringLiteral("serial"),
-                                 QStringLiteral("can"),    QStringLiteral("bridge"), QStringLiteral("property"),
-                                 QStringLiteral("memory"),  QStringLiteral("gui")};
+        const QStringList suites{QStringLiteral("tcp"),        QStringLiteral("udp"),      QStringLiteral("serial"),
+                                 QStringLiteral("can"),        QStringLiteral("bridge"),   QStringLiteral("socketcand"),
+                                 QStringLiteral("property"),   QStringLiteral("memory"),   QStringLiteral("gui")};
         config.only = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
         for (const QString &name : qAsConst(config.only)) {
             if (!suites.contains(name)) {
@@ -102,6 +103,7 @@ int main(int argc, char *argv[])
         suite("serial", [&] { return SerialBench(config, ports, log).run(); });
         suite("can", [&] { return CanBench(config, ports, log).run(); });
         suite("bridge", [&] { return BridgeBench(config, QStringLiteral(PCOM_BENCH_PLUGIN)).run(); });
+        suite("socketcand", [&] { return SocketcandBench(config).run(); });
         suite("property", [&] { return PropertyBench(config, ports, log).run(); });
         suite("memory", [&] { return MemoryBench(config).run(); });
 #ifdef PCOM_BENCH_GUI

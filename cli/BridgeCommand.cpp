@@ -32,8 +32,16 @@ BridgeCommand::BridgeCommand()
         "in each direction. A side is read only while the other side's backlog is under 1 MiB. What\n"
         "arrives for a TCP server side without a client is dropped and counted (see --hold). Between a\n"
         "CAN port and a byte stream, frames travel as cansend lines (ID#HEXDATA).\n"
+        "A TYPE is a device type key or one of pcom's own ends, which go opposite a CAN port:\n"
+        "  socketcand address=ADDR port=N [channel=NAME] [drop-slow=SECONDS]: the bus served to socketcand\n"
+        "    clients (< open NAME >, rawmode, bcmmode, controlmode statistics, echo; channel can0 by default)\n"
+        "  slcan device=PATH [com settings]: the bus as an SLCAN adapter on a serial line (the com port)\n"
+        "  slcan address=ADDR port=N [drop-slow=SECONDS]: the same served over TCP\n"
+        "  (address 127.0.0.1 unless given, any for every address; a client that stops reading is dropped\n"
+        "  after drop-slow seconds, 5 by default)\n"
         "The serial options apply to the com side (or both).\n"
         "Example: pcom bridge com device=/dev/ttyUSB0 baudrate=115200 --parity even -- tcpServer port=5000\n"
+        "Example: pcom bridge canBus --can-plugin socketcan device=can0 -- socketcand port=29536 channel=can0\n"
         "Exit status: 0 closed in an orderly way with every byte delivered, 1 a link failed, did not open,\n"
         "a serial setting was refused, bytes were left over or lines or frames were skipped, 2 bad input.")),
       m_stats(QStringLiteral("stats"), QStringLiteral("Print the byte counts of both directions every SECONDS."),
@@ -44,7 +52,10 @@ BridgeCommand::BridgeCommand()
              QStringLiteral("BYTES")),
       m_rfc2217(QStringLiteral("rfc2217"),
                 QStringLiteral("Serve the com side to the clients of the tcpServer side as a "
-                               "Telnet COM port (RFC 2217): they set the line and see its state."))
+                               "Telnet COM port (RFC 2217): they set the line and see its state.")),
+      m_canPlugin(QStringLiteral("can-plugin"),
+                  QStringLiteral("CAN: Qt back-end of the canBus side (short for interface=NAME)."),
+                  QStringLiteral("NAME"))
 {
     QCommandLineParser &parser = m_context.parser();
     parser.addPositionalArgument(QStringLiteral("bridge"), QStringLiteral("The command."), QStringLiteral("bridge"));
@@ -54,6 +65,7 @@ BridgeCommand::BridgeCommand()
     m_context.addOption(m_stats);
     m_context.addOption(m_hold);
     m_context.addOption(m_rfc2217);
+    m_context.addOption(m_canPlugin);
     m_serial = std::make_unique<SerialOptions>(m_context);
 }
 
@@ -76,6 +88,17 @@ bool BridgeCommand::parse(const QStringList &arguments)
             QStringLiteral("bridge needs two ports: TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
         return false;
     }
+    if (m_context.isSet(m_canPlugin)) {
+        const QString canBus = QStringLiteral("canBus");
+        if (m_firstWords.first() != canBus && m_secondWords.first() != canBus) {
+            CommandContext::badInput(QStringLiteral("--can-plugin applies to a canBus side only"));
+            return false;
+        }
+        for (QStringList *words : {&m_firstWords, &m_secondWords}) {
+            if (words->first() == canBus)
+                words->insert(1, QStringLiteral("interface=") + m_context.value(m_canPlugin));
+        }
+    }
     if (!m_context.seconds(m_stats, 0, false, &m_statsSeconds))
         return false;
     if (m_context.isSet(m_hold)) {
@@ -93,6 +116,8 @@ bool BridgeCommand::parse(const QStringList &arguments)
 
 bool BridgeCommand::prepare(PluginHost &host)
 {
+    if (EndpointKinds::isKind(m_firstWords.first()) || EndpointKinds::isKind(m_secondWords.first()))
+        return prepareOwnEnd(host);
     for (auto side : {std::make_pair(&m_firstHandle, &m_firstWords), std::make_pair(&m_secondHandle, &m_secondWords)}) {
         QString error;
         *side.first = PortHandle::create(host, side.second->first(), &error);
@@ -147,6 +172,42 @@ bool BridgeCommand::prepare(PluginHost &host)
         && m_service.setUp(*m_secondHandle, m_secondLink.get(), reopen(*m_secondHandle, m_secondLabel), &m_secondSide);
 }
 
+bool BridgeCommand::prepareOwnEnd(PluginHost &host)
+{
+    const bool ownFirst = EndpointKinds::isKind(m_firstWords.first());
+    const QStringList &ownWords = ownFirst ? m_firstWords : m_secondWords;
+    const QStringList &portWords = ownFirst ? m_secondWords : m_firstWords;
+    const QString needs = QStringLiteral("the %1 side goes opposite a CAN port").arg(ownWords.first());
+    if (EndpointKinds::isKind(portWords.first()) || m_context.isSet(m_rfc2217) || m_serial->isSet()) {
+        CommandContext::badInput(needs + QStringLiteral(", without --rfc2217 or serial options"));
+        return false;
+    }
+    QString error;
+    m_firstHandle = PortHandle::create(host, portWords.first(), &error);
+    if (!m_firstHandle) {
+        CommandContext::badInput(error);
+        return false;
+    }
+    if (!m_service.fits({m_firstHandle->port()}) || !CommandContext::configure(*m_firstHandle, portWords.mid(1)))
+        return false;
+    m_firstLabel = m_firstHandle->typeKey();
+    m_firstLink = std::make_unique<PortLink>(m_firstHandle->port(), m_firstLabel);
+    if (!m_firstLink->usesFrames()) {
+        CommandContext::badInput(needs);
+        return false;
+    }
+    m_own = std::make_unique<EndpointKinds::Side>();
+    if (!EndpointKinds::create(host, ownWords, m_own.get()))
+        return false;
+    m_secondLabel = ownWords.first();
+    Endpoint *own = m_own->end.get();
+    m_bridge = std::make_unique<Bridge>(ownFirst ? own : m_firstLink.get(), ownFirst ? m_firstLink.get() : own,
+                                        m_statsSeconds, m_holdBytes);
+    m_bridge->setStatsHook([this]() { m_firstSide.printStats(); });
+    return m_service.setUp(*m_firstHandle, m_firstLink.get(), [this]() { return m_firstHandle->open(); },
+                           &m_firstSide);
+}
+
 bool BridgeCommand::open()
 {
     // A com side gets the serial settings as soon as it is open.
@@ -160,7 +221,7 @@ bool BridgeCommand::open()
     };
     if (!openSide(*m_firstHandle, m_firstLabel))
         return false;
-    if (!openSide(*m_secondHandle, m_secondLabel)) {
+    if (m_own ? !m_own->open() : !openSide(*m_secondHandle, m_secondLabel)) {
         m_firstHandle->port()->close();
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/CommandContext.h"
+#include "cli/EndpointKinds.h"
 #include "cli/ServiceOptions.h"
 
 #include <QStringList>
@@ -39,10 +40,13 @@ public:
     Bridge *bridge() const { return m_bridge.get(); }
 
 private:
+    bool prepareOwnEnd(PluginHost &host);
+
     CommandContext m_context;
     QCommandLineOption m_stats;
     QCommandLineOption m_hold;
     QCommandLineOption m_rfc2217;
+    QCommandLineOption m_canPlugin;
     std::unique_ptr<SerialOptions> m_serial;
     ServiceOptions m_service{m_context};
     double m_statsSeconds = 0;
@@ -56,6 +60,9 @@ private:
     std::unique_ptr<PortHandle> m_secondHandle;
     std::unique_ptr<PortLink> m_firstLink;
     std::unique_ptr<PortLink> m_secondLink;
+    // A side that is an end of pcom's own (EndpointKinds): the port it
+    // serves is then the first handle and link.
+    std::unique_ptr<EndpointKinds::Side> m_own;
     std::unique_ptr<Bridge> m_bridge;
     std::unique_ptr<Rfc2217Server> m_rfc2217Server;
     // Client policies and reconnectors, released first: they act on the links.

@@ -1,6 +1,7 @@
 #include "cli/DevicesCommand.h"
 
 #include "cli/CommandContext.h"
+#include "cli/EndpointKinds.h"
 #include "cli/ExitCode.h"
 #include "cli/StdoutWriter.h"
 #include "host/PluginInterface_Com.h"
@@ -17,7 +18,8 @@ QString listOrNone(const QStringList &items)
 int DevicesCommand::run(const QStringList &arguments)
 {
     CommandContext context(QStringLiteral(
-        "Lists every device of the plug-in: its type key, name, brief, and what it can connect to now."));
+        "Lists every device of the plug-in: its type key, name, brief, and what it can connect to now;\n"
+        "then pcom's own ends, the other TYPEs of pcom bridge."));
     context.parser().addPositionalArgument(QStringLiteral("devices"), QStringLiteral("The command."),
                                            QStringLiteral("[devices]"));
     if (!context.parse(arguments))
@@ -38,6 +40,9 @@ int DevicesCommand::run(const QStringList &arguments)
         if (!device.backEnds.isEmpty())
             out += QStringLiteral("  back-ends: %1 (set interface=NAME)\n").arg(listOrNone(device.backEnds));
     }
+    out += QStringLiteral("\npcom's own ends (a side of pcom bridge and pcom serve, opposite a CAN port):\n");
+    for (const EndpointKinds::Kind &kind : EndpointKinds::kinds())
+        out += QStringLiteral("%1 (bridge end): %2\n").arg(kind.name, kind.brief);
     StdoutWriter(1).write(out.toLocal8Bit());
     return ExitCode::Ok;
 }

@@ -3,9 +3,10 @@
 # choices, "--NAME[=VALUE]" marks a value that may be left out and a
 # description that begins with port types, "com, tcpClient: ...", limits the
 # option to those types) and the NAME=VALUE settings of a port type with
-# their options (read from pcom props TYPE). Works with and without the
-# bash-completion package: the words are split on blanks only, so that
-# NAME=VALUE and ID:MASK stay one word.
+# their options (read from pcom props TYPE, or for an end of pcom's own from
+# its line in pcom devices). Works with and without the bash-completion
+# package: the words are split on blanks only, so that NAME=VALUE and
+# ID:MASK stay one word.
 
 # Option lines of `pcom COMMAND --help`: "NAME<TAB>VALUE<TAB>OPTIONAL<TAB>TYPES"
 # (VALUE empty for a flag, OPTIONAL "optional" for --NAME[=VALUE], TYPES the
@@ -109,16 +110,23 @@ _pcom()
         elif [[ $command == serve ]]; then
             COMPREPLY=($(compgen -f -- "$cur")); return
         elif [[ -z $type && $command != devices && $command != help && $command != canbus-server ]]; then
-            candidates=($("${run[@]}" devices 2>/dev/null | sed -n 's/^\([A-Za-z]*\): .*/\1/p'))
+            local devices
+            devices=$("${run[@]}" devices 2>/dev/null)
+            candidates=($(sed -n 's/^\([A-Za-z]*\): .*/\1/p' <<< "$devices"))
+            # pcom's own ends are sides of a bridge only.
+            [[ $command == bridge ]] && candidates+=($(sed -n 's/^\([A-Za-z]*\) (bridge end): .*/\1/p' <<< "$devices"))
         elif [[ -n $type && ($command == open || $command == bridge) ]]; then
             local props name
             props=$(_pcom_props "${run[@]}" props "$type")
+            # An end of pcom's own: the NAME= words of its line in pcom devices.
+            [[ -z $props ]] && props=$("${run[@]}" devices 2>/dev/null | sed -n "s/^$type (bridge end): //p" \
+                | grep -o '[a-z-]*=' | sed 's/=$//' | sort -u)
             if [[ $cur == *=* ]]; then
                 name=${cur%%=*}
                 value=$(awk -F'\t' -v n="$name" '$1 == n { print $2 }' <<< "$props")
                 local IFS=$'\n'
                 candidates=($(sed "s/, /\n/g" <<< "$value" | sed "s/^/$name=/"))
-                [[ $name == device && $type == com ]] && candidates+=($(compgen -f -- "${cur#*=}" | sed "s/^/$name=/"))
+                [[ $name == device && ($type == com || $type == slcan) ]] && candidates+=($(compgen -f -- "${cur#*=}" | sed "s/^/$name=/"))
             else
                 candidates=($(cut -f1 <<< "$props" | sed 's/$/=/'))
                 [[ $command == bridge ]] && candidates+=(--)
