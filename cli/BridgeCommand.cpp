@@ -54,7 +54,7 @@ BridgeCommand::BridgeCommand()
                 QStringLiteral("Serve the com side to the clients of the tcpServer side as a "
                                "Telnet COM port (RFC 2217): they set the line and see its state.")),
       m_canPlugin(QStringLiteral("can-plugin"),
-                  QStringLiteral("CAN: Qt back-end of the canBus side (short for interface=NAME)."),
+                  QStringLiteral("canBus: Qt back-end of the canBus side (short for interface=NAME)."),
                   QStringLiteral("NAME"))
 {
     QCommandLineParser &parser = m_context.parser();
