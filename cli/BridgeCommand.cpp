@@ -2,10 +2,12 @@
 
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
+#include "cli/MqttSide.h"
 #include "cli/SerialOptions.h"
 #include "cli/Shutdown.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
+#include "hostlib/MqttEndpoint.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
 #include "hostlib/Rfc2217Server.h"
@@ -32,6 +34,9 @@ BridgeCommand::BridgeCommand()
         "in each direction. A side is read only while the other side's backlog is under 1 MiB. What\n"
         "arrives for a TCP server side without a client is dropped and counted (see --hold). Between a\n"
         "CAN port and a byte stream, frames travel as cansend lines (ID#HEXDATA).\n"
+        "A side of TYPE mqtt is an MQTT broker: mqtt broker=HOST[:PORT] topic=PREFIX [qos=0|1]\n"
+        "[client-id=ID] [session=clean|persistent] [cut=SIZE|line] [quiet=MS] [format=text|binary]\n"
+        "[topics=single|per-id] (see pcom devices and the README).\n"
         "The serial options apply to the com side (or both).\n"
         "Example: pcom bridge com device=/dev/ttyUSB0 baudrate=115200 --parity even -- tcpServer port=5000\n"
         "Exit status: 0 closed in an orderly way with every byte delivered, 1 a link failed, did not open,\n"
@@ -55,6 +60,7 @@ BridgeCommand::BridgeCommand()
     m_context.addOption(m_hold);
     m_context.addOption(m_rfc2217);
     m_serial = std::make_unique<SerialOptions>(m_context);
+    m_mqtt = std::make_unique<MqttSide>(m_context);
 }
 
 BridgeCommand::~BridgeCommand() = default;
@@ -88,11 +94,13 @@ bool BridgeCommand::parse(const QStringList &arguments)
             return false;
         }
     }
-    return m_serial->check(m_context) && m_service.check(m_context);
+    return m_serial->check(m_context) && m_service.check(m_context) && m_mqtt->check(m_context);
 }
 
 bool BridgeCommand::prepare(PluginHost &host)
 {
+    if (MqttSide::names(m_firstWords) || MqttSide::names(m_secondWords))
+        return prepareMqtt(host);
     for (auto side : {std::make_pair(&m_firstHandle, &m_firstWords), std::make_pair(&m_secondHandle, &m_secondWords)}) {
         QString error;
         *side.first = PortHandle::create(host, side.second->first(), &error);
@@ -147,21 +155,65 @@ bool BridgeCommand::prepare(PluginHost &host)
         && m_service.setUp(*m_secondHandle, m_secondLink.get(), reopen(*m_secondHandle, m_secondLabel), &m_secondSide);
 }
 
+bool BridgeCommand::prepareMqtt(PluginHost &host)
+{
+    const bool mqttFirst = MqttSide::names(m_firstWords);
+    const QStringList &portWords = mqttFirst ? m_secondWords : m_firstWords;
+    if (MqttSide::names(portWords) || m_context.isSet(m_rfc2217)) {
+        CommandContext::badInput(QStringLiteral("an mqtt side needs a port of the plug-in on the other side, "
+                                                "without --rfc2217"));
+        return false;
+    }
+    std::unique_ptr<PortHandle> &handle = mqttFirst ? m_secondHandle : m_firstHandle;
+    std::unique_ptr<PortLink> &link = mqttFirst ? m_secondLink : m_firstLink;
+    QString error;
+    if (!m_mqtt->parse((mqttFirst ? m_firstWords : m_secondWords).mid(1))
+        || !(handle = PortHandle::create(host, portWords.first(), &error))) {
+        if (!error.isEmpty())
+            CommandContext::badInput(error);
+        return false;
+    }
+    if (m_serial->isSet() && !SerialOptions::fits(handle->port())) {
+        CommandContext::badInput(QStringLiteral("%1 applies to com ports only").arg(m_serial->firstName()));
+        return false;
+    }
+    if (!m_service.fits({handle->port()}) || !CommandContext::configure(*handle, portWords.mid(1)))
+        return false;
+    link = std::make_unique<PortLink>(handle->port(), handle->typeKey());
+    m_mqttEnd = m_mqtt->create(link.get());
+    (mqttFirst ? m_secondLabel : m_firstLabel) = handle->typeKey();
+    (mqttFirst ? m_firstLabel : m_secondLabel) = m_mqttEnd->label();
+    Endpoint *mqtt = m_mqttEnd.get();
+    m_bridge = std::make_unique<Bridge>(mqttFirst ? mqtt : link.get(), mqttFirst ? link.get() : mqtt, m_statsSeconds,
+                                        m_holdBytes);
+    ServiceOptions::Side &side = mqttFirst ? m_secondSide : m_firstSide;
+    m_bridge->setStatsHook([&side]() { side.printStats(); });
+    PortHandle &port = *handle;
+    const QString label = handle->typeKey();
+    return m_service.setUp(port, link.get(), [this, &port, label]() {
+        return port.open() && m_serial->apply(port.port(), label);
+    }, &side);
+}
+
 bool BridgeCommand::open()
 {
-    // A com side gets the serial settings as soon as it is open.
-    const auto openSide = [this](PortHandle &handle, const QString &label) {
-        if (!CommandContext::open(handle, label))
+    // A com side gets the serial settings as soon as it is open; an mqtt
+    // side begins its connection.
+    const auto openSide = [this](PortHandle *handle, const QString &label) {
+        if (!handle)
+            return m_mqttEnd->open();
+        if (!CommandContext::open(*handle, label))
             return false;
-        if (m_serial->apply(handle.port(), label))
+        if (m_serial->apply(handle->port(), label))
             return true;
-        handle.port()->close();
+        handle->port()->close();
         return false;
     };
-    if (!openSide(*m_firstHandle, m_firstLabel))
+    if (!openSide(m_firstHandle.get(), m_firstLabel))
         return false;
-    if (!openSide(*m_secondHandle, m_secondLabel)) {
-        m_firstHandle->port()->close();
+    if (!openSide(m_secondHandle.get(), m_secondLabel)) {
+        if (m_firstHandle)
+            m_firstHandle->port()->close();
         return false;
     }
     CommandContext::say(QStringLiteral("progress"),

@@ -2,6 +2,7 @@
 
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
+#include "cli/MqttSide.h"
 #include "cli/StdoutWriter.h"
 #include "host/PluginInterface_Com.h"
 
@@ -17,7 +18,8 @@ QString listOrNone(const QStringList &items)
 int DevicesCommand::run(const QStringList &arguments)
 {
     CommandContext context(QStringLiteral(
-        "Lists every device of the plug-in: its type key, name, brief, and what it can connect to now."));
+        "Lists every device of the plug-in: its type key, name, brief, and what it can connect to now;\n"
+        "then the endpoints of pcom's own that pcom bridge takes as a side, with their settings."));
     context.parser().addPositionalArgument(QStringLiteral("devices"), QStringLiteral("The command."),
                                            QStringLiteral("[devices]"));
     if (!context.parse(arguments))
@@ -38,6 +40,7 @@ int DevicesCommand::run(const QStringList &arguments)
         if (!device.backEnds.isEmpty())
             out += QStringLiteral("  back-ends: %1 (set interface=NAME)\n").arg(listOrNone(device.backEnds));
     }
+    out += QStringLiteral("\nEndpoints of pcom's own (a side of pcom bridge):\n\n") + MqttSide::description();
     StdoutWriter(1).write(out.toLocal8Bit());
     return ExitCode::Ok;
 }

@@ -56,7 +56,7 @@ _pcom()
         esac
     done
 
-    local candidates=() value
+    local candidates=() value settings
     if [[ -z $command ]]; then
         candidates=($commands --help)
     else
@@ -77,6 +77,16 @@ _pcom()
             COMPREPLY=($(compgen -f -- "$cur")); return
         elif [[ -z $type && $command != devices && $command != help ]]; then
             candidates=($("$pcom" devices 2>/dev/null | sed -n 's/^\([A-Za-z]*\): .*/\1/p'))
+            [[ $command == bridge ]] && candidates+=($("$pcom" devices 2>/dev/null | sed -n 's/^\([A-Za-z]*\) (endpoint): .*/\1/p'))
+        elif [[ $command == bridge ]] && settings=$("$pcom" devices 2>/dev/null \
+            | sed -n "/^$type (endpoint): /{n;s/^  settings: *//p}") && [[ -n $settings ]]; then
+            # An endpoint of pcom's own: "NAME=VALUE" words, choices as "a|b".
+            if [[ $cur == *=* ]]; then
+                value=$(tr ' ' '\n' <<< "$settings" | sed -n "s/^${cur%%=*}=//p")
+                [[ $value == *'|'* ]] && candidates=($(tr '|' '\n' <<< "$value" | sed "s/^/${cur%%=*}=/"))
+            else
+                candidates=($(tr ' ' '\n' <<< "$settings" | sed 's/=.*/=/') --)
+            fi
         elif [[ -n $type && ($command == open || $command == bridge) ]]; then
             local props name
             props=$(_pcom_props "$pcom" "$type")
