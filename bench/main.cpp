@@ -7,6 +7,7 @@
 #include <QApplication>
 #endif
 #include "bench/MemoryBench.h"
+#include "bench/MqttBench.h"
 #include "bench/PluginPorts.h"
 #include "bench/PropertyBench.h"
 #include "bench/Report.h"
@@ -47,7 +48,7 @@ int main(int argc, char *argv[])
                                   QStringLiteral("FILE"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Run only these suites (comma-separated): "
-                                                 "tcp, udp, serial, can, bridge, property, memory, gui."),
+                                                 "tcp, udp, serial, can, bridge, property, memory, mqtt, gui."),
                                   QStringLiteral("LIST"));
     const QCommandLineOption repetitions(QStringLiteral("repetitions"),
                                          QStringLiteral("Repetitions of each figure."), QStringLiteral("N"));
@@ -71,7 +72,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(only)) {
         const QStringList suites{QStringLiteral("tcp"),    QStringLiteral("udp"),    QStringLiteral("serial"),
                                  QStringLiteral("can"),    QStringLiteral("bridge"), QStringLiteral("property"),
-                                 QStringLiteral("memory"),  QStringLiteral("gui")};
+                                 QStringLiteral("memory"),  QStringLiteral("mqtt"),   QStringLiteral("gui")};
         config.only = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
         for (const QString &name : qAsConst(config.only)) {
             if (!suites.contains(name)) {
@@ -104,6 +105,7 @@ int main(int argc, char *argv[])
         suite("bridge", [&] { return BridgeBench(config, QStringLiteral(PCOM_BENCH_PLUGIN)).run(); });
         suite("property", [&] { return PropertyBench(config, ports, log).run(); });
         suite("memory", [&] { return MemoryBench(config).run(); });
+        suite("mqtt", [&] { return MqttBench(config).run(); });
 #ifdef PCOM_BENCH_GUI
         suite("gui", [&] { return GuiBench(config, ports, log).run(); });
 #endif
