@@ -11,7 +11,7 @@
 
 namespace {
 
-const int kTimeoutMs = 60000;
+const int kTimeoutMs = 30000;
 const QByteArray kLine = QByteArray(63, 'm') + '\n';
 
 MqttSettings settingsFor(quint16 port, const QString &id, const QString &topic)
@@ -94,7 +94,7 @@ QVector<BenchRow> MqttBench::run()
         rate.failed = trip.failed = true;
         return {rate, trip};
     }
-    const int messages = m_config.quick ? 20000 : 100000;
+    const int messages = m_config.quick ? 10000 : 20000;
     const int rounds = m_config.quick ? 500 : 2000;
     QString rateError;
     QString tripError;
