@@ -93,5 +93,6 @@ std::unique_ptr<MqttEndpoint> MqttSide::create(PortLink *link) const
     MqttEndpoint *mqtt = end.get();
     QObject::connect(link, &PortLink::interrupted, mqtt, [mqtt]() { mqtt->setLinkState(QStringLiteral("away")); });
     QObject::connect(link, &PortLink::resumed, mqtt, [mqtt]() { mqtt->setLinkState(QStringLiteral("up")); });
+    QObject::connect(link, &PortLink::lost, mqtt, [mqtt]() { mqtt->setLinkState(QStringLiteral("down")); });
     return end;
 }

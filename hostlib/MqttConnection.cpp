@@ -38,7 +38,8 @@ MqttConnection::MqttConnection(const MqttSettings &settings, QObject *parent)
     // the endpoint bounds what waits beyond them.
     mosquitto_max_inflight_messages_set(m_mosq, 64);
     mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
-    m_misc.setInterval(500);
+    // Keep-alive is counted in seconds: a look each second is enough.
+    m_misc.setInterval(1000);
     connect(&m_misc, &QTimer::timeout, this, [this]() {
         mosquitto_loop_misc(m_mosq);
         afterLoop();
@@ -115,6 +116,7 @@ void MqttConnection::disconnectFromBroker()
     m_leaving = true;
     m_retry.stop();
     if (!m_connected) {
+        m_misc.stop();
         dropNotifiers();
         emit closed();
         return;
@@ -215,6 +217,7 @@ void MqttConnection::onDisconnect(mosquitto *, void *self, int rc)
     const bool wasConnected = connection->m_connected;
     connection->m_connected = false;
     if (connection->m_leaving) {
+        connection->m_misc.stop();
         emit connection->closed();
     } else if (connection->m_refused) {
         connection->m_leaving = true;

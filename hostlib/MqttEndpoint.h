@@ -37,7 +37,7 @@ public:
     // Begins the first connection; false, with the reason printed, when it
     // cannot begin. A broker that does not answer or refuses ends the link.
     bool open();
-    // The state of the other end's link for the status ("up", "away").
+    // The state of the other end's link for the status ("up", "away", "down").
     void setLinkState(const QString &state);
     QByteArray statusJson(const QString &state) const;
     bool isConnected() const { return m_connection.isConnected(); }
