@@ -48,8 +48,8 @@ public:
     int reconnects() const { return m_reconnects; }
     int tries() const { return m_tries; }
 
-    static const int firstPauseMs = 250;
-    static const int longestPauseMs = 30000;
+    static constexpr int firstPauseMs = 250;
+    static constexpr int longestPauseMs = 30000;
 
 signals:
     void connected();

@@ -62,11 +62,11 @@ public:
     bool isDown() const override { return m_phase == Phase::Down; }
     bool endedInOrder() const override { return !m_failed && m_leftOver == 0; }
 
-    static const qint64 maxBacklog = 1024 * 1024;
+    static constexpr qint64 maxBacklog = 1024 * 1024;
     // Messages handed to libmosquitto and not yet acknowledged, at most.
-    static const int window = 64;
+    static constexpr int window = 64;
     // How long the goodbye may take once what waits has left.
-    static const int goodbyeMs = 2000;
+    static constexpr int goodbyeMs = 2000;
 
 private:
     enum class Phase { Running, Flushing, Closing, Down };

@@ -32,5 +32,5 @@ public:
     static bool decode(const QByteArray &payload, Form form, QCanBusFrame *frame, QString *error);
     static QByteArray topicId(const QCanBusFrame &frame);
 
-    static const int headSize = 5;
+    static constexpr int headSize = 5;
 };

@@ -53,5 +53,5 @@ struct MqttSettings
     // The broker's port: the one given, or the default for plain or TLS.
     int brokerPort() const { return port > 0 ? port : (caFile.isEmpty() ? 1883 : 8883); }
 
-    static const int maxCutSize = 1024 * 1024;
+    static constexpr int maxCutSize = 1024 * 1024;
 };

@@ -225,5 +225,5 @@ void TestMqtt::refused()
     QVERIFY(end.isDown() && !end.endedInOrder());
 }
 
-QTEST_MAIN(TestMqtt)
+QTEST_GUILESS_MAIN(TestMqtt)
 #include "tst_mqtt.moc"
