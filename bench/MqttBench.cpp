@@ -35,8 +35,7 @@ bool connected(const std::function<bool()> &isConnected, QString *error)
 } // namespace
 
 MqttBench::MqttBench(const BenchConfig &config) : m_config(config)
-{
-}
+{ }
 
 MqttBench::~MqttBench()
 {
@@ -55,7 +54,10 @@ bool MqttBench::startBroker(QString *error)
     QFile conf(m_dir.filePath(QStringLiteral("mosquitto.conf")));
     if (!conf.open(QIODevice::WriteOnly)
         || conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay true\n"
-                                  "max_queued_messages 0\n").arg(m_port).toUtf8()) < 0) {
+                                     "max_queued_messages 0\n")
+                          .arg(m_port)
+                          .toUtf8())
+            < 0) {
         *error = QStringLiteral("cannot write the broker's configuration");
         return false;
     }
@@ -119,13 +121,15 @@ bool MqttBench::measureRate(bool plugin, int messages, Samples *samples, QString
     // A persistent session of the counter's, made first, so that no message
     // goes out before it is subscribed.
     const QString topic = QStringLiteral("bench%1").arg(++m_runs);
-    const QStringList session = brokerArguments() + QStringList{QStringLiteral("-c"), QStringLiteral("-i"), topic,
-                                                                QStringLiteral("-q"), QStringLiteral("1"),
-                                                                QStringLiteral("-t"), topic + QStringLiteral("/rx")};
+    const QStringList session
+        = brokerArguments() + QStringList{QStringLiteral("-c"),         QStringLiteral("-i"), topic,
+                                          QStringLiteral("-q"),         QStringLiteral("1"),  QStringLiteral("-t"),
+                                          topic + QStringLiteral("/rx")};
     QProcess::execute(QStringLiteral("mosquitto_sub"), session + QStringList{QStringLiteral("-E")});
     QProcess counter;
     counter.setStandardOutputFile(QProcess::nullDevice());
-    counter.start(QStringLiteral("mosquitto_sub"), session + QStringList{QStringLiteral("-C"), QString::number(messages)});
+    counter.start(QStringLiteral("mosquitto_sub"),
+                  session + QStringList{QStringLiteral("-C"), QString::number(messages)});
     MqttSettings settings = settingsFor(m_port, topic + QStringLiteral("-pub"), topic);
     settings.cutLines = true;
     MqttEndpoint end(settings, false, QStringLiteral("bench"));
@@ -145,8 +149,10 @@ bool MqttBench::measureRate(bool plugin, int messages, Samples *samples, QString
         feed();
     } else {
         clock.start();
-        publisher.start(QStringLiteral("mosquitto_pub"), brokerArguments() + QStringList{QStringLiteral("-l"),
-                        QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), topic + QStringLiteral("/rx")});
+        publisher.start(QStringLiteral("mosquitto_pub"),
+                        brokerArguments()
+                            + QStringList{QStringLiteral("-l"), QStringLiteral("-q"), QStringLiteral("1"),
+                                          QStringLiteral("-t"), topic + QStringLiteral("/rx")});
         publisher.write(kLine.repeated(messages));
         publisher.closeWriteChannel();
     }
@@ -155,7 +161,8 @@ bool MqttBench::measureRate(bool plugin, int messages, Samples *samples, QString
     publisher.waitForFinished(5000);
     if (!done || counter.exitCode() != 0) {
         counter.kill();
-        *error = QStringLiteral("%1: not every message reached the subscriber").arg(plugin ? "mqtt end" : "mosquitto_pub");
+        *error
+            = QStringLiteral("%1: not every message reached the subscriber").arg(plugin ? "mqtt end" : "mosquitto_pub");
         return false;
     }
     if (samples)

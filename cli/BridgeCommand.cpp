@@ -53,7 +53,9 @@ BridgeCommand::BridgeCommand()
 {
     QCommandLineParser &parser = m_context.parser();
     parser.addPositionalArgument(QStringLiteral("bridge"), QStringLiteral("The command."), QStringLiteral("bridge"));
-    parser.addPositionalArgument(QStringLiteral("TYPE"), QStringLiteral("First port's type key."));
+    parser.addPositionalArgument(QStringLiteral("TYPE"),
+                                 QStringLiteral("First side's type: a device type key, or mqtt (an endpoint of "
+                                                "pcom's own)."));
     parser.addPositionalArgument(QStringLiteral("NAME=VALUE"), QStringLiteral("First port's settings."),
                                  QStringLiteral("[NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
     m_context.addOption(m_stats);

@@ -50,7 +50,8 @@ bool MqttSide::check(const CommandContext &context)
             return false;
         }
     }
-    if ((!m_certFile.isEmpty() || !m_keyFile.isEmpty()) && (m_certFile.isEmpty() || m_keyFile.isEmpty() || m_caFile.isEmpty())) {
+    if ((!m_certFile.isEmpty() || !m_keyFile.isEmpty())
+        && (m_certFile.isEmpty() || m_keyFile.isEmpty() || m_caFile.isEmpty())) {
         CommandContext::badInput(QStringLiteral("--tls-cert and --tls-key go together, with --tls-ca"));
         return false;
     }
@@ -58,7 +59,8 @@ bool MqttSide::check(const CommandContext &context)
         return true;
     QFile file(context.value(m_passwordFile));
     if (!file.open(QIODevice::ReadOnly)) {
-        CommandContext::badInput(QStringLiteral("cannot read the password file '%1': %2").arg(file.fileName(), file.errorString()));
+        CommandContext::badInput(
+            QStringLiteral("cannot read the password file '%1': %2").arg(file.fileName(), file.errorString()));
         return false;
     }
     const QString line = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
@@ -66,7 +68,8 @@ bool MqttSide::check(const CommandContext &context)
     m_username = colon < 0 ? line : line.left(colon);
     m_password = colon < 0 ? QString() : line.mid(colon + 1);
     if (m_username.isEmpty()) {
-        CommandContext::badInput(QStringLiteral("the password file '%1' names no user on its first line").arg(file.fileName()));
+        CommandContext::badInput(
+            QStringLiteral("the password file '%1' names no user on its first line").arg(file.fileName()));
         return false;
     }
     return true;

@@ -24,8 +24,7 @@ bool begun(int rc)
 
 } // namespace
 
-MqttConnection::MqttConnection(const MqttSettings &settings, QObject *parent)
-    : QObject(parent), m_settings(settings)
+MqttConnection::MqttConnection(const MqttSettings &settings, QObject *parent) : QObject(parent), m_settings(settings)
 {
     static std::once_flag libraryReady;
     std::call_once(libraryReady, []() { mosquitto_lib_init(); });
@@ -65,7 +64,8 @@ bool MqttConnection::start(QString *error)
     int rc = MOSQ_ERR_SUCCESS;
     if (!m_settings.username.isEmpty()) {
         rc = mosquitto_username_pw_set(m_mosq, m_settings.username.toUtf8().constData(),
-                                       m_settings.password.isNull() ? nullptr : m_settings.password.toUtf8().constData());
+                                       m_settings.password.isNull() ? nullptr
+                                                                    : m_settings.password.toUtf8().constData());
     }
     if (rc == MOSQ_ERR_SUCCESS && !m_settings.caFile.isEmpty()) {
         const QByteArray ca = m_settings.caFile.toLocal8Bit();
@@ -92,8 +92,8 @@ int MqttConnection::publish(const QString &topic, const QByteArray &payload, int
     if (!m_connected)
         return 0;
     int mid = 0;
-    const int rc = mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(),
-                                     qos, retain);
+    const int rc
+        = mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), qos, retain);
     afterLoop();
     return rc == MOSQ_ERR_SUCCESS ? mid : 0;
 }
@@ -241,5 +241,6 @@ void MqttConnection::onPublish(mosquitto *, void *self, int mid)
 void MqttConnection::onMessage(mosquitto *, void *self, const mosquitto_message *message)
 {
     emit static_cast<MqttConnection *>(self)->messageArrived(
-        QString::fromUtf8(message->topic), QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
+        QString::fromUtf8(message->topic),
+        QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
 }

@@ -53,7 +53,8 @@ bool MqttEndpoint::open()
     QString error;
     if (m_connection.start(&error))
         return true;
-    LogReceiver::post(QStringLiteral("error"), QStringLiteral("the mqtt link did not open: %1: %2").arg(broker(), error));
+    LogReceiver::post(QStringLiteral("error"),
+                      QStringLiteral("the mqtt link did not open: %1: %2").arg(broker(), error));
     return false;
 }
 
@@ -277,9 +278,9 @@ void MqttEndpoint::sayGoodbye()
     m_phase = Phase::Closing;
     m_leftOver = m_queuedBytes + m_inFlightBytes;
     if (m_leftOver > 0) {
-        LogReceiver::post(QStringLiteral("error"), QStringLiteral("%1 bytes for the mqtt link were not delivered to %2")
-                                                       .arg(m_leftOver)
-                                                       .arg(broker()));
+        LogReceiver::post(
+            QStringLiteral("error"),
+            QStringLiteral("%1 bytes for the mqtt link were not delivered to %2").arg(m_leftOver).arg(broker()));
     }
     m_status.stop();
     publishStatus(QStringLiteral("offline"));

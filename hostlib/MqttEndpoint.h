@@ -70,7 +70,8 @@ public:
 
 private:
     enum class Phase { Running, Flushing, Closing, Down };
-    struct Message {
+    struct Message
+    {
         QString topic;
         QByteArray payload;
     };

@@ -23,8 +23,7 @@ bool fail(QString *error, const QString &text)
 
 bool validFlexibleLength(int size)
 {
-    return size <= 8 || size == 12 || size == 16 || size == 20 || size == 24 || size == 32 || size == 48
-           || size == 64;
+    return size <= 8 || size == 12 || size == 16 || size == 20 || size == 24 || size == 32 || size == 48 || size == 64;
 }
 
 bool decodeBinary(const QByteArray &payload, QCanBusFrame *frame, QString *error)
@@ -43,15 +42,17 @@ bool decodeBinary(const QByteArray &payload, QCanBusFrame *frame, QString *error
     if (!extended && id > 0x7FF)
         return fail(error, QStringLiteral("base frame identifier %1 is above 7FF").arg(id, 0, 16));
     if (flags & 0x08 || (!remote && flags & 0xF0) || (!flexible && flags & (switchBit | errorStateBit)))
-        return fail(error, QStringLiteral("flags byte %1 has bits that mean nothing here").arg(flags, 2, 16, QLatin1Char('0')));
+        return fail(
+            error, QStringLiteral("flags byte %1 has bits that mean nothing here").arg(flags, 2, 16, QLatin1Char('0')));
     if (remote && (flexible || !data.isEmpty() || (flags >> 4) > 8))
         return fail(error, QStringLiteral("a remote request carries no data and asks for 0 to 8 bytes"));
     if (!flexible && data.size() > CanLineParser::maxClassicPayload)
         return fail(error, QStringLiteral("%1 data bytes: a classic frame carries 0 to 8").arg(data.size()));
     if (flexible && (data.size() > CanLineParser::maxFlexiblePayload || !validFlexibleLength(data.size()))) {
-        return fail(error, QStringLiteral("%1 data bytes: a flexible-data-rate frame carries 0 to 8, 12, 16, 20, "
-                                          "24, 32, 48 or 64")
-                               .arg(data.size()));
+        return fail(error,
+                    QStringLiteral("%1 data bytes: a flexible-data-rate frame carries 0 to 8, 12, 16, 20, "
+                                   "24, 32, 48 or 64")
+                        .arg(data.size()));
     }
     if (!frame)
         return true;
@@ -86,7 +87,7 @@ QByteArray MqttFrameCodec::encode(const QCanBusFrame &frame, Form form)
         data.clear();
     } else if (frame.hasFlexibleDataRateFormat()) {
         flags = flexibleBit | (frame.hasBitrateSwitch() ? switchBit : 0)
-                | (frame.hasErrorStateIndicator() ? errorStateBit : 0);
+            | (frame.hasErrorStateIndicator() ? errorStateBit : 0);
     }
     QByteArray out(headSize, '\0');
     qToBigEndian(word, out.data());
@@ -109,5 +110,7 @@ bool MqttFrameCodec::decode(const QByteArray &payload, Form form, QCanBusFrame *
 
 QByteArray MqttFrameCodec::topicId(const QCanBusFrame &frame)
 {
-    return QByteArray::number(frame.frameId(), 16).toUpper().rightJustified(frame.hasExtendedFrameFormat() ? 8 : 3, '0');
+    return QByteArray::number(frame.frameId(), 16)
+        .toUpper()
+        .rightJustified(frame.hasExtendedFrameFormat() ? 8 : 3, '0');
 }

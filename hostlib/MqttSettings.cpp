@@ -52,7 +52,8 @@ bool MqttSettings::parse(const QStringList &words, QString *error)
         const QString name = word.section(QLatin1Char('='), 0, 0);
         const QString value = word.section(QLatin1Char('='), 1);
         const auto bad = [&](const QString &expected) {
-            return fail(error, QStringLiteral("mqtt: value '%1' for '%2' rejected: expected %3").arg(value, name, expected));
+            return fail(error,
+                        QStringLiteral("mqtt: value '%1' for '%2' rejected: expected %3").arg(value, name, expected));
         };
         if (word == QLatin1String("line")) {
             cutLines = true;
@@ -100,15 +101,17 @@ bool MqttSettings::parse(const QStringList &words, QString *error)
                 return bad(QStringLiteral("single or per-id"));
             topicPerId = value == QLatin1String("per-id");
         } else {
-            return fail(error, QStringLiteral("mqtt: unknown setting '%1' (broker, topic, qos, client-id, session, "
-                                              "keepalive, status, cut, quiet, format, topics)")
-                                   .arg(name));
+            return fail(error,
+                        QStringLiteral("mqtt: unknown setting '%1' (broker, topic, qos, client-id, session, "
+                                       "keepalive, status, cut, quiet, format, topics)")
+                            .arg(name));
         }
     }
     if (host.isEmpty() || topic.isEmpty())
         return fail(error, QStringLiteral("mqtt needs broker=HOST[:PORT] and topic=PREFIX"));
     if (persistent && clientId.isEmpty())
-        return fail(error, QStringLiteral("mqtt: session=persistent needs client-id=ID (the broker keeps the session by it)"));
+        return fail(error,
+                    QStringLiteral("mqtt: session=persistent needs client-id=ID (the broker keeps the session by it)"));
     if (clientId.isEmpty())
         clientId = QStringLiteral("pcom-%1-%2").arg(QHostInfo::localHostName()).arg(QCoreApplication::applicationPid());
     return true;

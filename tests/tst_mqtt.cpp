@@ -17,17 +17,17 @@ public:
     explicit Broker(bool anonymous = true) : m_port(LoopbackPeer::freePort())
     {
         // Started as root, mosquitto goes on as its own user, who keeps the store here.
-        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+        QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7007));
         QFile conf(m_dir.filePath(QStringLiteral("mosquitto.conf")));
         conf.open(QIODevice::WriteOnly);
         conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous %2\npersistence true\npersistence_location %3/\n")
-                       .arg(m_port).arg(anonymous ? "true" : "false", m_dir.path()).toUtf8());
+                       .arg(QString::number(m_port), anonymous ? "true" : "false", m_dir.path())
+                       .toUtf8());
     }
     ~Broker() { stop(); }
     bool start()
     {
-        m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("mosquitto.conf"))});
+        m_process.start(QStringLiteral("mosquitto"), {"-c", m_dir.filePath(QStringLiteral("mosquitto.conf"))});
         return EventWait::until([this]() { return LoopbackPeer().connectTo(m_port, 200); }, 10000);
     }
     void stop()
@@ -39,15 +39,14 @@ public:
     {
         MqttSettings settings;
         QString error;
-        settings.parse(QStringLiteral("broker=127.0.0.1:%1 %2").arg(m_port).arg(words).split(QLatin1Char(' ')), &error);
+        settings.parse(QStringLiteral("broker=127.0.0.1:%1 %2").arg(m_port).arg(words).split(' '), &error);
         return settings;
     }
-    // A peer with the broker's address first; its output once it ended by itself.
-    QByteArray run(const QString &program, const QStringList &arguments, const QByteArray &input = QByteArray())
+    // A peer given the broker's address and `words`; its output once it ended by itself.
+    QByteArray run(const QString &program, const QString &words, const QByteArray &input = QByteArray())
     {
         QProcess peer;
-        peer.start(program, QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                                        QString::number(m_port)} + arguments);
+        peer.start(program, QStringLiteral("-h 127.0.0.1 -p %1 %2").arg(m_port).arg(words).split(' '));
         peer.write(input);
         peer.closeWriteChannel();
         if (!EventWait::until([&peer]() { return peer.state() == QProcess::NotRunning; }, 10000))
@@ -56,16 +55,19 @@ public:
         return peer.readAllStandardOutput();
     }
     // A persistent subscriber session (QoS 1) that keeps what comes for it.
-    QByteArray subscriber(const QString &id, const QString &topic, const QStringList &extra)
+    QByteArray subscriber(const QString &id, const QString &topic, const QString &words)
     {
-        return run(QStringLiteral("mosquitto_sub"), QStringList{QStringLiteral("-c"), QStringLiteral("-q"),
-                   QStringLiteral("1"), QStringLiteral("-i"), id,
-                   QStringLiteral("-N"), QStringLiteral("-t"), topic} + extra);
+        return run(QStringLiteral("mosquitto_sub"), QStringLiteral("-c -q 1 -N -i %1 -t %2 %3").arg(id, topic, words));
     }
     void publish(const QString &topic, const QByteArray &payload)
     {
-        run(QStringLiteral("mosquitto_pub"), {QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), topic,
-                                             QStringLiteral("-s")}, payload);
+        run(QStringLiteral("mosquitto_pub"), QStringLiteral("-q 1 -s -t ") + topic, payload);
+    }
+    // The retained status, read again until it holds `text`.
+    bool statusSays(const QString &prefix, const QByteArray &text)
+    {
+        const QString words = QStringLiteral("-C 1 -t %1/status").arg(prefix);
+        return EventWait::until([&]() { return run(QStringLiteral("mosquitto_sub"), words).contains(text); }, 10000);
     }
 
 private:
@@ -130,14 +132,22 @@ void TestMqtt::settings_data()
     QTest::addColumn<QString>("words");
     QTest::addColumn<QString>("error");
     QTest::newRow("all") << "broker=[::1]:1884 topic=a/b qos=0 client-id=x session=persistent cut=line quiet=5 "
-                            "format=binary topics=per-id status=2 keepalive=30" << QString();
-    QTest::newRow("no topic") << "broker=h" << "needs broker=HOST[:PORT] and topic=PREFIX";
-    QTest::newRow("qos") << "broker=h topic=t qos=2" << "value '2' for 'qos' rejected: expected 0 or 1";
-    QTest::newRow("wildcard") << "broker=h topic=t/#" << "for 'topic' rejected";
-    QTest::newRow("session") << "broker=h topic=t session=persistent" << "needs client-id=ID";
-    QTest::newRow("cut") << "broker=h topic=t cut=0" << "for 'cut' rejected";
-    QTest::newRow("port") << "broker=h:0 topic=t" << "for 'broker' rejected";
-    QTest::newRow("unknown") << "broker=h topic=t speed=1" << "unknown setting 'speed'";
+                            "format=binary topics=per-id status=2 keepalive=30"
+                         << QString();
+    QTest::newRow("no topic") << "broker=h"
+                              << "needs broker=HOST[:PORT] and topic=PREFIX";
+    QTest::newRow("qos") << "broker=h topic=t qos=2"
+                         << "value '2' for 'qos' rejected: expected 0 or 1";
+    QTest::newRow("wildcard") << "broker=h topic=t/#"
+                              << "for 'topic' rejected";
+    QTest::newRow("session") << "broker=h topic=t session=persistent"
+                             << "needs client-id=ID";
+    QTest::newRow("cut") << "broker=h topic=t cut=0"
+                         << "for 'cut' rejected";
+    QTest::newRow("port") << "broker=h:0 topic=t"
+                          << "for 'broker' rejected";
+    QTest::newRow("unknown") << "broker=h topic=t speed=1"
+                             << "unknown setting 'speed'";
 }
 
 void TestMqtt::settings()
@@ -161,13 +171,13 @@ void TestMqtt::broker()
     LogReceiver receiver;
     receiver.install();
     connect(&receiver, &LogReceiver::lineLogged, this, [&log](const QString &, const QString &text) { log << text; });
-    broker.subscriber(QStringLiteral("b1"), QStringLiteral("b/rx"), {QStringLiteral("-E")});
+    broker.subscriber("b1", "b/rx", "-E");
     MqttEndpoint bytes(broker.settings(QStringLiteral("topic=b cut=line session=persistent client-id=gw status=1")),
                        false, QStringLiteral("com"));
-    auto frames = std::make_unique<MqttEndpoint>(broker.settings(QStringLiteral("topic=c topics=per-id status=1")), true,
-                                                 QStringLiteral("canBus"));
+    auto frames = std::make_unique<MqttEndpoint>(broker.settings(QStringLiteral("topic=c topics=per-id status=1")),
+                                                 true, QStringLiteral("canBus"));
     QByteArray received;
-    connect(&bytes, &MqttEndpoint::received, this, [&received](const char *data, int size) { received.append(data, size); });
+    connect(&bytes, &MqttEndpoint::received, this, [&received](const char *d, int size) { received.append(d, size); });
     QList<quint32> frameIds;
     connect(frames.get(), &MqttEndpoint::frameReceived, this, [&frameIds](const QCanBusFrame &f) { frameIds << f.frameId(); });
     for (MqttEndpoint *end : {&bytes, frames.get()}) {
@@ -176,42 +186,36 @@ void TestMqtt::broker()
         QTRY_VERIFY_WITH_TIMEOUT(end->isConnected(), 10000);
     }
     bytes.write("hello\nwor", 9);
-    QCOMPARE(broker.subscriber(QStringLiteral("b1"), QStringLiteral("b/rx"), {QStringLiteral("-C"), QStringLiteral("2")}), QByteArray("hello\nwor"));
-    broker.publish(QStringLiteral("b/tx"), "abc");
+    QCOMPARE(broker.subscriber("b1", "b/rx", "-C 2"), QByteArray("hello\nwor"));
+    broker.publish("b/tx", "abc");
     QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("abc"), 5000);
 
-    broker.subscriber(QStringLiteral("c1"), QStringLiteral("c/rx/+"), {QStringLiteral("-E")});
+    broker.subscriber("c1", "c/rx/+", "-E");
     frames->writeFrame(QCanBusFrame(0x123, QByteArray::fromHex("DEADBEEF")));
-    QCOMPARE(broker.subscriber(QStringLiteral("c1"), QStringLiteral("c/rx/+"), {QStringLiteral("-C"), QStringLiteral("1")}), QByteArray("123#DEADBEEF"));
-    broker.publish(QStringLiteral("c/tx/1"), "nonsense");
-    broker.publish(QStringLiteral("c/tx"), "12345678#11");
+    QCOMPARE(broker.subscriber("c1", "c/rx/+", "-C 1"), QByteArray("123#DEADBEEF"));
+    broker.publish("c/tx/1", "nonsense");
+    broker.publish("c/tx", "12345678#11");
     QTRY_COMPARE_WITH_TIMEOUT(frameIds, QList<quint32>{0x12345678u}, 5000);
     QCOMPARE(frames->itemsDropped(), 1);
     QVERIFY(log.contains("mqtt: the message on c/tx/1 is no CAN frame: no '#' between identifier and data "
                          "(expected ID#DATA, e.g. 123#DEADBEEF) (skipped)"));
-    // The retained status, read again until it says what is expected.
-    const auto statusSays = [&broker](const QString &prefix, const QByteArray &text) {
-        return EventWait::until([&]() {
-            return broker.run(QStringLiteral("mosquitto_sub"), {QStringLiteral("-t"), prefix + QStringLiteral("/status"),
-                              QStringLiteral("-C"), QStringLiteral("1")}).contains(text);
-        }, 10000);
-    };
-    QVERIFY(statusSays(QStringLiteral("c"), "\"bad\":1,\"dropped\":{\"bytes\":0,\"messages\":0},"
-                                            "\"link\":{\"kind\":\"canBus\",\"state\":\"up\"}"));
+    QVERIFY(broker.statusSays("c", "\"bad\":1,\"dropped\":{\"bytes\":0,\"messages\":0},"
+                                   "\"link\":{\"kind\":\"canBus\",\"state\":\"up\"}"));
     frames->abort();
     frames.reset();
-    QVERIFY(statusSays(QStringLiteral("c"), "{\"state\":\"offline\"}\n"));
+    QVERIFY(broker.statusSays("c", "{\"state\":\"offline\"}\n"));
 
-    broker.subscriber(QStringLiteral("b2"), QStringLiteral("b/rx"), {QStringLiteral("-E")});
+    broker.subscriber("b2", "b/rx", "-E");
     broker.stop();
     QTRY_VERIFY_WITH_TIMEOUT(!bytes.isConnected(), 5000);
     bytes.write("kept\n", 5);
     QVERIFY(!bytes.isFull() && bytes.bytesDropped() == 0);
     QVERIFY(broker.start());
     QTRY_VERIFY_WITH_TIMEOUT(bytes.isConnected(), 10000);
-    QCOMPARE(broker.subscriber(QStringLiteral("b2"), QStringLiteral("b/rx"), {QStringLiteral("-C"), QStringLiteral("1")}), QByteArray("kept\n"));
-    QVERIFY(statusSays(QStringLiteral("b"), "\"reconnects\":1,\"rx\":{\"bytes\":14,\"messages\":3},\"state\":\"online\""));
-    QVERIFY(log.join('\n').contains(QRegularExpression("pcom: the mqtt link is back after \\d+ tries; 0 bytes for it were dropped while it was away")));
+    QCOMPARE(broker.subscriber("b2", "b/rx", "-C 1"), QByteArray("kept\n"));
+    QVERIFY(broker.statusSays("b", "\"reconnects\":1,\"rx\":{\"bytes\":14,\"messages\":3},\"state\":\"online\""));
+    QVERIFY(log.join('\n').contains(QRegularExpression(
+        "pcom: the mqtt link is back after \\d+ tries; 0 bytes for it were dropped while it was away")));
 }
 
 void TestMqtt::refused()

@@ -17,13 +17,14 @@ void roundTrip(const QByteArray &payload, MqttFrameCodec::Form form)
     if (!MqttFrameCodec::decode(payload, form, &frame, &error))
         return check(!error.isEmpty());
     check(frame.isValid() && frame.frameType() != QCanBusFrame::ErrorFrame);
-    check(MqttFrameCodec::decode(MqttFrameCodec::encode(frame, MqttFrameCodec::Text), MqttFrameCodec::Text,
-                                 &fromText, &error));
+    check(MqttFrameCodec::decode(MqttFrameCodec::encode(frame, MqttFrameCodec::Text), MqttFrameCodec::Text, &fromText,
+                                 &error));
     check(MqttFrameCodec::decode(MqttFrameCodec::encode(frame, MqttFrameCodec::Binary), MqttFrameCodec::Binary,
                                  &fromBinary, &error));
     const QByteArray line = CanLineParser::format(frame);
     check(CanLineParser::format(fromText) == line && CanLineParser::format(fromBinary) == line);
-    check(MqttFrameCodec::encode(fromText, MqttFrameCodec::Binary) == MqttFrameCodec::encode(frame, MqttFrameCodec::Binary));
+    check(MqttFrameCodec::encode(fromText, MqttFrameCodec::Binary)
+          == MqttFrameCodec::encode(frame, MqttFrameCodec::Binary));
     check(!MqttFrameCodec::topicId(frame).isEmpty());
 }
 
