@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -45,6 +46,13 @@ MqttConnection::MqttConnection(const MqttSettings &settings, QObject *parent) : 
     });
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &MqttConnection::retry);
+    m_deferred.setSingleShot(true);
+    m_deferred.setInterval(0);
+    connect(&m_deferred, &QTimer::timeout, this, [this]() {
+        const QList<int> mids = std::exchange(m_early, {});
+        for (int mid : mids)
+            emit published(mid);
+    });
 }
 
 MqttConnection::~MqttConnection()
@@ -92,8 +100,12 @@ int MqttConnection::publish(const QString &topic, const QByteArray &payload, int
     if (!m_connected)
         return 0;
     int mid = 0;
+    m_publishing = true;
     const int rc
         = mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), qos, retain);
+    m_publishing = false;
+    if (!m_early.isEmpty())
+        m_deferred.start();
     afterLoop();
     return rc == MOSQ_ERR_SUCCESS ? mid : 0;
 }
@@ -235,7 +247,11 @@ void MqttConnection::onDisconnect(mosquitto *, void *self, int rc)
 
 void MqttConnection::onPublish(mosquitto *, void *self, int mid)
 {
-    emit static_cast<MqttConnection *>(self)->published(mid);
+    auto *connection = static_cast<MqttConnection *>(self);
+    if (connection->m_publishing)
+        connection->m_early.append(mid);
+    else
+        emit connection->published(mid);
 }
 
 void MqttConnection::onMessage(mosquitto *, void *self, const mosquitto_message *message)

@@ -79,6 +79,11 @@ private:
     QSocketNotifier *m_write = nullptr;
     QTimer m_misc;
     QTimer m_retry;
+    // libmosquitto may confirm a message (QoS 0: written) inside the
+    // publish call, before its caller knows the id: told a moment later.
+    bool m_publishing = false;
+    QList<int> m_early;
+    QTimer m_deferred;
     int m_pauseMs = firstPauseMs;
     int m_reconnects = 0;
     int m_tries = 0;
