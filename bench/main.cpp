@@ -8,6 +8,7 @@
 #include <QApplication>
 #endif
 #include "bench/MemoryBench.h"
+#include "bench/MqttBench.h"
 #include "bench/PluginPorts.h"
 #include "bench/PropertyBench.h"
 #include "bench/Report.h"
@@ -48,7 +49,7 @@ int main(int argc, char *argv[])
                                   QStringLiteral("FILE"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Run only these suites (comma-separated): "
-                                                 "tcp, udp, serial, can, bridge, socketcand, property, memory, gui."),
+                                                 "tcp, udp, serial, can, bridge, socketcand, property, memory, mqtt, gui."),
                                   QStringLiteral("LIST"));
     const QCommandLineOption repetitions(QStringLiteral("repetitions"),
                                          QStringLiteral("Repetitions of each figure."), QStringLiteral("N"));
@@ -70,9 +71,10 @@ int main(int argc, char *argv[])
 
     BenchConfig config = parser.isSet(quick) ? BenchConfig::quickConfig() : BenchConfig::full();
     if (parser.isSet(only)) {
-        const QStringList suites{QStringLiteral("tcp"),        QStringLiteral("udp"),      QStringLiteral("serial"),
-                                 QStringLiteral("can"),        QStringLiteral("bridge"),   QStringLiteral("socketcand"),
-                                 QStringLiteral("property"),   QStringLiteral("memory"),   QStringLiteral("gui")};
+        const QStringList suites{QStringLiteral("tcp"),      QStringLiteral("udp"),    QStringLiteral("serial"),
+                                 QStringLiteral("can"),      QStringLiteral("bridge"), QStringLiteral("socketcand"),
+                                 QStringLiteral("property"), QStringLiteral("memory"), QStringLiteral("mqtt"),
+                                 QStringLiteral("gui")};
         config.only = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
         for (const QString &name : qAsConst(config.only)) {
             if (!suites.contains(name)) {
@@ -106,6 +108,7 @@ int main(int argc, char *argv[])
         suite("socketcand", [&] { return SocketcandBench(config).run(); });
         suite("property", [&] { return PropertyBench(config, ports, log).run(); });
         suite("memory", [&] { return MemoryBench(config).run(); });
+        suite("mqtt", [&] { return MqttBench(config).run(); });
 #ifdef PCOM_BENCH_GUI
         suite("gui", [&] { return GuiBench(config, ports, log).run(); });
 #endif

@@ -2,10 +2,12 @@
 
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
+#include "cli/MqttSide.h"
 #include "cli/SerialOptions.h"
 #include "cli/Shutdown.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
+#include "hostlib/MqttEndpoint.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
 #include "hostlib/Rfc2217Server.h"
@@ -39,6 +41,9 @@ BridgeCommand::BridgeCommand()
         "  slcan address=ADDR port=N [drop-slow=SECONDS]: the same served over TCP\n"
         "  (address 127.0.0.1 unless given, any for every address; a client that stops reading is dropped\n"
         "  after drop-slow seconds, 5 by default)\n"
+        "A side of TYPE mqtt is an MQTT broker: mqtt broker=HOST[:PORT] topic=PREFIX [qos=0|1]\n"
+        "[client-id=ID] [session=clean|persistent] [keepalive=SECONDS] [status=SECONDS] [cut=SIZE|line]\n"
+        "[quiet=MS] [format=text|binary] [topics=single|per-id] (see pcom devices and the README).\n"
         "The serial options apply to the com side (or both).\n"
         "Example: pcom bridge com device=/dev/ttyUSB0 baudrate=115200 --parity even -- tcpServer port=5000\n"
         "Example: pcom bridge canBus --can-plugin socketcan device=can0 -- socketcand port=29536 channel=can0\n"
@@ -59,7 +64,9 @@ BridgeCommand::BridgeCommand()
 {
     QCommandLineParser &parser = m_context.parser();
     parser.addPositionalArgument(QStringLiteral("bridge"), QStringLiteral("The command."), QStringLiteral("bridge"));
-    parser.addPositionalArgument(QStringLiteral("TYPE"), QStringLiteral("First port's type key."));
+    parser.addPositionalArgument(QStringLiteral("TYPE"),
+                                 QStringLiteral("First side's type: a device type key, or mqtt (an endpoint of "
+                                                "pcom's own)."));
     parser.addPositionalArgument(QStringLiteral("NAME=VALUE"), QStringLiteral("First port's settings."),
                                  QStringLiteral("[NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
     m_context.addOption(m_stats);
@@ -67,6 +74,7 @@ BridgeCommand::BridgeCommand()
     m_context.addOption(m_rfc2217);
     m_context.addOption(m_canPlugin);
     m_serial = std::make_unique<SerialOptions>(m_context);
+    m_mqtt = std::make_unique<MqttSide>(m_context);
 }
 
 BridgeCommand::~BridgeCommand() = default;
@@ -111,11 +119,13 @@ bool BridgeCommand::parse(const QStringList &arguments)
             return false;
         }
     }
-    return m_serial->check(m_context) && m_service.check(m_context);
+    return m_serial->check(m_context) && m_service.check(m_context) && m_mqtt->check(m_context);
 }
 
 bool BridgeCommand::prepare(PluginHost &host)
 {
+    if (MqttSide::names(m_firstWords) || MqttSide::names(m_secondWords))
+        return prepareMqtt(host);
     if (EndpointKinds::isKind(m_firstWords.first()) || EndpointKinds::isKind(m_secondWords.first()))
         return prepareOwnEnd(host);
     for (auto side : {std::make_pair(&m_firstHandle, &m_firstWords), std::make_pair(&m_secondHandle, &m_secondWords)}) {
@@ -208,21 +218,65 @@ bool BridgeCommand::prepareOwnEnd(PluginHost &host)
                            &m_firstSide);
 }
 
+bool BridgeCommand::prepareMqtt(PluginHost &host)
+{
+    const bool mqttFirst = MqttSide::names(m_firstWords);
+    const QStringList &portWords = mqttFirst ? m_secondWords : m_firstWords;
+    if (MqttSide::names(portWords) || m_context.isSet(m_rfc2217)) {
+        CommandContext::badInput(QStringLiteral("an mqtt side needs a port of the plug-in on the other side, "
+                                                "without --rfc2217"));
+        return false;
+    }
+    std::unique_ptr<PortHandle> &handle = mqttFirst ? m_secondHandle : m_firstHandle;
+    std::unique_ptr<PortLink> &link = mqttFirst ? m_secondLink : m_firstLink;
+    QString error;
+    if (!m_mqtt->parse((mqttFirst ? m_firstWords : m_secondWords).mid(1))
+        || !(handle = PortHandle::create(host, portWords.first(), &error))) {
+        if (!error.isEmpty())
+            CommandContext::badInput(error);
+        return false;
+    }
+    if (m_serial->isSet() && !SerialOptions::fits(handle->port())) {
+        CommandContext::badInput(QStringLiteral("%1 applies to com ports only").arg(m_serial->firstName()));
+        return false;
+    }
+    if (!m_service.fits({handle->port()}) || !CommandContext::configure(*handle, portWords.mid(1)))
+        return false;
+    link = std::make_unique<PortLink>(handle->port(), handle->typeKey());
+    m_mqttEnd = m_mqtt->create(link.get());
+    (mqttFirst ? m_secondLabel : m_firstLabel) = handle->typeKey();
+    (mqttFirst ? m_firstLabel : m_secondLabel) = m_mqttEnd->label();
+    Endpoint *mqtt = m_mqttEnd.get();
+    m_bridge = std::make_unique<Bridge>(mqttFirst ? mqtt : link.get(), mqttFirst ? link.get() : mqtt, m_statsSeconds,
+                                        m_holdBytes);
+    ServiceOptions::Side &side = mqttFirst ? m_secondSide : m_firstSide;
+    m_bridge->setStatsHook([&side]() { side.printStats(); });
+    PortHandle &port = *handle;
+    const QString label = handle->typeKey();
+    return m_service.setUp(port, link.get(), [this, &port, label]() {
+        return port.open() && m_serial->apply(port.port(), label);
+    }, &side);
+}
+
 bool BridgeCommand::open()
 {
-    // A com side gets the serial settings as soon as it is open.
-    const auto openSide = [this](PortHandle &handle, const QString &label) {
-        if (!CommandContext::open(handle, label))
+    // A com side gets the serial settings as soon as it is open; an mqtt
+    // side begins its connection.
+    const auto openSide = [this](PortHandle *handle, const QString &label) {
+        if (!handle)
+            return m_mqttEnd->open();
+        if (!CommandContext::open(*handle, label))
             return false;
-        if (m_serial->apply(handle.port(), label))
+        if (m_serial->apply(handle->port(), label))
             return true;
-        handle.port()->close();
+        handle->port()->close();
         return false;
     };
-    if (!openSide(*m_firstHandle, m_firstLabel))
+    if (!openSide(m_firstHandle.get(), m_firstLabel))
         return false;
-    if (m_own ? !m_own->open() : !openSide(*m_secondHandle, m_secondLabel)) {
-        m_firstHandle->port()->close();
+    if (m_own ? !m_own->open() : !openSide(m_secondHandle.get(), m_secondLabel)) {
+        if (m_firstHandle)
+            m_firstHandle->port()->close();
         return false;
     }
     CommandContext::say(QStringLiteral("progress"),

@@ -9,6 +9,8 @@
 #include <memory>
 
 class Bridge;
+class MqttEndpoint;
+class MqttSide;
 class PluginHost;
 class PortHandle;
 class PortLink;
@@ -37,6 +39,8 @@ public:
     // Opens both sides (the serial settings applied to a com side); false,
     // with the reason printed and nothing left open, when one did not open.
     bool open();
+    // One side on an MQTT broker, the other a port (see MqttSide).
+    bool prepareMqtt(PluginHost &host);
     Bridge *bridge() const { return m_bridge.get(); }
 
 private:
@@ -48,6 +52,7 @@ private:
     QCommandLineOption m_rfc2217;
     QCommandLineOption m_canPlugin;
     std::unique_ptr<SerialOptions> m_serial;
+    std::unique_ptr<MqttSide> m_mqtt;
     ServiceOptions m_service{m_context};
     double m_statsSeconds = 0;
     qint64 m_holdBytes = 0;
@@ -63,6 +68,7 @@ private:
     // A side that is an end of pcom's own (EndpointKinds): the port it
     // serves is then the first handle and link.
     std::unique_ptr<EndpointKinds::Side> m_own;
+    std::unique_ptr<MqttEndpoint> m_mqttEnd;
     std::unique_ptr<Bridge> m_bridge;
     std::unique_ptr<Rfc2217Server> m_rfc2217Server;
     // Client policies and reconnectors, released first: they act on the links.

@@ -3,6 +3,7 @@
 #include "cli/CommandContext.h"
 #include "cli/EndpointKinds.h"
 #include "cli/ExitCode.h"
+#include "cli/MqttSide.h"
 #include "cli/StdoutWriter.h"
 #include "host/PluginInterface_Com.h"
 
@@ -19,7 +20,7 @@ int DevicesCommand::run(const QStringList &arguments)
 {
     CommandContext context(QStringLiteral(
         "Lists every device of the plug-in: its type key, name, brief, and what it can connect to now;\n"
-        "then pcom's own ends, the other TYPEs of pcom bridge."));
+        "then pcom's own ends, the other TYPEs of pcom bridge, with their settings."));
     context.parser().addPositionalArgument(QStringLiteral("devices"), QStringLiteral("The command."),
                                            QStringLiteral("[devices]"));
     if (!context.parse(arguments))
@@ -40,9 +41,10 @@ int DevicesCommand::run(const QStringList &arguments)
         if (!device.backEnds.isEmpty())
             out += QStringLiteral("  back-ends: %1 (set interface=NAME)\n").arg(listOrNone(device.backEnds));
     }
-    out += QStringLiteral("\npcom's own ends (a side of pcom bridge and pcom serve, opposite a CAN port):\n");
+    out += QStringLiteral("\npcom's own ends (a side of pcom bridge and pcom serve; socketcand and slcan go opposite a CAN port):\n");
     for (const EndpointKinds::Kind &kind : EndpointKinds::kinds())
         out += QStringLiteral("%1 (bridge end): %2\n").arg(kind.name, kind.brief);
+    out += MqttSide::description();
     StdoutWriter(1).write(out.toLocal8Bit());
     return ExitCode::Ok;
 }

@@ -46,7 +46,10 @@ installation prefix are tried next) unless \\fB\\-\\-plugin\\fR names another
 .SH SEE ALSO
 .BR stty (1),
 .BR candump (1),
-.BR cansend (1)
+.BR cansend (1),
+.BR mosquitto (8),
+.BR mosquitto_sub (1),
+.BR mosquitto_pub (1)
 ")
 file(WRITE "${OUT}" "${page}")
 execute_process(COMMAND gzip -9nc "${OUT}" OUTPUT_FILE "${OUT}.gz" RESULT_VARIABLE result)

@@ -81,7 +81,7 @@ _pcom()
         esac
     done
 
-    local candidates=() value
+    local candidates=() value settings
     if [[ -z $command ]]; then
         if [[ $prev == --plugin ]]; then
             COMPREPLY=($(compgen -f -- "$cur")); return
@@ -115,6 +115,15 @@ _pcom()
             candidates=($(sed -n 's/^\([A-Za-z]*\): .*/\1/p' <<< "$devices"))
             # pcom's own ends are sides of a bridge only.
             [[ $command == bridge ]] && candidates+=($(sed -n 's/^\([A-Za-z]*\) (bridge end): .*/\1/p' <<< "$devices"))
+        elif [[ $command == bridge ]] && settings=$("${run[@]}" devices 2>/dev/null \
+            | sed -n "/^$type (bridge end): /{n;s/^  settings: *//p}") && [[ -n $settings ]]; then
+            # An end of pcom's own with a settings line: "NAME=VALUE" words, choices as "a|b".
+            if [[ $cur == *=* ]]; then
+                value=$(tr ' ' '\n' <<< "$settings" | sed -n "s/^${cur%%=*}=//p")
+                [[ $value == *'|'* ]] && candidates=($(tr '|' '\n' <<< "$value" | sed "s/^/${cur%%=*}=/"))
+            else
+                candidates=($(tr ' ' '\n' <<< "$settings" | sed 's/=.*/=/') --)
+            fi
         elif [[ -n $type && ($command == open || $command == bridge) ]]; then
             local props name
             props=$(_pcom_props "${run[@]}" props "$type")

@@ -269,6 +269,7 @@ void PortLink::resumeAfterReopen()
     m_interrupted = false;
     m_writer->setAway(false);
     m_reader->resume();
+    emit resumed();
 }
 
 void PortLink::onDataChanged()

@@ -90,6 +90,8 @@ public:
 
 signals:
     void interrupted(const QString &reason);
+    // The link is back after an interruption.
+    void resumed();
 
 private:
     void onLinkLost(const QString &reason);

@@ -252,6 +252,14 @@ void tst_CliFormats::answers_data()
     row("bridge bad hold", {"bridge", "com", "--", "com", "--hold", "-1"}, 2, {"--hold takes a byte count from 0 to "});
     row("rfc2217 without com", {"bridge", "tcpClient", "--", "tcpServer", "--rfc2217"}, 2,
         {"--rfc2217 needs a com port on one side and a tcpServer port on the other"});
+    row("mqtt setting", {"bridge", "com", "--", "mqtt", "broker=h", "topic=t", "qos=3"}, 2,
+        {"mqtt: value '3' for 'qos' rejected: expected 0 or 1"});
+    row("mqtt both sides", {"bridge", "mqtt", "broker=h", "topic=a", "--", "mqtt", "broker=h", "topic=b"}, 2,
+        {"an mqtt side needs a port of the plug-in on the other side"});
+    row("mqtt password file", {"bridge", "com", "--", "mqtt", "broker=h", "topic=t", "--mqtt-password-file", "/nonexistent"},
+        2, {"cannot read the password file '/nonexistent'"});
+    row("mqtt broker away", {"bridge", "tcpServer", "port=0", "--", "mqtt", "broker=127.0.0.1:%CLOSED", "topic=t"}, 1,
+        {"error: the mqtt link did not open: 127.0.0.1:"}, {"pcom: opened"});
     row("client without port", {"open", "udpClient", "address=::1"}, 2,
         {"a udpClient port needs address= and port= (where its peer is)"});
 
@@ -295,7 +303,7 @@ void tst_CliFormats::answers_data()
     row("version", {"--version"}, 0, {"pcom " PCOM_VERSION "\n"});
     row("devices by default", {}, 0,
         {"\ncom: COM port\n", "\ntcpServer: Ethernet TCP server\n", "\nudpClient: Ethernet UDP client\n  brief:     ",
-         "back-ends: ", "virtualcan", "  available: "});
+         "back-ends: ", "virtualcan", "  available: ", "mqtt (bridge end): MQTT broker: ", "  settings:  broker="});
     row("props", {"props", "com"}, 0,
         {"\nbaudrate\n  type:        choice\n", "  options:     50, 75, 110,", "  value:       \"PCom_Core::com\"\n",
          "  versions:    up to 2.10\n"});
