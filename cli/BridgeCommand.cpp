@@ -44,7 +44,10 @@ BridgeCommand::BridgeCommand()
              QStringLiteral("BYTES")),
       m_rfc2217(QStringLiteral("rfc2217"),
                 QStringLiteral("Serve the com side to the clients of the tcpServer side as a "
-                               "Telnet COM port (RFC 2217): they set the line and see its state."))
+                               "Telnet COM port (RFC 2217): they set the line and see its state.")),
+      m_canPlugin(QStringLiteral("can-plugin"),
+                  QStringLiteral("CAN: Qt back-end of the canBus side(s) (short for interface=NAME)."),
+                  QStringLiteral("NAME"))
 {
     QCommandLineParser &parser = m_context.parser();
     parser.addPositionalArgument(QStringLiteral("bridge"), QStringLiteral("The command."), QStringLiteral("bridge"));
@@ -54,6 +57,7 @@ BridgeCommand::BridgeCommand()
     m_context.addOption(m_stats);
     m_context.addOption(m_hold);
     m_context.addOption(m_rfc2217);
+    m_context.addOption(m_canPlugin);
     m_serial = std::make_unique<SerialOptions>(m_context);
 }
 
@@ -115,8 +119,18 @@ bool BridgeCommand::prepare(PluginHost &host)
             QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
         return false;
     }
-    if (!m_service.fits({first, second}) || !CommandContext::configure(*m_firstHandle, m_firstWords.mid(1))
-        || !CommandContext::configure(*m_secondHandle, m_secondWords.mid(1)))
+    if (m_context.isSet(m_canPlugin) && !first->usesFrameIds() && !second->usesFrameIds()) {
+        CommandContext::badInput(QStringLiteral("--can-plugin applies to canBus ports only"));
+        return false;
+    }
+    const auto settings = [this](Plugin_Com_Port *port, const QStringList &words) {
+        QStringList out = words.mid(1);
+        if (m_context.isSet(m_canPlugin) && port->usesFrameIds())
+            out.prepend(QStringLiteral("interface=") + m_context.value(m_canPlugin));
+        return out;
+    };
+    if (!m_service.fits({first, second}) || !CommandContext::configure(*m_firstHandle, settings(first, m_firstWords))
+        || !CommandContext::configure(*m_secondHandle, settings(second, m_secondWords)))
         return false;
     m_firstLabel = m_firstHandle->typeKey();
     m_secondLabel = m_secondHandle->typeKey();

@@ -37,12 +37,15 @@ public:
     // with the reason printed and nothing left open, when one did not open.
     bool open();
     Bridge *bridge() const { return m_bridge.get(); }
+    // With --reconnect, the longest pause between tries to open it again.
+    double reconnectSeconds() const { return m_service.reconnectSeconds(); }
 
 private:
     CommandContext m_context;
     QCommandLineOption m_stats;
     QCommandLineOption m_hold;
     QCommandLineOption m_rfc2217;
+    QCommandLineOption m_canPlugin;
     std::unique_ptr<SerialOptions> m_serial;
     ServiceOptions m_service{m_context};
     double m_statsSeconds = 0;

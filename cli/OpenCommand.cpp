@@ -198,7 +198,8 @@ int OpenCommand::run(const QStringList &givenArguments)
         QObject::connect(&total, &QTimer::timeout, &bridge, [&bridge, timeoutSeconds]() {
             LogReceiver::post(QStringLiteral("info"),
                               QStringLiteral("pcom: the total time of %1 s has passed").arg(timeoutSeconds));
-            bridge.stop(-1);
+            // A total time: what cannot leave at once does not hold the end back.
+            bridge.stop(Shutdown::timeoutFlushMs);
         });
         // Every way the run ends takes the standard streams down first.
         QObject::connect(&stdio, &Endpoint::down, &total, &QTimer::stop);

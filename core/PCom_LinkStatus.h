@@ -63,6 +63,11 @@ public:
     // The most bytes that one write may carry and still leave as one piece:
     // a datagram's payload on a datagram link; 0 where any size is fine.
     virtual int maxWriteSize() const = 0;
+    // Closes the link at once, dropping what still waits to leave (a
+    // connection is aborted, not ended); the port then reads as closed, or
+    // closing for as long as Qt needs to finish, as after the host's close.
+    // For a stop that must not wait on a peer that does not read.
+    virtual void abortLink() = 0;
 
     // The face of type Face that this link has, or null.
     template <class Face>

@@ -42,6 +42,11 @@ int PCom_PortStatus::maxWriteSize() const
     return m_port->maxWriteSize();
 }
 
+void PCom_PortStatus::abortLink()
+{
+    m_port->abortLink();
+}
+
 void PCom_PortStatus::clearLoss()
 {
     m_loss = LossKind::None;

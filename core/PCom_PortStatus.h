@@ -22,6 +22,7 @@ public:
     bool canCloseWrite() const override;
     bool closeWrite() override;
     int maxWriteSize() const override;
+    void abortLink() override;
 
     void clearLoss();
     // Once per open: a second report before the next clearLoss() is dropped.
