@@ -26,6 +26,8 @@ private slots:
     void bytesBothWays_data();
     void bytesBothWays();
     void stalledSerialPeer();
+    void endsOnTime_data();
+    void endsOnTime();
     void serverHoldsInputForTheNextClient();
     void halfCloseLetsTheServerAnswer();
     void udpHexLinesAndDump();
@@ -136,6 +138,55 @@ void tst_CliLinks::stalledSerialPeer()
              pcom.err().constData());
     QVERIFY2(left > 0 && got.size() + left == taken && got == data.left(got.size()), pcom.err().constData());
     QVERIFY2(taken < 4 * 1024 * 1024, qPrintable(QString::number(taken)));
+}
+
+void tst_CliLinks::endsOnTime_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("end"); // --timeout or a signal
+    QTest::newRow("--timeout, a server nobody joins") << "tcpServer" << "--timeout";
+    QTest::newRow("--timeout, a peer that never reads") << "tcpClient" << "--timeout";
+    QTest::newRow("SIGINT, a peer that never reads") << "tcpClient" << "SIGINT";
+    QTest::newRow("SIGTERM while the connection does not come") << "tcpClient full" << "SIGTERM";
+}
+
+// However stuck the link, the total time and a stop signal end pcom on
+// time, with the status of what was not delivered.
+void tst_CliLinks::endsOnTime()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, end);
+    // A listener that accepts nothing: the kernel completes the first
+    // connections, and nobody reads them; with its queue full, a connection
+    // does not come at all.
+    QTcpServer silent;
+    silent.setMaxPendingConnections(0);
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    silent.pauseAccepting();
+    std::vector<std::unique_ptr<QTcpSocket>> filling;
+    for (int i = 0; kind.endsWith("full") && i < 300; ++i) {
+        filling.push_back(std::make_unique<QTcpSocket>());
+        filling.back()->connectToHost(QHostAddress::LocalHost, silent.serverPort());
+    }
+    const auto connected = [&] {
+        return std::count_if(filling.begin(), filling.end(), [](const auto &s) { return s->state() == QAbstractSocket::ConnectedState; });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!kind.endsWith("full") || connected() >= 50, 10000);
+    const QString at = kind == "tcpServer" ? "port=0" : QStringLiteral("port=%1").arg(silent.serverPort());
+    PcomProcess pcom;
+    pcom.start({"open", kind.section(' ', 0, 0), "address=127.0.0.1", at, "--timeout", end == "--timeout" ? "1" : "60"});
+    QVERIFY(pcom.waitForStderr("progress: pcom: opened the"));
+    pcom.write(randomBytes(16 * 1024 * 1024, 1));
+    // pcom has taken some of it.
+    QTRY_VERIFY_WITH_TIMEOUT(pcom.inputWaiting() < 15 * 1024 * 1024, 5000);
+    QElapsedTimer clock;
+    clock.start();
+    if (end != "--timeout")
+        end == "SIGINT" ? pcom.interrupt() : pcom.terminate();
+    QVERIFY(pcom.waitForExit(5000));
+    QVERIFY2(clock.elapsed() < 2800, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(pcom.exitCode(), 1);
+    QVERIFY2(pcom.err().contains(" were not written out"), pcom.err().constData());
 }
 
 // Like nc -l: after a client left, the server takes the next one; the input
