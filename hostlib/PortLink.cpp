@@ -266,6 +266,7 @@ void PortLink::onLinkLost(const QString &reason)
                                                        .arg(m_label, reason, notWrittenText(left)));
     } else {
         LogReceiver::post(QStringLiteral("info"), QStringLiteral("the %1 link was closed by the peer").arg(m_label));
+        LogReceiver::noteOrderlyEnd();
     }
     emit lost();
     // The port is still inside its own error handling: it is closed (where

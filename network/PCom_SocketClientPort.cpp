@@ -190,6 +190,16 @@ void PCom_SocketClientPort::onDisplayError(QAbstractSocket::SocketError socketEr
     if (!qtError.isEmpty())
         m_lastError = qtError;
     const ErrorTexts texts = errorTexts();
+    // The loss first: a host learns that an end was orderly before the line
+    // about it.
+    if (!m_closeRequested) {
+        const QString reset = socketError == QAbstractSocket::RemoteHostClosedError ? resetReason() : QString();
+        if (!reset.isEmpty())
+            m_lastError = reset;
+        reportLinkLost(socketError == QAbstractSocket::RemoteHostClosedError && reset.isEmpty() ? LossKind::PeerClosed
+                                                                                              : LossKind::Failed,
+                       m_lastError);
+    }
     switch (socketError) {
     case QAbstractSocket::RemoteHostClosedError:
         qCritical().noquote() << translated(texts.remoteClosed);
@@ -203,14 +213,6 @@ void PCom_SocketClientPort::onDisplayError(QAbstractSocket::SocketError socketEr
     default:
         qCritical().noquote() << translated(texts.other).arg(qtError);
         break;
-    }
-    if (!m_closeRequested) {
-        const QString reset = socketError == QAbstractSocket::RemoteHostClosedError ? resetReason() : QString();
-        if (!reset.isEmpty())
-            m_lastError = reset;
-        reportLinkLost(socketError == QAbstractSocket::RemoteHostClosedError && reset.isEmpty() ? LossKind::PeerClosed
-                                                                                              : LossKind::Failed,
-                       m_lastError);
     }
     onSocketDisconnected();
 }
