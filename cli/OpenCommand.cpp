@@ -183,8 +183,12 @@ int OpenCommand::run(const QStringList &givenArguments)
         // Every piece escaped for a log that is not there would cost more
         // than all the rest of the way.
         StdioEndpoint stdio(options, &output, sessionLog.isOpen() ? &sessionLog : nullptr);
-        QObject::connect(&stdio, &StdioEndpoint::breakRequested, &link, [port]() {
-            if (SerialOptions::sendBreak(port, 250))
+        QObject::connect(&stdio, &StdioEndpoint::breakRequested, &link, [port, typeKey]() {
+            if (!SerialOptions::fits(port))
+                LogReceiver::post(QStringLiteral("warning"),
+                                  QStringLiteral("pcom: the %1 link has no break; a break goes on serial lines only")
+                                      .arg(typeKey));
+            else if (SerialOptions::sendBreak(port, 250))
                 LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: break sent"));
         });
         // The port first: stop() closes it with its own flush time before the

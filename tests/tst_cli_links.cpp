@@ -356,8 +356,9 @@ void tst_CliLinks::interactiveTerminal()
     const QRegularExpression shown(QStringLiteral("^\\[%1\\] one\\n\\[%1\\] two\\n$").arg(stamp));
     QVERIFY2(shown.match(QString::fromLatin1(pcom.out())).hasMatch(), pcom.out().constData());
     // Ctrl-T twice is one Ctrl-T for the peer; Ctrl-T ? lists the commands.
-    QVERIFY(pty.writeMaster("\x14\x14\x14?"));
+    QVERIFY(pty.writeMaster("\x14\x14\x14?\x14" "b"));
     QVERIFY(pcom.waitForStderr("q quit"));
+    QVERIFY(pcom.waitForStderr("warning: pcom: the tcpClient link has no break; a break goes on serial lines only\n"));
     QVERIFY(pty.writeMaster("\x14q"));
     QVERIFY(pcom.waitForExit());
     QCOMPARE(pcom.exitCode(), 0);
