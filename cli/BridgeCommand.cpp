@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTimer>
 
 namespace {
 
@@ -45,6 +46,8 @@ BridgeCommand::BridgeCommand()
       m_rfc2217(QStringLiteral("rfc2217"),
                 QStringLiteral("Serve the com side to the clients of the tcpServer side as a "
                                "Telnet COM port (RFC 2217): they set the line and see its state.")),
+      m_timeout(QStringLiteral("timeout"), QStringLiteral("Total time: close both sides after SECONDS, whatever happens."),
+                QStringLiteral("SECONDS")),
       m_canPlugin(QStringLiteral("can-plugin"),
                   QStringLiteral("CAN: Qt back-end of the canBus side(s) (short for interface=NAME)."),
                   QStringLiteral("NAME"))
@@ -58,6 +61,7 @@ BridgeCommand::BridgeCommand()
     m_context.addOption(m_hold);
     m_context.addOption(m_rfc2217);
     m_context.addOption(m_canPlugin);
+    m_context.addOption(m_timeout);
     m_serial = std::make_unique<SerialOptions>(m_context);
 }
 
@@ -80,7 +84,8 @@ bool BridgeCommand::parse(const QStringList &arguments)
             QStringLiteral("bridge needs two ports: TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
         return false;
     }
-    if (!m_context.seconds(m_stats, 0, false, &m_statsSeconds))
+    if (!m_context.seconds(m_stats, 0, false, &m_statsSeconds)
+        || !m_context.seconds(m_timeout, 0, false, &m_timeoutSeconds))
         return false;
     if (m_context.isSet(m_hold)) {
         bool ok = false;
@@ -195,10 +200,20 @@ int BridgeCommand::run(const QStringList &arguments)
         QObject::connect(&shutdown, &Shutdown::stopRequested, bridge,
                          [bridge]() { bridge->stop(Shutdown::signalFlushMs); });
         QObject::connect(&shutdown, &Shutdown::abortRequested, bridge, &Bridge::abort);
-        if (!command.open())
+        QTimer total;
+        total.setSingleShot(true);
+        QObject::connect(&total, &QTimer::timeout, bridge, [bridge, &command]() {
+            CommandContext::say(QStringLiteral("info"), QStringLiteral("pcom: the total time of %1 s has passed")
+                                                            .arg(command.m_timeoutSeconds));
+            bridge->stop(Shutdown::timeoutFlushMs);
+        });
+        if (!command.open()) {
             code = ExitCode::LinkFailure;
-        else
+        } else {
+            if (command.m_timeoutSeconds > 0)
+                total.start(int(command.m_timeoutSeconds * 1000));
             code = bridge->run() ? ExitCode::Ok : ExitCode::LinkFailure;
+        }
     }
     // Objects that the ports released with deleteLater() go now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -45,10 +45,12 @@ private:
     QCommandLineOption m_stats;
     QCommandLineOption m_hold;
     QCommandLineOption m_rfc2217;
+    QCommandLineOption m_timeout;
     QCommandLineOption m_canPlugin;
     std::unique_ptr<SerialOptions> m_serial;
     ServiceOptions m_service{m_context};
     double m_statsSeconds = 0;
+    double m_timeoutSeconds = 0;
     qint64 m_holdBytes = 0;
     QStringList m_firstWords;
     QStringList m_secondWords;

@@ -103,11 +103,13 @@ std::unique_ptr<BridgeCommand> ServeCommand::prepare(const ServeConfig::Entry &e
     auto command = std::make_unique<BridgeCommand>();
     QString reason;
     static const QStringList notHere{QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("-?"),
-                                     QStringLiteral("--help-all"), QStringLiteral("--plugin")};
+                                     QStringLiteral("--help-all"), QStringLiteral("--plugin"),
+                                     QStringLiteral("--timeout")};
     for (const QString &word : entry.arguments) {
         if (word == QLatin1String("--"))
             break;
-        if (notHere.contains(word) || word.startsWith(QLatin1String("--plugin=")))
+        if (notHere.contains(word) || word.startsWith(QLatin1String("--plugin="))
+            || word.startsWith(QLatin1String("--timeout=")))
             reason = QStringLiteral("%1 is no option of a served bridge").arg(word);
     }
     if (reason.isEmpty()) {
