@@ -221,8 +221,8 @@ AbstractTreeItem *PCom_CanBus_Port::createInstance()
 
 void PCom_CanBus_Port::traceSet(const QString &name, const QVariant &value)
 {
-    Plugin_Com_Device::log(KrLog_Interface::Trace, QStringLiteral("Plugin_Com_Port(%1)::setTavlinProperty(%2, %3) ")
-                                                       .arg(m_deviceName, name, value.toString()));
+    Plugin_Com_Device::log(KrLog_Interface::Trace, QStringLiteral("%1(%2)::setTavlinProperty(%3, %4) ")
+                                                       .arg(typeKey(), m_deviceName, name, value.toString()));
 }
 
 void PCom_CanBus_Port::onError(QCanBusDevice::CanBusError error)

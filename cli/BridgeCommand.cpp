@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTimer>
 
 namespace {
 
@@ -58,6 +59,8 @@ BridgeCommand::BridgeCommand()
       m_rfc2217(QStringLiteral("rfc2217"),
                 QStringLiteral("Serve the com side to the clients of the tcpServer side as a "
                                "Telnet COM port (RFC 2217): they set the line and see its state.")),
+      m_timeout(QStringLiteral("timeout"), QStringLiteral("Total time: close both sides after SECONDS, whatever happens."),
+                QStringLiteral("SECONDS")),
       m_canPlugin(QStringLiteral("can-plugin"),
                   QStringLiteral("canBus: Qt back-end of the canBus side (short for interface=NAME)."),
                   QStringLiteral("NAME"))
@@ -73,6 +76,7 @@ BridgeCommand::BridgeCommand()
     m_context.addOption(m_hold);
     m_context.addOption(m_rfc2217);
     m_context.addOption(m_canPlugin);
+    m_context.addOption(m_timeout);
     m_serial = std::make_unique<SerialOptions>(m_context);
     m_mqtt = std::make_unique<MqttSide>(m_context);
 }
@@ -96,18 +100,8 @@ bool BridgeCommand::parse(const QStringList &arguments)
             QStringLiteral("bridge needs two ports: TYPE [NAME=VALUE...] -- TYPE [NAME=VALUE...]"));
         return false;
     }
-    if (m_context.isSet(m_canPlugin)) {
-        const QString canBus = QStringLiteral("canBus");
-        if (m_firstWords.first() != canBus && m_secondWords.first() != canBus) {
-            CommandContext::badInput(QStringLiteral("--can-plugin applies to a canBus side only"));
-            return false;
-        }
-        for (QStringList *words : {&m_firstWords, &m_secondWords}) {
-            if (words->first() == canBus)
-                words->insert(1, QStringLiteral("interface=") + m_context.value(m_canPlugin));
-        }
-    }
-    if (!m_context.seconds(m_stats, 0, false, &m_statsSeconds))
+    if (!m_context.seconds(m_stats, 0, false, &m_statsSeconds)
+        || !m_context.seconds(m_timeout, 0, false, &m_timeoutSeconds))
         return false;
     if (m_context.isSet(m_hold)) {
         bool ok = false;
@@ -150,8 +144,12 @@ bool BridgeCommand::prepare(PluginHost &host)
             QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
         return false;
     }
-    if (!m_service.fits({first, second}) || !CommandContext::configure(*m_firstHandle, m_firstWords.mid(1))
-        || !CommandContext::configure(*m_secondHandle, m_secondWords.mid(1)))
+    if (m_context.isSet(m_canPlugin) && !first->usesFrameIds() && !second->usesFrameIds()) {
+        CommandContext::badInput(QStringLiteral("--can-plugin applies to canBus ports only"));
+        return false;
+    }
+    if (!m_service.fits({first, second}) || !CommandContext::configure(*m_firstHandle, portSettings(first, m_firstWords))
+        || !CommandContext::configure(*m_secondHandle, portSettings(second, m_secondWords)))
         return false;
     m_firstLabel = m_firstHandle->typeKey();
     m_secondLabel = m_secondHandle->typeKey();
@@ -198,7 +196,8 @@ bool BridgeCommand::prepareOwnEnd(PluginHost &host)
         CommandContext::badInput(error);
         return false;
     }
-    if (!m_service.fits({m_firstHandle->port()}) || !CommandContext::configure(*m_firstHandle, portWords.mid(1)))
+    if (!m_service.fits({m_firstHandle->port()})
+        || !CommandContext::configure(*m_firstHandle, portSettings(m_firstHandle->port(), portWords)))
         return false;
     m_firstLabel = m_firstHandle->typeKey();
     m_firstLink = std::make_unique<PortLink>(m_firstHandle->port(), m_firstLabel);
@@ -240,7 +239,11 @@ bool BridgeCommand::prepareMqtt(PluginHost &host)
         CommandContext::badInput(QStringLiteral("%1 applies to com ports only").arg(m_serial->firstName()));
         return false;
     }
-    if (!m_service.fits({handle->port()}) || !CommandContext::configure(*handle, portWords.mid(1)))
+    if (m_context.isSet(m_canPlugin) && !handle->port()->usesFrameIds()) {
+        CommandContext::badInput(QStringLiteral("--can-plugin applies to canBus ports only"));
+        return false;
+    }
+    if (!m_service.fits({handle->port()}) || !CommandContext::configure(*handle, portSettings(handle->port(), portWords)))
         return false;
     link = std::make_unique<PortLink>(handle->port(), handle->typeKey());
     m_mqttEnd = m_mqtt->create(link.get());
@@ -256,6 +259,16 @@ bool BridgeCommand::prepareMqtt(PluginHost &host)
     return m_service.setUp(port, link.get(), [this, &port, label]() {
         return port.open() && m_serial->apply(port.port(), label);
     }, &side);
+}
+
+// A side's settings after its TYPE; a CAN port's back-end first, when
+// --can-plugin names one.
+QStringList BridgeCommand::portSettings(Plugin_Com_Port *port, const QStringList &words) const
+{
+    QStringList out = words.mid(1);
+    if (m_context.isSet(m_canPlugin) && port->usesFrameIds())
+        out.prepend(QStringLiteral("interface=") + m_context.value(m_canPlugin));
+    return out;
 }
 
 bool BridgeCommand::open()
@@ -296,10 +309,20 @@ int BridgeCommand::run(const QStringList &arguments)
         QObject::connect(&shutdown, &Shutdown::stopRequested, bridge,
                          [bridge]() { bridge->stop(Shutdown::signalFlushMs); });
         QObject::connect(&shutdown, &Shutdown::abortRequested, bridge, &Bridge::abort);
-        if (!command.open())
+        QTimer total;
+        total.setSingleShot(true);
+        QObject::connect(&total, &QTimer::timeout, bridge, [bridge, &command]() {
+            CommandContext::say(QStringLiteral("info"), QStringLiteral("pcom: the total time of %1 s has passed")
+                                                            .arg(command.m_timeoutSeconds));
+            bridge->stop(Shutdown::timeoutFlushMs);
+        });
+        if (!command.open()) {
             code = ExitCode::LinkFailure;
-        else
+        } else {
+            if (command.m_timeoutSeconds > 0)
+                total.start(int(command.m_timeoutSeconds * 1000));
             code = bridge->run() ? ExitCode::Ok : ExitCode::LinkFailure;
+        }
     }
     // Objects that the ports released with deleteLater() go now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

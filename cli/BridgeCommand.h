@@ -12,6 +12,7 @@ class Bridge;
 class MqttEndpoint;
 class MqttSide;
 class PluginHost;
+class Plugin_Com_Port;
 class PortHandle;
 class PortLink;
 class Rfc2217Server;
@@ -42,19 +43,24 @@ public:
     // One side on an MQTT broker, the other a port (see MqttSide).
     bool prepareMqtt(PluginHost &host);
     Bridge *bridge() const { return m_bridge.get(); }
+    // With --reconnect, the longest pause between tries to open it again.
+    double reconnectSeconds() const { return m_service.reconnectSeconds(); }
 
 private:
     bool prepareOwnEnd(PluginHost &host);
+    QStringList portSettings(Plugin_Com_Port *port, const QStringList &words) const;
 
     CommandContext m_context;
     QCommandLineOption m_stats;
     QCommandLineOption m_hold;
     QCommandLineOption m_rfc2217;
+    QCommandLineOption m_timeout;
     QCommandLineOption m_canPlugin;
     std::unique_ptr<SerialOptions> m_serial;
     std::unique_ptr<MqttSide> m_mqtt;
     ServiceOptions m_service{m_context};
     double m_statsSeconds = 0;
+    double m_timeoutSeconds = 0;
     qint64 m_holdBytes = 0;
     QStringList m_firstWords;
     QStringList m_secondWords;

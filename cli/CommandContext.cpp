@@ -3,6 +3,7 @@
 #include "cli/ExitCode.h"
 #include "cli/StdoutWriter.h"
 #include "core/PCom_LinkStatus.h"
+#include "core/PCom_SerialLine.h"
 #include "hostlib/PortHandle.h"
 
 #include <QCoreApplication>
@@ -148,7 +149,11 @@ bool CommandContext::open(PortHandle &handle, const QString &label)
 {
     if (handle.open())
         return true;
-    const QString reason = handle.linkStatus() ? handle.linkStatus()->lastErrorString() : QString();
+    QString reason = handle.linkStatus() ? handle.linkStatus()->lastErrorString() : QString();
+    // The plug-in says that the line is locked; we can say by whom.
+    const PCom_SerialLine *line = PluginHost::face<PCom_SerialLine>(handle.port());
+    if (line && line->lockHolder() > 0)
+        reason += QStringLiteral(" (the line is held by process %1)").arg(line->lockHolder());
     say(QStringLiteral("error"), QStringLiteral("the %1 port did not open (\"connect\" reads false)%2")
                                      .arg(label, reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
     return false;

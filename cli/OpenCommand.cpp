@@ -299,8 +299,12 @@ int OpenCommand::run(const QStringList &arguments)
         // Every piece escaped for a log that is not there would cost more
         // than all the rest of the way.
         StdioEndpoint stdio(options, &output, sessionLog.isOpen() ? &sessionLog : nullptr);
-        QObject::connect(&stdio, &StdioEndpoint::breakRequested, &link, [port]() {
-            if (SerialOptions::sendBreak(port, 250))
+        QObject::connect(&stdio, &StdioEndpoint::breakRequested, &link, [port, typeKey]() {
+            if (!SerialOptions::fits(port))
+                LogReceiver::post(QStringLiteral("warning"),
+                                  QStringLiteral("pcom: the %1 link has no break; a break goes on serial lines only")
+                                      .arg(typeKey));
+            else if (SerialOptions::sendBreak(port, 250))
                 LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: break sent"));
         });
         QObject::connect(&stdio, &StdioEndpoint::lineCommand, &link, [port, &link, &stdio](char key) {
@@ -323,7 +327,8 @@ int OpenCommand::run(const QStringList &arguments)
         QObject::connect(&total, &QTimer::timeout, &bridge, [&bridge, timeoutSeconds]() {
             LogReceiver::post(QStringLiteral("info"),
                               QStringLiteral("pcom: the total time of %1 s has passed").arg(timeoutSeconds));
-            bridge.stop(-1);
+            // A total time: what cannot leave at once does not hold the end back.
+            bridge.stop(Shutdown::timeoutFlushMs);
         });
         // Every way the run ends takes the standard streams down first.
         QObject::connect(&stdio, &Endpoint::down, &total, &QTimer::stop);

@@ -72,6 +72,12 @@ bool SerialOptions::check(const CommandContext &context)
         }
         m_settings.append({choose(i, value), name + QLatin1Char(' ') + value});
     }
+    // With hardware flow control the driver moves RTS itself.
+    if (context.isSet(m_options.at(5)) && context.value(m_options.at(3)) == QLatin1String("rtscts")) {
+        CommandContext::badInput(
+            QStringLiteral("--rts cannot be set with --flow-control rtscts: the line drives RTS itself"));
+        return false;
+    }
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "cli/LogAttribution.h"
 #include "cli/Shutdown.h"
 #include "hostlib/Bridge.h"
+#include "hostlib/Reconnector.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -29,7 +30,10 @@ int ServeCommand::run(const QStringList &arguments)
         "SIGHUP reads the file again: new bridges start, removed ones stop, changed ones restart, the\n"
         "others keep running untouched; a bad file is reported and the running bridges stay.\n"
         "SIGINT or SIGTERM stops every bridge in order.\n"
-        "Exit status: 0 stopped by a signal, 2 bad input or a bad file."));
+        "A bridge that does not open at the start ends the run, unless it has --reconnect: then it is\n"
+        "tried again, pausing at most that long between tries, until it opens.\n"
+        "Exit status: 0 stopped by a signal, 1 a bridge without --reconnect did not open at the start,\n"
+        "2 bad input or a bad file."));
     QCommandLineParser &parser = context.parser();
     parser.addPositionalArgument(QStringLiteral("serve"), QStringLiteral("The command."), QStringLiteral("serve"));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The configuration file (YAML)."));
@@ -55,7 +59,12 @@ int ServeCommand::run(const QStringList &arguments)
         connect(&shutdown, &Shutdown::abortRequested, &serve, &ServeCommand::abort);
         connect(&shutdown, &Shutdown::reloadRequested, &serve, &ServeCommand::reload);
         serve.startPending();
-        serve.m_loop.exec();
+        if (serve.m_failedAtStart) {
+            code = ExitCode::LinkFailure;
+            serve.stop();
+        }
+        if (!serve.m_stopping || !serve.m_live.isEmpty())
+            serve.m_loop.exec();
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return code;
@@ -95,11 +104,12 @@ std::unique_ptr<BridgeCommand> ServeCommand::prepare(const ServeConfig::Entry &e
     QString reason;
     static const QStringList notHere{QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("-?"),
                                      QStringLiteral("--help-all"), QStringLiteral("--plugin"),
-                                     QStringLiteral("--version"), QStringLiteral("-v")};
+                                     QStringLiteral("--version"), QStringLiteral("-v"), QStringLiteral("--timeout")};
     for (const QString &word : entry.arguments) {
         if (word == QLatin1String("--"))
             break;
-        if (notHere.contains(word) || word.startsWith(QLatin1String("--plugin=")))
+        if (notHere.contains(word) || word.startsWith(QLatin1String("--plugin="))
+            || word.startsWith(QLatin1String("--timeout=")))
             reason = QStringLiteral("%1 is no option of a served bridge").arg(word);
     }
     if (reason.isEmpty()) {
@@ -144,18 +154,64 @@ void ServeCommand::startPending()
         started = true;
         slot.pending = false;
         LogAttribution::Scope scope(slot.entry.name);
-        BridgeCommand *command = slot.command.get();
-        if (!command->open()) {
-            say(QStringLiteral("error"), QStringLiteral("the bridge did not open; a reload (SIGHUP) tries again"));
+        if (startOne(slot))
             continue;
+        if (slot.command->reconnectSeconds() > 0) {
+            say(QStringLiteral("error"), QStringLiteral("the bridge did not open; trying again, at most every %1 s")
+                                             .arg(slot.command->reconnectSeconds()));
+            retryLater(slot.command.get(), slot.entry.name, Reconnector::firstPauseMs);
+        } else if (!m_firstStarted) {
+            say(QStringLiteral("error"), QStringLiteral("the bridge did not open (no --reconnect)"));
+            m_failedAtStart = true;
+        } else {
+            say(QStringLiteral("error"), QStringLiteral("the bridge did not open; a reload (SIGHUP) tries again"));
         }
-        m_live.insert(command);
-        connect(command->bridge(), &Bridge::finished, this, [this, command]() { onFinished(command); });
-        command->bridge()->start();
     }
+    m_firstStarted = true;
     // What a client may rely on: every bridge that opened is listening now.
-    if (started)
-        say(QStringLiteral("info"), QStringLiteral("serving %1 bridges from %2").arg(m_live.size()).arg(m_fileName));
+    if (started && !m_failedAtStart) {
+        QString text = QStringLiteral("serving %1 bridges from %2").arg(m_live.size()).arg(m_fileName);
+        if (!m_waiting.isEmpty())
+            text += QStringLiteral("; %1 waiting to open").arg(m_waiting.size());
+        say(QStringLiteral("info"), text);
+    }
+}
+
+bool ServeCommand::startOne(const Slot &slot)
+{
+    BridgeCommand *command = slot.command.get();
+    if (!command->open())
+        return false;
+    m_live.insert(command);
+    connect(command->bridge(), &Bridge::finished, this, [this, command]() { onFinished(command); });
+    command->bridge()->start();
+    return true;
+}
+
+void ServeCommand::retryLater(BridgeCommand *command, const QString &name, int pauseMs)
+{
+    const int tryNumber = m_waiting.value(command) + 1;
+    m_waiting.insert(command, tryNumber);
+    QTimer::singleShot(pauseMs, this, [this, command, name, pauseMs, tryNumber]() {
+        // Gone with a reload, or tried by a later timer.
+        if (m_stopping || m_waiting.value(command) != tryNumber)
+            return;
+        const auto slot = std::find_if(m_slots.begin(), m_slots.end(),
+                                       [command](const Slot &s) { return s.command.get() == command; });
+        if (slot == m_slots.end()) {
+            m_waiting.remove(command);
+            return;
+        }
+        LogAttribution::Scope scope(name);
+        say(QStringLiteral("progress"), QStringLiteral("opening the bridge, try %1").arg(tryNumber + 1));
+        if (startOne(*slot)) {
+            m_waiting.remove(command);
+            say(QStringLiteral("info"), QStringLiteral("the bridge is up after %1 tries").arg(tryNumber + 1));
+            return;
+        }
+        const int longest = qMax(Reconnector::firstPauseMs, int(command->reconnectSeconds() * 1000));
+        retryLater(command, name, qMin(pauseMs * 2, longest));
+    });
 }
 
 void ServeCommand::reload()
@@ -184,6 +240,7 @@ void ServeCommand::reload()
             continue;
         }
         ++(same == next.end() ? removed : changed);
+        m_waiting.remove(old.command.get());
         LogAttribution::Scope scope(old.entry.name);
         retire(std::move(old.command));
     }

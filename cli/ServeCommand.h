@@ -3,6 +3,7 @@
 #include "cli/ServeConfig.h"
 
 #include <QEventLoop>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
@@ -46,6 +47,11 @@ private:
     // prepared one otherwise; false, with the first bad one's reason.
     bool plan(const QList<ServeConfig::Entry> &entries, std::vector<Slot> *next, QString *error);
     void startPending();
+    // Opens and starts one bridge; false when it did not open.
+    bool startOne(const Slot &slot);
+    // A bridge with --reconnect that did not open is tried again, after
+    // pauses that double up to its longest one, until it opens or goes.
+    void retryLater(BridgeCommand *command, const QString &name, int pauseMs);
     void reload();
     void stop();
     void abort();
@@ -59,6 +65,11 @@ private:
     // Bridges stopped by a reload, until they are down.
     std::vector<std::unique_ptr<BridgeCommand>> m_retiring;
     QSet<BridgeCommand *> m_live;
+    // Bridges that wait to be tried again, with the try they are at.
+    QHash<BridgeCommand *, int> m_waiting;
+    // A bridge without --reconnect did not open at the start.
+    bool m_failedAtStart = false;
+    bool m_firstStarted = false;
     bool m_stopping = false;
     bool m_reloadAgain = false;
     QEventLoop m_loop;

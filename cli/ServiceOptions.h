@@ -35,6 +35,7 @@ public:
     bool serverSet() const { return !m_serverOption.isEmpty(); }
     QString serverOption() const { return m_serverOption; }
     bool reconnectSet() const { return m_reconnectSeconds > 0; }
+    double reconnectSeconds() const { return m_reconnectSeconds; }
     // A port with served clients; a port that can be opened again after
     // its peer went: a serial line or a connection to a server.
     static bool canServe(Plugin_Com_Port *port);

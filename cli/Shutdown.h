@@ -25,6 +25,8 @@ public:
 
     // What an orderly stop on a signal still waits for the backlog.
     static const int signalFlushMs = 2000;
+    // What an orderly stop at the end of --timeout still waits.
+    static const int timeoutFlushMs = 250;
 
 signals:
     void stopRequested();

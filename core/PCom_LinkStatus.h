@@ -68,6 +68,11 @@ public:
     // serial port, whose flush fails on a full line, and a link that queues
     // nothing of its own ignore it.
     virtual void flush() = 0;
+    // Closes the link at once, dropping what still waits to leave (a
+    // connection is aborted, not ended); the port then reads as closed, or
+    // closing for as long as Qt needs to finish, as after the host's close.
+    // For a stop that must not wait on a peer that does not read.
+    virtual void abortLink() = 0;
 
     // The face of type Face that this link has, or null.
     template <class Face>

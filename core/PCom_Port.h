@@ -86,6 +86,8 @@ public:
     virtual bool closeWrite() { return false; }
     virtual int maxWriteSize() const { return 0; }
     virtual void flush() {}
+    // By default the host's close, for links that hold nothing back.
+    virtual void abortLink() { close(); }
 
 protected:
     // Declares "plugin", the rows in order, then "connect".

@@ -47,6 +47,11 @@ void PCom_PortStatus::flush()
     m_port->flush();
 }
 
+void PCom_PortStatus::abortLink()
+{
+    m_port->abortLink();
+}
+
 void PCom_PortStatus::clearLoss()
 {
     m_loss = LossKind::None;

@@ -23,6 +23,7 @@ public:
     bool closeWrite() override;
     int maxWriteSize() const override;
     void flush() override;
+    void abortLink() override;
 
     void clearLoss();
     // Once per open: a second report before the next clearLoss() is dropped.

@@ -42,6 +42,9 @@ public:
     // The modem lines' levels as QSerialPort::PinoutSignals, or -1 where the
     // line has none to read (a pseudo-terminal) or is not open.
     virtual int modemLines() const = 0;
+    // The process that holds the line's lock file (whose open then failed
+    // with a locking error), or 0 where none does.
+    virtual qint64 lockHolder() const = 0;
 
 protected:
     explicit PCom_SerialLine(QObject *parent = nullptr) : QObject(parent) {}

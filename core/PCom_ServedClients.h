@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/PCom_LinkStatus.h"
+
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -14,6 +16,8 @@ struct PCom_ClientInfo {
     qint64 bytesWritten = 0;
     qint64 bytesRead = 0;
     qint64 backlog = 0;  // bytes that wait for it
+    // How it left: PeerClosed where the client ended the connection in order.
+    PCom_LinkStatus::LossKind loss = PCom_LinkStatus::LossKind::None;
 };
 Q_DECLARE_METATYPE(PCom_ClientInfo)
 

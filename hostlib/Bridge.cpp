@@ -75,7 +75,17 @@ void Bridge::finish()
     const qint64 skippedItems = skipped();
     if (skippedItems > 0)
         LogReceiver::post(QStringLiteral("error"), m_skippedText.arg(skippedItems));
-    m_ok = m_first->endedInOrder() && m_second->endedInOrder() && skippedItems == 0;
+    // Dropped bytes (a server side without clients, a side that was away)
+    // were not delivered: a run that dropped any did not deliver every byte.
+    qint64 dropped = 0;
+    for (Endpoint *to : {m_second, m_first}) {
+        dropped += to->bytesDropped();
+        if (to->bytesDropped() > 0)
+            LogReceiver::post(QStringLiteral("error"), QStringLiteral("%1 bytes from %2 were dropped, not delivered to %3")
+                                                           .arg(to->bytesDropped())
+                                                           .arg(otherOf(to)->label(), to->label()));
+    }
+    m_ok = m_first->endedInOrder() && m_second->endedInOrder() && skippedItems == 0 && dropped == 0;
     m_loop.quit();
     emit finished(m_ok);
 }

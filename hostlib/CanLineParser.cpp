@@ -121,10 +121,12 @@ bool CanLineParser::parse(const QByteArray &rawLine, QCanBusFrame *frame, QStrin
             ++pos;
             continue;
         }
-        if (pos + 1 >= line.size())
-            return fail(error, QStringLiteral("data ends with half a byte at column %1").arg(pos + 1));
         const int hi = HexCodec::digitValue(line.at(pos));
-        const int lo = HexCodec::digitValue(line.at(pos + 1));
+        const int lo = pos + 1 < line.size() ? HexCodec::digitValue(line.at(pos + 1)) : 0;
+        if (hi >= 0 && pos + 1 >= line.size())
+            return fail(error, QStringLiteral("data ends with a lone hex digit at column %1 (a byte takes two: 0%2)")
+                                   .arg(pos + 1)
+                                   .arg(QChar::fromLatin1(line.at(pos))));
         if (hi < 0 || lo < 0) {
             const int bad = hi < 0 ? pos : pos + 1;
             return fail(error, QStringLiteral("'%1' at column %2 is not a hex digit")

@@ -113,6 +113,8 @@ void ClientPolicy::onLeft(const PCom_ClientInfo &info)
 {
     const int id = info.id;
     m_slowSince.remove(id);
+    if (info.loss == PCom_LinkStatus::LossKind::PeerClosed)
+        LogReceiver::noteOrderlyEnd();
     for (int i = 0; i < m_clients.size(); ++i) {
         Client &client = m_clients[i];
         if (client.info.id != id)

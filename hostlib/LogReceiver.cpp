@@ -1,5 +1,7 @@
 #include "hostlib/LogReceiver.h"
 
+#include <QTimer>
+
 #include "host/Plugin_Com_Device.h"
 
 #include <QElapsedTimer>
@@ -23,6 +25,7 @@ int g_repeats = 0;
 QElapsedTimer g_repeatClock;
 
 thread_local QString t_tag;
+thread_local bool t_orderlyEnd = false;
 
 void writeLine(const QByteArray &line)
 {
@@ -144,10 +147,20 @@ QString LogReceiver::tag()
     return t_tag;
 }
 
+void LogReceiver::noteOrderlyEnd()
+{
+    if (t_orderlyEnd)
+        return;
+    t_orderlyEnd = true;
+    QTimer::singleShot(0, []() { t_orderlyEnd = false; });
+}
+
 void LogReceiver::take(const QString &kind, const QString &text, const QString &printed)
 {
     const bool hidden = m_quiet && (kind == QLatin1String("trace") || kind == QLatin1String("progress"));
+    const bool failure = kind == QLatin1String("error") || kind == QLatin1String("critical");
+    const QString shown = t_orderlyEnd && failure ? QStringLiteral("info") : kind;
     if (m_echo && !hidden)
-        printLine(kind, t_tag.isEmpty() ? printed : QStringLiteral("[%1] %2").arg(t_tag, printed));
+        printLine(shown, t_tag.isEmpty() ? printed : QStringLiteral("[%1] %2").arg(t_tag, printed));
     emit lineLogged(kind, text);
 }

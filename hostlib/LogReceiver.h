@@ -43,6 +43,12 @@ public:
     static void setTag(const QString &tag);
     static QString tag();
 
+    // An orderly end of a link is being handled (its companion told so):
+    // until control is back in the event loop, the error and critical lines
+    // that the plug-in logs about it are printed as info, since nothing
+    // failed. Their kind stays as it is for lineLogged().
+    static void noteOrderlyEnd();
+
 signals:
     void lineLogged(const QString &kind, const QString &text);
 

@@ -37,6 +37,16 @@ PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
     connect(&m_stall, &QTimer::timeout, this, &PortLink::onStall);
     m_closeDeadline.setSingleShot(true);
     connect(&m_closeDeadline, &QTimer::timeout, this, [this]() {
+        // A close that waits on the peer (a connection still coming, bytes
+        // still leaving) is cut short.
+        if (m_status && !m_abortLink) {
+            m_abortLink = true;
+            m_status->abortLink();
+            if (isClosed()) {
+                markDown();
+                return;
+            }
+        }
         LogReceiver::post(QStringLiteral("warning"),
                           QStringLiteral("the %1 link did not finish closing in time").arg(m_label));
         markDown();
@@ -147,13 +157,28 @@ void PortLink::onWriteFinished()
     emit writeDone();
 }
 
+// A close with a deadline cuts short one under way that would wait longer:
+// a stop asked for while a run already ends must not wait on a peer.
 void PortLink::close(int flushMs)
 {
+    const bool sooner = flushMs >= 0 && (!m_deadlineHard || m_hardDeadline.remainingTime() > flushMs);
+    if (m_phase == Phase::Closing && sooner) {
+        m_deadlineHard = true;
+        m_hardDeadline.setRemainingTime(flushMs);
+        m_closeDeadline.start(flushMs);
+    }
+    if (m_phase == Phase::Flushing && sooner) {
+        m_deadlineHard = true;
+        m_hardDeadline.setRemainingTime(flushMs);
+        m_stall.start(flushMs);
+    }
     if (m_phase != Phase::Running)
         return;
     m_phase = Phase::Flushing;
     m_openPoll.stop();
     m_deadlineHard = flushMs >= 0;
+    if (m_deadlineHard)
+        m_hardDeadline.setRemainingTime(flushMs);
     m_stall.start(m_deadlineHard ? flushMs : stallMs);
     checkFlush();
 }
@@ -195,6 +220,9 @@ void PortLink::giveUp(const QString &why)
     if (left > 0)
         LogReceiver::post(QStringLiteral("error"),
                           QStringLiteral("%1 to the %2 link (%3)").arg(notWrittenText(left), m_label, why));
+    // What the port still holds would keep an orderly close waiting on a
+    // peer that does not read, or on a connection that does not come.
+    m_abortLink = true;
     closePort();
 }
 
@@ -238,6 +266,7 @@ void PortLink::onLinkLost(const QString &reason)
                                                        .arg(m_label, reason, notWrittenText(left)));
     } else {
         LogReceiver::post(QStringLiteral("info"), QStringLiteral("the %1 link was closed by the peer").arg(m_label));
+        LogReceiver::noteOrderlyEnd();
     }
     emit lost();
     // The port is still inside its own error handling: it is closed (where
@@ -308,7 +337,9 @@ void PortLink::closeNow()
 {
     if (m_phase != Phase::Closing)
         return;
-    if (!isClosed())
+    if (!isClosed() && m_abortLink && m_status)
+        m_status->abortLink();
+    else if (!isClosed())
         m_port->close();
     // Closing may have finished inside close().
     if (m_phase != Phase::Closing)
@@ -316,7 +347,7 @@ void PortLink::closeNow()
     if (isClosed())
         markDown();
     else
-        m_closeDeadline.start(closeTimeoutMs);
+        m_closeDeadline.start(m_deadlineHard ? int(qMax<qint64>(0, m_hardDeadline.remainingTime())) : closeTimeoutMs);
 }
 
 void PortLink::markDown()

@@ -2,6 +2,7 @@
 
 #include "hostlib/Endpoint.h"
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <QTimer>
 
@@ -127,6 +128,7 @@ private:
     bool m_writeDone = false;
     bool m_failed = false;
     bool m_deadlineHard = false;
+    bool m_abortLink = false;
     bool m_keepOnLoss = false;
     bool m_interrupted = false;
     qint64 m_leftOver = 0;
@@ -134,5 +136,7 @@ private:
     std::function<qint64()> m_sourceWaiting;
     QTimer m_stall;
     QTimer m_closeDeadline;
+    // When a close with a deadline must be over.
+    QDeadlineTimer m_hardDeadline;
     QTimer m_openPoll;
 };

@@ -81,6 +81,18 @@ void PCom_SocketClientPort::closePrivate()
     updatePropertiesState();
 }
 
+// An abort of a connected socket tells its end through disconnected(); one
+// that was still connecting tells nothing, so the end is taken here.
+void PCom_SocketClientPort::abortLink()
+{
+    if (!m_socket)
+        return;
+    m_closeRequested = true;
+    m_socket->abort();
+    if (m_socket)
+        onSocketDisconnected();
+}
+
 PCom_LinkStatus::LinkState PCom_SocketClientPort::linkState() const
 {
     if (!m_socket)
@@ -184,6 +196,16 @@ void PCom_SocketClientPort::onDisplayError(QAbstractSocket::SocketError socketEr
     if (!qtError.isEmpty())
         m_lastError = qtError;
     const ErrorTexts texts = errorTexts();
+    // The loss first: a host learns that an end was orderly before the line
+    // about it.
+    if (!m_closeRequested) {
+        const QString reset = socketError == QAbstractSocket::RemoteHostClosedError ? resetReason() : QString();
+        if (!reset.isEmpty())
+            m_lastError = reset;
+        reportLinkLost(socketError == QAbstractSocket::RemoteHostClosedError && reset.isEmpty() ? LossKind::PeerClosed
+                                                                                              : LossKind::Failed,
+                       m_lastError);
+    }
     switch (socketError) {
     case QAbstractSocket::RemoteHostClosedError:
         qCritical().noquote() << translated(texts.remoteClosed);
@@ -197,11 +219,6 @@ void PCom_SocketClientPort::onDisplayError(QAbstractSocket::SocketError socketEr
     default:
         qCritical().noquote() << translated(texts.other).arg(qtError);
         break;
-    }
-    if (!m_closeRequested) {
-        reportLinkLost(socketError == QAbstractSocket::RemoteHostClosedError ? LossKind::PeerClosed
-                                                                             : LossKind::Failed,
-                       m_lastError);
     }
     onSocketDisconnected();
 }

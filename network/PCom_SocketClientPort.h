@@ -27,6 +27,7 @@ public:
     void flush() override;
     QString lastErrorString() const override;
     void setReadBufferSize(qint64 size) override;
+    void abortLink() override;
 
 protected:
     PCom_SocketClientPort(Plugin_Com_Device *device, const QString &typeKey);
@@ -50,6 +51,9 @@ protected:
     virtual ErrorTexts errorTexts() const = 0;
     // Whether a refused open (the port is open already) refreshes the locks.
     virtual bool refreshesLocksOnRefusedOpen() const = 0;
+    // Asked when Qt says the remote host closed the connection: the reason,
+    // where it was a reset rather than an orderly end; empty otherwise.
+    virtual QString resetReason() { return QString(); }
 
     void logInfo(const QString &text) const;
     // A text in the translation context of the port's class.

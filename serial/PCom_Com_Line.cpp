@@ -2,7 +2,10 @@
 
 #include "core/PCom_PortStatus.h"
 
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -129,10 +132,17 @@ void PCom_Com_Line::stopReading()
 bool PCom_Com_Line::lineHolds(QSerialPort::DataBits bits, QSerialPort::Parity parity) const
 {
     termios settings{};
-    if (!m_line.isOpen() || ::tcgetattr(int(m_line.handle()), &settings) != 0)
+    if (!readBack(&settings))
         return true;
     return (settings.c_cflag & CSIZE) == sizeSetting(bits)
            && (settings.c_cflag & (PARENB | PARODD | CMSPAR)) == paritySettings(parity);
+}
+
+// What the driver holds, not what Qt was last asked: a setting is in force
+// once it reads back. False while the line is closed.
+bool PCom_Com_Line::readBack(termios *settings) const
+{
+    return m_line.isOpen() && ::tcgetattr(int(m_line.handle()), settings) == 0;
 }
 
 bool PCom_Com_Line::noted(bool ok, const QString &what, QString *reason)
@@ -163,7 +173,14 @@ bool PCom_Com_Line::setBaudRate(int rate, QString *reason)
 
 int PCom_Com_Line::dataBits() const
 {
-    return int(m_line.dataBits());
+    termios settings{};
+    if (!readBack(&settings))
+        return int(m_line.dataBits());
+    for (int bits = 5; bits < 8; ++bits) {
+        if ((settings.c_cflag & CSIZE) == sizeSetting(QSerialPort::DataBits(bits)))
+            return bits;
+    }
+    return 8;
 }
 
 bool PCom_Com_Line::setDataBits(int bits, QString *reason)
@@ -182,7 +199,14 @@ bool PCom_Com_Line::setDataBits(int bits, QString *reason)
 
 QString PCom_Com_Line::parity() const
 {
-    return nameOf(kParities, m_line.parity());
+    termios settings{};
+    if (!readBack(&settings))
+        return nameOf(kParities, m_line.parity());
+    for (const auto &entry : kParities) {
+        if ((settings.c_cflag & (PARENB | PARODD | CMSPAR)) == paritySettings(entry.second))
+            return entry.first;
+    }
+    return QStringLiteral("none");
 }
 
 bool PCom_Com_Line::setParity(const QString &name, QString *reason)
@@ -201,7 +225,10 @@ bool PCom_Com_Line::setParity(const QString &name, QString *reason)
 
 QString PCom_Com_Line::stopBits() const
 {
-    return nameOf(kStopBits, m_line.stopBits());
+    termios settings{};
+    if (!readBack(&settings))
+        return nameOf(kStopBits, m_line.stopBits());
+    return (settings.c_cflag & CSTOPB) ? QStringLiteral("2") : QStringLiteral("1");
 }
 
 bool PCom_Com_Line::setStopBits(const QString &name, QString *reason)
@@ -213,12 +240,23 @@ bool PCom_Com_Line::setStopBits(const QString &name, QString *reason)
     // 1.5; termios has no such setting.
     if (stopBits == QSerialPort::OneAndHalfStop)
         return refused(QStringLiteral("stop bits 1.5 refused: the line has 1 or 2"), reason);
-    return noted(m_line.setStopBits(stopBits), QStringLiteral("stop bits %1").arg(name), reason);
+    const QSerialPort::StopBits old = m_line.stopBits();
+    if (!noted(m_line.setStopBits(stopBits), QStringLiteral("stop bits %1").arg(name), reason))
+        return false;
+    if (stopBits == QSerialPort::OneStop || !m_line.isOpen() || this->stopBits() == name)
+        return true;
+    m_line.setStopBits(old);
+    return refused(QStringLiteral("stop bits %1 refused: the line does not take it").arg(name), reason);
 }
 
 QString PCom_Com_Line::flowControl() const
 {
-    return nameOf(kFlowControls, m_line.flowControl());
+    termios settings{};
+    if (!readBack(&settings))
+        return nameOf(kFlowControls, m_line.flowControl());
+    if (settings.c_cflag & CRTSCTS)
+        return QStringLiteral("rtscts");
+    return (settings.c_iflag & (IXON | IXOFF)) ? QStringLiteral("xonxoff") : QStringLiteral("none");
 }
 
 bool PCom_Com_Line::setFlowControl(const QString &name, QString *reason)
@@ -226,7 +264,13 @@ bool PCom_Com_Line::setFlowControl(const QString &name, QString *reason)
     QSerialPort::FlowControl flowControl;
     if (!valueOf(kFlowControls, name, &flowControl))
         return refused(QStringLiteral("flow control \"%1\" unknown").arg(name), reason);
-    return noted(m_line.setFlowControl(flowControl), QStringLiteral("flow control %1").arg(name), reason);
+    const QSerialPort::FlowControl old = m_line.flowControl();
+    if (!noted(m_line.setFlowControl(flowControl), QStringLiteral("flow control %1").arg(name), reason))
+        return false;
+    if (!m_line.isOpen() || this->flowControl() == name)
+        return true;
+    m_line.setFlowControl(old);
+    return refused(QStringLiteral("flow control %1 refused: the line does not take it").arg(name), reason);
 }
 
 // QSerialPort reads the modem lines through a non-const call.
@@ -276,6 +320,34 @@ bool PCom_Com_Line::purge(bool received, bool unsent, QString *reason)
     if (unsent)
         directions |= QSerialPort::Output;
     return noted(m_line.isOpen() && m_line.clear(directions), QStringLiteral("purge"), reason);
+}
+
+QString PCom_Com_Line::resolvedLocation(const QString &portName)
+{
+    const QString location = portName.contains(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+    const QString resolved = QFileInfo(location).canonicalFilePath();
+    return resolved.isEmpty() ? location : resolved;
+}
+
+// Where QSerialPort keeps its lock files: "LCK.." and the device's path
+// below /dev with '/' as '_', in the first of these folders that it can use.
+qint64 PCom_Com_Line::lockHolder() const
+{
+    QString name = resolvedLocation(m_line.portName());
+    if (name.startsWith(QLatin1String("/dev/")))
+        name = name.mid(5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    const QStringList folders{QStringLiteral("/var/lock"), QStringLiteral("/etc/locks"),
+                              QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
+                              QStringLiteral("/tmp"), QStringLiteral("/var/tmp"), QStringLiteral("/var/lock/lockdev"),
+                              QStringLiteral("/run/lock"), QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    for (const QString &folder : folders) {
+        const QString path = folder + QStringLiteral("/LCK..") + name;
+        qint64 pid = 0;
+        if (QFileInfo::exists(path) && QLockFile(path).getLockInfo(&pid, nullptr, nullptr))
+            return pid;
+    }
+    return 0;
 }
 
 // Read with the ioctl itself: QSerialPort would note an error on every look

@@ -5,6 +5,7 @@
 #include <QSerialPort>
 
 class PCom_PortStatus;
+struct termios;
 
 // The line settings of a serial port and the watch over its line, for hosts
 // of ours: a face of the port's link-status companion (and its child). It
@@ -41,6 +42,12 @@ public:
     bool sendBreak(int milliseconds, QString *reason) override;
     bool purge(bool received, bool unsent, QString *reason) override;
     int modemLines() const override;
+    qint64 lockHolder() const override;
+
+    // Where a port name leads: a name without a '/' is a device in /dev,
+    // and links are followed, so that a line has one lock whatever path
+    // it is opened by.
+    static QString resolvedLocation(const QString &portName);
 
     // The reason of the last refused setting or of the line's last error.
     QString lastErrorString() const;
@@ -54,6 +61,7 @@ private:
     // Whether the line holds what was asked for (some drivers take a
     // setting without applying it).
     bool lineHolds(QSerialPort::DataBits bits, QSerialPort::Parity parity) const;
+    bool readBack(termios *settings) const;
     // Notes the reason of a refusal; returns ok.
     bool noted(bool ok, const QString &what, QString *reason);
     bool refused(const QString &why, QString *reason);

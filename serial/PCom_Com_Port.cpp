@@ -58,7 +58,13 @@ bool PCom_Com_Port::openPrivate(QFlags<OpenModeFlag> mode)
     else if (mode == QFlags<OpenModeFlag>(ReadWrite))
         qtMode = QIODevice::ReadWrite;
 
+    // Opened, and so locked, by the path it leads to; the port keeps the
+    // name it was given.
+    const QString given = m_serialPort.portName();
+    if (!given.isEmpty())
+        m_serialPort.setPortName(PCom_Com_Line::resolvedLocation(given));
     const bool result = m_serialPort.open(qtMode);
+    m_serialPort.setPortName(given);
     if (result) {
         clearLinkLoss();
         m_line->lineOpened();

@@ -5,7 +5,18 @@
 #include <QDebug>
 #include <QTcpSocket>
 
+#include <cstring>
+#include <fcntl.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// TCP_CLOSE of the kernel's connection states (net/tcp_states.h), which
+// linux/tcp.h, the header of the full tcp_info, does not name.
+const int kStateClosed = 7;
+}
 
 PCom_TcpClient_Port::PCom_TcpClient_Port(Plugin_Com_Device *device)
     : PCom_SocketClientPort(device, PCom_Names::tcpClient())
@@ -22,13 +33,69 @@ PCom_TcpClient_Port::PCom_TcpClient_Port(Plugin_Com_Device *device)
                            [this](const QVariant &value) { m_port = quint16(value.toUInt()); }),
         },
         QStringLiteral("Enable / disable the connection to the server"), Shown::From212);
-    connect(linkStatus(), &PCom_LinkStatus::bytesWritten, this, [this] { finishWriteIfSent(); });
+    connect(linkStatus(), &PCom_LinkStatus::bytesWritten, this, [this](qint64 count) {
+        m_leftForKernel += count;
+        finishWriteIfSent();
+    });
+}
+
+PCom_TcpClient_Port::~PCom_TcpClient_Port()
+{
+    closeWatch();
 }
 
 QAbstractSocket *PCom_TcpClient_Port::createSocket()
 {
     m_writeClosing = false;
-    return new QTcpSocket(nullptr);
+    closeWatch();
+    auto *socket = new QTcpSocket(nullptr);
+    connect(socket, &QAbstractSocket::connected, this, &PCom_TcpClient_Port::watchConnection);
+    connect(socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
+        if (state != QAbstractSocket::ConnectedState)
+            closeWatch();
+    });
+    return socket;
+}
+
+void PCom_TcpClient_Port::watchConnection()
+{
+    closeWatch();
+    m_leftForKernel = 0;
+    m_writeShut = false;
+    if (m_socket)
+        m_watch = ::fcntl(int(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+}
+
+// Closed as soon as the connection leaves its connected state, so that the
+// socket ends when Qt closes it.
+void PCom_TcpClient_Port::closeWatch()
+{
+    if (m_watch >= 0)
+        ::close(m_watch);
+    m_watch = -1;
+}
+
+// Qt reads a reset (ECONNRESET) as an end of stream. The kernel knows: a
+// connection that the peer reset is closed, one it ended in order waits for
+// our close, unless our side had ended already (then only bytes that the
+// peer never acknowledged tell a reset). What it did not acknowledge was
+// lost.
+QString PCom_TcpClient_Port::resetReason()
+{
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    const bool known = m_watch >= 0 && ::getsockopt(m_watch, IPPROTO_TCP, TCP_INFO, &info, &size) == 0;
+    closeWatch();
+    const bool ackKnown = size >= offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked;
+    const qint64 unacknowledged = ackKnown ? m_leftForKernel - qint64(info.tcpi_bytes_acked) : 0;
+    if (!known || info.tcpi_state != kStateClosed || (m_writeShut && unacknowledged <= 0))
+        return QString();
+    QString reason = QString::fromLocal8Bit(std::strerror(ECONNRESET));
+    if (unacknowledged > 0)
+        reason += QStringLiteral("; %1 of %2 bytes sent were not acknowledged by the peer")
+                      .arg(unacknowledged)
+                      .arg(m_leftForKernel);
+    return reason;
 }
 
 // The address may be a host name; the socket resolves it.
@@ -94,5 +161,6 @@ void PCom_TcpClient_Port::finishWriteIfSent()
         return;
     m_writeClosing = false;
     ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);
+    m_writeShut = true;
     reportWriteFinished();
 }

@@ -23,6 +23,8 @@ PCom_ClientInfo PCom_TcpServer_Clients::infoOf(const PCom_TcpServer_SockerOwner 
     info.bytesWritten = owner->bytesWritten();
     info.bytesRead = owner->bytesRead();
     info.backlog = owner->socket()->bytesToWrite();
+    if (owner->closedByPeer())
+        info.loss = PCom_LinkStatus::LossKind::PeerClosed;
     return info;
 }
 

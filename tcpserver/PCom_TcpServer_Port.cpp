@@ -126,6 +126,26 @@ void PCom_TcpServer_Port::closePrivate()
     updatePropertiesState();
 }
 
+PCom_LinkStatus::LinkState PCom_TcpServer_Port::linkState() const
+{
+    if (opened())
+        return LinkState::Open;
+    return m_socketOwners.isEmpty() ? LinkState::Closed : LinkState::Closing;
+}
+
+// A client aborted is removed inside abort(), hence the copy.
+void PCom_TcpServer_Port::abortLink()
+{
+    const auto owners = m_socketOwners;
+    for (PCom_TcpServer_SockerOwner *owner : owners) {
+        if (m_socketOwners.contains(owner)) {
+            owner->setLeaving();
+            owner->socket()->abort();
+        }
+    }
+    close();
+}
+
 int PCom_TcpServer_Port::writeByteStream(const char *data, int size)
 {
     if (m_socketOwners.isEmpty())

@@ -27,6 +27,10 @@ public:
     bool opened() const override;
     bool openPrivate(QFlags<OpenModeFlag> mode) override;
     void closePrivate() override;
+    void abortLink() override;
+    // Closing while closed clients still send what they were given: the
+    // link has ended only once every byte has left.
+    LinkState linkState() const override;
     void createServer();
 
     AbstractTreeItem *createInstance() override;

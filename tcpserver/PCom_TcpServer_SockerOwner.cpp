@@ -91,8 +91,10 @@ void PCom_TcpServer_SockerOwner::displayError(QAbstractSocket::SocketError socke
         text = tr("The following error occurred: %1.").arg(m_socket->errorString());
         break;
     }
-    Plugin_Com_Device::log(KrLog_Interface::Error, text);
     // Any error ends the connection; the socket's later disconnected()
-    // then reaches nobody.
+    // then reaches nobody. The line comes once the host has heard how the
+    // client left, from the text alone: the owner is gone by then.
+    m_closedByPeer = socketError == QAbstractSocket::RemoteHostClosedError;
     emit disconnected(this);
+    Plugin_Com_Device::log(KrLog_Interface::Error, text);
 }

@@ -32,6 +32,8 @@ public:
     void addWritten(qint64 count) { m_written += count; }
     void addRead(qint64 count) { m_read += count; }
     bool isLeaving() const { return m_leaving; }
+    // The client ended the connection in order.
+    bool closedByPeer() const { return m_closedByPeer; }
     void setLeaving() { m_leaving = true; }
     // The peer address with IPv4-mapped IPv6 addresses (a dual-stack
     // server's IPv4 clients) in their IPv4 form.
@@ -61,4 +63,5 @@ private:
     qint64 m_written = 0;
     qint64 m_read = 0;
     bool m_leaving = false;
+    bool m_closedByPeer = false;
 };

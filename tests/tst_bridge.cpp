@@ -75,7 +75,11 @@ void tst_Bridge::run_data()
         << "a =A | a end | b done | b =BC | wait"
         << "b got A, b finish, a got BC, a pause, b pause, a close, b close, " + stats.arg(1).arg("").arg(2) + "finished ok";
     QTest::newRow("a lost link closes the other end, the run failed") << "" << "b dropped 7 | a lost"
-        << "b close, " + stats.arg(0).arg(", 7 dropped").arg(0) + "finished failed";
+        << "b close, " + stats.arg(0).arg(", 7 dropped").arg(0)
+        + "error: 7 bytes from a were dropped, not delivered to b, finished failed";
+    QTest::newRow("an end down in order after bytes for the other were dropped: the run failed") << ""
+        << "b dropped 7 | a down" << "b close, " + stats.arg(0).arg(", 7 dropped").arg(0)
+        + "error: 7 bytes from a were dropped, not delivered to b, finished failed";
     QTest::newRow("an end down by itself takes the other with it") << "" << "b down"
         << "a close, " + stats.arg(0).arg("").arg(0) + "finished ok";
     QTest::newRow("counts while it runs") << "" << "a =A | tick | a down"

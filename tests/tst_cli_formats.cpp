@@ -61,7 +61,8 @@ void tst_CliFormats::canLines_data()
     bad("no hash", "123DEADBEEF", "no '#'");
     bad("base id too big", "800#00", "above 7FF");
     bad("extended id too big", "20000000#", "above 1FFFFFFF");
-    bad("half byte", "123#ABC", "half a byte");
+    bad("lone digit", "123#ABC", "data ends with a lone hex digit at column 7 (a byte takes two: 0C)");
+    bad("no digit after a byte", "123#11;", "';' at column 7 is not a hex digit");
     bad("data not hex", "123#0G", "column 6");
     bad("nine bytes", "123#001122334455667788", "more than 8");
     bad("remote length", "123#R9", "length from 0 to 8");

@@ -24,6 +24,7 @@ private slots:
     void reconnect_data();
     void reconnect();
     void serveAndReload();
+    void serveWhatIsMissingAtStart();
 };
 
 static bool writeFile(const QString &path, const QByteArray &text)
@@ -193,7 +194,9 @@ void tst_CliService::reconnect()
     pcom.write("two");
     QTRY_COMPARE_WITH_TIMEOUT(received(), QByteArray("two"), 5000);
     QVERIFY(send("three") && pcom.waitForStdout("onethree"));
-    QCOMPARE(pcom.stop(), 0);
+    // What was dropped while it was away was not delivered.
+    QCOMPARE(pcom.stop(), 1);
+    QVERIFY(pcom.err().contains("error: 15 bytes from standard streams were dropped, not delivered to " + kind.toUtf8()));
 }
 
 // Bridges: a serial line and a UDP socket, each served on a TCP server side
@@ -258,6 +261,39 @@ void tst_CliService::serveAndReload()
     QCOMPARE(pcom.stop(), 0);
     QVERIFY2(pcom.err().contains("stats: [serial] com -> tcpServer: 126 bytes, 50 dropped\n"
                                  "stats: [serial] tcpServer -> com: 22 bytes\n"), pcom.err().constData());
+}
+
+// A bridge whose device is missing at the start comes up when it appears
+// with --reconnect (beside a CAN bridge written as the help shows it), and
+// fails the run without.
+void tst_CliService::serveWhatIsMissingAtStart()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("serve.yaml"), link = dir.filePath("ttyLater");
+    const auto free = &LoopbackPeer::freePort;
+    const QString text = QStringLiteral(
+        "bridges:\n"
+        "  - name: can\n"
+        "    args: [canBus, --can-plugin, virtualcan, \"device=tcp://127.0.0.1:%1/can0\", --, tcpServer, port=%2]\n"
+        "  - name: line\n"
+        "    args: com device=%3 %4 -- tcpServer port=%5\n").arg(free()).arg(free()).arg(link);
+    QVERIFY(writeFile(path, text.arg("--reconnect=0.3").arg(free()).toUtf8()));
+    PcomProcess pcom;
+    pcom.start({"serve", path});
+    QVERIFY2(pcom.waitForStderr("info: pcom: serving 1 bridges from " + path.toUtf8() + "; 1 waiting to open\n"),
+             pcom.err().constData());
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid() && QFile::link(pty.slavePath(), link));
+    QVERIFY2(pcom.waitForStderr("info: [line] pcom: the bridge is up after "), pcom.err().constData());
+    QCOMPARE(pcom.stop(), 0);
+    QFile::remove(link);
+
+    QVERIFY(writeFile(path, text.arg("").arg(free()).toUtf8()));
+    PcomProcess failing;
+    failing.start({"serve", path});
+    QVERIFY(failing.waitForExit());
+    QCOMPARE(failing.exitCode(), 1);
+    QVERIFY(failing.err().contains("error: [line] pcom: the bridge did not open (no --reconnect)"));
 }
 
 QTEST_GUILESS_MAIN(tst_CliService)

@@ -59,6 +59,7 @@ public:
     bool sendBreak(int, QString *) override { return take(&brk, false, false, "sendBreak"); }
     bool purge(bool r, bool u, QString *) override { return take(&r, r, true, QString("purge %1 %2").arg(r).arg(u)); }
     int modemLines() const override { return modem; }
+    qint64 lockHolder() const override { return 0; }
 };
 
 } // namespace

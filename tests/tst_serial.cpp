@@ -1,6 +1,7 @@
 #include "tests/support/NetClientTestUtil.h"
 #include "serial/PCom_Com_Device.h"
 #include "serial/PCom_Com_Port.h"
+#include "core/PCom_SerialLine.h"
 #include "tests/support/PseudoTerminal.h"
 
 #include <QtTest>
@@ -99,8 +100,29 @@ void tst_Serial::bytesAndLocks()
     // The port applies a write of a locked name; keeping it away is the host's part.
     QCOMPARE(port->setTavlinProperty("baudrate", 9600), QVariant(9600));
 
+    // A pseudo-terminal keeps 8 data bits and no parity but two stop bits:
+    // what the line reads back is what is in force.
+    auto *settings = port->linkStatus()->face<PCom_SerialLine>();
+    QString why;
+    QVERIFY(!settings->setParity("odd", &why) && why.contains("odd refused") && settings->parity() == "none");
+    QVERIFY(!settings->setParity("mark", &why) && !settings->setParity("space", &why) && settings->parity() == "none");
+    QVERIFY(!settings->setDataBits(5, &why) && settings->dataBits() == 8);
+    QVERIFY(settings->setStopBits("2", &why) && settings->stopBits() == "2");
+    QVERIFY(settings->setFlowControl("rtscts", &why) && settings->flowControl() == "rtscts");
+
+    // A link to the line leads to the same lock, whose holder is named.
+    QTemporaryDir dir;
+    const QString link = dir.filePath("ttyLink");
+    QVERIFY(QFile::link(pty.slavePath(), link));
+    QScopedPointer<PCom_Com_Port> second(NetClientTestUtil::configured(
+        static_cast<PCom_Com_Port *>(m_device.createPort()), {{"device", link}}));
+    QVERIFY(!second->open(Plugin_Com_Port::ReadWrite));
+    QCOMPARE(second->getTavlinProperty("device"), QVariant(link));
+    auto *line = second->linkStatus()->face<PCom_SerialLine>();
+    QCOMPARE(line->lockHolder(), QCoreApplication::applicationPid());
+
     QCOMPARE(port->setTavlinProperty("connect", false), QVariant(false));
-    QVERIFY(!port->opened());
+    QVERIFY(!port->opened() && line->lockHolder() == 0);
     QCOMPARE(NetClientTestUtil::writable(*port), (QStringList{"device", "baudrate", "connect", "note"}));
 
     // Writes to a closed line fail and are logged.

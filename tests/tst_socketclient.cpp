@@ -9,6 +9,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <sys/socket.h>
+
 using namespace NetClientTestUtil;
 
 // The TCP and UDP client ports against peers on the loopback interface:
@@ -168,7 +170,24 @@ void tst_SocketClient::tcpExchange()
     QTRY_VERIFY(!port->opened());
     QCOMPARE(log.qtTexts().last(), QStringLiteral("tcpClient: Disconnected"));
     QCOMPARE(status->linkLoss(), PCom_LinkStatus::LossKind::None);
+
+    // A peer that resets the connection (a close with linger 0) ends it in
+    // Qt's eyes as an orderly close would; the port tells it as a failure.
     QVERIFY(openConnected());
+    QTcpServer resetting;
+    QVERIFY(resetting.listen(QHostAddress::LocalHost, 0));
+    port.reset(tcpPort(QStringLiteral("127.0.0.1"), resetting.serverPort()));
+    status = static_cast<PCom_Port *>(port.data())->linkStatus();
+    QVERIFY(port->open(Plugin_Com_Port::ReadWrite));
+    QTRY_VERIFY(resetting.hasPendingConnections() && status->linkState() == PCom_LinkStatus::LinkState::Open);
+    peer.reset(resetting.nextPendingConnection());
+    peer->setParent(nullptr);
+    const linger hard{1, 0};
+    QVERIFY(::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard) == 0);
+    peer->abort();
+    QTRY_VERIFY(!port->opened());
+    QCOMPARE(status->linkLoss(), PCom_LinkStatus::LossKind::Failed);
+    QVERIFY2(status->linkLostReason().startsWith("Connection reset by peer"), qPrintable(status->linkLostReason()));
 }
 
 // Each error is told in a line of its own before the port closes.

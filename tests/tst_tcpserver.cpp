@@ -2,6 +2,7 @@
 #include "tests/support/LogCapture.h"
 #include "tcpserver/PCom_TcpServer_Device.h"
 #include "tcpserver/PCom_TcpServer_Port.h"
+#include "core/PCom_ServedClients.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -224,19 +225,28 @@ void tst_TcpServer::clients()
 
     // Closing: each client is asked to go before the server stops; bytes
     // still in a socket are sent after the server stopped.
-    QCOMPARE(m_port->writeByteStream("last words", 10), 10);
+    const QByteArray last = QByteArray("last words").repeated(400 * 1024);
+    QCOMPARE(m_port->writeByteStream(last.constData(), last.size()), last.size());
     log.clear();
     changed.clear();
+    QSignalSpy left(status->face<PCom_ServedClients>(), &PCom_ServedClients::clientLeft);
     m_port->close();
-    QVERIFY(!m_port->opened());
+    QVERIFY(!m_port->opened() && status->linkState() == PCom_LinkStatus::LinkState::Closing);
     QCOMPARE(log.deviceTexts(KrLog_Interface::Trace), (QStringList{s_asked, s_asked}));
     QTRY_COMPARE(log.texts().count("tcpServer: Disconnected"), 2);
     QVERIFY(changed.count() >= 2);
     for (QTcpSocket *client : {&second, &third}) {
-        QTRY_COMPARE(client->bytesAvailable(), qint64(10));
-        QCOMPARE(client->readAll(), QByteArray("last words"));
-        QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+        QByteArray got;
+        QTRY_VERIFY((got += client->readAll()).size() == last.size() && client->state() == QAbstractSocket::UnconnectedState);
+        QVERIFY(got == last);
     }
+    // What left at the close counts as written to each client, and then the
+    // link has ended.
+    QTRY_COMPARE(status->linkState(), PCom_LinkStatus::LinkState::Closed);
+    QStringList written;
+    for (const QList<QVariant> &args : qAsConst(left))
+        written << QString::number(args.at(0).value<PCom_ClientInfo>().bytesWritten);
+    QCOMPARE(written, (QStringList{QString::number(10 + last.size()), QString::number(last.size())}));
 }
 
 QTEST_GUILESS_MAIN(tst_TcpServer)

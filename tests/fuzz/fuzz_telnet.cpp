@@ -35,6 +35,7 @@ public:
     bool sendBreak(int, QString *) override { return false; }
     bool purge(bool, bool, QString *) override { return false; }
     int modemLines() const override { return m_lines; }
+    qint64 lockHolder() const override { return 0; }
     int m_lines = -1;
 };
 } // namespace

@@ -25,6 +25,8 @@ public:
     void setStandardInputFile(const QString &path) { m_process.setStandardInputFile(path); }
     void write(const QByteArray &data) { m_process.write(data); }
     void closeStdin() { m_process.closeWriteChannel(); }
+    // What was written to its standard input and has not yet gone into the pipe.
+    qint64 inputWaiting() const { return m_process.bytesToWrite(); }
     void terminate() { m_process.terminate(); }
     void interrupt() { signal(SIGINT); }
     void hangUp() { signal(SIGHUP); }
