@@ -180,7 +180,7 @@ void tst_CanServe::pythonCan()
     client.start(PCOM_PYTHON, {PCOM_CAN_CLIENTS, kind.section(' ', 0, 0), target, QString::number(count)});
     // The relay drops frames for a receiver it has not registered yet:
     // probes go out until the client saw one.
-    for (int attempt = 0; attempt < 300 && !client.canReadLine(); ++attempt) {
+    for (int attempt = 0; attempt < 900 && !client.canReadLine(); ++attempt) {
         peer.write("7FF#00\n");
         said.wait(100);
     }

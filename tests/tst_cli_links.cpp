@@ -184,7 +184,7 @@ void tst_CliLinks::endsOnTime()
     QVERIFY(pcom.waitForStderr("progress: pcom: opened the"));
     pcom.write(randomBytes(16 * 1024 * 1024, 1));
     // pcom has taken some of it.
-    QTRY_VERIFY_WITH_TIMEOUT(pcom.inputWaiting() < 15 * 1024 * 1024, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(pcom.inputWaiting() < 15 * 1024 * 1024, 20000);
     QElapsedTimer clock;
     clock.start();
     if (end != "--timeout")
