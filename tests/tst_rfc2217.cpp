@@ -78,7 +78,7 @@ void tst_Rfc2217::session_data()
     // Answers to what changes, none to what answers an offer or repeats the
     // state; unknown options refused.
     row("negotiation", "join a | a fffd00 fffb00 fffd18 fffb18 fffb03 fffb03 fffc03 fffd2c fffe2c", "",
-        "fffb00 fffd00 fffb03 fffb2c fffd2c  fffc18 fffe18 fffd03 fffe03 fffc2c");
+        "fffb00 fffd00 fffb03 fffb2c fffd2c  fffc18 fffe18 fffd03 fffe03 fffa2c6b00fff0 fffc2c");
     row("refused settings answered with the value in force",
         "a fffa2c01 001e8480 fff0 | a fffa2c02 05 fff0 | a fffa2c03 04 fff0 | a fffa2c04 03 fff0 | a fffa2c05 05 fff0",
         "", "fffa2c65 00002580 fff0  fffa2c66 08 fff0  fffa2c67 01 fff0  fffa2c68 01 fff0  fffa2c69 06 fff0", "",
