@@ -43,9 +43,13 @@ ServiceOptions::ServiceOptions(CommandContext &context)
       m_reconnect(QStringLiteral("reconnect"),
                   QStringLiteral("com, tcpClient: when the device or peer goes away, keep reopening it, "
                                  "pausing at most SECONDS between tries (default 5)."),
-                  QStringLiteral("SECONDS"))
+                  QStringLiteral("SECONDS")),
+      m_connectTimeout(QStringLiteral("connect-timeout"),
+                       QStringLiteral("tcpClient: give up a connection that is not up after SECONDS (exit "
+                                      "status 1)."),
+                       QStringLiteral("SECONDS"))
 {
-    for (const QCommandLineOption *option : {&m_clients, &m_allow, &m_waitSlow, &m_dropSlow})
+    for (const QCommandLineOption *option : {&m_clients, &m_allow, &m_waitSlow, &m_dropSlow, &m_connectTimeout})
         context.addOption(*option);
     context.addOptionalValue(m_reconnect, QString::number(defaultReconnectSeconds), [](const QString &word) {
         bool number = false;
@@ -73,7 +77,8 @@ bool ServiceOptions::check(CommandContext &context)
     if (m_policy.waitSlow && context.isSet(m_dropSlow))
         return refuse(QStringLiteral("--wait-slow and --drop-slow exclude each other"));
     return context.seconds(m_dropSlow, 5, false, &m_policy.slowSeconds)
-           && context.seconds(m_reconnect, 0, false, &m_reconnectSeconds);
+           && context.seconds(m_reconnect, 0, false, &m_reconnectSeconds)
+           && context.seconds(m_connectTimeout, 0, false, &m_connectSeconds);
 }
 
 bool ServiceOptions::canServe(Plugin_Com_Port *port)
@@ -85,6 +90,12 @@ bool ServiceOptions::canReconnect(Plugin_Com_Port *port)
 {
     const PCom_LinkStatus *status = PluginHost::linkStatus(port);
     return status && (status->face<PCom_SerialLine>() || status->canCloseWrite());
+}
+
+bool ServiceOptions::canConnect(Plugin_Com_Port *port)
+{
+    const PCom_LinkStatus *status = PluginHost::linkStatus(port);
+    return status && status->canCloseWrite();
 }
 
 ServiceOptions::Side::~Side() = default;
@@ -99,6 +110,8 @@ bool ServiceOptions::setUp(PortHandle &handle, PortLink *link, std::function<boo
             return false;
         }
     }
+    if (m_connectSeconds > 0 && canConnect(handle.port()))
+        link->setConnectTimeout(int(m_connectSeconds * 1000));
     if (m_reconnectSeconds > 0 && canReconnect(handle.port()))
         side->reconnector = std::make_unique<Reconnector>(link, std::move(reopen), m_reconnectSeconds);
     return true;
@@ -113,6 +126,8 @@ bool ServiceOptions::fits(const QList<Plugin_Com_Port *> &ports) const
         return refuse(QStringLiteral("%1 applies to tcpServer ports only").arg(m_serverOption));
     if (reconnectSet() && !any(&ServiceOptions::canReconnect))
         return refuse(QStringLiteral("--reconnect applies to com and tcpClient ports only"));
+    if (m_connectSeconds > 0 && !any(&ServiceOptions::canConnect))
+        return refuse(QStringLiteral("--connect-timeout applies to tcpClient ports only"));
     return true;
 }
 

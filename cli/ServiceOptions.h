@@ -19,7 +19,7 @@ class Plugin_Com_Port;
 // The options of pcom open and pcom bridge for a link that serves clients
 // or that has to stay up: the client policy, the allow-list and the slow
 // client handling of a TCP server side, and --reconnect for a serial or TCP
-// client side.
+// client side; --connect-timeout for a side that connects (a TCP client).
 class ServiceOptions
 {
 public:
@@ -40,6 +40,8 @@ public:
     // its peer went: a serial line or a connection to a server.
     static bool canServe(Plugin_Com_Port *port);
     static bool canReconnect(Plugin_Com_Port *port);
+    // A port whose link is a connection that it makes (a TCP client).
+    static bool canConnect(Plugin_Com_Port *port);
 
     // What is set up on one side of a run, for as long as its link lives:
     // a TCP server side always gets its client policy (whose statistics
@@ -51,7 +53,8 @@ public:
         ~Side();
         void printStats() const;
     };
-    // Before the port opens; `reopen` opens the closed port again. False,
+    // Before the port opens (and before its link starts); `reopen` opens
+    // the closed port again. False,
     // with the reason printed, when a server port refuses the policy.
     bool setUp(PortHandle &handle, PortLink *link, std::function<bool()> reopen, Side *side) const;
     // Bad input when an option was given that none of the ports takes.
@@ -65,7 +68,9 @@ private:
     QCommandLineOption m_waitSlow;
     QCommandLineOption m_dropSlow;
     QCommandLineOption m_reconnect;
+    QCommandLineOption m_connectTimeout;
     ClientPolicy::Options m_policy;
     QString m_serverOption;
     double m_reconnectSeconds = 0;
+    double m_connectSeconds = 0;
 };

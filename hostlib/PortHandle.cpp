@@ -48,7 +48,8 @@ bool PortHandle::configure(const QStringList &settings, QString *error)
         assignments.append(PropertyAssigner::parse(setting));
     PropertyAssigner::writeDefaults(m_port, assignments);
     return PropertyAssigner::assign(m_port, assignments, error, PropertyAssigner::Addresses::Resolved)
-           && PropertyAssigner::hasRequired(m_port, assignments, error);
+           && PropertyAssigner::hasRequired(m_port, assignments, error)
+           && PropertyAssigner::addressesAgree(assignments, error);
 }
 
 bool PortHandle::open()

@@ -51,6 +51,8 @@ PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
                           QStringLiteral("the %1 link did not finish closing in time").arg(m_label));
         markDown();
     });
+    m_connectDeadline.setSingleShot(true);
+    connect(&m_connectDeadline, &QTimer::timeout, this, &PortLink::onConnectTimeout);
     // Only while the write direction waits for a connection to end it.
     m_openPoll.setInterval(50);
     connect(&m_openPoll, &QTimer::timeout, this, &PortLink::checkFinish);
@@ -69,6 +71,18 @@ void PortLink::start()
 {
     m_started = true;
     QTimer::singleShot(0, m_reader, &PortReader::drain);
+    if (m_connectTimeoutMs > 0 && m_status && m_status->linkState() == PCom_LinkStatus::LinkState::Opening)
+        m_connectDeadline.start(m_connectTimeoutMs);
+}
+
+// A connection that never comes would leave the run waiting for as long as
+// the system keeps trying (minutes for TCP): given up like a refused one.
+void PortLink::onConnectTimeout()
+{
+    if (m_phase != Phase::Running || m_interrupted || m_status->linkState() != PCom_LinkStatus::LinkState::Opening)
+        return;
+    m_status->abortLink();
+    onLinkLost(QStringLiteral("no connection within %1 s").arg(m_connectTimeoutMs / 1000.0));
 }
 
 void PortLink::pauseReading()

@@ -60,6 +60,11 @@ public:
     bool isInterrupted() const { return m_interrupted; }
     void resumeAfterReopen();
 
+    // A link still opening (a connection not yet up) that many milliseconds
+    // after start() is aborted and counts as lost; 0 waits as long as the
+    // link does. Set before start().
+    void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
+
     // Begins on the opened port: what arrived while it opened is read.
     void start() override;
     void pauseReading() override;
@@ -97,6 +102,7 @@ signals:
 private:
     void onLinkLost(const QString &reason);
     void onWriteFinished();
+    void onConnectTimeout();
     enum class Phase { Running, Flushing, Closing, Down };
 
     bool isClosed() const;
@@ -139,4 +145,6 @@ private:
     // When a close with a deadline must be over.
     QDeadlineTimer m_hardDeadline;
     QTimer m_openPoll;
+    int m_connectTimeoutMs = 0;
+    QTimer m_connectDeadline;
 };

@@ -170,6 +170,30 @@ bool PropertyAssigner::hasRequired(const Plugin_Com_Port *port, const QList<Assi
     return true;
 }
 
+bool PropertyAssigner::addressesAgree(const QList<Assignment> &assignments, QString *error)
+{
+    QHostAddress bound, peer;
+    QString boundText, peerText;
+    for (const Assignment &a : assignments) {
+        QString bare = a.value;
+        if (bare.startsWith(QLatin1Char('[')) && bare.endsWith(QLatin1Char(']')))
+            bare = bare.mid(1, bare.size() - 2);
+        if (a.name == QLatin1String("bind-address") && bound.setAddress(bare))
+            boundText = a.value;
+        else if (a.name == QLatin1String("address") && peer.setAddress(bare))
+            peerText = a.value;
+    }
+    if (boundText.isEmpty() || peerText.isEmpty() || bound.protocol() == peer.protocol())
+        return true;
+    const auto family = [](const QHostAddress &a) {
+        return a.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("IPv6") : QStringLiteral("IPv4");
+    };
+    *error = QStringLiteral("bind-address=%1 is an %2 address and address=%3 an %4 one: a socket bound to one "
+                            "family cannot reach the other")
+                 .arg(boundText, family(bound), peerText, family(peer));
+    return false;
+}
+
 bool PropertyAssigner::hostAddress(const QString &text, QString *address, QString *error)
 {
     const bool bracketed = text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']'));

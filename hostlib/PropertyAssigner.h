@@ -67,6 +67,12 @@ public:
     // `assignments` lacks one.
     static bool hasRequired(const Plugin_Com_Port *port, const QList<Assignment> &assignments, QString *error);
 
+    // Whether the bind-address and the address, where both are literal
+    // addresses, are of one IP family: a socket bound to one family cannot
+    // reach the other, which would show only at the first send. False,
+    // with the reason, when they are not.
+    static bool addressesAgree(const QList<Assignment> &assignments, QString *error);
+
     // Names that may be set on the command line.
     static QStringList settableNames(const Plugin_Com_Port *port);
 

@@ -36,3 +36,12 @@ bool Rfc2217Clients::isSuspended() const
     }
     return false;
 }
+
+bool Rfc2217Clients::wantsNotices() const
+{
+    for (const auto &entry : m_sessions) {
+        if (entry.second.wantsNotices())
+            return true;
+    }
+    return false;
+}

@@ -31,7 +31,8 @@ public:
     // Some client asked us to hold data back: the line's data goes to every
     // client alike, so the line waits for the last one to resume.
     bool isSuspended() const;
-    bool isEmpty() const { return m_sessions.empty(); }
+    // Some client wants line or modem state notices.
+    bool wantsNotices() const;
 
 private:
     PCom_SerialLine *m_line;

@@ -37,6 +37,7 @@ QByteArray Rfc2217Server::decode(const char *data, int size)
     const QByteArray forLine = m_clients.takeFromClient(client, data, size, &replies);
     send(client, replies);
     followSuspension();
+    followPolling();
     return forLine;
 }
 
@@ -53,14 +54,12 @@ void Rfc2217Server::onJoined(const PCom_ClientInfo &client)
     const int id = client.id;
     const QByteArray offers = m_clients.join(id);
     QTimer::singleShot(0, this, [this, id, offers]() { send(id, offers); });
-    m_poll.start();
 }
 
 void Rfc2217Server::onLeft(const PCom_ClientInfo &client)
 {
     m_clients.leave(client.id);
-    if (m_clients.isEmpty())
-        m_poll.stop();
+    followPolling();
     // A suspension ends with its client.
     followSuspension();
 }
@@ -83,4 +82,13 @@ void Rfc2217Server::followSuspension()
     const bool held = m_clients.isSuspended();
     if (held || !m_serial->isClosing())
         m_serial->reader()->hold(held);
+}
+
+// The line is looked at only while some client wants to hear of it.
+void Rfc2217Server::followPolling()
+{
+    if (!m_clients.wantsNotices())
+        m_poll.stop();
+    else if (!m_poll.isActive())
+        m_poll.start();
 }

@@ -16,8 +16,9 @@ struct PCom_ClientInfo;
 // its clientLeft: the side's reader hands over one client's bytes at a time
 // (PortReader::client()), they are parsed in that client's session, and the
 // answers go to that client alone. The line's data goes to every client.
-// The line and modem states are looked at while clients are there, and each
-// client is told what its own masks let through.
+// The line and modem states are looked at (every pollMs) while some client
+// has taken the COM port option with a mask that lets state through, and
+// each client is told what its own masks let through.
 //
 // Flow control: the line's data is the same for every client, so a client's
 // FLOWCONTROL-SUSPEND holds the line's reader (apart from the bridge's own
@@ -42,6 +43,7 @@ private:
     void poll();
     void send(int client, const QByteArray &bytes);
     void followSuspension();
+    void followPolling();
 
     PortLink *m_network;
     PortLink *m_serial;

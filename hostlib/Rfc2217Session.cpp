@@ -158,9 +158,14 @@ void Rfc2217Session::negotiate(quint8 verb, quint8 option, QByteArray *replies)
     const quint8 yes = ours ? TelnetParser::WILL : TelnetParser::DO;
     const quint8 no = ours ? TelnetParser::WONT : TelnetParser::DONT;
     if (positive) {
+        const bool agreed = comPortAgreed();
         if (side == Side::No)
             *replies += command(yes, option);
         side = Side::Yes;
+        // The modem state mask starts at 255: a client that takes the option
+        // has asked for every modem line, and learns where they stand now.
+        if (!agreed && comPortAgreed())
+            *replies += modemStateNow();
     } else {
         if (side == Side::Yes)
             *replies += command(no, option);
@@ -222,7 +227,7 @@ void Rfc2217Session::comPort(const QByteArray &payload, QByteArray *replies)
         *replies += subnegotiation(code, byte(m_lastLineState < 0 ? lineState(true) : m_lastLineState));
         break;
     case NotifyModemState:
-        *replies += subnegotiation(code, byte(qMax(0, modemState())));
+        *replies += subnegotiation(code, byte(modemState()));
         break;
     case FlowSuspend:
     case FlowResume:
@@ -234,6 +239,8 @@ void Rfc2217Session::comPort(const QByteArray &payload, QByteArray *replies)
             return;
         (code == SetLineStateMask ? m_lineMask : m_modemMask) = quint8(first);
         *replies += subnegotiation(code, byte(first));
+        if (code == SetModemStateMask)
+            *replies += modemStateNow();
         break;
     case PurgeData:
         if (first < 1 || first > 3)
@@ -293,11 +300,12 @@ quint8 Rfc2217Session::lineState(bool transmitterEmpty) const
     return transmitterEmpty ? 0x60 : 0;
 }
 
+// A line without modem lines to read (a pseudo-terminal) has none of them up.
 int Rfc2217Session::modemState() const
 {
     const int lines = m_line->modemLines();
     if (lines < 0)
-        return -1;
+        return 0;
     int state = 0;
     if (lines & QSerialPort::DataCarrierDetectSignal)
         state |= 0x80;
@@ -310,9 +318,26 @@ int Rfc2217Session::modemState() const
     return state;
 }
 
+bool Rfc2217Session::comPortAgreed() const
+{
+    return m_us[2] == Side::Yes || m_him[2] == Side::Yes;
+}
+
+bool Rfc2217Session::wantsNotices() const
+{
+    return comPortAgreed() && (m_lineMask || m_modemMask);
+}
+
+// The current modem state under the mask, from which later changes count.
+QByteArray Rfc2217Session::modemStateNow()
+{
+    m_lastModemState = modemState();
+    return subnegotiation(NotifyModemState, byte(m_lastModemState & m_modemMask));
+}
+
 QByteArray Rfc2217Session::notices(bool transmitterEmpty)
 {
-    if (m_us[2] != Side::Yes && m_him[2] != Side::Yes)
+    if (!comPortAgreed())
         return QByteArray();
     QByteArray out;
     const int line = lineState(transmitterEmpty);
@@ -320,18 +345,16 @@ QByteArray Rfc2217Session::notices(bool transmitterEmpty)
         out += subnegotiation(NotifyLineState, byte(line & m_lineMask));
     m_lastLineState = line;
     const int modem = modemState();
-    if (modem >= 0) {
-        // The low nibble: which of the lines above changed (for RI, its
-        // trailing edge).
-        int changed = 0;
-        if (m_lastModemState >= 0) {
-            const int diff = modem ^ m_lastModemState;
-            changed = (diff & 0xb0) >> 4 | ((m_lastModemState & 0x40) && !(modem & 0x40) ? 0x04 : 0);
-        }
-        const int state = modem | changed;
-        if (changed & m_modemMask)
-            out += subnegotiation(NotifyModemState, byte(state & m_modemMask));
-        m_lastModemState = modem;
+    // The low nibble: which of the lines above changed (for RI, its trailing
+    // edge). A change of a masked line is told even when its delta bit is
+    // not masked.
+    int changed = 0;
+    if (m_lastModemState >= 0) {
+        const int diff = modem ^ m_lastModemState;
+        changed = diff | (diff & 0xb0) >> 4 | ((m_lastModemState & 0x40) && !(modem & 0x40) ? 0x04 : 0);
     }
+    if (changed & m_modemMask)
+        out += subnegotiation(NotifyModemState, byte((modem | (changed & 0x0f)) & m_modemMask));
+    m_lastModemState = modem;
     return out;
 }

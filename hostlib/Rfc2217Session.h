@@ -37,9 +37,11 @@ class PCom_SerialLine;
 // The server tells line state changes (106: 0x40 transmitter empty, 0x20
 // holding register empty; the error bits are never seen here) and modem
 // state changes (107: 0x80 DCD, 0x40 RI, 0x20 DSR, 0x10 CTS, the low
-// nibble their deltas) under the masks (by default none and all).
-// A line without modem lines (a pseudo-terminal) cannot refuse DTR or RTS,
-// nor tell them: it answers with what this client last asked.
+// nibble their deltas) under the masks (by default none and all). The modem
+// state is also told unasked once the option is agreed and whenever the
+// client sets its modem state mask. A line without modem lines (a
+// pseudo-terminal) has none of them up (0); it cannot refuse DTR or RTS, nor
+// tell them: it answers with what this client last asked.
 class Rfc2217Session
 {
 public:
@@ -55,6 +57,9 @@ public:
     // The notices due since the last call, given whether the line has sent
     // everything.
     QByteArray notices(bool transmitterEmpty);
+    // The client took the COM port option with a mask that lets some state
+    // through: the line is worth looking at for it.
+    bool wantsNotices() const;
     // The client asked us to hold its data back.
     bool isSuspended() const { return m_suspended; }
 
@@ -68,6 +73,8 @@ private:
     QByteArray control(quint8 value);
     quint8 lineState(bool transmitterEmpty) const;
     int modemState() const;
+    QByteArray modemStateNow();
+    bool comPortAgreed() const;
     static int optionIndex(quint8 option);
 
     PCom_SerialLine *m_line;

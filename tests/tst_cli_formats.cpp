@@ -12,11 +12,17 @@
 #include "tests/support/PcomProcess.h"
 #include "tests/support/PseudoTerminal.h"
 
+#include <QScopeGuard>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // pcom's text formats (CAN lines and filters, hex, standard input decoding)
 // without a process, and the pcom runs that need no peer: a wrong command
@@ -263,6 +269,8 @@ void tst_CliFormats::answers_data()
         {"error: the mqtt link did not open: 127.0.0.1:"}, {"pcom: opened"});
     row("client without port", {"open", "udpClient", "address=::1"}, 2,
         {"a udpClient port needs address= and port= (where its peer is)"});
+    row("bind family", {"open", "udpClient", "bind-address=::1", "address=127.0.0.1", "port=9"}, 2,
+        {"bind-address=::1 is an IPv6 address and address=127.0.0.1 an IPv4 one: a socket bound to one family"});
 
     // pcom serve refuses a bad file with FILE:LINE: reason before it opens anything.
     const QString good = "%FILE=bridges:\n  - name: a\n    args: tcpServer port=0 -- tcpServer port=0\n";
@@ -291,6 +299,8 @@ void tst_CliFormats::answers_data()
     row("refused", {"open", "tcpClient", "address=127.0.0.1", "port=%CLOSED"}, 1,
         {"critical: The connection was refused by the peer.",
          "error: the tcpClient link was lost: Connection refused"});
+    row("connect timeout", {"open", "tcpClient", "address=127.0.0.1", "port=%FULL", "--connect-timeout", "0.5"}, 1,
+        {"error: the tcpClient link was lost: no connection within 0.5 s"});
 
     // An optional value as a word of its own, where it is one.
     row("timestamp mode", {"open", "com", "--timestamp", "relative", "device=/dev/pcom-no-such-line"}, 1,
@@ -328,6 +338,19 @@ void tst_CliFormats::answers()
     arguments.replaceInStrings(QStringLiteral("%PTY"), pty.slavePath());
     arguments.replaceInStrings(QStringLiteral("%TCP"), QString::number(taken.serverPort()));
     arguments.replaceInStrings(QStringLiteral("%CLOSED"), QString::number(LoopbackPeer::freePort()));
+    // A listener with a backlog of 0, full with one connection: the next one hangs.
+    const int full = ::socket(AF_INET, SOCK_STREAM, 0);
+    const auto closeFull = qScopeGuard([full] { ::close(full); });
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    QVERIFY(::bind(full, reinterpret_cast<sockaddr *>(&at), size) == 0 && ::listen(full, 0) == 0
+            && ::getsockname(full, reinterpret_cast<sockaddr *>(&at), &size) == 0);
+    QTcpSocket filler;
+    filler.connectToHost(QHostAddress::LocalHost, ntohs(at.sin_port));
+    QVERIFY(filler.waitForConnected(5000));
+    arguments.replaceInStrings(QStringLiteral("%FULL"), QString::number(ntohs(at.sin_port)));
     // A file of that text.
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("serve.yaml")));

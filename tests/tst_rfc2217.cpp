@@ -78,7 +78,7 @@ void tst_Rfc2217::session_data()
     // Answers to what changes, none to what answers an offer or repeats the
     // state; unknown options refused.
     row("negotiation", "join a | a fffd00 fffb00 fffd18 fffb18 fffb03 fffb03 fffc03 fffd2c fffe2c", "",
-        "fffb00 fffd00 fffb03 fffb2c fffd2c  fffc18 fffe18 fffd03 fffe03 fffc2c");
+        "fffb00 fffd00 fffb03 fffb2c fffd2c  fffc18 fffe18 fffd03 fffe03 fffa2c6b00fff0 fffc2c");
     row("refused settings answered with the value in force",
         "a fffa2c01 001e8480 fff0 | a fffa2c02 05 fff0 | a fffa2c03 04 fff0 | a fffa2c04 03 fff0 | a fffa2c05 05 fff0",
         "", "fffa2c65 00002580 fff0  fffa2c66 08 fff0  fffa2c67 01 fff0  fffa2c68 01 fff0  fffa2c69 06 fff0", "",
@@ -102,9 +102,13 @@ void tst_Rfc2217::session_data()
     row("masks and notices, each client its own",
         "a fffd2c | b fffd2c | poll 00 e | a fffa2c0a 60 fff0 | poll 00 b | poll 80 b | a fffa2c0b 22 fff0"
         " | poll 00 b | poll 10 e | a fffa2c07 fff0 fffa2c06 fff0",
-        "", "fffa2c6e60fff0 fffa2c6a00fff0 fffa2c6b11fff0 fffa2c6f22fff0 fffa2c6a60fff0 fffa2c6b22fff0"
-            " fffa2c6b20fff0 fffa2c6a60fff0",
-        "fffa2c6b11fff0 fffa2c6b01fff0 fffa2c6b22fff0");
+        "", "fffa2c6b00fff0 fffa2c6e60fff0 fffa2c6a00fff0 fffa2c6b11fff0 fffa2c6f22fff0 fffa2c6b00fff0"
+            " fffa2c6a60fff0 fffa2c6b22fff0 fffa2c6b20fff0 fffa2c6a60fff0",
+        "fffa2c6b00fff0 fffa2c6b11fff0 fffa2c6b01fff0 fffa2c6b22fff0");
+    // Told unasked: the state on agreeing, on a new mask, then a masked line's
+    // change with its delta bits; a line with none to read has none up.
+    row("modem state told", "poll -1 e | a fffb2c | a fffa2c0b 33 fff0 | poll 80 b | poll 88 b | poll 10 b", "",
+        "fffa2c6b00fff0 fffa2c6f33fff0 fffa2c6b00fff0 fffa2c6b11fff0 fffa2c6b23fff0");
     row("a suspension holds the line until the last one resumes or leaves",
         "hold | a fffa2c08fff0 | hold | b fffa2c08fff0 | a fffa2c09fff0 | hold | leave b | hold", "", "", "",
         "hold 0, hold 1, hold 1, hold 0");
