@@ -37,7 +37,9 @@ QString ClientList::summary() const
     const quint16 port = m_clients->listeningPort();
     if (port == 0)
         return QString();
-    return tr("listening on port %1, %n client(s)", nullptr, m_clients->clientCount()).arg(port);
+    const int count = m_clients->clientCount();
+    return count == 1 ? tr("listening on port %1, 1 client").arg(port)
+                      : tr("listening on port %1, %2 clients").arg(port).arg(count);
 }
 
 void ClientList::refill()

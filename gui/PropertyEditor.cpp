@@ -131,8 +131,12 @@ QWidget *PropertyEditor::createEditor(TavlinProperty *record)
         auto *combo = new QComboBox;
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
-        connect(combo, QOverload<int>::of(&QComboBox::activated), this,
-                [this, record, combo] { commit(record, combo->currentText()); });
+        // The combo box also confirms the value shown again after a refusal:
+        // that is no news, and the refusal's message stays.
+        connect(combo, QOverload<int>::of(&QComboBox::activated), this, [this, record, combo] {
+            if (m_port && m_port->getTavlinProperty(record->name()).toString() != combo->currentText())
+                commit(record, combo->currentText());
+        });
         line = combo->lineEdit();
         editor = combo;
     } else {
@@ -212,6 +216,7 @@ void PropertyEditor::refresh()
                 combo->clear();
                 combo->addItems(row.record->options());
             }
+            combo->setCurrentIndex(combo->findText(value.toString()));
         }
         QLineEdit *line = qobject_cast<QLineEdit *>(row.editor);
         if (!line)

@@ -24,6 +24,7 @@ public:
     QString message() const;
     QComboBox *dataBits() const { return m_dataBits; }
     QComboBox *parity() const { return m_parity; }
+    QComboBox *stopBits() const { return m_stopBits; }
     QString modemText() const;
 
 private:

@@ -12,6 +12,7 @@
 #include "gui/SerialSettingsPanel.h"
 #include "gui/StreamView.h"
 #include "gui/TerminalEndpoint.h"
+#include "gui/Workbench.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
 #include "hostlib/CanLineParser.h"
@@ -38,7 +39,7 @@
 #include <QVBoxLayout>
 
 namespace {
-const int openingPollMs = 200;
+const int openingPollMs = 100;
 const int historySize = 100;
 const char *const endings[] = {"\n", "\r\n", "\r", ""};
 const QString badInput = QStringLiteral("QLineEdit { border: 1px solid #c00; }");
@@ -426,7 +427,7 @@ void TerminalPane::startBridge()
 QString TerminalPane::noteBefore(int size)
 {
     if (!m_clients)
-        return tr("-- datagram, %n byte(s)", nullptr, size);
+        return size == 1 ? tr("-- datagram, 1 byte") : tr("-- datagram, %1 bytes").arg(size);
     const int client = m_link->reader()->client();
     if (client == m_lastClient)
         return QString();
@@ -538,6 +539,10 @@ void TerminalPane::updateState()
         state = tr("closed by the peer");
     else if (status && status->linkLoss() == PCom_LinkStatus::LossKind::Failed)
         state = tr("lost: %1").arg(status->linkLostReason());
+    // Said in the log too, so that an unattended session tells when its links came and went.
+    if (state != m_state->text() && !m_state->text().isEmpty())
+        LogReceiver::post(QStringLiteral("info"),
+                          QStringLiteral("pcom-gui: %1 %2: %3").arg(m_port->typeKey(), Workbench::portLabel(m_port), state));
     m_state->setText(state);
     m_state->setToolTip(state);
     if (opening || (m_clients && open && m_clients->summary().isEmpty()))
