@@ -15,6 +15,7 @@
 #include "gui/Workbench.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
+#include "hostlib/CandumpReplay.h"
 #include "hostlib/CanLineParser.h"
 #include "hostlib/HexCodec.h"
 #include "hostlib/LogReceiver.h"
@@ -190,6 +191,13 @@ QWidget *TerminalPane::buildCanControls()
     connect(addPeriodic, &QPushButton::clicked, this, [this] {
         m_periodic->addFrame(m_input->text().isEmpty() ? QStringLiteral("123#00") : m_input->text(), 100, false);
     });
+    auto *replay = new QPushButton(tr("Replay log..."));
+    replay->setToolTip(tr("Send the frames of a candump log (candump -L) with their gaps"));
+    connect(replay, &QPushButton::clicked, this, [this] {
+        const QString fileName = QFileDialog::getOpenFileName(this, tr("Replay a candump log"));
+        if (!fileName.isEmpty())
+            replayLog(fileName);
+    });
     auto *side = new QWidget;
     auto *sideLayout = new QVBoxLayout(side);
     sideLayout->setContentsMargins(0, 0, 0, 0);
@@ -197,6 +205,7 @@ QWidget *TerminalPane::buildCanControls()
     sideLayout->addWidget(m_idView, 2);
     sideLayout->addWidget(m_periodic, 1);
     sideLayout->addWidget(addPeriodic);
+    sideLayout->addWidget(replay);
     auto *split = new QSplitter;
     split->addWidget(m_frames);
     split->addWidget(side);
@@ -285,6 +294,33 @@ bool TerminalPane::findNext(const QString &text)
     }
     m_find->setStyleSheet(found || text.isEmpty() ? QString() : badInput);
     return found;
+}
+
+bool TerminalPane::replayLog(const QString &fileName)
+{
+    QString error;
+    auto *replay = new CandumpReplay(this);
+    if (!m_endpoint || !replay->load(fileName, &error)) {
+        delete replay;
+        showStatus(m_endpoint ? error : tr("The port is not open."));
+        return false;
+    }
+    delete m_replay;
+    m_replay = replay;
+    connect(replay, &CandumpReplay::frameDue, this, [this](const QCanBusFrame &frame) {
+        QString why;
+        if (!sendFrame(frame, &why))
+            showStatus(why);
+    });
+    connect(replay, &CandumpReplay::finished, this, [this, fileName] {
+        LogReceiver::post(QStringLiteral("info"), tr("pcom-gui: %1 replayed, %2 frames").arg(fileName).arg(m_replay->frameCount()));
+        // Deleted from the event loop: this runs inside its own signal.
+        m_replay->deleteLater();
+        m_replay = nullptr;
+    });
+    showStatus(QString());
+    replay->start();
+    return true;
 }
 
 bool TerminalPane::setLogFile(const QString &fileName)
@@ -438,6 +474,10 @@ QString TerminalPane::noteBefore(int size)
 // Runs inside the bridge's last signal: the ends go when the loop is back.
 void TerminalPane::endBridge()
 {
+    if (m_replay) {
+        m_replay->deleteLater();
+        m_replay = nullptr;
+    }
     m_log->flush();
     m_bridge->deleteLater();
     m_link->deleteLater();

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class Bridge;
+class CandumpReplay;
 class CanFrameTable;
 class CanIdView;
 class ClientList;
@@ -77,6 +78,11 @@ public:
     // blanks; false, with the reason shown, when one is none.
     bool setCanFilters(const QString &text);
 
+    // Sends the frames of a candump log with their gaps (a CAN port); false,
+    // with the reason shown, when it is no log or the port is not open.
+    bool replayLog(const QString &fileName);
+    bool isReplaying() const { return m_replay != nullptr; }
+
     // Every terminal setting, for a workspace, and back.
     QJsonObject settings() const;
     void applySettings(const QJsonObject &settings);
@@ -139,6 +145,7 @@ private:
     PortLink *m_link = nullptr;
     TerminalEndpoint *m_endpoint = nullptr;
     Bridge *m_bridge = nullptr;
+    CandumpReplay *m_replay = nullptr;
     QStringList m_history;
     int m_historyIndex = 0;
     int m_lastClient = 0;

@@ -244,6 +244,14 @@ void tst_Gui::linksThroughEditorAndTerminals()
     const int periodic = can[0]->periodic()->addFrame(QStringLiteral("7FF#01"), 10, true);
     QTRY_VERIFY_WITH_TIMEOUT(can[1]->idView()->rowText(QStringLiteral("7FF")).section(QLatin1Char('\t'), 1, 1).toInt() >= 3, 5000);
     can[0]->periodic()->setRunning(periodic, false);
+    // A candump log is sent again, its frames marked as sent.
+    QTemporaryFile replayed;
+    QVERIFY(replayed.open() && replayed.write("(100.000000) can0 7AB#01\n(100.050000) can0 00000456#AABB\n") > 0 && replayed.flush());
+    QVERIFY(can[0]->replayLog(replayed.fileName()) && !can[0]->replayLog(QStringLiteral("/no/such.log")));
+    QTRY_VERIFY_WITH_TIMEOUT(!can[0]->isReplaying(), 5000);
+    QVERIFY(can[0]->shownText().contains(QStringLiteral("\t7AB\tTX\t1\t01\n"))
+            && can[0]->shownText().endsWith(QStringLiteral("\t00000456\tTX EXT\t2\tAA BB")));
+    QTRY_VERIFY_WITH_TIMEOUT(can[1]->idView()->rowText(QStringLiteral("7AB")).startsWith(QStringLiteral("7AB\t1\t")), 5000);
 }
 
 // What the editor writes, or refuses (an empty read-back), as typed.
