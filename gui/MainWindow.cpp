@@ -34,7 +34,7 @@
 
 namespace {
 const QString workspaceFilter = QStringLiteral("pcom-gui workspace (*.json);;All files (*)");
-const QList<int> defaultDockSizes{350, 380, 170};
+const QList<int> defaultDockSizes{290, 290, 150};
 // Below this the side panes are squeezed, and their sizes then are no choice of the user's.
 const int roomyWidth = 900;
 const int roomyHeight = 500;

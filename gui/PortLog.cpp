@@ -22,6 +22,7 @@ PortLog::PortLog(QObject *parent)
     : QObject(parent)
 {
     m_flush.setInterval(flushIntervalMs);
+    m_flush.setSingleShot(true);
     connect(&m_flush, &QTimer::timeout, this, &PortLog::flush);
 }
 
@@ -38,7 +39,6 @@ bool PortLog::open(const QString &fileName, QString *error)
         *error = tr("cannot write %1: %2").arg(fileName, m_file.errorString());
         return false;
     }
-    m_flush.start();
     return true;
 }
 
@@ -51,8 +51,10 @@ void PortLog::close()
 
 void PortLog::writeBytes(const QByteArray &data)
 {
-    if (m_file.isOpen())
-        m_file.write(data);
+    if (!m_file.isOpen())
+        return;
+    m_file.write(data);
+    scheduleFlush();
 }
 
 void PortLog::writeFrame(const QCanBusFrame &frame)
@@ -62,6 +64,13 @@ void PortLog::writeFrame(const QCanBusFrame &frame)
     const QByteArray record = CanLineParser::formatLog(frame, m_interface, nowMicroseconds());
     if (!record.isEmpty())
         m_file.write(record + '\n');
+    scheduleFlush();
+}
+
+void PortLog::scheduleFlush()
+{
+    if (!m_flush.isActive())
+        m_flush.start();
 }
 
 void PortLog::flush()

@@ -10,8 +10,9 @@
 // arrive as they are, or each CAN frame (received and sent) as a record of
 // candump's log ("(1436509053.850870) can0 123#DEADBEEF", what candump -L
 // writes and canplayer and pcom --replay read). Written through a buffer
-// that goes to the file every second and when the log is closed, so that a
-// flood costs few system calls and an orderly quit loses nothing.
+// that goes to the file a second after a write and when the log is closed,
+// so that a flood costs few system calls, an idle log wakes nobody up and an
+// orderly quit loses nothing.
 class PortLog : public QObject
 {
     Q_OBJECT
@@ -36,6 +37,8 @@ public:
     static QByteArray interfaceOf(const QString &device);
 
 private:
+    void scheduleFlush();
+
     QFile m_file;
     QByteArray m_interface = "can0";
     QTimer m_flush;

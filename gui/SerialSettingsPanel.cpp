@@ -46,7 +46,6 @@ SerialSettingsPanel::SerialSettingsPanel(PCom_SerialLine *line, QWidget *parent)
     connect(pulse, &QPushButton::clicked, this, [this] { QString r; apply(m_line->sendBreak(breakMs, &r), r); });
     m_poll->setInterval(modemPollMs);
     connect(m_poll, &QTimer::timeout, this, [this] { m_modem->setText(modemText()); });
-    m_poll->start();
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -70,6 +69,11 @@ void SerialSettingsPanel::refresh()
     m_rts->setChecked(m_line->isRequestToSend());
     m_break->setChecked(m_line->isBreakEnabled());
     m_modem->setText(modemText());
+    // Read only while there are lines to read: an idle window does not wake up.
+    if (m_line->modemLines() >= 0)
+        m_poll->start();
+    else
+        m_poll->stop();
 }
 
 QString SerialSettingsPanel::message() const

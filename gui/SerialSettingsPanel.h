@@ -10,8 +10,8 @@ class QTimer;
 
 // A serial line's settings beyond device and speed, through the port's
 // PCom_SerialLine face: data bits, parity, stop bits, flow control, DTR
-// and RTS, the break state and a short break, and the modem lines read
-// while the line is open. Each control shows the value in force: a refused
+// and RTS, the break state and a short break, and the modem lines, read
+// every half second while the line has them. Each control shows the value in force: a refused
 // setting goes back and the line's reason is shown.
 class SerialSettingsPanel : public QWidget
 {

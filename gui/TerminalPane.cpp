@@ -72,16 +72,22 @@ TerminalPane::TerminalPane(Plugin_Com_Port *port, QWidget *parent)
     top->addWidget(m_scrollback);
     m_find->setPlaceholderText(tr("Find (Ctrl+F)"));
     m_find->setClearButtonEnabled(true);
+    m_find->setMinimumWidth(120);
     connect(m_find, &QLineEdit::returnPressed, this, [this] { findNext(m_find->text()); });
+    top->addStretch(1);
     top->addWidget(m_find);
     auto *clear = new QPushButton(tr("Clear"));
     clear->setToolTip(tr("Clear the view and zero the counts"));
     connect(clear, &QPushButton::clicked, this, &TerminalPane::clearView);
     top->addWidget(clear);
-    top->addStretch(1);
-    top->addWidget(m_state);
-    top->addWidget(m_counters);
-    // A long message must not widen the pane: it is cut, and whole in the tooltip.
+    // The link's state and the counts under the view; long texts are cut
+    // rather than widening the pane, and whole in the tooltip.
+    auto *info = new QHBoxLayout;
+    layout->addLayout(info);
+    m_state->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_state->setStyleSheet(QStringLiteral("font-weight: bold"));
+    info->addWidget(m_state, 1);
+    info->addWidget(m_counters);
     m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_status->setStyleSheet(QStringLiteral("color: #c00"));
     layout->addWidget(m_status);
@@ -166,7 +172,7 @@ QWidget *TerminalPane::buildStreamControls()
     auto *split = new QSplitter;
     split->addWidget(m_stream);
     split->addWidget(m_clients);
-    split->setStretchFactor(0, 4);
+    split->setStretchFactor(0, 5);
     split->setStretchFactor(1, 1);
     return split;
 }
@@ -209,6 +215,8 @@ QWidget *TerminalPane::buildCanControls()
     auto *split = new QSplitter;
     split->addWidget(m_frames);
     split->addWidget(side);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
     m_input->setPlaceholderText(tr("Frame as ID#DATA, e.g. 123#DEADBEEF or 1F334455#11.22.33"));
     return split;
 }
