@@ -110,6 +110,7 @@ MainWindow::MainWindow(PluginInterface_Com *plugin, QWidget *parent)
     dock(tr("Log"), m_logPane, Qt::BottomDockWidgetArea);
     m_dockSizes = defaultDockSizes;
     setStyleSheet(focusStyle);
+    installEventFilter(this);
 
     connect(m_bench, &Workbench::portAdded, this, &MainWindow::addPane);
     connect(m_bench, &Workbench::portRemoving, this, &MainWindow::removePane);
@@ -340,19 +341,27 @@ void MainWindow::quitNow()
     QApplication::quit();
 }
 
+// Before the layout shrinks the panes: their sizes in a roomy window are the
+// user's, to give back when it is roomy again.
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == this && event->type() == QEvent::Resize) {
+        const QSize old = static_cast<QResizeEvent *>(event)->oldSize();
+        if (isVisible() && old.width() >= roomyWidth && old.height() >= roomyHeight)
+            m_dockSizes = {m_docks.at(0)->width(), m_docks.at(1)->width(), m_docks.at(2)->height()};
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    const bool roomy = width() >= roomyWidth && height() >= roomyHeight;
-    if (!roomy || !event->oldSize().isValid())
+    const QSize old = event->oldSize();
+    if (width() < roomyWidth || height() < roomyHeight || !old.isValid()
+        || (old.width() >= roomyWidth && old.height() >= roomyHeight))
         return;
-    if (event->oldSize().width() < roomyWidth || event->oldSize().height() < roomyHeight) {
-        // Back from a small window: the panes get their sizes again.
-        resizeDocks(m_docks.mid(0, 2), m_dockSizes.mid(0, 2), Qt::Horizontal);
-        resizeDocks({m_docks.at(2)}, {m_dockSizes.at(2)}, Qt::Vertical);
-        return;
-    }
-    m_dockSizes = {m_docks.at(0)->width(), m_docks.at(1)->width(), m_docks.at(2)->height()};
+    resizeDocks(m_docks.mid(0, 2), m_dockSizes.mid(0, 2), Qt::Horizontal);
+    resizeDocks({m_docks.at(2)}, {m_dockSizes.at(2)}, Qt::Vertical);
 }
 
 void MainWindow::addPane(Plugin_Com_Port *port)

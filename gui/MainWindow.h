@@ -63,6 +63,7 @@ protected:
     // Unsaved changes and a file still being sent are asked about first;
     // quitting cancels the send, and the log says how much of it left.
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
@@ -100,5 +101,4 @@ private:
     // The side panes' widths and the log's height as last chosen in a
     // window large enough for them, given back when the window grows again.
     QList<int> m_dockSizes;
-    bool m_restoringDocks = false;
 };

@@ -233,8 +233,10 @@ void tst_Gui::linksThroughEditorAndTerminals()
     QTRY_VERIFY_WITH_TIMEOUT(can[1]->idView()->rowText(QStringLiteral("00000456")).startsWith(QStringLiteral("00000456\t1500\t")), 5000);
     QVERIFY(can[1]->setCanFilters(QStringLiteral("700:700")));
     QVERIFY(!can[1]->setCanFilters(QStringLiteral("zz")) && !can[1]->statusText().isEmpty());
+    enter(can[0], QStringLiteral("123#zz"));
+    QVERIFY(!can[0]->statusText().isEmpty() && !can[0]->input()->styleSheet().isEmpty());
     enter(can[0], QStringLiteral("123#11223344"));
-    QVERIFY(can[0]->statusText().isEmpty());
+    QVERIFY(can[0]->statusText().isEmpty() && can[0]->input()->styleSheet().isEmpty() && can[0]->stateText() == QLatin1String("open"));
     enter(can[0], QStringLiteral("700#1122"));
     enter(can[0], QStringLiteral("700#1133"));
     QTRY_COMPARE_WITH_TIMEOUT(can[1]->idView()->rowText(QStringLiteral("700")).section(QLatin1Char('\t'), 4), QStringLiteral("11 [33]"), 5000);
@@ -249,8 +251,8 @@ void tst_Gui::linksThroughEditorAndTerminals()
     QVERIFY(replayed.open() && replayed.write("(100.000000) can0 7AB#01\n(100.050000) can0 00000456#AABB\n") > 0 && replayed.flush());
     QVERIFY(can[0]->replayLog(replayed.fileName()) && !can[0]->replayLog(QStringLiteral("/no/such.log")));
     QTRY_VERIFY_WITH_TIMEOUT(!can[0]->isReplaying(), 5000);
-    QVERIFY(can[0]->shownText().contains(QStringLiteral("\t7AB\tTX\t1\t01\n"))
-            && can[0]->shownText().endsWith(QStringLiteral("\t00000456\tTX EXT\t2\tAA BB")));
+    QTRY_VERIFY_WITH_TIMEOUT(can[0]->shownText().contains(QStringLiteral("\t7AB\tTX\t1\t01\n"))
+                             && can[0]->shownText().endsWith(QStringLiteral("\t00000456\tTX EXT\t2\tAA BB")), 2000);
     QTRY_VERIFY_WITH_TIMEOUT(can[1]->idView()->rowText(QStringLiteral("7AB")).startsWith(QStringLiteral("7AB\t1\t")), 5000);
 }
 
