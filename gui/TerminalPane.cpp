@@ -65,8 +65,10 @@ TerminalPane::TerminalPane(Plugin_Com_Port *port, QWidget *parent)
         top->addWidget(m_mode);
         top->addWidget(m_timestamps);
     }
+    // A CAN trace shows what is sent anyway.
     m_echo = new QCheckBox(tr("Echo"));
     m_echo->setToolTip(tr("Show what is sent among what arrives"));
+    m_echo->setVisible(m_stream != nullptr);
     top->addWidget(m_echo);
     top->addWidget(new QLabel(tr("Scrollback")));
     top->addWidget(m_scrollback);
@@ -187,9 +189,11 @@ QWidget *TerminalPane::buildCanControls()
     m_filters->setToolTip(tr("ID:MASK passes identifiers that agree with ID on the bits of MASK, ID~MASK the others; "
                              "none passes every frame. The log file keeps every frame."));
     connect(m_filters, &QLineEdit::editingFinished, this, [this] { setCanFilters(m_filters->text()); });
+    // Periodic frames wait while the port is closed.
     connect(m_periodic, &PeriodicSender::frameDue, this, [this](const QCanBusFrame &frame) {
         QString why;
-        sendFrame(frame, &why);
+        if (m_endpoint)
+            sendFrame(frame, &why);
     });
     connect(m_periodic, &PeriodicSender::rowsChanged, this, &TerminalPane::settingsChanged);
     auto *addPeriodic = new QPushButton(tr("Add periodic"));
@@ -368,6 +372,7 @@ bool TerminalPane::setCanFilters(const QString &text)
     m_filters->setStyleSheet(QString());
     m_filters->setText(text);
     showStatus(QString());
+    const bool changed = text != m_filterText;
     m_filterText = text;
     if (m_endpoint)
         m_endpoint->setFrameHook([this, filters](const QCanBusFrame &frame, bool sent) {
@@ -376,7 +381,8 @@ bool TerminalPane::setCanFilters(const QString &text)
             m_idView->append(frame, sent);
             return true;
         });
-    emit settingsChanged();
+    if (changed)
+        emit settingsChanged();
     return true;
 }
 
