@@ -59,35 +59,50 @@ void StreamView::setScrollback(int lines)
 
 void StreamView::append(const QByteArray &data)
 {
-    m_pending.push_back({QDateTime::currentDateTime(), data, QString(), m_offset});
+    m_pending.push_back({QDateTime::currentDateTime(), data, QString(), m_offset, data.size()});
     m_offset += data.size();
     m_pendingBytes += data.size();
+    trimPending();
+    m_flush->request();
+}
+
+// A note counts as a line's worth of bytes, so that a flood of small
+// datagrams is bounded in lines as a stream is.
+void StreamView::appendNote(const QString &text)
+{
+    const int weight = m_mode == Hex ? hexBytesPerLine : textBytesPerLine;
+    m_pending.push_back({QDateTime::currentDateTime(), QByteArray(), text, 0, weight});
+    m_pendingBytes += weight;
+    m_offset = 0;
+    trimPending();
+    m_flush->request();
+}
+
+void StreamView::trimPending()
+{
     const int bytesPerLine = m_mode == Hex ? hexBytesPerLine : textBytesPerLine;
     const qint64 limit = qint64(qMin(maximumBlockCount(), linesPerTurn)) * bytesPerLine;
     while (m_pendingBytes > limit && !m_pending.empty()) {
         Chunk &first = m_pending.front();
+        if (first.data.isEmpty()) {
+            // A note of bytes that are left out goes with them.
+            m_pendingBytes -= first.weight;
+            m_pending.pop_front();
+            continue;
+        }
         // Whole hex lines are dropped so that the dump stays aligned.
         const qint64 over = (m_pendingBytes - limit + hexBytesPerLine - 1) / hexBytesPerLine * hexBytesPerLine;
         const int drop = int(qMin<qint64>(over, first.data.size()));
         m_skipped += drop;
         m_pendingBytes -= drop;
-        if (drop == first.data.size() && first.note.isEmpty()) {
+        if (drop == first.data.size()) {
             m_pending.pop_front();
             continue;
         }
         first.data.remove(0, drop);
         first.offset += drop;
-        if (first.data.isEmpty())
-            break;
+        first.weight -= drop;
     }
-    m_flush->request();
-}
-
-void StreamView::appendNote(const QString &text)
-{
-    m_pending.push_back({QDateTime::currentDateTime(), QByteArray(), text, 0});
-    m_offset = 0;
-    m_flush->request();
 }
 
 void StreamView::clearAll()

@@ -51,8 +51,11 @@ private:
         QByteArray data;
         QString note;
         qint64 offset = 0;
+        // What it counts for in the bound of an update: its bytes, or a line.
+        int weight = 0;
     };
 
+    void trimPending();
     void flush();
     void keep(const Chunk &chunk);
     void rerender();
