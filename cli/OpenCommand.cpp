@@ -1,6 +1,6 @@
 #include "cli/OpenCommand.h"
 
-#include "cli/CandumpReplay.h"
+#include "hostlib/CandumpReplay.h"
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
 #include "cli/OutputFormat.h"

@@ -1,6 +1,6 @@
 #include "cli/StdioEndpoint.h"
 
-#include "cli/CandumpReplay.h"
+#include "hostlib/CandumpReplay.h"
 #include "cli/OutputFormat.h"
 #include "cli/ProgressLine.h"
 #include "cli/SessionLog.h"

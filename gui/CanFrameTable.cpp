@@ -44,9 +44,16 @@ QString CanFrameTable::flagsText(const QCanBusFrame &frame)
     return flags.join(QLatin1Char(' '));
 }
 
-void CanFrameTable::append(const QCanBusFrame &frame)
+void CanFrameTable::clearRows()
 {
-    m_pending.append({QTime::currentTime(), frame});
+    m_pending.clear();
+    m_leftOut = m_leftOutTotal = 0;
+    setRowCount(0);
+}
+
+void CanFrameTable::append(const QCanBusFrame &frame, bool sent)
+{
+    m_pending.append({QTime::currentTime(), frame, sent});
     const int keep = qMin(m_scrollback, rowsPerUpdate);
     if (m_pending.size() > keep) {
         const int drop = m_pending.size() - keep;
@@ -78,7 +85,8 @@ void CanFrameTable::flush()
         addRow({row.time.toString(QStringLiteral("HH:mm:ss.zzz")),
                 QString::number(frame.frameId(), 16).toUpper().rightJustified(frame.hasExtendedFrameFormat() ? 8 : 3,
                                                                               QLatin1Char('0')),
-                flagsText(frame), QString::number(frame.payload().size()),
+                row.sent ? (tr("TX") + QLatin1Char(' ') + flagsText(frame)).trimmed() : flagsText(frame),
+                QString::number(frame.payload().size()),
                 remote ? QString() : QString::fromLatin1(frame.payload().toHex(' ').toUpper())});
     }
     m_pending.clear();

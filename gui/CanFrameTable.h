@@ -7,9 +7,9 @@
 
 class Coalescer;
 
-// Received CAN frames, one row each: time, identifier, flags (extended
-// format, remote request, error frame, flexible data rate, bit rate switch),
-// length, data. Frames are added in batches (see Coalescer) and the table
+// CAN frames, one row each: time, identifier, flags (extended format,
+// remote request, error frame, flexible data rate, bit rate switch, and TX
+// for a frame that this terminal sent), length, data. Frames are added in batches (see Coalescer) and the table
 // keeps the newest scrollback rows; of a burst larger than one batch shows,
 // the newest frames are shown after a row that counts the ones left out.
 class CanFrameTable : public QTableWidget
@@ -19,7 +19,8 @@ public:
     explicit CanFrameTable(QWidget *parent = nullptr);
 
     void setScrollback(int rows);
-    void append(const QCanBusFrame &frame);
+    void append(const QCanBusFrame &frame, bool sent = false);
+    void clearRows();
     // Frames that were left out of the table so far.
     qint64 framesLeftOut() const { return m_leftOutTotal; }
 
@@ -29,6 +30,7 @@ private:
     struct Row {
         QTime time;
         QCanBusFrame frame;
+        bool sent;
     };
 
     void flush();

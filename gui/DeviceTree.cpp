@@ -78,6 +78,8 @@ void DeviceTree::removePort(Plugin_Com_Port *port)
 void DeviceTree::updatePort(Plugin_Com_Port *port)
 {
     QTreeWidgetItem *item = m_items.value(port);
+    if (!item)
+        return;
     const bool open = port->opened();
     item->setText(0, open ? tr("%1 (open)").arg(Workbench::portLabel(port)) : Workbench::portLabel(port));
     QFont font = item->font(0);

@@ -19,6 +19,8 @@ public:
     Plugin_Com_Device *currentDevice() const;
     Plugin_Com_Port *currentPort() const;
     void select(QObject *deviceOrPort);
+    // Shows the port's label and state again.
+    void refresh(Plugin_Com_Port *port) { updatePort(port); }
 
 signals:
     void selectionMoved(Plugin_Com_Device *device, Plugin_Com_Port *port);

@@ -2,6 +2,8 @@
 
 #include "host/Plugin_Com_Port.h"
 #include "host/TavlinProperty.h"
+#include "core/PCom_ServedClients.h"
+#include "hostlib/PluginHost.h"
 #include "hostlib/PropertyAssigner.h"
 
 #include <QCheckBox>
@@ -32,9 +34,16 @@ PropertyEditor::PropertyEditor(QWidget *parent)
     m_version->addItems({QStringLiteral("2.10"), QStringLiteral("2.12"), QStringLiteral("2.20"), QStringLiteral("none")});
     m_version->setCurrentText(QStringLiteral("2.20"));
     m_version->setToolTip(tr("Show the records that this host version supports"));
-    connect(m_version, &QComboBox::currentTextChanged, this, &PropertyEditor::rebuild);
+    connect(m_version, &QComboBox::currentTextChanged, this, [this](const QString &version) {
+        rebuild();
+        emit hostVersionChanged(version);
+    });
     m_table->setHorizontalHeaderLabels({tr("Property"), tr("Value")});
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // Names as wide as they need, values in the rest: never a horizontal scroll bar.
+    m_table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_table->verticalHeader()->hide();
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
     m_message->setWordWrap(true);
@@ -63,6 +72,11 @@ void PropertyEditor::setPort(Plugin_Com_Port *port)
 void PropertyEditor::setHostVersion(const QString &version)
 {
     m_version->setCurrentText(version);
+}
+
+QString PropertyEditor::hostVersion() const
+{
+    return m_version->currentText();
 }
 
 QWidget *PropertyEditor::editor(const QString &name) const
@@ -117,8 +131,12 @@ QWidget *PropertyEditor::createEditor(TavlinProperty *record)
         auto *combo = new QComboBox;
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
-        connect(combo, QOverload<int>::of(&QComboBox::activated), this,
-                [this, record, combo] { commit(record, combo->currentText()); });
+        // The combo box also confirms the value shown again after a refusal:
+        // that is no news, and the refusal's message stays.
+        connect(combo, QOverload<int>::of(&QComboBox::activated), this, [this, record, combo] {
+            if (m_port && m_port->getTavlinProperty(record->name()).toString() != combo->currentText())
+                commit(record, combo->currentText());
+        });
         line = combo->lineEdit();
         editor = combo;
     } else {
@@ -146,17 +164,33 @@ void PropertyEditor::commit(TavlinProperty *record, const QVariant &value)
     if (!m_port || !m_port->tavlinProperties().contains(record))
         return;
     const QString text = value.toString();
-    const QString why = PropertyAssigner::rejection(m_port, record, text);
+    const QString name = record->name();
+    // A client with port 0 would send nowhere; a server takes 0 for "any free port".
+    const bool client = m_port->tavlinProperty(QStringLiteral("address")) && !PluginHost::face<PCom_ServedClients>(m_port);
+    const bool address = record->inputType() == TavlinProperty::FreeText && name.contains(QLatin1String("address"));
+    QString why;
+    QVariant back;
+    if (client && name == QLatin1String("port") && text.trimmed() == QLatin1String("0")) {
+        why = tr("a client needs its peer's port, 1 to 65535");
+    } else if (address) {
+        if (PropertyAssigner::assign(m_port, {{name, text, true}}, &why, PropertyAssigner::Addresses::Resolved))
+            why.clear();
+        back = m_port->getTavlinProperty(name);
+    } else {
+        why = PropertyAssigner::rejection(m_port, record, text);
+        if (why.isEmpty())
+            back = m_port->setTavlinProperty(name, value);
+    }
     if (!why.isEmpty()) {
-        showMessage(tr("'%1' is not written to %2: %3").arg(text, record->name(), why));
+        showMessage(tr("'%1' is not written to %2: %3").arg(text, name, why));
         refresh();
         return;
     }
-    const QVariant back = m_port->setTavlinProperty(record->name(), value);
-    if (record->name() == QLatin1String("connect") && value.toBool() && !back.toBool())
+    emit edited();
+    if (name == QLatin1String("connect") && value.toBool() && !back.toBool())
         showMessage(tr("The port did not open; the log says why."));
-    else if (!PropertyAssigner::takenBack(text, back))
-        showMessage(tr("%1 reads back '%2' after writing '%3'").arg(record->name(), back.toString(), text));
+    else if (!address && !PropertyAssigner::takenBack(text, back))
+        showMessage(tr("%1 reads back '%2' after writing '%3'").arg(name, back.toString(), text));
     else
         showMessage(QString());
     refresh();
@@ -182,6 +216,7 @@ void PropertyEditor::refresh()
                 combo->clear();
                 combo->addItems(row.record->options());
             }
+            combo->setCurrentIndex(combo->findText(value.toString()));
         }
         QLineEdit *line = qobject_cast<QLineEdit *>(row.editor);
         if (!line)

@@ -1,6 +1,7 @@
 #include "gui/TerminalEndpoint.h"
 
 #include "gui/CanFrameTable.h"
+#include "gui/PortLog.h"
 #include "gui/StreamView.h"
 
 TerminalEndpoint::TerminalEndpoint(StreamView *stream, CanFrameTable *frames, QObject *parent)
@@ -36,6 +37,7 @@ bool TerminalEndpoint::sendFrame(const QCanBusFrame &frame, QString *why)
     }
     m_sent += frame.payload().size();
     emit frameReceived(frame);
+    show(frame, true);
     emit sent(frame.payload().size());
     return true;
 }
@@ -75,27 +77,27 @@ void TerminalEndpoint::resumeReading()
 void TerminalEndpoint::sendFileBurst()
 {
     qint64 burst = 0;
-    qint64 n = 1;
     QByteArray chunk(fileChunk, Qt::Uninitialized);
     while (isSendingFile() && !m_paused && !m_down && burst < fileBurst) {
-        n = m_file.read(chunk.data(), chunk.size());
-        if (n <= 0)
-            break;
+        const qint64 n = m_file.read(chunk.data(), chunk.size());
+        if (n <= 0) {
+            // What this burst handed on is counted before the end is told.
+            if (burst > 0)
+                emit sent(burst);
+            endFile(n < 0 ? tr("Sending stopped after %1 of %2 bytes: %3").arg(m_fileSent).arg(m_fileSize).arg(m_file.errorString())
+                          : QString());
+            return;
+        }
         burst += n;
         m_fileSent += n;
         m_sent += n;
         emit received(chunk.constData(), int(n));
     }
-    // The burst that reaches the end is counted before the send ends.
     if (burst > 0) {
         emit sent(burst);
         emit fileProgress(m_fileSent, m_fileSize);
     }
-    if (n < 0)
-        endFile(tr("Sending stopped after %1 of %2 bytes: %3").arg(m_fileSent).arg(m_fileSize).arg(m_file.errorString()));
-    else if (n == 0)
-        endFile(QString());
-    else if (isSendingFile() && !m_paused && !m_down)
+    if (isSendingFile() && !m_paused && !m_down)
         m_nextBurst.start();
 }
 
@@ -109,14 +111,22 @@ void TerminalEndpoint::endFile(const QString &message)
 void TerminalEndpoint::write(const char *data, int size)
 {
     m_shown += size;
-    m_stream->append(QByteArray(data, size));
+    const QByteArray bytes(data, size);
+    if (m_log)
+        m_log->writeBytes(bytes);
+    if (m_noteHook) {
+        const QString note = m_noteHook(size);
+        if (!note.isEmpty())
+            m_stream->appendNote(note);
+    }
+    m_stream->append(bytes);
     emit shown(size);
 }
 
 void TerminalEndpoint::writeFrame(const QCanBusFrame &frame, qint64)
 {
     m_shown += frame.payload().size();
-    m_frames->append(frame);
+    show(frame, false);
     emit shown(frame.payload().size());
 }
 
@@ -129,4 +139,12 @@ void TerminalEndpoint::close(int)
                     .arg(m_file.fileName()).arg(m_fileSent).arg(m_fileSize));
     m_down = true;
     emit down();
+}
+
+void TerminalEndpoint::show(const QCanBusFrame &frame, bool sent)
+{
+    if (m_log)
+        m_log->writeFrame(frame);
+    if (!m_frameHook || m_frameHook(frame, sent))
+        m_frames->append(frame, sent);
 }

@@ -5,7 +5,10 @@
 #include <QFile>
 #include <QTimer>
 
+#include <functional>
+
 class CanFrameTable;
+class PortLog;
 class StreamView;
 
 // The desktop's terminal of one port as an end of a bridge: what the port
@@ -15,13 +18,23 @@ class StreamView;
 // line is refused while a file is being sent, so that it never lands inside
 // the file's bytes; a send can be cancelled. The file is read only while the
 // bridge reads this end (not while the port's backlog is full), so memory
-// stays bounded however large the file.
+// stays bounded however large the file. What arrives also goes to the
+// port's log file, if any; a CAN port's frames pass the hook that feeds
+// the per-identifier view and the receive filter.
 class TerminalEndpoint : public Endpoint
 {
     Q_OBJECT
 public:
     // `stream` for a byte-stream port, `frames` for a CAN port.
     TerminalEndpoint(StreamView *stream, CanFrameTable *frames, QObject *parent = nullptr);
+
+    void setLog(PortLog *log) { m_log = log; }
+    // Asked with their size before bytes are shown: a note to show before
+    // them (whose bytes they are), or empty.
+    void setNoteHook(std::function<QString(int)> hook) { m_noteHook = std::move(hook); }
+    // Every frame shown or sent (sent true) passes it; false keeps it out of
+    // the frame table.
+    void setFrameHook(std::function<bool(const QCanBusFrame &, bool)> hook) { m_frameHook = std::move(hook); }
 
     // False, with the reason, while a file is being sent or the end is down.
     bool sendBytes(const QByteArray &data, QString *why);
@@ -74,8 +87,13 @@ private:
     void sendFileBurst();
     void endFile(const QString &message);
 
+    void show(const QCanBusFrame &frame, bool sent);
+
     StreamView *m_stream;
     CanFrameTable *m_frames;
+    PortLog *m_log = nullptr;
+    std::function<QString(int)> m_noteHook;
+    std::function<bool(const QCanBusFrame &, bool)> m_frameHook;
     QFile m_file;
     QTimer m_nextBurst;
     qint64 m_fileSize = 0;

@@ -3,6 +3,8 @@
 #include "host/PluginInterface_Com.h"
 #include "host/Plugin_Com_Device.h"
 #include "host/Plugin_Com_Port.h"
+#include "core/PCom_ServedClients.h"
+#include "hostlib/PluginHost.h"
 #include "hostlib/PropertyAssigner.h"
 
 Workbench::Workbench(PluginInterface_Com *plugin, QObject *parent)
@@ -57,9 +59,19 @@ void Workbench::removeAllPorts()
 QString Workbench::portLabel(Plugin_Com_Port *port)
 {
     const QVariant address = port->getTavlinProperty(QStringLiteral("address"));
-    if (address.isValid())
-        return QStringLiteral("%1:%2").arg(address.toString(), port->getTavlinProperty(QStringLiteral("port")).toString());
-    return port->defaultText();
+    if (address.isValid()) {
+        // A server opened on port 0 listens on the port that the system chose.
+        const PCom_ServedClients *served = PluginHost::face<PCom_ServedClients>(port);
+        const quint16 listening = served ? served->listeningPort() : 0;
+        return QStringLiteral("%1:%2").arg(address.toString(), listening ? QString::number(listening)
+                                                                         : port->getTavlinProperty(QStringLiteral("port")).toString());
+    }
+    // The framework's "interface.device" is no name a user knows ("COM.pts/2", "." for a new CAN port).
+    const QString device = port->getTavlinProperty(QStringLiteral("device")).toString();
+    const QString shown = device.isEmpty() ? tr("(no device)") : device;
+    if (port->usesFrameIds())
+        return QStringLiteral("%1 %2").arg(port->getTavlinProperty(QStringLiteral("interface")).toString(), shown).trimmed();
+    return shown;
 }
 
 QString Workbench::typeKey(const Plugin_Com_Device *device)

@@ -30,8 +30,9 @@ public:
 
     // The device's type key, the last part of its resource directory.
     static QString typeKey(const Plugin_Com_Device *device);
-    // What the tree shows for a port: "address:port" for network ports,
-    // "interface.device" for the others.
+    // What the tree shows for a port: "address:port" for network ports (the
+    // port listened on for a server), the device for a serial port, the
+    // back-end and interface for a CAN port.
     static QString portLabel(Plugin_Com_Port *port);
 
 signals:

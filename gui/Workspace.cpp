@@ -7,6 +7,7 @@
 #include "hostlib/PropertyAssigner.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -36,7 +37,7 @@ QString shapeError(const QJsonDocument &document)
 }
 
 void restore(Workbench &bench, const QJsonObject &entry, const QString &name, QStringList *problems,
-             QList<Plugin_Com_Port *> *toOpen)
+             QList<Plugin_Com_Port *> *toOpen, const Workspace::ApplyTerminal &apply)
 {
     const QString type = entry.value(QStringLiteral("type")).toString();
     Plugin_Com_Device *device = bench.device(type);
@@ -54,22 +55,40 @@ void restore(Workbench &bench, const QJsonObject &entry, const QString &name, QS
         if (port->getTavlinProperty(record->name()).toString() == value)
             continue;
         QString why;
-        if (!PropertyAssigner::assign(port, {{record->name(), value, true}}, &why))
+        if (!PropertyAssigner::assign(port, {{record->name(), value, true}}, &why,
+                                      PropertyAssigner::Addresses::Resolved))
             problems->append(QStringLiteral("%1 (%2): %3").arg(name, type, why));
-        else if (record->name() == QLatin1String("device") && !device->availablePorts().contains(value))
-            problems->append(QStringLiteral("%1 (%2): device '%3' is not present now").arg(name, type, value));
     }
     for (auto it = values.begin(); it != values.end(); ++it) {
         if (!port->tavlinProperty(it.key()))
             problems->append(QStringLiteral("%1 (%2): no property '%3' any more; its value was left out").arg(name, type, it.key()));
     }
+    apply(port, entry.value(QStringLiteral("terminal")).toObject());
     if (entry.value(connectName).toBool())
         toOpen->append(port);
 }
 
+// A device that is not listed may still open (a pseudo-terminal is never
+// listed): only a port that did not open is said to lack it.
+QString openFailure(Plugin_Com_Port *port)
+{
+    const QString device = port->getTavlinProperty(QStringLiteral("device")).toString();
+    const QString label = QStringLiteral("%1 %2").arg(Workbench::typeKey(port->device()), Workbench::portLabel(port));
+    if (port->tavlinProperty(QStringLiteral("device")) && !port->usesFrameIds()
+        && !port->device()->availablePorts().contains(device))
+        return QStringLiteral("%1 did not open: device '%2' is not present now").arg(label, device);
+    return QStringLiteral("%1 did not open; the log says why").arg(label);
+}
+
 } // namespace
 
-bool Workspace::save(const Workbench &bench, const QString &fileName, QString *error)
+QString Workspace::withSuffix(const QString &fileName)
+{
+    return QFileInfo(fileName).suffix().isEmpty() ? fileName + QStringLiteral(".json") : fileName;
+}
+
+bool Workspace::save(const Workbench &bench, const QString &fileName, const QJsonObject &window,
+                     const TerminalOf &terminalOf, QString *error)
 {
     QJsonArray ports;
     for (Plugin_Com_Port *port : bench.ports()) {
@@ -80,10 +99,11 @@ bool Workspace::save(const Workbench &bench, const QString &fileName, QString *e
         }
         ports.append(QJsonObject{{QStringLiteral("type"), Workbench::typeKey(port->device())},
                                  {QStringLiteral("properties"), values},
+                                 {QStringLiteral("terminal"), terminalOf(port)},
                                  {connectName, port->opened()}});
     }
     const QJsonObject root{{QStringLiteral("format"), formatName}, {QStringLiteral("version"), 1},
-                           {QStringLiteral("ports"), ports}};
+                           {QStringLiteral("window"), window}, {QStringLiteral("ports"), ports}};
     QSaveFile file(fileName);
     if (file.open(QIODevice::WriteOnly)) {
         file.write(QJsonDocument(root).toJson());
@@ -94,7 +114,8 @@ bool Workspace::save(const Workbench &bench, const QString &fileName, QString *e
     return false;
 }
 
-bool Workspace::open(Workbench &bench, const QString &fileName, QString *error, QStringList *problems)
+bool Workspace::open(Workbench &bench, const QString &fileName, QJsonObject *window, const ApplyTerminal &apply,
+                     QString *error, QStringList *problems)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -111,16 +132,16 @@ bool Workspace::open(Workbench &bench, const QString &fileName, QString *error, 
         return false;
     }
     bench.removeAllPorts();
+    *window = document.object().value(QStringLiteral("window")).toObject();
     QList<Plugin_Com_Port *> toOpen;
     const QJsonArray ports = document.object().value(QStringLiteral("ports")).toArray();
     for (int i = 0; i < ports.size(); ++i)
-        restore(bench, ports.at(i).toObject(), QStringLiteral("port %1").arg(i + 1), problems, &toOpen);
+        restore(bench, ports.at(i).toObject(), QStringLiteral("port %1").arg(i + 1), problems, &toOpen, apply);
     // Opened once all are configured, in the file's order: servers listed
     // before their clients are listening when the clients connect.
     for (Plugin_Com_Port *port : qAsConst(toOpen)) {
         if (!port->setTavlinProperty(connectName, true).toBool())
-            problems->append(QStringLiteral("%1 %2 did not open; the log says why")
-                                 .arg(Workbench::typeKey(port->device()), Workbench::portLabel(port)));
+            problems->append(openFailure(port));
     }
     return true;
 }

@@ -1,4 +1,5 @@
 #include "gui/MainWindow.h"
+#include "gui/TerminationWatch.h"
 #include "hostlib/PluginHost.h"
 
 #include <QApplication>
@@ -32,7 +33,8 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Save a picture of the window to FILE (PNG) once it has "
                                                        "settled, and exit."),
                                         QStringLiteral("FILE"));
-    const QCommandLineOption workspace(QStringLiteral("workspace"), QStringLiteral("Open the workspace FILE."),
+    const QCommandLineOption workspace(QStringLiteral("workspace"),
+                                       QStringLiteral("Open the workspace FILE and its ports without asking."),
                                        QStringLiteral("FILE"));
     parser.addOptions({plugin, screenshot, workspace});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A workspace to open."), QStringLiteral("[FILE]"));
@@ -51,11 +53,14 @@ int main(int argc, char *argv[])
     int status = 0;
     {
         MainWindow window(host.plugin());
+        // A termination signal quits in order: ports closed, log files written out.
+        TerminationWatch watch;
+        QObject::connect(&watch, &TerminationWatch::terminationRequested, &window, &MainWindow::quitNow);
         QString file = parser.value(workspace);
         if (file.isEmpty() && !parser.positionalArguments().isEmpty())
             file = parser.positionalArguments().first();
         window.show();
-        const bool opened = file.isEmpty() || window.openWorkspace(file);
+        const bool opened = file.isEmpty() || window.openWorkspace(file, false);
         if (headless) {
             QTimer::singleShot(settleMs, &window, [&] {
                 const bool saved = window.grab().save(parser.value(screenshot), "PNG");

@@ -1,5 +1,7 @@
 #include "gui/DeviceTree.h"
 #include "gui/CanFrameTable.h"
+#include "gui/CanIdView.h"
+#include "gui/PeriodicSender.h"
 #include "gui/LogPane.h"
 #include "gui/MainWindow.h"
 #include "gui/PropertyEditor.h"
@@ -12,9 +14,16 @@
 #include "hostlib/PluginHost.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/NetClientTestUtil.h"
+#include "tests/support/PcomProcess.h"
+#include "tests/support/PseudoTerminal.h"
+#include "core/PCom_SerialLine.h"
+#include "gui/SerialSettingsPanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMenu>
+#include <QTextBrowser>
+#include <QDockWidget>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -30,7 +39,11 @@ class tst_Gui : public QObject
 private slots:
     void initTestCase();
     void linksThroughEditorAndTerminals();
+    void editorRules_data();
+    void editorRules();
+    void terminalViewsAndLayout();
     void workspaceRoundTrip();
+    void unattendedCanLog();
 
 private:
     PluginHost m_host;
@@ -86,6 +99,7 @@ QList<QVariantMap> valuesOf(Workbench *bench)
 
 void tst_Gui::initTestCase()
 {
+    QStandardPaths::setTestModeEnabled(true);
     QString error;
     QVERIFY2(m_host.load(QStringLiteral(PCOM_PLUGIN_FILE), &error), qPrintable(error));
 }
@@ -127,6 +141,12 @@ void tst_Gui::linksThroughEditorAndTerminals()
     QTRY_VERIFY_WITH_TIMEOUT(clientPane->input()->isEnabled(), 5000);
     enter(clientPane, QStringLiteral("hello from the client"));
     QTRY_VERIFY_WITH_TIMEOUT(serverPane->shownText().contains(QStringLiteral("hello from the client\n")), 5000);
+    // Whose bytes they are; the state, tab and tree name the port in use.
+    QVERIFY(serverPane->shownText().contains(QStringLiteral("-- client 1 (127.0.0.1:")));
+    QTRY_COMPARE_WITH_TIMEOUT(clientPane->stateText(), QStringLiteral("open"), 1000);
+    QCOMPARE(serverPane->stateText(), QStringLiteral("listening on port %1, 1 client").arg(serverPort));
+    QCOMPARE(window.tabText(server), QStringLiteral("tcpServer 127.0.0.1:%1").arg(serverPort));
+    QVERIFY(window.tree()->currentItem()->text(0).startsWith(QStringLiteral("127.0.0.1:%1").arg(serverPort)));
 
     // A file larger than the backlog the port may hold: a line typed while it
     // is sent is refused (it would land inside the file), a send can be
@@ -162,11 +182,20 @@ void tst_Gui::linksThroughEditorAndTerminals()
     QVERIFY(!QTest::qWaitFor([&] { return window.terminal(slow)->endpoint()->fileSent() > (qint64(24) << 20); }, 1500));
     window.workbench()->removePort(slow);
 
-    // Closing unlocks the records at once.
+    // Closing unlocks the records at once; the client sees a plain close.
     window.tree()->select(server);
     clickConnect(editor);
     QVERIFY(!server->opened());
     QCOMPARE(enabledRecords(editor, server), unlocked);
+    QTRY_COMPARE_WITH_TIMEOUT(clientPane->stateText(), QStringLiteral("closed by the peer"), 5000);
+    QVERIFY(window.logPane()->shownLines().contains(QStringLiteral("info: The server closed the connection.")));
+    QVERIFY(!window.logPane()->shownLines().contains(QStringLiteral("critical: The server closed the connection.")));
+    // A line for a server without clients stays, and says why.
+    clickConnect(editor);
+    QTRY_VERIFY_WITH_TIMEOUT(serverPane->input()->isEnabled(), 5000);
+    enter(serverPane, QStringLiteral("nobody hears this"));
+    QCOMPARE(serverPane->input()->text(), QStringLiteral("nobody hears this"));
+    QVERIFY(serverPane->statusText().contains(QStringLiteral("No client")));
 
     // Two CAN ports on a virtualcan bus of this test's own: a cansend line
     // typed in one terminal is a row of the other's frame table.
@@ -196,26 +225,237 @@ void tst_Gui::linksThroughEditorAndTerminals()
                                         + can[1]->shownText().count(QStringLiteral("\t321\tRTR\t4\t")); };
     QTRY_COMPARE_WITH_TIMEOUT(frameRows() + table->framesLeftOut(), qint64(burst), 10000);
     QCOMPARE(table->framesLeftOut() > 0, table->rowCount() - rowsBefore < burst);
+
+    // Sent frames are marked; the identifier view counts and marks changed
+    // bytes; a filter keeps others out of both; a bad line's message goes
+    // with the next good send.
+    QVERIFY(can[0]->shownText().contains(QStringLiteral("\t321\tTX RTR\t4\t")));
+    QTRY_VERIFY_WITH_TIMEOUT(can[1]->idView()->rowText(QStringLiteral("00000456")).startsWith(QStringLiteral("00000456\t1500\t")), 5000);
+    QVERIFY(can[1]->setCanFilters(QStringLiteral("700:700")));
+    QVERIFY(!can[1]->setCanFilters(QStringLiteral("zz")) && !can[1]->statusText().isEmpty());
+    enter(can[0], QStringLiteral("123#zz"));
+    QVERIFY(!can[0]->statusText().isEmpty() && !can[0]->input()->styleSheet().isEmpty());
+    enter(can[0], QStringLiteral("123#11223344"));
+    QVERIFY(can[0]->statusText().isEmpty() && can[0]->input()->styleSheet().isEmpty() && can[0]->stateText() == QLatin1String("open"));
+    enter(can[0], QStringLiteral("700#1122"));
+    enter(can[0], QStringLiteral("700#1133"));
+    QTRY_COMPARE_WITH_TIMEOUT(can[1]->idView()->rowText(QStringLiteral("700")).section(QLatin1Char('\t'), 4), QStringLiteral("11 [33]"), 5000);
+    QVERIFY(can[1]->idView()->rowText(QStringLiteral("123")).startsWith(QStringLiteral("123\t")));
+    QVERIFY(!can[1]->shownText().contains(QStringLiteral("11 22 33 44")));
+    // Periodic frames run until stopped.
+    const int periodic = can[0]->periodic()->addFrame(QStringLiteral("7FF#01"), 10, true);
+    QTRY_VERIFY_WITH_TIMEOUT(can[1]->idView()->rowText(QStringLiteral("7FF")).section(QLatin1Char('\t'), 1, 1).toInt() >= 3, 5000);
+    can[0]->periodic()->setRunning(periodic, false);
+    // A candump log is sent again, its frames marked as sent.
+    QTemporaryFile replayed;
+    QVERIFY(replayed.open() && replayed.write("(100.000000) can0 7AB#01\n(100.050000) can0 00000456#AABB\n") > 0 && replayed.flush());
+    QVERIFY(can[0]->replayLog(replayed.fileName()) && !can[0]->replayLog(QStringLiteral("/no/such.log")));
+    QTRY_VERIFY_WITH_TIMEOUT(!can[0]->isReplaying(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(can[0]->shownText().contains(QStringLiteral("\t7AB\tTX\t1\t01\n"))
+                             && can[0]->shownText().endsWith(QStringLiteral("\t00000456\tTX EXT\t2\tAA BB")), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(can[1]->idView()->rowText(QStringLiteral("7AB")).startsWith(QStringLiteral("7AB\t1\t")), 5000);
+}
+
+// What the editor writes, or refuses (an empty read-back), as typed.
+void tst_Gui::editorRules_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("record");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("readBack");
+    QTest::newRow("baud rate word") << "com" << "baudrate" << "fast" << "";
+    QTest::newRow("client port 0") << "tcpClient" << "port" << "0" << "";
+    QTest::newRow("udp port 0") << "udpClient" << "port" << "0" << "";
+    QTest::newRow("server port 0") << "tcpServer" << "port" << "0" << "0";
+    QTest::newRow("host name") << "tcpClient" << "address" << "localhost" << "127.0.0.1";
+    QTest::newRow("ipv6") << "tcpClient" << "address" << "::1" << "::1";
+    QTest::newRow("bad address") << "tcpClient" << "address" << "no such host.." << "";
+}
+
+void tst_Gui::editorRules()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, record);
+    QFETCH(QString, text);
+    QFETCH(QString, readBack);
+    MainWindow window(m_host.plugin());
+    Plugin_Com_Port *port = window.addPort(kind);
+    const QString before = port->getTavlinProperty(record).toString();
+    type(window.editor(), record, text);
+    QCOMPARE(port->getTavlinProperty(record).toString(), readBack.isEmpty() ? before : readBack);
+    QCOMPARE(window.editor()->message().contains(QStringLiteral("is not written")), readBack.isEmpty());
+}
+
+// Two UDP ports talking: datagram marks, echo, history, views shown again
+// the new way, search, clearing; then the window's panes and help pages.
+void tst_Gui::terminalViewsAndLayout()
+{
+    MainWindow window(m_host.plugin());
+    window.resize(1280, 800);
+    window.show();
+    const quint16 ports[2] = {LoopbackPeer::freePort(), LoopbackPeer::freePort()};
+    QList<TerminalPane *> udp;
+    for (int i = 0; i < 2; ++i) {
+        Plugin_Com_Port *port = NetClientTestUtil::configured(window.addPort(QStringLiteral("udpClient")),
+            {{"bind-address", QStringLiteral("127.0.0.1")}, {"bind-port", ports[i]}, {"port", ports[1 - i]}});
+        QVERIFY(port->setTavlinProperty(connectName, true).toBool());
+        udp.append(window.terminal(port));
+    }
+    udp[0]->applySettings({{"echo", true}});
+    enter(udp[0], QStringLiteral("one"));
+    enter(udp[0], QStringLiteral("two"));
+    QTRY_COMPARE_WITH_TIMEOUT(udp[1]->shownText(), QStringLiteral("-- datagram, 4 bytes\none\n-- datagram, 4 bytes\ntwo\n"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(udp[0]->shownText(), QStringLiteral(">> one\n>> two\n"), 5000);
+    QTest::keyClick(udp[0]->input(), Qt::Key_Up);
+    QTest::keyClick(udp[0]->input(), Qt::Key_Up);
+    QCOMPARE(udp[0]->input()->text(), QStringLiteral("one"));
+    udp[1]->applySettings({{"hex", true}, {"timestamps", true}});
+    const QRegularExpression stamped(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 00000000  74 77 6f 0a "), QRegularExpression::MultilineOption);
+    QVERIFY2(udp[1]->shownText().contains(stamped), qPrintable(udp[1]->shownText()));
+    QVERIFY(udp[1]->findNext(QStringLiteral("6f 6e")) && !udp[1]->findNext(QStringLiteral("absent")));
+    udp[1]->clearView();
+    QVERIFY(udp[1]->shownText().isEmpty() && udp[1]->received() == 0);
+
+    // A long message neither widens the terminals nor squeezes the panes.
+    auto *help = window.findChild<QDockWidget *>(QStringLiteral("Help"));
+    const int helpWidth = help->width();
+    const int middle = window.centralWidget()->width();
+    QVERIFY(!udp[0]->sendFile(QStringLiteral("/no/such/") + QString(400, QLatin1Char('x'))));
+    QTest::qWait(50);
+    QCOMPARE(window.centralWidget()->width(), middle);
+    // Shrunk and grown again, the panes get their sizes back.
+    window.resize(400, 300);
+    QTest::qWait(50);
+    window.resize(1280, 800);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(help->width() - helpWidth) <= 2, 2000);
+    // The View menu brings a closed pane back.
+    QAction *helpAction = help->toggleViewAction();
+    QVERIFY(window.viewMenu()->actions().contains(helpAction));
+    help->close();
+    QVERIFY(!helpAction->isChecked());
+    helpAction->trigger();
+    QVERIFY(help->isVisible());
+
+    // The help follows the host version, and says why it is empty.
+    Plugin_Com_Port *can = window.addPort(QStringLiteral("canBus"));
+    QVERIFY(window.tabText(can).endsWith(QStringLiteral(" (no device)")));
+    window.tree()->select(window.workbench()->device(QStringLiteral("tcpServer")));
+    const QString newest = window.help()->toPlainText();
+    window.editor()->setHostVersion(QStringLiteral("2.10"));
+    QVERIFY(window.help()->toPlainText() != newest && window.help()->toPlainText().contains(QStringLiteral("2.10")));
+    window.showToolHelp();
+    QVERIFY(window.help()->toPlainText().startsWith(QStringLiteral("pcom-gui")));
 }
 
 void tst_Gui::workspaceRoundTrip()
 {
     QTemporaryDir dir;
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid());
     MainWindow window(m_host.plugin());
     Workbench *bench = window.workbench();
     window.addPort(QStringLiteral("tcpServer"))->setTavlinProperty(QStringLiteral("port"), 0);
     Plugin_Com_Port *udp = NetClientTestUtil::configured(window.addPort(QStringLiteral("udpClient")),
         {{"bind-address", QStringLiteral("127.0.0.1")}, {"bind-port", 0}, {"port", 40001}});
     window.addPort(QStringLiteral("tcpClient"))->setTavlinProperty(QStringLiteral("port"), 5002);
-    QVERIFY(udp->setTavlinProperty(connectName, true).toBool());
+    Plugin_Com_Port *com = window.addPort(QStringLiteral("com"));
+    com->setTavlinProperty(QStringLiteral("device"), pty.slavePath());
+    QVERIFY(udp->setTavlinProperty(connectName, true).toBool() && com->setTavlinProperty(connectName, true).toBool());
+    window.terminal(udp)->applySettings({{"hex", true}, {"timestamps", true}, {"lineEnding", 2}, {"echo", true},
+                                         {"logFile", dir.filePath(QStringLiteral("udp.log"))}});
+    window.editor()->setHostVersion(QStringLiteral("2.12"));
+    QVERIFY(window.isModified());
     const QList<QVariantMap> before = valuesOf(bench);
+    const QJsonObject terminal = window.terminal(udp)->settings();
 
-    const QString saved = dir.filePath(QStringLiteral("saved.json"));
-    QVERIFY(window.saveWorkspace(saved));
+    // Saved as "ws1", it is ws1.json, which the open dialog's filter shows.
+    QVERIFY(window.saveWorkspace(dir.filePath(QStringLiteral("ws1"))) && !window.isModified());
     bench->removeAllPorts();
-    QVERIFY(window.openWorkspace(saved));
+    window.editor()->setHostVersion(QStringLiteral("2.20"));
+    QVERIFY(window.openWorkspace(dir.filePath(QStringLiteral("ws1.json")), false));
     QCOMPARE(valuesOf(bench), before);
+    QCOMPARE(window.terminal(bench->ports().at(1))->settings(), terminal);
+    QCOMPARE(window.editor()->hostVersion(), QStringLiteral("2.12"));
+    // The pseudo-terminal, never listed among the devices, opens without a warning.
+    QVERIFY(bench->ports().at(3)->opened());
     QVERIFY(window.findChildren<QMessageBox *>().isEmpty());
+
+    // The serial line's settings: the value in force is shown, a refusal says why.
+    SerialSettingsPanel *panel = window.terminal(bench->ports().at(3))->serialPanel();
+    const PCom_SerialLine *line = PluginHost::face<PCom_SerialLine>(bench->ports().at(3));
+    for (QComboBox *box : {panel->dataBits(), panel->parity(), panel->stopBits()}) {
+        box->setCurrentIndex(box->count() - 2);
+        const QString asked = box->currentText();
+        emit box->activated(box->currentIndex());
+        const QString inForce = box == panel->dataBits() ? QString::number(line->dataBits())
+                                : box == panel->parity() ? line->parity() : line->stopBits();
+        QCOMPARE(box->currentText(), inForce);
+        QCOMPARE(panel->message().isEmpty(), inForce == asked);
+    }
+}
+
+// A workspace given on the command line opens its CAN port unattended and
+// logs a burst of another program's frames exactly, in candump's log
+// format, until SIGTERM ends it in order.
+void tst_Gui::unattendedCanLog()
+{
+    QTemporaryDir dir;
+    const QString device = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(LoopbackPeer::freePort());
+    const QString log = dir.filePath(QStringLiteral("bus.log"));
+    QFile workspace(dir.filePath(QStringLiteral("can.json")));
+    QVERIFY(workspace.open(QIODevice::WriteOnly));
+    workspace.write(QJsonDocument(QJsonObject{{"format", "pcom-gui workspace"}, {"ports", QJsonArray{QJsonObject{
+        {"type", "canBus"}, {"connect", true}, {"terminal", QJsonObject{{"logFile", log}}},
+        {"properties", QJsonObject{{"interface", "virtualcan"}, {"device", device}}}}}}}).toJson());
+    workspace.close();
+    PcomProcess relay;
+    relay.start({"canbus-server", device.section(QLatin1Char(':'), 2).section(QLatin1Char('/'), 0, 0)});
+    QVERIFY2(relay.waitForStderr("relay runs on"), relay.err().constData());
+    QProcess gui;
+    gui.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    gui.setProcessEnvironment(env);
+    gui.start(QStringLiteral(PCOM_GUI_BINARY), {QStringLiteral("--plugin"), QStringLiteral(PCOM_PLUGIN_FILE), workspace.fileName()});
+    QByteArray said;
+    QVERIFY(QTest::qWaitFor([&] { said += gui.readAllStandardError(); return said.contains("socket connected"); }, 10000));
+
+    QByteArray lines;
+    QList<QByteArray> expected;
+    for (int i = 0; i < 3000; ++i) {
+        expected.append(i % 3 ? QByteArray::number(0x10000000 + i, 16).toUpper() + "#" + QByteArray::number(i % 256, 16).rightJustified(2, '0').toUpper()
+                              : QByteArrayLiteral("321#R4"));
+        lines += expected.last() + '\n';
+    }
+    PcomProcess sender;
+    sender.start({"open", "canBus", "--can-plugin", "virtualcan", "device=" + device, "-w", "0"});
+    // Frames written before its socket connects would not reach the bus.
+    QVERIFY(sender.waitForStderr("socket connected"));
+    // Its input stays open until the end: a pcom that ends may not have
+    // handed its socket's last frames to the relay yet.
+    sender.write(lines);
+    QList<QByteArray> got;
+    QByteArray first;
+    const auto records = [&] {
+        QFile file(log);
+        got.clear();
+        for (const QByteArray &line : (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split('\n'))
+            if (!line.isEmpty())
+                got.append(line.split(' ').value(2));
+        first = file.seek(0) ? file.readLine().trimmed() : QByteArray();
+        return got.size();
+    };
+    // Written out every second while it runs, and whole at the end.
+    QTRY_COMPARE_WITH_TIMEOUT(records(), 3000, 15000);
+    gui.terminate();
+    QVERIFY(gui.waitForFinished(10000) && gui.exitStatus() == QProcess::NormalExit && gui.exitCode() == 0);
+    QCOMPARE(records(), 3000);
+    QCOMPARE(got, expected);
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\(\\d{10}\\.\\d{6}\\) can0 321#R4$")).match(QString::fromLatin1(first)).hasMatch(),
+             first.constData());
+    sender.closeStdin();
+    QVERIFY(sender.waitForExit(30000) && sender.exitCode() == 0);
+    QCOMPARE(relay.stop(), 0);
 }
 
 QTEST_MAIN(tst_Gui)

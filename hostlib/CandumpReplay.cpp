@@ -1,4 +1,4 @@
-#include "cli/CandumpReplay.h"
+#include "hostlib/CandumpReplay.h"
 
 #include "hostlib/CanLineParser.h"
 

@@ -6,8 +6,9 @@
 #include <QObject>
 #include <QTimer>
 
-// pcom open --replay FILE: the frames of a candump log (candump -L, or
-// pcom's --log-format candump) given again with the gaps between them as
+// The frames of a candump log (candump -L, pcom's --log-format candump,
+// pcom-gui's CAN log files) given again, for pcom open --replay FILE and
+// pcom-gui's CAN terminal, with the gaps between them as
 // recorded. Each gap counts from the moment the frame before it was given,
 // so a late frame delays the rest rather than shortening a gap; a pause
 // (the port's backlog full) holds the clock.
