@@ -96,24 +96,6 @@ void LogPane::addLine(const QString &kind, const QString &text)
         m_list->scrollToBottom();
 }
 
-bool LogPane::reclassifyLatest(const QStringList &from, const QString &to, int within)
-{
-    for (int i = m_list->count() - 1; i >= 0 && i >= m_list->count() - within; --i) {
-        QListWidgetItem *item = m_list->item(i);
-        const QString kind = item->data(kindRole).toString();
-        if (!from.contains(kind))
-            continue;
-        const QString time = item->text().section(QLatin1String("  "), 0, 0);
-        const QString text = item->text().section(QLatin1String("  "), 1).mid(kind.size() + 2);
-        item->setText(QStringLiteral("%1  %2: %3").arg(time, to, text));
-        item->setData(kindRole, to);
-        item->setForeground(colourOf(to));
-        item->setHidden(m_hidden.contains(to));
-        return true;
-    }
-    return false;
-}
-
 QStringList LogPane::shownLines() const
 {
     QStringList lines;

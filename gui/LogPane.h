@@ -21,10 +21,6 @@ public:
     QStringList shownLines() const;
     void setKindShown(const QString &kind, bool shown);
     bool save(const QString &fileName, QString *error) const;
-    // Gives the newest of the last `within` lines that is of kind `from` the
-    // kind `to` (a peer's orderly close that the plug-in logs as a
-    // failure); false when there is none.
-    bool reclassifyLatest(const QStringList &from, const QString &to, int within);
 
 public slots:
     void addLine(const QString &kind, const QString &text);

@@ -38,8 +38,6 @@ const QList<int> defaultDockSizes{290, 290, 150};
 // Below this the side panes are squeezed, and their sizes then are no choice of the user's.
 const int roomyWidth = 900;
 const int roomyHeight = 500;
-// How many of the newest log lines a peer's close may have logged as a failure.
-const int closeLines = 3;
 // Focus shows plainly on every input, as keyboard users need.
 const QString focusStyle = QStringLiteral(
     "QLineEdit:focus, QComboBox:focus, QSpinBox:focus, QAbstractItemView:focus, QPlainTextEdit:focus,"
@@ -375,17 +373,6 @@ void MainWindow::addPane(Plugin_Com_Port *port)
     connect(pane, &TerminalPane::stateShown, pane, relabel);
     connect(pane, &TerminalPane::stateShown, m_tree, [this, port] { m_tree->refresh(port); });
     connect(pane, &TerminalPane::settingsChanged, this, [this] { setModified(true); });
-    if (PCom_LinkStatus *status = PluginHost::linkStatus(port)) {
-        connect(status, &PCom_LinkStatus::linkLost, this, [this, status, port] {
-            if (status->linkLoss() != PCom_LinkStatus::LossKind::PeerClosed)
-                return;
-            // An orderly end by the peer is no failure, whatever the plug-in logged.
-            m_logPane->reclassifyLatest({QStringLiteral("critical"), QStringLiteral("error")}, QStringLiteral("info"),
-                                        closeLines);
-            LogReceiver::post(QStringLiteral("info"),
-                              tr("%1 %2: the peer closed the connection").arg(port->typeKey(), Workbench::portLabel(port)));
-        });
-    }
 }
 
 void MainWindow::removePane(Plugin_Com_Port *port)

@@ -162,5 +162,5 @@ void LogReceiver::take(const QString &kind, const QString &text, const QString &
     const QString shown = t_orderlyEnd && failure ? QStringLiteral("info") : kind;
     if (m_echo && !hidden)
         printLine(shown, t_tag.isEmpty() ? printed : QStringLiteral("[%1] %2").arg(t_tag, printed));
-    emit lineLogged(kind, text);
+    emit lineLogged(shown, text);
 }
