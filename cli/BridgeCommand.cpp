@@ -4,6 +4,7 @@
 #include "cli/ExitCode.h"
 #include "cli/SerialOptions.h"
 #include "cli/Shutdown.h"
+#include "cli/TlsOptions.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
 #include "hostlib/PortHandle.h"
@@ -55,6 +56,7 @@ BridgeCommand::BridgeCommand()
     m_context.addOption(m_hold);
     m_context.addOption(m_rfc2217);
     m_serial = std::make_unique<SerialOptions>(m_context);
+    m_tls = std::make_unique<TlsOptions>(m_context);
 }
 
 BridgeCommand::~BridgeCommand() = default;
@@ -88,7 +90,7 @@ bool BridgeCommand::parse(const QStringList &arguments)
             return false;
         }
     }
-    return m_serial->check(m_context) && m_service.check(m_context);
+    return m_serial->check(m_context) && m_service.check(m_context) && m_tls->check(m_context);
 }
 
 bool BridgeCommand::prepare(PluginHost &host)
@@ -115,8 +117,10 @@ bool BridgeCommand::prepare(PluginHost &host)
             QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
         return false;
     }
-    if (!m_service.fits({first, second}) || !CommandContext::configure(*m_firstHandle, m_firstWords.mid(1))
-        || !CommandContext::configure(*m_secondHandle, m_secondWords.mid(1)))
+    if (!m_service.fits({first, second}) || !m_tls->fits({first, second})
+        || !CommandContext::configure(*m_firstHandle, m_firstWords.mid(1))
+        || !CommandContext::configure(*m_secondHandle, m_secondWords.mid(1)) || !m_tls->apply(first)
+        || !m_tls->apply(second))
         return false;
     m_firstLabel = m_firstHandle->typeKey();
     m_secondLabel = m_secondHandle->typeKey();

@@ -13,6 +13,7 @@ class PortHandle;
 class PortLink;
 class Rfc2217Server;
 class SerialOptions;
+class TlsOptions;
 
 // pcom bridge TYPE [NAME=VALUE ...] -- TYPE [NAME=VALUE ...]: opens two
 // ports and relays between them in both directions (see Bridge).
@@ -44,6 +45,7 @@ private:
     QCommandLineOption m_hold;
     QCommandLineOption m_rfc2217;
     std::unique_ptr<SerialOptions> m_serial;
+    std::unique_ptr<TlsOptions> m_tls;
     ServiceOptions m_service{m_context};
     double m_statsSeconds = 0;
     qint64 m_holdBytes = 0;

@@ -1,6 +1,7 @@
 #include "network/PCom_SocketClientPort.h"
 
 #include "network/PCom_NetworkSession.h"
+#include "network/PCom_SocketTls.h"
 #include "core/PCom_Release.h"
 
 #include <QCoreApplication>
@@ -53,7 +54,7 @@ bool PCom_SocketClientPort::openPrivate(QFlags<OpenModeFlag>)
     m_socket->setReadBufferSize(m_readBufferSize);
     m_closeRequested = false;
     clearLinkLoss();
-    connect(m_socket, &QAbstractSocket::bytesWritten, linkStatus(), &PCom_LinkStatus::bytesWritten);
+    PCom_SocketTls::relayBytesWritten(m_socket, linkStatus());
     connect(m_socket, SIGNAL(hostFound()), this, SLOT(onHostFound()));
     connect(m_socket, SIGNAL(connected()), this, SLOT(onSocketConnected()));
     connect(m_socket, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()));
@@ -95,7 +96,7 @@ PCom_LinkStatus::LinkState PCom_SocketClientPort::linkState() const
 
 qint64 PCom_SocketClientPort::bytesToWrite() const
 {
-    return m_socket ? m_socket->bytesToWrite() : 0;
+    return m_socket ? PCom_SocketTls::backlog(m_socket) : 0;
 }
 
 void PCom_SocketClientPort::flush()

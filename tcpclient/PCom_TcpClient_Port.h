@@ -2,9 +2,13 @@
 
 #include "network/PCom_SocketClientPort.h"
 
+class PCom_SocketTls;
 class QTcpSocket;
 
-// One outgoing TCP connection to the server at "address" and "port".
+// One outgoing TCP connection to the server at "address" and "port", in TLS
+// when its PCom_TlsSettings face says so: then it is open once the
+// handshake is over, and Qt, which cannot end a TLS stream's write direction
+// alone, leaves closeWrite() to refuse.
 class PCom_TcpClient_Port : public PCom_SocketClientPort
 {
     Q_OBJECT
@@ -17,6 +21,7 @@ public:
 
     bool canCloseWrite() const override { return true; }
     bool closeWrite() override;
+    LinkState linkState() const override;
 
 protected:
     QAbstractSocket *createSocket() override;
@@ -31,4 +36,5 @@ private:
     QString m_address;
     // closeWrite() was asked and the queued bytes are still leaving.
     bool m_writeClosing = false;
+    PCom_SocketTls *m_tls;
 };
