@@ -1,6 +1,7 @@
 #include "bench/BenchConfig.h"
 #include "bench/BenchLog.h"
 #include "bench/BridgeBench.h"
+#include "bench/TlsBench.h"
 #include "bench/CanBench.h"
 #ifdef PCOM_BENCH_GUI
 #include "bench/GuiBench.h"
@@ -47,7 +48,7 @@ int main(int argc, char *argv[])
                                   QStringLiteral("FILE"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Run only these suites (comma-separated): "
-                                                 "tcp, udp, serial, can, bridge, property, memory, gui."),
+                                                 "tcp, udp, serial, can, bridge, tls, property, memory, gui."),
                                   QStringLiteral("LIST"));
     const QCommandLineOption repetitions(QStringLiteral("repetitions"),
                                          QStringLiteral("Repetitions of each figure."), QStringLiteral("N"));
@@ -70,7 +71,7 @@ int main(int argc, char *argv[])
     BenchConfig config = parser.isSet(quick) ? BenchConfig::quickConfig() : BenchConfig::full();
     if (parser.isSet(only)) {
         const QStringList suites{QStringLiteral("tcp"),    QStringLiteral("udp"),    QStringLiteral("serial"),
-                                 QStringLiteral("can"),    QStringLiteral("bridge"), QStringLiteral("property"),
+                                 QStringLiteral("can"),    QStringLiteral("bridge"), QStringLiteral("tls"),      QStringLiteral("property"),
                                  QStringLiteral("memory"),  QStringLiteral("gui")};
         config.only = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
         for (const QString &name : qAsConst(config.only)) {
@@ -102,6 +103,7 @@ int main(int argc, char *argv[])
         suite("serial", [&] { return SerialBench(config, ports, log).run(); });
         suite("can", [&] { return CanBench(config, ports, log).run(); });
         suite("bridge", [&] { return BridgeBench(config, QStringLiteral(PCOM_BENCH_PLUGIN)).run(); });
+        suite("tls", [&] { return TlsBench(config, QStringLiteral(PCOM_BENCH_PLUGIN)).run(); });
         suite("property", [&] { return PropertyBench(config, ports, log).run(); });
         suite("memory", [&] { return MemoryBench(config).run(); });
 #ifdef PCOM_BENCH_GUI

@@ -58,7 +58,7 @@ bool PCom_SocketClientPort::openPrivate(QFlags<OpenModeFlag>)
     connect(m_socket, SIGNAL(hostFound()), this, SLOT(onHostFound()));
     connect(m_socket, SIGNAL(connected()), this, SLOT(onSocketConnected()));
     connect(m_socket, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()));
-    connect(m_socket, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
+    PCom_SocketTls::relayReadyRead(m_socket, this, [this] { emit readyRead(); });
     connect(m_socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
             SLOT(onDisplayError(QAbstractSocket::SocketError)));
 

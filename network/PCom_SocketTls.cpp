@@ -3,6 +3,9 @@
 #include "core/PCom_LinkStatus.h"
 
 #include <QSslSocket>
+#include <QTimer>
+
+#include <memory>
 
 PCom_SocketTls::PCom_SocketTls(PCom_LinkStatus *status, bool server)
     : PCom_TlsSettings(status), m_server(server)
@@ -63,4 +66,27 @@ void PCom_SocketTls::relayBytesWritten(QAbstractSocket *socket, PCom_LinkStatus 
         QObject::connect(tls, &QSslSocket::encryptedBytesWritten, status, &PCom_LinkStatus::bytesWritten);
     else
         QObject::connect(socket, &QAbstractSocket::bytesWritten, status, &PCom_LinkStatus::bytesWritten);
+}
+
+// QSslSocket announces every 4 KiB that it decrypts, from inside its own
+// loop; a host that relayed each piece at once would send a record and a
+// system call per 4 KiB. The announcement waits for the end of the pass (the
+// socket reads no more than its read buffer holds meanwhile). It is bound to
+// the receiver, which may outlive the socket but not the other way round.
+void PCom_SocketTls::relayReadyRead(QAbstractSocket *socket, QObject *receiver, const std::function<void()> &announce)
+{
+    if (!qobject_cast<QSslSocket *>(socket)) {
+        QObject::connect(socket, &QAbstractSocket::readyRead, receiver, announce);
+        return;
+    }
+    auto pending = std::make_shared<bool>(false);
+    QObject::connect(socket, &QAbstractSocket::readyRead, receiver, [receiver, announce, pending] {
+        if (*pending)
+            return;
+        *pending = true;
+        QTimer::singleShot(0, receiver, [announce, pending] {
+            *pending = false;
+            announce();
+        });
+    });
 }

@@ -4,6 +4,8 @@
 
 #include <QSslConfiguration>
 
+#include <functional>
+
 class PCom_LinkStatus;
 class QAbstractSocket;
 
@@ -28,6 +30,9 @@ public:
     // Announces on the companion what the system took from the socket: with
     // TLS, records (whose count leaves the backlog), without, bytes.
     static void relayBytesWritten(QAbstractSocket *socket, PCom_LinkStatus *status);
+    // Runs `announce` on `receiver` when the socket has bytes to read: with
+    // TLS once for all that one pass of the socket decrypted.
+    static void relayReadyRead(QAbstractSocket *socket, QObject *receiver, const std::function<void()> &announce);
 
 private:
     PCom_TlsConfig m_config;

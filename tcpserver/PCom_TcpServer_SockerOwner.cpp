@@ -2,6 +2,7 @@
 
 #include "core/PCom_Release.h"
 #include "host/Plugin_Com_Device.h"
+#include "network/PCom_SocketTls.h"
 
 #include <QTcpSocket>
 
@@ -21,7 +22,7 @@ PCom_TcpServer_SockerOwner::PCom_TcpServer_SockerOwner(QTcpSocket *socket)
     connect(m_socket, SIGNAL(connected()), this, SLOT(onSocketConnected()));
     connect(m_socket, SIGNAL(hostFound()), this, SLOT(onHostFound()));
     connect(m_socket, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()));
-    connect(m_socket, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
+    PCom_SocketTls::relayReadyRead(m_socket, this, [this] { emit readyRead(); });
     connect(m_socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
             SLOT(displayError(QAbstractSocket::SocketError)));
 }
