@@ -35,9 +35,10 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
                                         "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", cert}) == 0);
     QFile keyFile(key);
     check(keyFile.open(QIODevice::ReadOnly));
-    PCom_TlsConfig tls{true, QSslCertificate::fromPath(cert), QSslKey(&keyFile, QSsl::Ec), QSslCertificate::fromPath(cert), {}, true};
+    const PCom_TlsConfig tls{true, QSslCertificate::fromPath(cert), QSslKey(&keyFile, QSsl::Ec),
+                             QSslCertificate::fromPath(cert), {}, true};
     auto *port = static_cast<PCom_TcpServer_Port *>((new PCom_TcpServer_Device(nullptr, nullptr))->createPort());
-    port->setTavlinProperty("port", 0);
+    port->setTavlinProperty("address", "127.0.0.1");
     check(port->linkStatus()->face<PCom_TlsSettings>()->setTls(tls, nullptr) && port->open(Plugin_Com_Port::ReadWrite));
     s_clients = port->linkStatus()->face<PCom_ServedClients>();
     s_clients->setKeepAccepting(true);
