@@ -26,8 +26,8 @@ struct PCom_TlsConfig {
 };
 
 // The TLS face of a TCP server or TCP client port, a child of its
-// PCom_LinkStatus. Set while the port is closed; an open takes the setting
-// it finds. Always TLS 1.2 or later. A server counts a client as joined once
+// PCom_LinkStatus. A client port takes the setting at its next open, a
+// server at each client that it accepts. Always TLS 1.2 or later. A server counts a client as joined once
 // the handshake is over: a failed handshake, a client without a certificate
 // or with one of another CA is refused (PCom_ServedClients::clientRefused).
 // A client reads as opening until the handshake is over; a server whose

@@ -168,6 +168,8 @@ void PCom_SocketClientPort::onSocketConnected()
 // deletion, and no further signal of it reaches the port.
 void PCom_SocketClientPort::onSocketDisconnected()
 {
+    if (m_socket)
+        PCom_SocketTls::announceLeftovers(m_socket, [this] { emit readyRead(); });
     if (m_socket) {
         logInfo(QStringLiteral("%1: Disconnected").arg(typeKey()));
         pcomRelease(m_socket);

@@ -90,3 +90,9 @@ void PCom_SocketTls::relayReadyRead(QAbstractSocket *socket, QObject *receiver, 
         });
     });
 }
+
+void PCom_SocketTls::announceLeftovers(const QAbstractSocket *socket, const std::function<void()> &announce)
+{
+    if (qobject_cast<const QSslSocket *>(socket) && socket->bytesAvailable() > 0)
+        announce();
+}

@@ -33,6 +33,9 @@ public:
     // Runs `announce` on `receiver` when the socket has bytes to read: with
     // TLS once for all that one pass of the socket decrypted.
     static void relayReadyRead(QAbstractSocket *socket, QObject *receiver, const std::function<void()> &announce);
+    // For the end of a TLS socket, which may come before the announcement
+    // of its last bytes: runs `announce` at once while bytes wait to be read.
+    static void announceLeftovers(const QAbstractSocket *socket, const std::function<void()> &announce);
 
 private:
     PCom_TlsConfig m_config;

@@ -71,6 +71,7 @@ void PCom_TcpServer_SockerOwner::onHostFound()
 void PCom_TcpServer_SockerOwner::onSocketDisconnected()
 {
     logProgress(QStringLiteral("Disconnected"));
+    PCom_SocketTls::announceLeftovers(m_socket, [this] { emit readyRead(); });
     emit disconnected(this);
 }
 
@@ -95,5 +96,6 @@ void PCom_TcpServer_SockerOwner::displayError(QAbstractSocket::SocketError socke
     Plugin_Com_Device::log(KrLog_Interface::Error, text);
     // Any error ends the connection; the socket's later disconnected()
     // then reaches nobody.
+    PCom_SocketTls::announceLeftovers(m_socket, [this] { emit readyRead(); });
     emit disconnected(this);
 }
