@@ -49,8 +49,13 @@ void PCom_TcpServer_Listener::incomingConnection(qintptr descriptor)
     socket->startServerEncryption();
 }
 
+// A server closed meanwhile would keep the client pending, unserved.
 void PCom_TcpServer_Listener::onEncrypted(QSslSocket *socket)
 {
+    if (!isListening()) {
+        refuse(socket, QStringLiteral("the server stopped listening"));
+        return;
+    }
     m_handshakes.remove(socket);
     socket->disconnect(this);
     addPendingConnection(socket);
