@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -83,19 +84,15 @@ public:
             ::close(source);
         if (m_listener >= 0)
             ::close(m_listener);
-        if (m_relay.state() != QProcess::NotRunning) {
-            ::kill(pid_t(pid), SIGINT);
-            if (!m_relay.waitForFinished(5000)) {
-                m_relay.kill();
-                m_relay.waitForFinished(5000);
-            }
-        }
+        stop(m_relay);
+        for (const auto &helper : m_helpers)
+            stop(*helper);
     }
 
     // Starts the sink (a thread that accepts one connection and runs
-    // `serve` on it) and the relay, and connects the source.
+    // `serve` on it), the helpers and the relay, and connects the source.
     bool start(const QString &program, const QStringList &pattern, const std::function<void(int)> &serve,
-               QString *error)
+               QString *error, const QList<RelayRun::Helper> &helpers = {})
     {
         m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in sinkAddress = loopback(0);
@@ -108,11 +105,37 @@ public:
             return false;
         }
         const quint16 listenPort = freeTcpPort();
-        QStringList arguments;
-        for (QString argument : pattern) {
-            argument.replace(QStringLiteral("%LISTEN%"), QString::number(listenPort));
-            argument.replace(QStringLiteral("%SINK%"), QString::number(ntohs(sinkAddress.sin_port)));
-            arguments.append(argument);
+        const quint16 frontPort = freeTcpPort();
+        const quint16 backPort = freeTcpPort();
+        bool front = false;
+        bool back = false;
+        const auto filled = [&](const QStringList &words) {
+            QStringList out;
+            for (QString word : words) {
+                front = front || word.contains(QStringLiteral("%FRONT%"));
+                back = back || word.contains(QStringLiteral("%BACK%"));
+                word.replace(QStringLiteral("%LISTEN%"), QString::number(listenPort));
+                word.replace(QStringLiteral("%SINK%"), QString::number(ntohs(sinkAddress.sin_port)));
+                word.replace(QStringLiteral("%FRONT%"), QString::number(frontPort));
+                word.replace(QStringLiteral("%BACK%"), QString::number(backPort));
+                out.append(word);
+            }
+            return out;
+        };
+        for (const RelayRun::Helper &helper : helpers) {
+            m_helpers.push_back(std::make_unique<QProcess>());
+            m_helpers.back()->setProcessChannelMode(QProcess::MergedChannels);
+            m_helpers.back()->setStandardOutputFile(QProcess::nullDevice());
+            m_helpers.back()->start(helper.program, filled(helper.arguments));
+            if (!m_helpers.back()->waitForStarted(5000)) {
+                *error = QStringLiteral("%1 did not start").arg(helper.program);
+                return false;
+            }
+        }
+        const QStringList arguments = filled(pattern);
+        if (back && !portTaken(backPort, 10000)) {
+            *error = QStringLiteral("no helper listens on the back port");
+            return false;
         }
         m_output.open();
         m_relay.setProcessChannelMode(QProcess::MergedChannels);
@@ -135,7 +158,7 @@ public:
             serve(fd);
             ::close(fd);
         });
-        source = connectWithRetry(listenPort, 10000);
+        source = connectWithRetry(front ? frontPort : listenPort, 10000);
         if (source < 0) {
             *error = QStringLiteral("the relay does not listen");
             return false;
@@ -156,7 +179,36 @@ public:
     std::atomic<bool> stopSink{false};
 
 private:
+    // SIGINT, then SIGKILL if it does not end.
+    static void stop(QProcess &process)
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(process.processId()), SIGINT);
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    // Whether some process listens on the loopback port: Linux refuses a
+    // second listener even with SO_REUSEADDR.
+    static bool portTaken(quint16 port, int timeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHost, port))
+                return true;
+            probe.close();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
     int m_listener = -1;
+    std::vector<std::unique_ptr<QProcess>> m_helpers;
     QProcess m_relay;
     QTemporaryFile m_output;
     std::thread m_sink;
@@ -245,7 +297,7 @@ RelayRun::Result RelayRun::stream(qint64 total, int timeoutMs, double sinkBytesP
                 lastByteAt = steadySeconds();
         }
     };
-    if (!session.start(m_program, m_arguments, serve, &result.error))
+    if (!session.start(m_program, m_arguments, serve, &result.error, m_helpers))
         return result;
 
     const double cpuBefore = processCpuSeconds(session.pid);
@@ -295,7 +347,7 @@ RelayRun::Result RelayRun::roundTrips(int rounds, int timeoutMs)
                 break;
         }
     };
-    if (!session.start(m_program, m_arguments, echo, &result.error))
+    if (!session.start(m_program, m_arguments, echo, &result.error, m_helpers))
         return result;
     noDelay(session.source);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +29,19 @@ public:
     // listening port and the sink's port.
     RelayRun(const QString &program, const QStringList &arguments);
 
+    // Processes that stand between the source and the relay or between the
+    // relay and the sink (a TLS wrapper, say), each a program and its
+    // arguments, with the relay's placeholders and two more: %FRONT%, where
+    // the source then connects instead of %LISTEN%, and %BACK%, a free port
+    // on which a helper listens for the relay. They start before the relay,
+    // which starts once %BACK% is taken; their CPU time is not the relay's.
+    struct Helper
+    {
+        QString program;
+        QStringList arguments;
+    };
+    void setHelpers(const QList<Helper> &helpers) { m_helpers = helpers; }
+
     // `total` bytes from the source to the sink. A sink rate above 0 (bytes
     // per second) makes the sink a slow consumer that reads no faster.
     Result stream(qint64 total, int timeoutMs, double sinkBytesPerSecond = 0);
@@ -43,4 +57,5 @@ public:
 private:
     QString m_program;
     QStringList m_arguments;
+    QList<Helper> m_helpers;
 };

@@ -1,6 +1,7 @@
 #include "bench/BenchConfig.h"
 #include "bench/BenchLog.h"
 #include "bench/BridgeBench.h"
+#include "bench/TlsBench.h"
 #include "bench/CanBench.h"
 #include "bench/SocketcandBench.h"
 #ifdef PCOM_BENCH_GUI
@@ -49,7 +50,7 @@ int main(int argc, char *argv[])
                                   QStringLiteral("FILE"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Run only these suites (comma-separated): "
-                                                 "tcp, udp, serial, can, bridge, socketcand, property, memory, mqtt, gui."),
+                                                 "tcp, udp, serial, can, bridge, tls, socketcand, property, memory, mqtt, gui."),
                                   QStringLiteral("LIST"));
     const QCommandLineOption repetitions(QStringLiteral("repetitions"),
                                          QStringLiteral("Repetitions of each figure."), QStringLiteral("N"));
@@ -71,10 +72,10 @@ int main(int argc, char *argv[])
 
     BenchConfig config = parser.isSet(quick) ? BenchConfig::quickConfig() : BenchConfig::full();
     if (parser.isSet(only)) {
-        const QStringList suites{QStringLiteral("tcp"),      QStringLiteral("udp"),    QStringLiteral("serial"),
-                                 QStringLiteral("can"),      QStringLiteral("bridge"), QStringLiteral("socketcand"),
-                                 QStringLiteral("property"), QStringLiteral("memory"), QStringLiteral("mqtt"),
-                                 QStringLiteral("gui")};
+        const QStringList suites{QStringLiteral("tcp"),        QStringLiteral("udp"),      QStringLiteral("serial"),
+                                 QStringLiteral("can"),        QStringLiteral("bridge"),   QStringLiteral("tls"),
+                                 QStringLiteral("socketcand"), QStringLiteral("property"), QStringLiteral("memory"),
+                                 QStringLiteral("mqtt"),       QStringLiteral("gui")};
         config.only = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
         for (const QString &name : qAsConst(config.only)) {
             if (!suites.contains(name)) {
@@ -105,6 +106,7 @@ int main(int argc, char *argv[])
         suite("serial", [&] { return SerialBench(config, ports, log).run(); });
         suite("can", [&] { return CanBench(config, ports, log).run(); });
         suite("bridge", [&] { return BridgeBench(config, QStringLiteral(PCOM_BENCH_PLUGIN)).run(); });
+        suite("tls", [&] { return TlsBench(config, QStringLiteral(PCOM_BENCH_PLUGIN)).run(); });
         suite("socketcand", [&] { return SocketcandBench(config).run(); });
         suite("property", [&] { return PropertyBench(config, ports, log).run(); });
         suite("memory", [&] { return MemoryBench(config).run(); });

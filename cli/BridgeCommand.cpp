@@ -5,6 +5,7 @@
 #include "cli/MqttSide.h"
 #include "cli/SerialOptions.h"
 #include "cli/Shutdown.h"
+#include "cli/TlsOptions.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
 #include "hostlib/MqttEndpoint.h"
@@ -78,6 +79,7 @@ BridgeCommand::BridgeCommand()
     m_context.addOption(m_canPlugin);
     m_context.addOption(m_timeout);
     m_serial = std::make_unique<SerialOptions>(m_context);
+    m_tls = std::make_unique<TlsOptions>(m_context);
     m_mqtt = std::make_unique<MqttSide>(m_context);
 }
 
@@ -113,7 +115,8 @@ bool BridgeCommand::parse(const QStringList &arguments)
             return false;
         }
     }
-    return m_serial->check(m_context) && m_service.check(m_context) && m_mqtt->check(m_context);
+    return m_serial->check(m_context) && m_service.check(m_context) && m_tls->check(m_context)
+           && m_mqtt->check(m_context);
 }
 
 bool BridgeCommand::prepare(PluginHost &host)
@@ -148,8 +151,10 @@ bool BridgeCommand::prepare(PluginHost &host)
         CommandContext::badInput(QStringLiteral("--can-plugin applies to canBus ports only"));
         return false;
     }
-    if (!m_service.fits({first, second}) || !CommandContext::configure(*m_firstHandle, portSettings(first, m_firstWords))
-        || !CommandContext::configure(*m_secondHandle, portSettings(second, m_secondWords)))
+    if (!m_service.fits({first, second}) || !m_tls->fits({first, second})
+        || !CommandContext::configure(*m_firstHandle, portSettings(first, m_firstWords))
+        || !CommandContext::configure(*m_secondHandle, portSettings(second, m_secondWords)) || !m_tls->apply(first)
+        || !m_tls->apply(second))
         return false;
     m_firstLabel = m_firstHandle->typeKey();
     m_secondLabel = m_secondHandle->typeKey();

@@ -17,6 +17,7 @@ class PortHandle;
 class PortLink;
 class Rfc2217Server;
 class SerialOptions;
+class TlsOptions;
 
 // pcom bridge TYPE [NAME=VALUE ...] -- TYPE [NAME=VALUE ...]: opens two
 // ports and relays between them in both directions (see Bridge).
@@ -57,6 +58,7 @@ private:
     QCommandLineOption m_timeout;
     QCommandLineOption m_canPlugin;
     std::unique_ptr<SerialOptions> m_serial;
+    std::unique_ptr<TlsOptions> m_tls;
     std::unique_ptr<MqttSide> m_mqtt;
     ServiceOptions m_service{m_context};
     double m_statsSeconds = 0;

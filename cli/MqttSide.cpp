@@ -21,8 +21,9 @@ MqttSide::MqttSide(CommandContext &context)
       m_tlsKey(QStringLiteral("tls-key"), QStringLiteral("The key of --tls-cert (PEM, unencrypted)."),
                QStringLiteral("FILE"))
 {
-    for (const QCommandLineOption &option : {m_passwordFile, m_tlsCa, m_tlsCert, m_tlsKey})
-        context.addOption(option);
+    // --tls-ca, --tls-cert and --tls-key are the command's (TlsOptions):
+    // the broker's TLS reads them by the same names.
+    context.addOption(m_passwordFile);
 }
 
 bool MqttSide::names(const QStringList &words)

@@ -7,6 +7,7 @@
 #include "cli/ProgressLine.h"
 #include "cli/SerialOptions.h"
 #include "cli/ServiceOptions.h"
+#include "cli/TlsOptions.h"
 #include "cli/SessionLog.h"
 #include "cli/Shutdown.h"
 #include "cli/StdioEndpoint.h"
@@ -173,6 +174,7 @@ int OpenCommand::run(const QStringList &arguments)
                                              "ID:MASK");
     SerialOptions serial(context);
     ServiceOptions service(context);
+    TlsOptions tls(context);
     if (!context.parse(arguments))
         return ExitCode::BadInput;
 
@@ -204,7 +206,7 @@ int OpenCommand::run(const QStringList &arguments)
     if (form != QLatin1String("cansend") && form != QLatin1String("candump"))
         return CommandContext::badInput(QStringLiteral("--format takes cansend or candump, not '%1'").arg(form));
     if (!context.seconds(wait, 0.5, true, &quietSeconds) || !context.seconds(timeout, 0, false, &timeoutSeconds)
-        || !serial.check(context) || !service.check(context))
+        || !serial.check(context) || !service.check(context) || !tls.check(context))
         return ExitCode::BadInput;
     const QString escapeText = context.isSet(escape) ? context.value(escape).toLower() : QStringLiteral("t");
     if (escapeText.size() != 1 || escapeText.at(0) < QLatin1Char('a') || escapeText.at(0) > QLatin1Char('z'))
@@ -259,12 +261,12 @@ int OpenCommand::run(const QStringList &arguments)
     if (serial.isSet() && !SerialOptions::fits(port))
         return CommandContext::badInput(
             QStringLiteral("%1 applies to com ports only, not to %2").arg(serial.firstName(), typeKey));
-    if (!service.fits({port}))
+    if (!service.fits({port}) || !tls.fits({port}))
         return ExitCode::BadInput;
     QStringList settings = words.mid(1);
     if (context.isSet(canPlugin))
         settings.prepend(QStringLiteral("interface=") + context.value(canPlugin));
-    if (!CommandContext::configure(*handle, settings))
+    if (!CommandContext::configure(*handle, settings) || !tls.apply(port))
         return ExitCode::BadInput;
     if (context.isSet(flexible)) {
         PCom_CanFrames *canFrames = PluginHost::face<PCom_CanFrames>(port);

@@ -50,10 +50,17 @@ public:
     // port 0), 0 while it does not listen.
     virtual quint16 listeningPort() const = 0;
 
+    // Why a peer was turned away before it joined.
+    enum class Refusal {
+        NotAllowed,  // off the allow-list
+        Tls,         // a failed TLS handshake: no certificate or a foreign one, a bad record, a timeout
+    };
+    Q_ENUM(Refusal)
+
 signals:
     void clientJoined(const PCom_ClientInfo &client);
     void clientLeft(const PCom_ClientInfo &client);
-    void clientRefused(const QString &peer);
+    void clientRefused(const QString &peer, PCom_ServedClients::Refusal why, const QString &reason);
 
 protected:
     explicit PCom_ServedClients(QObject *parent = nullptr) : QObject(parent) {}

@@ -134,11 +134,11 @@ void ClientPolicy::onLeft(const PCom_ClientInfo &info)
     }
 }
 
-void ClientPolicy::onRefused(const QString &peer)
+void ClientPolicy::onRefused(const QString &peer, PCom_ServedClients::Refusal why, const QString &reason)
 {
-    ++m_refused;
+    ++(why == PCom_ServedClients::Refusal::Tls ? m_refusedTls : m_refused);
     LogReceiver::post(QStringLiteral("warning"),
-                      QStringLiteral("pcom: refused a %1 client from %2: not on the allow-list").arg(m_label, peer));
+                      QStringLiteral("pcom: refused a %1 client from %2: %3").arg(m_label, peer, reason));
 }
 
 // A client that the host is closing is watched as well: it no longer
@@ -192,6 +192,7 @@ QStringList ClientPolicy::statsLines()
     const QList<QPair<int, const char *>> counts = {{m_turnedAway, "turned away (line in use)"},
                                                     {m_replaced, "replaced"},
                                                     {m_refused, "refused (allow-list)"},
+                                                    {m_refusedTls, "refused (TLS)"},
                                                     {m_droppedSlow, "dropped (stopped reading)"}};
     for (const auto &count : counts) {
         if (count.first > 0)

@@ -57,7 +57,7 @@ public:
 private:
     void onJoined(const PCom_ClientInfo &info);
     void onLeft(const PCom_ClientInfo &info);
-    void onRefused(const QString &peer);
+    void onRefused(const QString &peer, PCom_ServedClients::Refusal why, const QString &reason);
 
     struct Client {
         PCom_ClientInfo info;
@@ -79,5 +79,6 @@ private:
     int m_turnedAway = 0;
     int m_replaced = 0;
     int m_refused = 0;
+    int m_refusedTls = 0;
     int m_droppedSlow = 0;
 };

@@ -1,6 +1,7 @@
 #include "network/PCom_SocketClientPort.h"
 
 #include "network/PCom_NetworkSession.h"
+#include "network/PCom_SocketTls.h"
 #include "core/PCom_Release.h"
 
 #include <QCoreApplication>
@@ -53,11 +54,11 @@ bool PCom_SocketClientPort::openPrivate(QFlags<OpenModeFlag>)
     m_socket->setReadBufferSize(m_readBufferSize);
     m_closeRequested = false;
     clearLinkLoss();
-    connect(m_socket, &QAbstractSocket::bytesWritten, linkStatus(), &PCom_LinkStatus::bytesWritten);
+    PCom_SocketTls::relayBytesWritten(m_socket, linkStatus());
     connect(m_socket, SIGNAL(hostFound()), this, SLOT(onHostFound()));
     connect(m_socket, SIGNAL(connected()), this, SLOT(onSocketConnected()));
     connect(m_socket, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()));
-    connect(m_socket, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
+    PCom_SocketTls::relayReadyRead(m_socket, this, [this] { emit readyRead(); });
     connect(m_socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
             SLOT(onDisplayError(QAbstractSocket::SocketError)));
 
@@ -107,7 +108,7 @@ PCom_LinkStatus::LinkState PCom_SocketClientPort::linkState() const
 
 qint64 PCom_SocketClientPort::bytesToWrite() const
 {
-    return m_socket ? m_socket->bytesToWrite() : 0;
+    return m_socket ? PCom_SocketTls::backlog(m_socket) : 0;
 }
 
 void PCom_SocketClientPort::flush()
@@ -179,6 +180,8 @@ void PCom_SocketClientPort::onSocketConnected()
 // deletion, and no further signal of it reaches the port.
 void PCom_SocketClientPort::onSocketDisconnected()
 {
+    if (m_socket)
+        PCom_SocketTls::announceLeftovers(m_socket, [this] { emit readyRead(); });
     if (m_socket) {
         logInfo(QStringLiteral("%1: Disconnected").arg(typeKey()));
         pcomRelease(m_socket);

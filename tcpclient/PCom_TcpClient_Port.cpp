@@ -1,9 +1,12 @@
 #include "tcpclient/PCom_TcpClient_Port.h"
 
 #include "core/PCom_Names.h"
+#include "core/PCom_PortStatus.h"
+#include "network/PCom_SocketTls.h"
 
 #include <QDebug>
-#include <QTcpSocket>
+#include <QSslCipher>
+#include <QSslSocket>
 
 #include <cstring>
 #include <fcntl.h>
@@ -19,7 +22,7 @@ const int kStateClosed = 7;
 }
 
 PCom_TcpClient_Port::PCom_TcpClient_Port(Plugin_Com_Device *device)
-    : PCom_SocketClientPort(device, PCom_Names::tcpClient())
+    : PCom_SocketClientPort(device, PCom_Names::tcpClient()), m_tls(new PCom_SocketTls(portStatus(), false))
 {
     // The endpoint is stored even while open; it takes effect at the next open.
     declareRecords(
@@ -48,7 +51,22 @@ QAbstractSocket *PCom_TcpClient_Port::createSocket()
 {
     m_writeClosing = false;
     closeWatch();
-    auto *socket = new QTcpSocket(nullptr);
+    QTcpSocket *socket = nullptr;
+    if (!m_tls->isOn()) {
+        socket = new QTcpSocket(nullptr);
+    } else {
+        auto *tls = new QSslSocket(nullptr);
+        tls->setSslConfiguration(m_tls->configuration());
+        tls->setPeerVerifyName(m_tls->tls().peerName);
+        connect(tls, &QSslSocket::encrypted, this, [this, tls] {
+            const QSslCertificate peer = tls->peerCertificate();
+            logInfo(QStringLiteral("%1: Encrypted (%2, %3)")
+                        .arg(typeKey(), tls->sessionCipher().protocolString(),
+                             peer.subjectInfo(QSslCertificate::CommonName).join(QLatin1Char(' '))));
+            raiseDataChanged();
+        });
+        socket = tls;
+    }
     connect(socket, &QAbstractSocket::connected, this, &PCom_TcpClient_Port::watchConnection);
     connect(socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
         if (state != QAbstractSocket::ConnectedState)
@@ -98,10 +116,21 @@ QString PCom_TcpClient_Port::resetReason()
     return reason;
 }
 
-// The address may be a host name; the socket resolves it.
+// The address may be a host name; the socket resolves it. Over TLS the
+// server's certificate must carry the peer name, by default that address.
 void PCom_TcpClient_Port::startLink()
 {
-    m_socket->connectToHost(m_address, m_port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    if (auto *tls = qobject_cast<QSslSocket *>(m_socket))
+        tls->connectToHostEncrypted(m_address, m_port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    else
+        m_socket->connectToHost(m_address, m_port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+PCom_LinkStatus::LinkState PCom_TcpClient_Port::linkState() const
+{
+    const LinkState state = PCom_SocketClientPort::linkState();
+    const auto *tls = qobject_cast<const QSslSocket *>(m_socket);
+    return state == LinkState::Open && tls && !tls->isEncrypted() ? LinkState::Opening : state;
 }
 
 PCom_SocketClientPort::ErrorTexts PCom_TcpClient_Port::errorTexts() const
@@ -148,7 +177,7 @@ AbstractTreeItem *PCom_TcpClient_Port::createInstance()
 // which sends them before the end of stream.
 bool PCom_TcpClient_Port::closeWrite()
 {
-    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState || qobject_cast<QSslSocket *>(m_socket))
         return false;
     m_writeClosing = true;
     finishWriteIfSent();
@@ -157,7 +186,7 @@ bool PCom_TcpClient_Port::closeWrite()
 
 void PCom_TcpClient_Port::finishWriteIfSent()
 {
-    if (!m_writeClosing || !m_socket || m_socket->bytesToWrite() > 0)
+    if (!m_writeClosing || !m_socket || PCom_SocketTls::backlog(m_socket) > 0)
         return;
     m_writeClosing = false;
     ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);

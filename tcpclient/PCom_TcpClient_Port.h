@@ -2,9 +2,13 @@
 
 #include "network/PCom_SocketClientPort.h"
 
+class PCom_SocketTls;
 class QTcpSocket;
 
-// One outgoing TCP connection to the server at "address" and "port".
+// One outgoing TCP connection to the server at "address" and "port", in TLS
+// when its PCom_TlsSettings face says so: then it is open once the
+// handshake is over, and Qt, which cannot end a TLS stream's write direction
+// alone, leaves closeWrite() to refuse.
 class PCom_TcpClient_Port : public PCom_SocketClientPort
 {
     Q_OBJECT
@@ -18,6 +22,7 @@ public:
 
     bool canCloseWrite() const override { return true; }
     bool closeWrite() override;
+    LinkState linkState() const override;
 
 protected:
     QAbstractSocket *createSocket() override;
@@ -41,4 +46,5 @@ private:
     int m_watch = -1;
     qint64 m_leftForKernel = 0;
     bool m_writeShut = false;
+    PCom_SocketTls *m_tls;
 };

@@ -1,6 +1,7 @@
 #include "tcpserver/PCom_TcpServer_Clients.h"
 
 #include "core/PCom_PortStatus.h"
+#include "network/PCom_SocketTls.h"
 #include "tcpserver/PCom_TcpServer_SockerOwner.h"
 
 #include <QTcpServer>
@@ -12,6 +13,7 @@ PCom_TcpServer_Clients::PCom_TcpServer_Clients(PCom_PortStatus *status,
     : PCom_ServedClients(status), m_owners(owners), m_server(server)
 {
     qRegisterMetaType<PCom_ClientInfo>();
+    qRegisterMetaType<PCom_ServedClients::Refusal>();
 }
 
 PCom_ClientInfo PCom_TcpServer_Clients::infoOf(const PCom_TcpServer_SockerOwner *owner)
@@ -22,7 +24,7 @@ PCom_ClientInfo PCom_TcpServer_Clients::infoOf(const PCom_TcpServer_SockerOwner 
     info.address = owner->address();
     info.bytesWritten = owner->bytesWritten();
     info.bytesRead = owner->bytesRead();
-    info.backlog = owner->socket()->bytesToWrite();
+    info.backlog = PCom_SocketTls::backlog(owner->socket());
     if (owner->closedByPeer())
         info.loss = PCom_LinkStatus::LossKind::PeerClosed;
     return info;

@@ -1,9 +1,12 @@
 #include "tcpserver/PCom_TcpServer_Port.h"
 
 #include "core/PCom_Names.h"
+#include "core/PCom_PortStatus.h"
 #include "core/PCom_Release.h"
 #include "network/PCom_NetworkSession.h"
+#include "network/PCom_SocketTls.h"
 #include "tcpserver/PCom_TcpServer_Clients.h"
+#include "tcpserver/PCom_TcpServer_Listener.h"
 #include "host/Plugin_Com_Device.h"
 
 #include <QHostAddress>
@@ -31,7 +34,9 @@ PCom_Port::Record endpointRecord(const QString &name, const QString &defaultText
 // Written values are stored as they are; a running server keeps its binding
 // until the next open.
 PCom_TcpServer_Port::PCom_TcpServer_Port(Plugin_Com_Device *device)
-    : PCom_Port(device, kTypeKey), m_clients(new PCom_TcpServer_Clients(portStatus(), m_socketOwners, m_tcpServer))
+    : PCom_Port(device, kTypeKey),
+      m_clients(new PCom_TcpServer_Clients(portStatus(), m_socketOwners, m_tcpServer)),
+      m_tls(new PCom_SocketTls(portStatus(), true))
 {
     declareRecords(
         {
@@ -191,7 +196,7 @@ void PCom_TcpServer_Port::sessionOpened()
 {
     logProgress(QStringLiteral("%1: Session opened").arg(kTypeKey));
     if (!m_tcpServer) {
-        m_tcpServer = new QTcpServer(nullptr);
+        m_tcpServer = new PCom_TcpServer_Listener(m_tls, m_clients);
         m_tcpServer->setMaxPendingConnections(1);
         connect(m_tcpServer, SIGNAL(newConnection()), this, SLOT(newConnection()));
     }
@@ -224,7 +229,8 @@ void PCom_TcpServer_Port::newConnection()
             socket->abort();
             pcomRelease(socket);
             m_clients->resumeAccepting();
-            emit m_clients->clientRefused(peer);
+            emit m_clients->clientRefused(peer, PCom_ServedClients::Refusal::NotAllowed,
+                                          QStringLiteral("not on the allow-list"));
             return;
         }
     }
@@ -237,7 +243,7 @@ void PCom_TcpServer_Port::newConnection()
     connect(owner, SIGNAL(disconnected(PCom_TcpServer_SockerOwner *)), this,
             SLOT(disconnected(PCom_TcpServer_SockerOwner *)));
     connect(owner, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
-    connect(socket, &QTcpSocket::bytesWritten, linkStatus(), &PCom_LinkStatus::bytesWritten);
+    PCom_SocketTls::relayBytesWritten(socket, linkStatus());
     connect(socket, &QTcpSocket::bytesWritten, owner, [owner](qint64 count) { owner->addWritten(count); });
     socket->setReadBufferSize(m_readBufferSize);
     m_socketOwners.append(owner);
@@ -270,7 +276,7 @@ qint64 PCom_TcpServer_Port::bytesToWrite() const
     // A client that the host is closing no longer holds the line back.
     for (const PCom_TcpServer_SockerOwner *owner : m_socketOwners) {
         if (!owner->isLeaving())
-            total += owner->socket()->bytesToWrite();
+            total += PCom_SocketTls::backlog(owner->socket());
     }
     return total;
 }

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+class PCom_SocketTls;
 class PCom_TcpServer_Clients;
 class QNetworkSession;
 class QTcpServer;
@@ -13,7 +14,9 @@ class QTcpServer;
 // One TCP listening endpoint. The server is created the first time the port
 // opens (after a network session, where the platform needs one) and kept
 // until the port is destroyed; "connect" starts and stops listening. Every
-// accepted client gets a socket owner; writes go to every client.
+// accepted client gets a socket owner; writes go to every client. With TLS
+// on (the PCom_TlsSettings face) a client is accepted once its handshake is
+// over (PCom_TcpServer_Listener).
 class PCom_TcpServer_Port : public PCom_Port
 {
     Q_OBJECT
@@ -66,4 +69,5 @@ private:
     qint64 m_readBufferSize = 0;
     int m_lastClientId = 0;
     PCom_TcpServer_Clients *m_clients;
+    PCom_SocketTls *m_tls;
 };

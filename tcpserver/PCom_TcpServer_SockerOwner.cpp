@@ -2,6 +2,7 @@
 
 #include "core/PCom_Release.h"
 #include "host/Plugin_Com_Device.h"
+#include "network/PCom_SocketTls.h"
 
 #include <QTcpSocket>
 
@@ -21,7 +22,7 @@ PCom_TcpServer_SockerOwner::PCom_TcpServer_SockerOwner(QTcpSocket *socket)
     connect(m_socket, SIGNAL(connected()), this, SLOT(onSocketConnected()));
     connect(m_socket, SIGNAL(hostFound()), this, SLOT(onHostFound()));
     connect(m_socket, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()));
-    connect(m_socket, SIGNAL(readyRead()), this, SIGNAL(readyRead()));
+    PCom_SocketTls::relayReadyRead(m_socket, this, [this] { emit readyRead(); });
     connect(m_socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
             SLOT(displayError(QAbstractSocket::SocketError)));
 }
@@ -70,6 +71,7 @@ void PCom_TcpServer_SockerOwner::onHostFound()
 void PCom_TcpServer_SockerOwner::onSocketDisconnected()
 {
     logProgress(QStringLiteral("Disconnected"));
+    PCom_SocketTls::announceLeftovers(m_socket, [this] { emit readyRead(); });
     emit disconnected(this);
 }
 
@@ -95,6 +97,7 @@ void PCom_TcpServer_SockerOwner::displayError(QAbstractSocket::SocketError socke
     // then reaches nobody. The line comes once the host has heard how the
     // client left, from the text alone: the owner is gone by then.
     m_closedByPeer = socketError == QAbstractSocket::RemoteHostClosedError;
+    PCom_SocketTls::announceLeftovers(m_socket, [this] { emit readyRead(); });
     emit disconnected(this);
     Plugin_Com_Device::log(KrLog_Interface::Error, text);
 }
