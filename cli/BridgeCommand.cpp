@@ -115,8 +115,10 @@ bool BridgeCommand::parse(const QStringList &arguments)
             return false;
         }
     }
+    // The broker's TLS reads the same --tls-* options, with its own rules.
+    const bool mqtt = MqttSide::names(m_firstWords) || MqttSide::names(m_secondWords);
     return m_serial->check(m_context) && m_service.check(m_context) && m_tls->check(m_context)
-           && m_mqtt->check(m_context);
+           && (!mqtt || m_mqtt->check(m_context));
 }
 
 bool BridgeCommand::prepare(PluginHost &host)
