@@ -176,6 +176,10 @@ void Rfc2217Session::negotiate(quint8 verb, quint8 option, QByteArray *replies)
 void Rfc2217Session::comPort(const QByteArray &payload, QByteArray *replies)
 {
     const quint8 code = quint8(payload.at(0));
+    // A client that speaks the option has it, whatever order the two sides'
+    // offers crossed in: it hears the modem state before its first answer.
+    if (m_lastModemState < 0 && m_modemMask && comPortAgreed())
+        *replies += modemStateNow();
     const QByteArray value = payload.mid(1);
     const int first = value.isEmpty() ? -1 : quint8(value.at(0));
     switch (code) {
@@ -344,6 +348,8 @@ QByteArray Rfc2217Session::notices(bool transmitterEmpty)
     if (m_lastLineState >= 0 && ((line ^ m_lastLineState) & m_lineMask))
         out += subnegotiation(NotifyLineState, byte(line & m_lineMask));
     m_lastLineState = line;
+    if (m_lastModemState < 0 && m_modemMask)
+        return out + modemStateNow();
     const int modem = modemState();
     // The low nibble: which of the lines above changed (for RI, its trailing
     // edge). A change of a masked line is told even when its delta bit is
