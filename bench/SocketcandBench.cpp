@@ -120,10 +120,9 @@ QVector<BenchRow> SocketcandBench::run()
 
 bool SocketcandBench::startServer(QString *error)
 {
-    m_device.reset(QCanBus::instance()->createDevice(QStringLiteral("virtualcan"), m_bus, error));
-    m_peer.reset(QCanBus::instance()->createDevice(QStringLiteral("virtualcan"), m_bus, error));
-    if (!m_device || !m_peer || !m_device->connectDevice() || !m_peer->connectDevice())
-        return false;
+    // pcom first: the relay of the bus is its own, since this process may
+    // run another bus's relay already (the can suite's), and virtualcan runs
+    // one relay per process.
     m_pcom.start(m_config.pcomPath, {"bridge", "canBus", "interface=virtualcan", "device=" + m_bus, "--",
                                      "socketcand", "port=" + QString::number(m_port)});
     QByteArray said;
@@ -131,9 +130,19 @@ bool SocketcandBench::startServer(QString *error)
         said += m_pcom.readAllStandardError();
         return m_pcom.state() == QProcess::NotRunning || said.contains("pcom: opened the");
     }, 10000);
-    if (said.contains("pcom: opened the"))
+    if (!said.contains("pcom: opened the")) {
+        *error = QStringLiteral("pcom bridge did not start: ") + QString::fromLocal8Bit(said.right(300));
+        return false;
+    }
+    m_device.reset(QCanBus::instance()->createDevice(QStringLiteral("virtualcan"), m_bus, error));
+    m_peer.reset(QCanBus::instance()->createDevice(QStringLiteral("virtualcan"), m_bus, error));
+    if (!m_device || !m_peer || !m_device->connectDevice() || !m_peer->connectDevice())
+        return false;
+    if (EventWait::until([this]() {
+            return m_device->state() == QCanBusDevice::ConnectedState && m_peer->state() == QCanBusDevice::ConnectedState;
+        }, 10000))
         return true;
-    *error = QStringLiteral("pcom bridge did not start: ") + QString::fromLocal8Bit(said.right(300));
+    *error = QStringLiteral("the bench's CAN devices did not reach the bus");
     return false;
 }
 
