@@ -14,7 +14,16 @@ line = serial.serial_for_url("rfc2217://127.0.0.1:%d" % int(sys.argv[1]), baudra
 line.baudrate = 57600
 line.stopbits = serial.STOPBITS_TWO
 line.rtscts = True
-print("set", line.cts, flush=True)
+# The server tells the modem state unasked; it may come a poll (100 ms) after
+# the settings' answers. Bounded: 40 tries, 2 s.
+cts = None
+for _ in range(40):
+    try:
+        cts = line.cts
+        break
+    except serial.SerialException:
+        time.sleep(0.05)
+print("set", cts, flush=True)
 sys.stdin.readline()
 
 data = bytes(range(256)) * 2
