@@ -176,8 +176,11 @@ void Rfc2217Session::negotiate(quint8 verb, quint8 option, QByteArray *replies)
 void Rfc2217Session::comPort(const QByteArray &payload, QByteArray *replies)
 {
     const quint8 code = quint8(payload.at(0));
-    // A client that speaks the option has it, whatever order the two sides'
-    // offers crossed in: it hears the modem state before its first answer.
+    // A client whose own offer was still unsent when ours came may take ours
+    // as the answer and never send it (pySerial does): its first command is
+    // its yes. Either way it hears the modem state before its first answer.
+    if (m_him[2] == Side::WantYes)
+        m_him[2] = Side::Yes;
     if (m_lastModemState < 0 && m_modemMask && comPortAgreed())
         *replies += modemStateNow();
     const QByteArray value = payload.mid(1);

@@ -81,22 +81,22 @@ void tst_Rfc2217::session_data()
         "fffb00 fffd00 fffb03 fffb2c fffd2c  fffc18 fffe18 fffd03 fffe03 fffa2c6b00fff0 fffc2c");
     row("refused settings answered with the value in force",
         "a fffa2c01 001e8480 fff0 | a fffa2c02 05 fff0 | a fffa2c03 04 fff0 | a fffa2c04 03 fff0 | a fffa2c05 05 fff0",
-        "", "fffa2c65 00002580 fff0  fffa2c66 08 fff0  fffa2c67 01 fff0  fffa2c68 01 fff0  fffa2c69 06 fff0", "",
+        "", "fffa2c6b00fff0 fffa2c65 00002580 fff0  fffa2c66 08 fff0  fffa2c67 01 fff0  fffa2c68 01 fff0  fffa2c69 06 fff0", "",
         "baud 2000000!, bits 5!, parity mark!, stop 1.5!, break 1!");
     row("settings taken, then asked (0)",
         "a fffa2c01 0000ffffffff fff0 | a fffa2c02 07 fff0 | a fffa2c03 03 fff0 | a fffa2c04 02 fff0"
         " | a fffa2c01 00000000 fff0 | a fffa2c02 00 fff0 | a fffa2c03 00 fff0",
-        "", "fffa2c65 0000ffffffff fff0  fffa2c66 07 fff0  fffa2c67 03 fff0  fffa2c68 02 fff0"
+        "", "fffa2c6b00fff0 fffa2c65 0000ffffffff fff0  fffa2c66 07 fff0  fffa2c67 03 fff0  fffa2c68 02 fff0"
             "   fffa2c65 0000ffffffff fff0  fffa2c66 07 fff0  fffa2c67 03 fff0",
         "", "baud 65535, bits 7, parity even, stop 2");
     row("control", "a fffa2c0500fff0 fffa2c0503fff0 fffa2c050ffff0 fffa2c0509fff0 fffa2c0507fff0 fffa2c050bfff0"
                    " | a fffa2c0506fff0",
-        "", "fffa2c69 01 fff0  fffa2c69 03 fff0  fffa2c69 0f fff0  fffa2c69 09 fff0  fffa2c69 09 fff0"
+        "", "fffa2c6b00fff0 fffa2c69 01 fff0  fffa2c69 03 fff0  fffa2c69 0f fff0  fffa2c69 09 fff0  fffa2c69 09 fff0"
             "   fffa2c69 0b fff0  fffa2c69 06 fff0",
         "", "flow rtscts, flow xonxoff, dtr 0, rts 1, break 0");
     row("purge, signature, unknown codes",
         "a fffa2c0c 03 fff0 fffa2c0c 01 fff0 fffa2c0c 04 fff0 | a fffa2c00 fff0 fffa2c00 41 fff0 fffa2c63 fff0", "",
-        "fffa2c70 03 fff0  fffa2c70 01 fff0  fffa2c64 70636f6d fff0", "", "purge 1 1, purge 1 0");
+        "fffa2c6b00fff0 fffa2c70 03 fff0  fffa2c70 01 fff0  fffa2c64 70636f6d fff0", "", "purge 1 1, purge 1 0");
     // Client 1 watches the transmitter and DSR, client 2 keeps the default
     // masks (no line state, every modem line).
     row("masks and notices, each client its own",
@@ -110,14 +110,14 @@ void tst_Rfc2217::session_data()
     row("modem state told", "poll -1 e | a fffb2c | a fffa2c0b 33 fff0 | poll 80 b | poll 88 b | poll 10 b", "",
         "fffa2c6b00fff0 fffa2c6f33fff0 fffa2c6b00fff0 fffa2c6b11fff0 fffa2c6b23fff0");
     row("a suspension holds the line until the last one resumes or leaves",
-        "hold | a fffa2c08fff0 | hold | b fffa2c08fff0 | a fffa2c09fff0 | hold | leave b | hold", "", "", "",
+        "hold | a fffa2c08fff0 | hold | b fffa2c08fff0 | a fffa2c09fff0 | hold | leave b | hold", "", "fffa2c6b00fff0", "fffa2c6b00fff0",
         "hold 0, hold 1, hold 1, hold 0");
     row("0xFF both ways, IAC split across pieces",
         "a 31ff | a ff32ff | a fa | a 2c0c | a 02ff | a f033 | line 00ff01ffff", "31ff3233",
-        "fffa2c70 02 fff0  00ffff01ffffffff", "", "purge 0 1");
+        "fffa2c6b00fff0 fffa2c70 02 fff0  00ffff01ffffffff", "", "purge 0 1");
     row("client 1 in the middle of a command, client 2's bytes intact",
         "a 68 fffa2c01 0000 | b 41 ffff 42 fffa2c0200fff0 fffd18 | a 4b00 fff0 69", "6841ff4269",
-        "fffa2c65 00004b00 fff0", "fffa2c6608fff0 fffc18", "baud 19200");
+        "fffa2c6b00fff0 fffa2c65 00004b00 fff0", "fffa2c6b00fff0 fffa2c6608fff0 fffc18", "baud 19200");
     row("cut, endless, stray",
         "a fffa2c01 0102 | a fffb03 7a fff0 71 fff1 | a fffa2c05" + QString(600, '1') + "fff021", "7a7121",
         "fffd03");
