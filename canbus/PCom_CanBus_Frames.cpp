@@ -45,3 +45,10 @@ qint64 PCom_CanBus_Frames::framesAvailable() const
 {
     return m_device ? m_device->framesAvailable() : 0;
 }
+
+QCanBusDevice::CanBusStatus PCom_CanBus_Frames::busStatus() const
+{
+    if (!m_device || !m_device->hasBusStatus())
+        return QCanBusDevice::CanBusStatus::Unknown;
+    return m_device->busStatus();
+}

@@ -3,7 +3,6 @@
 #include "core/PCom_CanFrames.h"
 
 class PCom_PortStatus;
-class QCanBusDevice;
 
 // Whole frames through a CAN port's device, for hosts of ours: a face of the
 // port's link-status companion (and its child). It works on the port's
@@ -20,6 +19,7 @@ public:
     qint64 framesAvailable() const override;
     void setFlexibleDataRate(bool enabled) override { m_flexibleDataRate = enabled; }
     bool isFlexibleDataRate() const override { return m_flexibleDataRate; }
+    QCanBusDevice::CanBusStatus busStatus() const override;
 
     // Open, and the device reports no error.
     bool canSend() const;

@@ -8,6 +8,7 @@
 #include <QCanBus>
 #include <QCanBusFrame>
 #include <QScopedValueRollback>
+#include <QTimer>
 
 #include <cstring>
 
@@ -120,25 +121,65 @@ bool PCom_CanBus_Port::openPrivate(QFlags<OpenModeFlag>)
     return true;
 }
 
-// The device goes at once, unless the host closes from a handler that one of
-// the device's signals set off (readyRead(), bytesWritten(), linkLost()): the
-// device, or the socket under it, is still emitting then, and deleting it
-// there crashes inside Qt, so it goes by deferred deletion when the loop is back.
+// A device goes at once when it holds nothing more to send and has left
+// the bus. One that still sends (frames in its queue, or in a socket under
+// it, as virtualcan's) is kept, without a link to the port, until it is
+// done or leaveMs passed. So is one that the host closes from a handler
+// that one of its signals set off (readyRead(), bytesWritten(), linkLost()):
+// deleting it there crashes inside Qt.
 void PCom_CanBus_Port::closePrivate()
 {
     if (!m_canDevice)
         return;
+    QCanBusDevice *device = m_canDevice;
+    m_canDevice = nullptr;
     // What the device reports while it goes is no loss of the link.
-    disconnect(m_canDevice, &QCanBusDevice::stateChanged, this, nullptr);
-    m_canDevice->disconnectDevice();
-    if (m_inDeviceSignal > 0) {
-        m_inDeviceSignal = 0;
-        pcomRelease(m_canDevice);
-    } else {
-        delete m_canDevice;
-        m_canDevice = nullptr;
-    }
+    disconnect(device, nullptr, this, nullptr);
+    const bool inSignal = m_inDeviceSignal > 0;
+    m_inDeviceSignal = 0;
+    if (device->state() != QCanBusDevice::UnconnectedState && device->framesToWrite() == 0)
+        device->disconnectDevice();
+    if (!inSignal && device->state() == QCanBusDevice::UnconnectedState)
+        delete device;
+    else
+        letLeave(device);
     updatePropertiesState();
+}
+
+void PCom_CanBus_Port::letLeave(QCanBusDevice *device)
+{
+    // One that an earlier close left goes on leaving by itself.
+    if (m_leaving)
+        disconnect(m_leaving, &QObject::destroyed, this, nullptr);
+    m_leaving = device;
+    if (device->state() == QCanBusDevice::UnconnectedState) {
+        device->deleteLater();
+    } else {
+        connect(device, &QCanBusDevice::framesWritten, device, [device] {
+            if (device->framesToWrite() == 0 && device->state() == QCanBusDevice::ConnectedState)
+                device->disconnectDevice();
+        });
+        connect(device, &QCanBusDevice::stateChanged, device, [device](QCanBusDevice::CanBusDeviceState state) {
+            if (state == QCanBusDevice::UnconnectedState)
+                device->deleteLater();
+        });
+        QTimer::singleShot(leaveMs, device, [device] { device->deleteLater(); });
+    }
+    connect(device, &QObject::destroyed, this, [this] {
+        updatePropertiesState();
+        raiseDataChanged();
+    });
+}
+
+void PCom_CanBus_Port::abortLink()
+{
+    closePrivate();
+    if (m_leaving) {
+        QCanBusDevice *device = m_leaving.data();
+        m_leaving = nullptr;
+        pcomRelease(device);
+    }
+    raiseDataChanged();
 }
 
 bool PCom_CanBus_Port::sendFrame(const char *data, int len, unsigned int frameId)
@@ -252,9 +293,18 @@ void PCom_CanBus_Port::onStateChanged(QCanBusDevice::CanBusDeviceState state)
     reportLinkLost(LossKind::Failed, reason.isEmpty() ? QStringLiteral("the CAN device disconnected") : reason);
 }
 
+PCom_Port::LinkState PCom_CanBus_Port::linkState() const
+{
+    if (!m_canDevice && m_leaving)
+        return LinkState::Closing;
+    return PCom_Port::linkState();
+}
+
 qint64 PCom_CanBus_Port::bytesToWrite() const
 {
-    return m_canDevice ? m_canDevice->framesToWrite() : 0;
+    if (m_canDevice)
+        return m_canDevice->framesToWrite();
+    return m_leaving ? m_leaving->framesToWrite() : 0;
 }
 
 QString PCom_CanBus_Port::lastErrorString() const

@@ -4,6 +4,7 @@
 #include "core/PCom_Port.h"
 
 #include <QCanBusDevice>
+#include <QPointer>
 #include <QStringList>
 
 class PCom_CanBus_Device;
@@ -38,8 +39,11 @@ public:
 
     AbstractTreeItem *createInstance() override;
 
+    LinkState linkState() const override;
     qint64 bytesToWrite() const override;
     QString lastErrorString() const override;
+    // Drops a closed device that still sends, with what it holds.
+    void abortLink() override;
     void setReadBufferSize(qint64 size) override;
 
     static QStringList standardBaudRates();
@@ -56,10 +60,17 @@ private:
     // lost its bus.
     void onStateChanged(QCanBusDevice::CanBusDeviceState state);
     bool sendFrame(const char *data, int len, unsigned int frameId);
+    // Keeps a closed device until it has sent what it took and left the bus.
+    void letLeave(QCanBusDevice *device);
+
+    // How long a closed device may take to send what it holds.
+    static const int leaveMs = 5000;
 
     PCom_CanBus_Device *m_device;
     PCom_CanBus_Frames *m_frames;
     QCanBusDevice *m_canDevice = nullptr;
+    // Closed, still sending: the port reads as closing until it is gone.
+    QPointer<QCanBusDevice> m_leaving;
     QString m_deviceName;
     QString m_baudRate;
     QString m_lastError;

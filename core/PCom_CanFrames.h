@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCanBusDevice>
 #include <QCanBusFrame>
 #include <QObject>
 
@@ -22,6 +23,10 @@ public:
     // open on, where the back-end has it.
     virtual void setFlexibleDataRate(bool enabled) = 0;
     virtual bool isFlexibleDataRate() const = 0;
+    // The controller's state as the back-end reads it (error active,
+    // warning, passive, bus off); Unknown while closed or where the back-end
+    // tells none (virtualcan).
+    virtual QCanBusDevice::CanBusStatus busStatus() const = 0;
 
 protected:
     explicit PCom_CanFrames(QObject *parent = nullptr) : QObject(parent) {}

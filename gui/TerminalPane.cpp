@@ -1,8 +1,10 @@
 #include "gui/TerminalPane.h"
 
+#include "core/PCom_CanFrames.h"
 #include "core/PCom_LinkStatus.h"
 #include "core/PCom_SerialLine.h"
 #include "core/PCom_ServedClients.h"
+#include "gui/CanBusHealth.h"
 #include "gui/CanFrameTable.h"
 #include "gui/CanIdView.h"
 #include "gui/ClientList.h"
@@ -183,6 +185,7 @@ QWidget *TerminalPane::buildCanControls()
 {
     m_frames = new CanFrameTable;
     m_idView = new CanIdView;
+    m_health = new CanBusHealth(PluginHost::face<PCom_CanFrames>(m_port));
     m_periodic = new PeriodicSender;
     m_filters = new QLineEdit;
     m_filters->setPlaceholderText(tr("Receive filters, e.g. 100:7FF 18FF0000:1FFF0000"));
@@ -211,6 +214,7 @@ QWidget *TerminalPane::buildCanControls()
     auto *side = new QWidget;
     auto *sideLayout = new QVBoxLayout(side);
     sideLayout->setContentsMargins(0, 0, 0, 0);
+    sideLayout->addWidget(m_health);
     sideLayout->addWidget(m_filters);
     sideLayout->addWidget(m_idView, 2);
     sideLayout->addWidget(m_periodic, 1);
@@ -277,6 +281,7 @@ void TerminalPane::clearView()
     if (m_frames) {
         m_frames->clearRows();
         m_idView->clearRows();
+        m_health->clearCounts();
     }
     m_received = m_sent = 0;
     showCounters();
@@ -376,6 +381,8 @@ bool TerminalPane::setCanFilters(const QString &text)
     m_filterText = text;
     if (m_endpoint)
         m_endpoint->setFrameHook([this, filters](const QCanBusFrame &frame, bool sent) {
+            if (!sent)
+                m_health->append(frame);
             if (!sent && !CanLineParser::passes(filters, frame))
                 return false;
             m_idView->append(frame, sent);

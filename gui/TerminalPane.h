@@ -7,6 +7,7 @@
 
 class Bridge;
 class CandumpReplay;
+class CanBusHealth;
 class CanFrameTable;
 class CanIdView;
 class ClientList;
@@ -88,6 +89,7 @@ public:
     void applySettings(const QJsonObject &settings);
 
     CanIdView *idView() const { return m_idView; }
+    CanBusHealth *busHealth() const { return m_health; }
     PeriodicSender *periodic() const { return m_periodic; }
     SerialSettingsPanel *serialPanel() const { return m_serial; }
     ClientList *clients() const { return m_clients; }
@@ -120,6 +122,7 @@ private:
     StreamView *m_stream = nullptr;
     CanFrameTable *m_frames = nullptr;
     CanIdView *m_idView = nullptr;
+    CanBusHealth *m_health = nullptr;
     PeriodicSender *m_periodic = nullptr;
     SerialSettingsPanel *m_serial = nullptr;
     ClientList *m_clients = nullptr;

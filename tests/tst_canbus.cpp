@@ -101,9 +101,24 @@ void tst_CanBus::properties()
     QCOMPARE(first->setTavlinProperty("connect", true), QVariant(true));
     QCOMPARE(log.deviceTexts(KrLog_Interface::Progress), QStringList{"Plugin: virtualcan, connected to " + url});
     QCOMPARE(NetClientTestUtil::writable(*first), QStringList{"connect"});
+
+    // A burst closed at once still reaches the bus: the port reads as
+    // closing until its device has sent it all (into virtualcan's socket).
+    QScopedPointer<QCanBusDevice> peer(QCanBus::instance()->createDevice("virtualcan", url));
+    QVERIFY(peer->connectDevice());
+    QTRY_COMPARE_WITH_TIMEOUT(peer->state(), QCanBusDevice::ConnectedState, 5000);
+    QVERIFY(peer->writeFrame(QCanBusFrame(0x7, "up")));
+    QTRY_COMPARE_WITH_TIMEOUT(first->linkStatus()->face<PCom_CanFrames>()->framesAvailable(), qint64(1), 5000);
+    int taken = 0;
+    for (int i = 0; i < 3000; ++i)
+        taken += first->writeRawData("\x11\x22", 2, 0x123);
+    QCOMPARE(taken, 6000);
     first->close();
     QCOMPARE(first->getTavlinProperty("connect"), QVariant(false));
+    QCOMPARE(first->linkStatus()->linkState(), PCom_LinkStatus::LinkState::Closing);
     QCOMPARE(NetClientTestUtil::writable(*first), (QStringList{"interface", "device", "baudrate", "connect"}));
+    QTRY_COMPARE_WITH_TIMEOUT(peer->framesAvailable(), qint64(3000), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(first->linkStatus()->linkState(), PCom_LinkStatus::LinkState::Closed, 5000);
 
     // The back-end's listing error is logged; what was listed still counts.
     device.setCanPlugin(QLatin1String(TestCan::pluginKey));

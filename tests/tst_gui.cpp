@@ -1,4 +1,5 @@
 #include "gui/DeviceTree.h"
+#include "gui/CanBusHealth.h"
 #include "gui/CanFrameTable.h"
 #include "gui/CanIdView.h"
 #include "gui/PeriodicSender.h"
@@ -16,6 +17,7 @@
 #include "tests/support/NetClientTestUtil.h"
 #include "tests/support/PcomProcess.h"
 #include "tests/support/PseudoTerminal.h"
+#include "tests/testcan/TestCanControl.h"
 #include "core/PCom_SerialLine.h"
 #include "gui/SerialSettingsPanel.h"
 
@@ -100,6 +102,7 @@ QList<QVariantMap> valuesOf(Workbench *bench)
 void tst_Gui::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::addLibraryPath(QStringLiteral(PCOM_TESTCAN_LIBRARY_DIR));
     QString error;
     QVERIFY2(m_host.load(QStringLiteral(PCOM_PLUGIN_FILE), &error), qPrintable(error));
 }
@@ -254,6 +257,21 @@ void tst_Gui::linksThroughEditorAndTerminals()
     QTRY_VERIFY_WITH_TIMEOUT(can[0]->shownText().contains(QStringLiteral("\t7AB\tTX\t1\t01\n"))
                              && can[0]->shownText().endsWith(QStringLiteral("\t00000456\tTX EXT\t2\tAA BB")), 2000);
     QTRY_VERIFY_WITH_TIMEOUT(can[1]->idView()->rowText(QStringLiteral("7AB")).startsWith(QStringLiteral("7AB\t1\t")), 5000);
+
+    // The bus line: virtualcan tells no state; the test back-end's does, and
+    // its error frames are counted by class.
+    QVERIFY2(can[1]->busHealth()->text().startsWith(QStringLiteral("Bus: unknown")), qPrintable(can[1]->busHealth()->text()));
+    qApp->setProperty(TestCan::busStatus, int(QCanBusDevice::CanBusStatus::Warning));
+    TerminalPane *test = window.terminal(window.addPort(QStringLiteral("canBus")));
+    type(editor, QStringLiteral("interface"), QLatin1String(TestCan::pluginKey));
+    type(editor, QStringLiteral("device"), QStringLiteral("test0"));
+    clickConnect(editor);
+    QObject *device = qApp->property(TestCan::lastDevice).value<QObject *>();
+    QVERIFY(device && QMetaObject::invokeMethod(device, "injectFrame", Q_ARG(int, QCanBusFrame::ErrorFrame), Q_ARG(uint, 0),
+                                                Q_ARG(QByteArray, QByteArray(8, 0))));
+    QTRY_COMPARE_WITH_TIMEOUT(test->busHealth()->errorFrames(QCanBusFrame::BusOffError), qint64(1), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(test->busHealth()->text().contains(QStringLiteral("Bus: warning")), qPrintable(test->busHealth()->text()), 3000);
+    QVERIFY(test->busHealth()->text().endsWith(QStringLiteral("error frames: bus off 1")));
 }
 
 // What the editor writes, or refuses (an empty read-back), as typed.
@@ -321,12 +339,12 @@ void tst_Gui::terminalViewsAndLayout()
     const int helpWidth = help->width();
     const int middle = window.centralWidget()->width();
     QVERIFY(!udp[0]->sendFile(QStringLiteral("/no/such/") + QString(400, QLatin1Char('x'))));
-    QTest::qWait(50);
-    QCOMPARE(window.centralWidget()->width(), middle);
+    QVERIFY(!QTest::qWaitFor([&] { return window.centralWidget()->width() != middle; }, 200));
     // Shrunk and grown again, the panes get their sizes back.
     window.resize(400, 300);
-    QTest::qWait(50);
+    QTRY_VERIFY_WITH_TIMEOUT(window.centralWidget()->width() < middle, 2000);
     window.resize(1280, 800);
+    QTRY_COMPARE_WITH_TIMEOUT(window.centralWidget()->width(), middle, 2000);
     QTRY_VERIFY_WITH_TIMEOUT(qAbs(help->width() - helpWidth) <= 2, 2000);
     // The View menu brings a closed pane back.
     QAction *helpAction = help->toggleViewAction();

@@ -10,6 +10,8 @@
 TestCanBackend::TestCanBackend(const QString &interfaceName) : m_interfaceName(interfaceName)
 {
     qApp->setProperty(TestCan::lastDevice, QVariant::fromValue(static_cast<QObject *>(this)));
+    if (qApp->property(TestCan::busStatus).isValid())
+        setCanBusStatusGetter([] { return CanBusStatus(qApp->property(TestCan::busStatus).toInt()); });
 }
 
 TestCanBackend::~TestCanBackend()

@@ -18,6 +18,9 @@ constexpr char interfaces[] = "testcanInterfaces";
 constexpr char enumerationError[] = "testcanEnumerationError";
 // QString: interface name of the device last disconnected.
 constexpr char lastDisconnected[] = "testcanLastDisconnected";
+// int: when set as a device is created, the QCanBusDevice::CanBusStatus that
+// it reports; unset, it reports none.
+constexpr char busStatus[] = "testcanBusStatus";
 // bool: whether the device that lost its bus was still alive after telling.
 constexpr char survivedLoss[] = "testcanSurvivedLoss";
 
