@@ -53,6 +53,8 @@ PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
     });
     m_connectDeadline.setSingleShot(true);
     connect(&m_connectDeadline, &QTimer::timeout, this, &PortLink::onConnectTimeout);
+    m_suspendDeadline.setSingleShot(true);
+    connect(&m_suspendDeadline, &QTimer::timeout, this, &PortLink::checkSuspend);
     // Only while the write direction waits for a connection to end it.
     m_openPoll.setInterval(50);
     connect(&m_openPoll, &QTimer::timeout, this, &PortLink::checkFinish);
@@ -205,6 +207,7 @@ void PortLink::checkFlush()
 
 void PortLink::onProgress()
 {
+    checkSuspend();
     const bool waiting = m_phase == Phase::Flushing || (m_finishing && !m_writeDone && m_phase == Phase::Running);
     if (!waiting)
         return;
@@ -305,8 +308,34 @@ void PortLink::interrupt(const QString &reason)
     emit interrupted(reason);
 }
 
+void PortLink::suspend(int flushMs)
+{
+    if (m_phase != Phase::Running || m_interrupted || m_suspending)
+        return;
+    if (m_port->opened())
+        m_reader->takeRest();
+    m_suspending = true;
+    m_suspendDeadline.start(flushMs);
+    checkSuspend();
+}
+
+void PortLink::checkSuspend()
+{
+    if (!m_suspending || (m_suspendDeadline.isActive() && !m_writer->isDrained() && m_port->opened()))
+        return;
+    m_suspending = false;
+    m_suspendDeadline.stop();
+    // Set first: the port's close is no loss of the link.
+    m_interrupted = true;
+    m_writer->setAway(true);
+    if (m_port->opened())
+        m_port->close();
+}
+
 void PortLink::resumeAfterReopen()
 {
+    m_suspending = false;
+    m_suspendDeadline.stop();
     if (!m_interrupted)
         return;
     m_interrupted = false;
