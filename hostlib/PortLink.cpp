@@ -72,7 +72,11 @@ bool PortLink::isClosed() const
 void PortLink::start()
 {
     m_started = true;
-    QTimer::singleShot(0, m_reader, &PortReader::drain);
+    // A link that begins away (a line opened on demand) has no port to read yet.
+    QTimer::singleShot(0, this, [this]() {
+        if (!m_interrupted)
+            m_reader->drain();
+    });
     if (m_connectTimeoutMs > 0 && m_status && m_status->linkState() == PCom_LinkStatus::LinkState::Opening)
         m_connectDeadline.start(m_connectTimeoutMs);
 }
