@@ -282,7 +282,9 @@ void tst_CliFormats::answers_data()
         {"%FILE:5: not plain UTF-8 text (a control character or an invalid byte sequence)"});
     row("serve: empty", {"serve", "%FILE="}, 2, {"%FILE:1: expected 'bridges:' with a list of bridges"});
     row("serve: unknown top key", {"serve", "%FILE=bridge:\n"}, 2, {"%FILE:1: unknown key 'bridge' (expected bridges)"});
-    row("serve: unknown bridge key", {"serve", good + "    port: 5\n"}, 2, {"%FILE:4: unknown key 'port' (expected name, args)"});
+    row("serve: unknown bridge key", {"serve", good + "    port: 5\n"}, 2, {"%FILE:4: unknown key 'port' (expected name, args, on-demand)"});
+    row("serve: on demand", {"serve", good + "    on-demand: true\n"}, 2,
+        {"%FILE:2: bridge 'a': --on-demand needs a com port on one side and a tcpServer port on the other"});
     row("serve: bad name", {"serve", "%FILE=bridges:\n  - name: a b\n    args: x\n"}, 2,
         {"%FILE:2: a bridge name is 1 to 64 letters, digits, '.', '_' or '-'"});
     row("serve: no args", {"serve", good + "  - name: b\n"}, 2, {"%FILE:4: bridge 'b' has no args"});
