@@ -8,6 +8,7 @@
 #include "cli/TlsOptions.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
+#include "hostlib/LineOnDemand.h"
 #include "hostlib/MqttEndpoint.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
@@ -60,6 +61,9 @@ BridgeCommand::BridgeCommand()
       m_rfc2217(QStringLiteral("rfc2217"),
                 QStringLiteral("Serve the com side to the clients of the tcpServer side as a "
                                "Telnet COM port (RFC 2217): they set the line and see its state.")),
+      m_onDemandOption(QStringLiteral("on-demand"),
+                 QStringLiteral("Open the com side when the first client of the tcpServer side joins and "
+                                "close it when the last one leaves (the server listens throughout).")),
       m_timeout(QStringLiteral("timeout"), QStringLiteral("Total time: close both sides after SECONDS, whatever happens."),
                 QStringLiteral("SECONDS")),
       m_canPlugin(QStringLiteral("can-plugin"),
@@ -76,6 +80,7 @@ BridgeCommand::BridgeCommand()
     m_context.addOption(m_stats);
     m_context.addOption(m_hold);
     m_context.addOption(m_rfc2217);
+    m_context.addOption(m_onDemandOption);
     m_context.addOption(m_canPlugin);
     m_context.addOption(m_timeout);
     m_serial = std::make_unique<SerialOptions>(m_context);
@@ -149,6 +154,17 @@ bool BridgeCommand::prepare(PluginHost &host)
             QStringLiteral("--rfc2217 needs a com port on one side and a tcpServer port on the other"));
         return false;
     }
+    const bool onDemand = m_context.isSet(m_onDemandOption);
+    if (onDemand && !lineFirst && !(SerialOptions::fits(second) && ServiceOptions::canServe(first))) {
+        CommandContext::badInput(
+            QStringLiteral("--on-demand needs a com port on one side and a tcpServer port on the other"));
+        return false;
+    }
+    if (onDemand && m_service.reconnectSet()) {
+        CommandContext::badInput(QStringLiteral("--on-demand opens the com side for each new client: "
+                                                "leave out --reconnect"));
+        return false;
+    }
     if (m_context.isSet(m_canPlugin) && !first->usesFrameIds() && !second->usesFrameIds()) {
         CommandContext::badInput(QStringLiteral("--can-plugin applies to canBus ports only"));
         return false;
@@ -183,8 +199,17 @@ bool BridgeCommand::prepare(PluginHost &host)
             return handle.open() && m_serial->apply(handle.port(), label);
         };
     };
-    return m_service.setUp(*m_firstHandle, m_firstLink.get(), reopen(*m_firstHandle, m_firstLabel), &m_firstSide)
-        && m_service.setUp(*m_secondHandle, m_secondLink.get(), reopen(*m_secondHandle, m_secondLabel), &m_secondSide);
+    if (!m_service.setUp(*m_firstHandle, m_firstLink.get(), reopen(*m_firstHandle, m_firstLabel), &m_firstSide)
+        || !m_service.setUp(*m_secondHandle, m_secondLink.get(), reopen(*m_secondHandle, m_secondLabel),
+                            &m_secondSide))
+        return false;
+    if (onDemand) {
+        m_demandHandle = lineFirst ? m_firstHandle.get() : m_secondHandle.get();
+        PortLink *line = lineFirst ? m_firstLink.get() : m_secondLink.get();
+        m_onDemand = std::make_unique<LineOnDemand>(lineFirst ? m_secondLink.get() : m_firstLink.get(), line,
+                                                    reopen(*m_demandHandle, line->label()));
+    }
+    return true;
 }
 
 bool BridgeCommand::prepareOwnEnd(PluginHost &host)
@@ -285,6 +310,8 @@ bool BridgeCommand::open()
     const auto openSide = [this](PortHandle *handle, const QString &label) {
         if (!handle)
             return m_mqttEnd->open();
+        if (handle == m_demandHandle)
+            return true;
         if (!CommandContext::open(*handle, label))
             return false;
         if (m_serial->apply(handle->port(), label))
@@ -299,8 +326,14 @@ bool BridgeCommand::open()
             m_firstHandle->port()->close();
         return false;
     }
-    CommandContext::say(QStringLiteral("progress"),
-                        QStringLiteral("pcom: opened the %1 and %2 ports").arg(m_firstLabel, m_secondLabel));
+    if (m_demandHandle)
+        CommandContext::say(QStringLiteral("progress"),
+                            QStringLiteral("pcom: opened the %1 port; the %2 port opens when a client joins")
+                                .arg(m_demandHandle == m_firstHandle.get() ? m_secondLabel : m_firstLabel,
+                                     m_demandHandle->typeKey()));
+    else
+        CommandContext::say(QStringLiteral("progress"),
+                            QStringLiteral("pcom: opened the %1 and %2 ports").arg(m_firstLabel, m_secondLabel));
     return true;
 }
 

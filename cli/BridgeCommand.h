@@ -9,6 +9,7 @@
 #include <memory>
 
 class Bridge;
+class LineOnDemand;
 class MqttEndpoint;
 class MqttSide;
 class PluginHost;
@@ -55,6 +56,7 @@ private:
     QCommandLineOption m_stats;
     QCommandLineOption m_hold;
     QCommandLineOption m_rfc2217;
+    QCommandLineOption m_onDemandOption;
     QCommandLineOption m_timeout;
     QCommandLineOption m_canPlugin;
     std::unique_ptr<SerialOptions> m_serial;
@@ -79,7 +81,10 @@ private:
     std::unique_ptr<MqttEndpoint> m_mqttEnd;
     std::unique_ptr<Bridge> m_bridge;
     std::unique_ptr<Rfc2217Server> m_rfc2217Server;
+    // With --on-demand: the com side's handle, opened by m_onDemand only.
+    PortHandle *m_demandHandle = nullptr;
     // Client policies and reconnectors, released first: they act on the links.
     ServiceOptions::Side m_firstSide;
     ServiceOptions::Side m_secondSide;
+    std::unique_ptr<LineOnDemand> m_onDemand;
 };

@@ -58,30 +58,6 @@ const char description[] =
     "setting was refused, bytes were left over or input lines or frames were skipped (their count is\n"
     "printed), 2 bad input (nothing was opened).";
 
-// TEXT with the escapes of the session log: \r, \n, \t, \\, \xNN; false
-// for a broken one.
-bool unescaped(const QString &text, QByteArray *out)
-{
-    const QByteArray in = text.toUtf8();
-    for (int i = 0; i < in.size(); ++i) {
-        if (in.at(i) != '\\') {
-            out->append(in.at(i));
-            continue;
-        }
-        const char next = i + 1 < in.size() ? in.at(++i) : '\0';
-        const int at = QByteArray("rnt\\").indexOf(next);
-        bool ok = at >= 0;
-        if (ok)
-            out->append("\r\n\t\\"[at]);
-        else if (next == 'x' && i + 2 < in.size())
-            out->append(char(in.mid(i + 1, 2).toInt(&ok, 16)));
-        if (!ok)
-            return false;
-        i += next == 'x' ? 2 : 0;
-    }
-    return true;
-}
-
 // --wait-device: a serial device that is not there yet is waited for (looked
 // for every 200 ms); false when a stop signal came first.
 bool waitForDevice(const QString &device, Shutdown &shutdown)
@@ -212,7 +188,7 @@ int OpenCommand::run(const QStringList &arguments)
     if (escapeText.size() != 1 || escapeText.at(0) < QLatin1Char('a') || escapeText.at(0) > QLatin1Char('z'))
         return CommandContext::badInput(QStringLiteral("--escape takes a letter a to z, not '%1'").arg(escapeText));
     options.escapeLetter = escapeText.at(0).toLatin1();
-    if (!unescaped(context.value(init), &options.init))
+    if (!CommandContext::unescaped(context.value(init), &options.init))
         return CommandContext::badInput(
             QStringLiteral("--init: a backslash starts \\r, \\n, \\t, \\\\ or \\xNN: '%1'").arg(context.value(init)));
     for (const auto &delay :

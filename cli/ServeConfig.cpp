@@ -110,7 +110,8 @@ QList<ServeConfig::Entry> entriesOf(const YAML::Node &root)
         const int line = lineOf(bridge);
         if (!bridge.IsMap())
             throw Refusal{line, QStringLiteral("a bridge is a mapping with a name and args")};
-        const std::vector<YAML::Node> values = readKeys(bridge, {QStringLiteral("name"), QStringLiteral("args")});
+        const std::vector<YAML::Node> values =
+            readKeys(bridge, {QStringLiteral("name"), QStringLiteral("args"), QStringLiteral("on-demand")});
         const YAML::Node name = values.at(0);
         if (!name.IsDefined())
             throw Refusal{line, QStringLiteral("a bridge without a name")};
@@ -124,6 +125,13 @@ QList<ServeConfig::Entry> entriesOf(const YAML::Node &root)
                                                 .arg(before.line)};
         }
         entry.arguments = argumentsOf(values.at(1), entry.name, line);
+        // A switch of the file's own for the option that serial device servers' users look for first.
+        const YAML::Node onDemand = values.at(2);
+        const QString demand = onDemand.IsScalar() ? textOf(onDemand) : QString();
+        if (onDemand.IsDefined() && demand != QLatin1String("true") && demand != QLatin1String("false"))
+            throw Refusal{lineOf(onDemand), QStringLiteral("bridge '%1': on-demand is true or false").arg(entry.name)};
+        if (demand == QLatin1String("true"))
+            entry.arguments << QStringLiteral("--on-demand");
         entries.append(entry);
     }
     return entries;

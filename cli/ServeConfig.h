@@ -12,8 +12,9 @@
 //       - name: can0
 //         args: [canBus, --can-plugin, virtualcan, "device=tcp://127.0.0.1:35468/can0", --, tcpServer, port=5001]
 // Each bridge's args are what pcom bridge takes, as one line (split as a
-// shell would split words in double quotes) or as a list of words. Only the
-// form is checked here; whether pcom bridge takes the words is the caller's.
+// shell would split words in double quotes) or as a list of words; a bridge's
+// `on-demand: true` adds --on-demand to them. Only the form is checked here;
+// whether pcom bridge takes the words is the caller's.
 class ServeConfig
 {
 public:

@@ -40,16 +40,24 @@ ServiceOptions::ServiceOptions(CommandContext &context)
                  QStringLiteral("tcpServer: drop a client once more than 256 KiB has waited for it for SECONDS "
                                 "(default 5)."),
                  QStringLiteral("SECONDS")),
+      m_banner(QStringLiteral("banner"),
+               QStringLiteral("tcpServer: send TEXT to each client as it joins, before any data (escapes: \\r, "
+                              "\\n, \\t, \\\\, \\xNN)."),
+               QStringLiteral("TEXT")),
+      m_idleTimeout(QStringLiteral("idle-timeout"),
+                    QStringLiteral("tcpServer: close a client that sent and received nothing for SECONDS."),
+                    QStringLiteral("SECONDS")),
       m_reconnect(QStringLiteral("reconnect"),
                   QStringLiteral("com, tcpClient: when the device or peer goes away, keep reopening it, "
                                  "pausing at most SECONDS between tries (default 5)."),
                   QStringLiteral("SECONDS")),
       m_connectTimeout(QStringLiteral("connect-timeout"),
                        QStringLiteral("tcpClient: give up a connection that is not up after SECONDS (exit "
-                                      "status 1)."),
+                                      "status 1); with --reconnect, each try."),
                        QStringLiteral("SECONDS"))
 {
-    for (const QCommandLineOption *option : {&m_clients, &m_allow, &m_waitSlow, &m_dropSlow, &m_connectTimeout})
+    for (const QCommandLineOption *option :
+         {&m_clients, &m_allow, &m_waitSlow, &m_dropSlow, &m_banner, &m_idleTimeout, &m_connectTimeout})
         context.addOption(*option);
     context.addOptionalValue(m_reconnect, QString::number(defaultReconnectSeconds), [](const QString &word) {
         bool number = false;
@@ -60,7 +68,7 @@ ServiceOptions::ServiceOptions(CommandContext &context)
 
 bool ServiceOptions::check(CommandContext &context)
 {
-    for (const QCommandLineOption *option : {&m_clients, &m_allow, &m_waitSlow, &m_dropSlow}) {
+    for (const QCommandLineOption *option : {&m_clients, &m_allow, &m_waitSlow, &m_dropSlow, &m_banner, &m_idleTimeout}) {
         if (context.isSet(*option) && m_serverOption.isEmpty())
             m_serverOption = QStringLiteral("--") + option->names().constFirst();
     }
@@ -76,7 +84,11 @@ bool ServiceOptions::check(CommandContext &context)
     m_policy.waitSlow = context.isSet(m_waitSlow);
     if (m_policy.waitSlow && context.isSet(m_dropSlow))
         return refuse(QStringLiteral("--wait-slow and --drop-slow exclude each other"));
+    if (!CommandContext::unescaped(context.value(m_banner), &m_policy.banner))
+        return refuse(QStringLiteral("--banner: a backslash starts \\r, \\n, \\t, \\\\ or \\xNN: '%1'")
+                          .arg(context.value(m_banner)));
     return context.seconds(m_dropSlow, 5, false, &m_policy.slowSeconds)
+           && context.seconds(m_idleTimeout, 0, false, &m_policy.idleSeconds)
            && context.seconds(m_reconnect, 0, false, &m_reconnectSeconds)
            && context.seconds(m_connectTimeout, 0, false, &m_connectSeconds);
 }
@@ -113,7 +125,9 @@ bool ServiceOptions::setUp(PortHandle &handle, PortLink *link, std::function<boo
     if (m_connectSeconds > 0 && canConnect(handle.port()))
         link->setConnectTimeout(int(m_connectSeconds * 1000));
     if (m_reconnectSeconds > 0 && canReconnect(handle.port()))
-        side->reconnector = std::make_unique<Reconnector>(link, std::move(reopen), m_reconnectSeconds);
+        side->reconnector = std::make_unique<Reconnector>(
+            link, std::move(reopen), m_reconnectSeconds,
+            m_connectSeconds > 0 ? int(m_connectSeconds * 1000) : Reconnector::defaultTryMs);
     return true;
 }
 

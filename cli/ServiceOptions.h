@@ -67,6 +67,8 @@ private:
     QCommandLineOption m_allow;
     QCommandLineOption m_waitSlow;
     QCommandLineOption m_dropSlow;
+    QCommandLineOption m_banner;
+    QCommandLineOption m_idleTimeout;
     QCommandLineOption m_reconnect;
     QCommandLineOption m_connectTimeout;
     ClientPolicy::Options m_policy;

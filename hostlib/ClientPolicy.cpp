@@ -79,6 +79,9 @@ void ClientPolicy::onJoined(const PCom_ClientInfo &info)
     m_clients.append({info, QString()});
     LogReceiver::post(QStringLiteral("progress"), QStringLiteral("pcom: %1 joined").arg(name(info)));
     const int id = info.id;
+    m_lastActive.insert(id, {0, m_clock.elapsed()});
+    if (!m_options.banner.isEmpty())
+        m_clientsFace->writeToClient(id, m_options.banner);
     int other = 0;
     for (const Client &client : qAsConst(m_clients)) {
         if (client.ending.isEmpty() && client.info.id != id)
@@ -113,6 +116,7 @@ void ClientPolicy::onLeft(const PCom_ClientInfo &info)
 {
     const int id = info.id;
     m_slowSince.remove(id);
+    m_lastActive.remove(id);
     if (info.loss == PCom_LinkStatus::LossKind::PeerClosed)
         LogReceiver::noteOrderlyEnd();
     for (int i = 0; i < m_clients.size(); ++i) {
@@ -155,6 +159,8 @@ void ClientPolicy::watch()
             if (client.info.id == id)
                 closing = !client.ending.isEmpty();
         }
+        if (!closing && m_options.idleSeconds > 0 && closeIdle(info, now))
+            continue;
         if (backlog < slowBacklog || (m_options.waitSlow && !closing)) {
             m_slowSince.remove(id);
             continue;
@@ -176,6 +182,24 @@ void ClientPolicy::watch()
     }
 }
 
+bool ClientPolicy::closeIdle(const PCom_ClientInfo &info, qint64 now)
+{
+    const qint64 moved = info.bytesRead + info.bytesWritten;
+    const auto last = m_lastActive.value(info.id, {-1, now});
+    if (last.first != moved) {
+        m_lastActive.insert(info.id, {moved, now});
+        return false;
+    }
+    if (now - last.second < qint64(m_options.idleSeconds * 1000))
+        return false;
+    ++m_idleClosed;
+    LogReceiver::post(QStringLiteral("info"), QStringLiteral("pcom: closed %1: idle for %2 s")
+                                                  .arg(name(info))
+                                                  .arg(m_options.idleSeconds));
+    close(info.id, true, QStringLiteral("closed, idle"));
+    return true;
+}
+
 QStringList ClientPolicy::statsLines()
 {
     // Fresh counts of the clients still there.
@@ -193,7 +217,8 @@ QStringList ClientPolicy::statsLines()
                                                     {m_replaced, "replaced"},
                                                     {m_refused, "refused (allow-list)"},
                                                     {m_refusedTls, "refused (TLS)"},
-                                                    {m_droppedSlow, "dropped (stopped reading)"}};
+                                                    {m_droppedSlow, "dropped (stopped reading)"},
+                                                    {m_idleClosed, "closed (idle)"}};
     for (const auto &count : counts) {
         if (count.first > 0)
             effect += QStringLiteral(", %1 %2").arg(count.first).arg(QLatin1String(count.second));

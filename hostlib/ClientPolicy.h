@@ -20,7 +20,9 @@ class Plugin_Com_Port;
 // slowBacklog for the set time is dropped, so that it holds the others back
 // for that long at most and memory stays bounded; with waitSlow the whole
 // line waits for it instead (the host's own flow control on the summed
-// backlog). It keeps each client's address and byte counts for statsLines().
+// backlog). A banner greets each client as it joins, before any line data;
+// a client that sent and received nothing for idleSeconds (0: never) is
+// closed. It keeps each client's address and byte counts for statsLines().
 class ClientPolicy : public QObject
 {
     Q_OBJECT
@@ -31,6 +33,8 @@ public:
         QStringList allow;      // ADDR[/PREFIX]; empty: everyone
         bool waitSlow = false;
         double slowSeconds = 5;
+        QByteArray banner;
+        double idleSeconds = 0;
     };
 
     // `port`: a TCP server port; `label` names it in messages.
@@ -65,6 +69,8 @@ private:
     };
 
     void watch();
+    // Closes a client whose byte counts have not moved for idleSeconds.
+    bool closeIdle(const PCom_ClientInfo &info, qint64 now);
     void close(int id, bool flush, const QString &ending);
     QString name(const PCom_ClientInfo &info) const;
 
@@ -73,6 +79,8 @@ private:
     Options m_options;
     QList<Client> m_clients;
     QHash<int, qint64> m_slowSince;
+    // Per client: its bytes both ways when last seen to move, and then.
+    QHash<int, QPair<qint64, qint64>> m_lastActive;
     QElapsedTimer m_clock;
     QTimer m_watch;
     int m_accepted = 0;
@@ -81,4 +89,5 @@ private:
     int m_refused = 0;
     int m_refusedTls = 0;
     int m_droppedSlow = 0;
+    int m_idleClosed = 0;
 };

@@ -53,6 +53,8 @@ PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
     });
     m_connectDeadline.setSingleShot(true);
     connect(&m_connectDeadline, &QTimer::timeout, this, &PortLink::onConnectTimeout);
+    m_suspendDeadline.setSingleShot(true);
+    connect(&m_suspendDeadline, &QTimer::timeout, this, &PortLink::checkSuspend);
     // Only while the write direction waits for a connection to end it.
     m_openPoll.setInterval(50);
     connect(&m_openPoll, &QTimer::timeout, this, &PortLink::checkFinish);
@@ -70,7 +72,11 @@ bool PortLink::isClosed() const
 void PortLink::start()
 {
     m_started = true;
-    QTimer::singleShot(0, m_reader, &PortReader::drain);
+    // A link that begins away (a line opened on demand) has no port to read yet.
+    QTimer::singleShot(0, this, [this]() {
+        if (!m_interrupted)
+            m_reader->drain();
+    });
     if (m_connectTimeoutMs > 0 && m_status && m_status->linkState() == PCom_LinkStatus::LinkState::Opening)
         m_connectDeadline.start(m_connectTimeoutMs);
 }
@@ -205,6 +211,7 @@ void PortLink::checkFlush()
 
 void PortLink::onProgress()
 {
+    checkSuspend();
     const bool waiting = m_phase == Phase::Flushing || (m_finishing && !m_writeDone && m_phase == Phase::Running);
     if (!waiting)
         return;
@@ -305,8 +312,34 @@ void PortLink::interrupt(const QString &reason)
     emit interrupted(reason);
 }
 
+void PortLink::suspend(int flushMs)
+{
+    if (m_phase != Phase::Running || m_interrupted || m_suspending)
+        return;
+    if (m_port->opened())
+        m_reader->takeRest();
+    m_suspending = true;
+    m_suspendDeadline.start(flushMs);
+    checkSuspend();
+}
+
+void PortLink::checkSuspend()
+{
+    if (!m_suspending || (m_suspendDeadline.isActive() && !m_writer->isDrained() && m_port->opened()))
+        return;
+    m_suspending = false;
+    m_suspendDeadline.stop();
+    // Set first: the port's close is no loss of the link.
+    m_interrupted = true;
+    m_writer->setAway(true);
+    if (m_port->opened())
+        m_port->close();
+}
+
 void PortLink::resumeAfterReopen()
 {
+    m_suspending = false;
+    m_suspendDeadline.stop();
     if (!m_interrupted)
         return;
     m_interrupted = false;

@@ -58,7 +58,14 @@ public:
     // the owner has opened the port again and calls resumeAfterReopen().
     void setKeepOnLoss(bool keep) { m_keepOnLoss = keep; }
     bool isInterrupted() const { return m_interrupted; }
+    // Also cancels a suspension under way.
     void resumeAfterReopen();
+    // The owner closes the port for a while (nobody needs the line): what it
+    // read is handed on, what waits for it still leaves (for at most
+    // flushMs; the rest is dropped and counted), then the port is closed and
+    // the link is away as after a loss, without interrupted(), until
+    // resumeAfterReopen(). On a port not opened yet, the link begins away.
+    void suspend(int flushMs);
 
     // A link still opening (a connection not yet up) that many milliseconds
     // after start() is aborted and counts as lost; 0 waits as long as the
@@ -112,6 +119,7 @@ private:
     void checkFlush();
     void onStall();
     void interrupt(const QString &reason);
+    void checkSuspend();
     void closePort();
     void beginClosing();
     void closeNow();
@@ -137,6 +145,8 @@ private:
     bool m_abortLink = false;
     bool m_keepOnLoss = false;
     bool m_interrupted = false;
+    bool m_suspending = false;
+    QTimer m_suspendDeadline;
     qint64 m_leftOver = 0;
     qint64 m_waitingAtEnd = 0;
     std::function<qint64()> m_sourceWaiting;

@@ -6,11 +6,13 @@
 #include "hostlib/PortLink.h"
 #include "hostlib/PortWriter.h"
 
-Reconnector::Reconnector(PortLink *link, std::function<bool()> reopen, double longestPauseSeconds, QObject *parent)
+Reconnector::Reconnector(PortLink *link, std::function<bool()> reopen, double longestPauseSeconds, int tryMs,
+                         QObject *parent)
     : QObject(parent),
       m_link(link),
       m_reopen(std::move(reopen)),
-      m_longestPauseMs(qMax(firstPauseMs, int(longestPauseSeconds * 1000)))
+      m_longestPauseMs(qMax(firstPauseMs, int(longestPauseSeconds * 1000))),
+      m_tryMs(tryMs)
 {
     m_link->setKeepOnLoss(true);
     m_pause.setSingleShot(true);
@@ -68,7 +70,7 @@ void Reconnector::tryNow()
         scheduleNext();
         return;
     }
-    m_tryDeadline.start(tryMs);
+    m_tryDeadline.start(m_tryMs);
     m_poll.start();
     check();
 }

@@ -14,18 +14,19 @@ class PortLink;
 // Each try is logged at progress level. `reopen` opens the closed port (and
 // applies what the link needs once open); a link that comes up later, such
 // as a TCP connection, counts as back once the port reads as open, and as
-// failed when the port reports it lost or it is not up within tryMs.
+// failed when the port reports it lost or it is not up within `tryMs` (the
+// connect timeout of the run, where it has one).
 class Reconnector : public QObject
 {
     Q_OBJECT
 public:
-    Reconnector(PortLink *link, std::function<bool()> reopen, double longestPauseSeconds,
+    Reconnector(PortLink *link, std::function<bool()> reopen, double longestPauseSeconds, int tryMs = defaultTryMs,
                 QObject *parent = nullptr);
 
     int tries() const { return m_tries; }
 
     static constexpr int firstPauseMs = 250;
-    static constexpr int tryMs = 10000;
+    static constexpr int defaultTryMs = 10000;
     // A connection that comes up is announced by no signal: polled.
     static constexpr int pollMs = 50;
 
@@ -42,6 +43,7 @@ private:
     PortLink *m_link;
     std::function<bool()> m_reopen;
     int m_longestPauseMs;
+    int m_tryMs;
     int m_pauseMs = firstPauseMs;
     int m_tries = 0;
     bool m_trying = false;

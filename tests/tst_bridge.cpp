@@ -1,9 +1,18 @@
+#include "core/PCom_ServedClients.h"
+#include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
 #include "hostlib/CanLineParser.h"
+#include "hostlib/ClientPolicy.h"
 #include "hostlib/Endpoint.h"
+#include "hostlib/LineOnDemand.h"
 #include "hostlib/LogReceiver.h"
+#include "hostlib/PluginHost.h"
+#include "hostlib/PortHandle.h"
+#include "hostlib/PortLink.h"
 #include "tests/support/EventWait.h"
+#include "tests/support/PseudoTerminal.h"
 
+#include <QTcpSocket>
 #include <QtTest>
 
 // The bridge between two ends of the test's own. A row's script has steps
@@ -20,6 +29,7 @@ class tst_Bridge : public QObject
 private slots:
     void run_data();
     void run();
+    void serveOnDemand();
 };
 
 namespace {
@@ -130,6 +140,48 @@ void tst_Bridge::run()
             QFAIL(qPrintable(step));
     }
     QTEST(trace.join(", "), "trace");
+}
+
+// A com line opened on demand for the clients of a TCP server, with a banner
+// and an idle timeout, on the plug-in's ports: the line's device is missing
+// for the first client and a pseudo-terminal for the second.
+void tst_Bridge::serveOnDemand()
+{
+    PluginHost host;
+    QString error;
+    QVERIFY2(host.load(QStringLiteral(PCOM_PLUGIN_FILE), &error), qPrintable(error));
+    PseudoTerminal pty;
+    QTemporaryDir dir;
+    const QString device = dir.filePath("line");
+    const std::unique_ptr<PortHandle> com = PortHandle::create(host, "com", &error);
+    const std::unique_ptr<PortHandle> server = PortHandle::create(host, "tcpServer", &error);
+    QVERIFY(com->configure({"device=" + device}, &error) && server->configure({"port=0"}, &error) && server->open());
+    PortLink line(com->port(), "com"), served(server->port(), "tcpServer");
+    Bridge bridge(&line, &served, 0);
+    ClientPolicy policy(server->port(), "tcpServer", {ClientPolicy::Mode::Share, {}, false, 5, "hi\r\n", 0.5});
+    QVERIFY(policy.apply(&error));
+    LineOnDemand onDemand(&served, &line, [&com] { return com->open(); });
+    bridge.start();
+    const quint16 port = PluginHost::face<PCom_ServedClients>(server->port())->listeningPort();
+    QTcpSocket first, second;
+    first.connectToHost(QHostAddress::LocalHost, port);
+    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(first.readAll(), QByteArray("hi\r\npcom: the com line did not open: No such file or directory\r\n"));
+    // Closed at once, not for being idle.
+    QTRY_VERIFY_WITH_TIMEOUT(policy.statsLines().constLast().endsWith("0 from it (left)"), 5000);
+    QVERIFY(QFile::link(pty.slavePath(), device));
+    second.connectToHost(QHostAddress::LocalHost, port);
+    QTRY_COMPARE_WITH_TIMEOUT(second.bytesAvailable(), qint64(4), 5000);
+    QVERIFY(com->port()->opened() && pty.writeMaster("x"));
+    QTRY_COMPARE_WITH_TIMEOUT(second.bytesAvailable(), qint64(5), 5000);
+    QCOMPARE(second.readAll(), QByteArray("hi\r\nx"));
+    second.write("y");
+    QCOMPARE(pty.readMaster(1), QByteArray("y"));
+    // Nothing either way for 0.5 s: the client is closed, and the line with it.
+    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QAbstractSocket::UnconnectedState, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!com->port()->opened(), 5000);
+    bridge.stop(100);
+    QTRY_VERIFY_WITH_TIMEOUT(bridge.isFinished(), 5000);
 }
 
 QTEST_GUILESS_MAIN(tst_Bridge)

@@ -259,6 +259,8 @@ void tst_CliFormats::answers_data()
     row("bridge bad hold", {"bridge", "com", "--", "com", "--hold", "-1"}, 2, {"--hold takes a byte count from 0 to "});
     row("rfc2217 without com", {"bridge", "tcpClient", "--", "tcpServer", "--rfc2217"}, 2,
         {"--rfc2217 needs a com port on one side and a tcpServer port on the other"});
+    row("on demand with reconnect", {"bridge", "com", "--on-demand", "--reconnect", "--", "tcpServer"}, 2,
+        {"--on-demand opens the com side for each new client: leave out --reconnect"});
     row("mqtt setting", {"bridge", "com", "--", "mqtt", "broker=h", "topic=t", "qos=3"}, 2,
         {"mqtt: value '3' for 'qos' rejected: expected 0 or 1"});
     row("mqtt both sides", {"bridge", "mqtt", "broker=h", "topic=a", "--", "mqtt", "broker=h", "topic=b"}, 2,
@@ -280,7 +282,9 @@ void tst_CliFormats::answers_data()
         {"%FILE:5: not plain UTF-8 text (a control character or an invalid byte sequence)"});
     row("serve: empty", {"serve", "%FILE="}, 2, {"%FILE:1: expected 'bridges:' with a list of bridges"});
     row("serve: unknown top key", {"serve", "%FILE=bridge:\n"}, 2, {"%FILE:1: unknown key 'bridge' (expected bridges)"});
-    row("serve: unknown bridge key", {"serve", good + "    port: 5\n"}, 2, {"%FILE:4: unknown key 'port' (expected name, args)"});
+    row("serve: unknown bridge key", {"serve", good + "    port: 5\n"}, 2, {"%FILE:4: unknown key 'port' (expected name, args, on-demand)"});
+    row("serve: on demand", {"serve", good + "    on-demand: true\n"}, 2,
+        {"%FILE:2: bridge 'a': --on-demand needs a com port on one side and a tcpServer port on the other"});
     row("serve: bad name", {"serve", "%FILE=bridges:\n  - name: a b\n    args: x\n"}, 2,
         {"%FILE:2: a bridge name is 1 to 64 letters, digits, '.', '_' or '-'"});
     row("serve: no args", {"serve", good + "  - name: b\n"}, 2, {"%FILE:4: bridge 'b' has no args"});
@@ -301,6 +305,9 @@ void tst_CliFormats::answers_data()
          "error: the tcpClient link was lost: Connection refused"});
     row("connect timeout", {"open", "tcpClient", "address=127.0.0.1", "port=%FULL", "--connect-timeout", "0.5"}, 1,
         {"error: the tcpClient link was lost: no connection within 0.5 s"});
+    row("connect timeout of each reconnect try", {"bridge", "tcpClient", "address=127.0.0.1", "port=%FULL",
+        "--connect-timeout", "0.3", "--reconnect=0.25", "--", "tcpServer", "port=0", "--timeout", "3"}, 0,
+        {"progress: pcom: reopening the tcpClient link, try 2"});
 
     // An optional value as a word of its own, where it is one.
     row("timestamp mode", {"open", "com", "--timestamp", "relative", "device=/dev/pcom-no-such-line"}, 1,
@@ -364,7 +371,7 @@ void tst_CliFormats::answers()
     present.replaceInStrings(QStringLiteral("%FILE"), file.fileName());
     QScopedPointer<PcomProcess> pcom(PcomProcess::run(arguments));
     QCOMPARE(pcom->exitCode(), exitCode);
-    const QByteArray text = exitCode == 0 ? pcom->out() : pcom->err();
+    const QByteArray text = exitCode == 0 ? pcom->out() + pcom->err() : pcom->err();
     for (const QString &t : present)
         QVERIFY2(text.contains(t.toUtf8()), qPrintable(t + QStringLiteral(" in:\n") + text));
     for (const QString &t : absent)
