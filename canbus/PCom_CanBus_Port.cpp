@@ -163,7 +163,12 @@ void PCom_CanBus_Port::letLeave(QCanBusDevice *device)
             if (state == QCanBusDevice::UnconnectedState)
                 device->deleteLater();
         });
-        QTimer::singleShot(leaveMs, device, [device] { device->deleteLater(); });
+        // A timer of the device's own goes with it; a single-shot one would
+        // outlive it by up to leaveMs.
+        auto *limit = new QTimer(device);
+        limit->setSingleShot(true);
+        connect(limit, &QTimer::timeout, device, &QObject::deleteLater);
+        limit->start(leaveMs);
     }
     connect(device, &QObject::destroyed, this, [this] {
         updatePropertiesState();
