@@ -51,7 +51,8 @@ BridgeCommand::BridgeCommand()
         "Example: pcom bridge com device=/dev/ttyUSB0 baudrate=115200 --parity even -- tcpServer port=5000\n"
         "Example: pcom bridge canBus --can-plugin socketcan device=can0 -- socketcand port=29536 channel=can0\n"
         "Exit status: 0 closed in an orderly way with every byte delivered, 1 a link failed, did not open,\n"
-        "a serial setting was refused, bytes were left over or lines or frames were skipped, 2 bad input.")),
+        "a serial setting or a datagram was refused, bytes were left over or lines or frames were skipped,\n"
+        "2 bad input.")),
       m_stats(QStringLiteral("stats"), QStringLiteral("Print the byte counts of both directions every SECONDS."),
               QStringLiteral("SECONDS")),
       m_hold(QStringLiteral("hold"),

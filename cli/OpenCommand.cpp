@@ -55,8 +55,8 @@ const char description[] =
     "  pcom open canBus ... --replay bus.log\n"
     "Exit status: 0 closed in an orderly way (by pcom, by the peer, on SIGINT/SIGTERM, Ctrl-T q or\n"
     "--timeout) with every byte of standard input written out, 1 the link failed, did not open, a serial\n"
-    "setting was refused, bytes were left over or input lines or frames were skipped (their count is\n"
-    "printed), 2 bad input (nothing was opened).";
+    "setting or a datagram was refused, bytes were left over or input lines or frames were skipped\n"
+    "(their count is printed), 2 bad input (nothing was opened).";
 
 // --wait-device: a serial device that is not there yet is waited for (looked
 // for every 200 ms); false when a stop signal came first.

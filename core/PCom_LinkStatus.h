@@ -17,8 +17,8 @@ class Plugin_Com_Port;
 // under PCom_LinkStatus_lookupSymbol (resolve it next to the plug-in, as the
 // CAN device's setCanPlugin). What only some links have is a face of its own,
 // a child of the companion found with face<T>(): PCom_CanFrames,
-// PCom_SerialLine, PCom_ServedClients, PCom_TlsSettings. A null face is the
-// answer to "can it?".
+// PCom_DatagramRefusals, PCom_SerialLine, PCom_ServedClients,
+// PCom_TlsSettings. A null face is the answer to "can it?".
 //
 // The companion lives as long as its port; never keep it beyond.
 class PCom_LinkStatus : public QObject

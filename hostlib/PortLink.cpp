@@ -1,5 +1,6 @@
 #include "hostlib/PortLink.h"
 
+#include "core/PCom_DatagramRefusals.h"
 #include "core/PCom_LinkStatus.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/LogReceiver.h"
@@ -21,6 +22,11 @@ PortLink::PortLink(Plugin_Com_Port *port, const QString &label, QObject *parent)
         m_status->setReadBufferSize(readBufferSize);
         connect(m_status, &PCom_LinkStatus::linkLost, this, &PortLink::onLinkLost);
         connect(m_status, &PCom_LinkStatus::writeFinished, this, &PortLink::onWriteFinished);
+        // A datagram that nothing took is not delivered: the run says so.
+        if (auto *refusals = m_status->face<PCom_DatagramRefusals>()) {
+            refusals->setWatching(true);
+            connect(refusals, &PCom_DatagramRefusals::refused, this, &PortLink::onRefused);
+        }
         if (m_status->maxWriteSize() > 0) {
             m_maxWrite = m_status->maxWriteSize();
             m_writer->setMaxWriteSize(m_maxWrite);
@@ -89,6 +95,14 @@ void PortLink::onConnectTimeout()
         return;
     m_status->abortLink();
     onLinkLost(QStringLiteral("no connection within %1 s").arg(m_connectTimeoutMs / 1000.0));
+}
+
+// The first refusal is told at once, the count at the end.
+void PortLink::onRefused(const QString &destination, const QString &reason)
+{
+    if (m_refused++ == 0)
+        LogReceiver::post(QStringLiteral("error"), QStringLiteral("the %1 link: %2 refused a datagram (%3)")
+                                                       .arg(m_label, destination, reason));
 }
 
 void PortLink::pauseReading()
@@ -402,6 +416,9 @@ void PortLink::markDown()
     if (m_phase == Phase::Down)
         return;
     m_phase = Phase::Down;
+    if (m_refused > 1)
+        LogReceiver::post(QStringLiteral("error"),
+                          QStringLiteral("the %1 link: %2 datagrams were refused").arg(m_label).arg(m_refused));
     m_stall.stop();
     m_openPoll.stop();
     m_closeDeadline.stop();

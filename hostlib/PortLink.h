@@ -90,7 +90,10 @@ public:
 
     bool isClosing() const override { return m_phase >= Phase::Flushing; }
     bool isDown() const override { return m_phase == Phase::Down; }
-    bool endedInOrder() const override { return !m_failed && m_leftOver == 0 && m_waitingAtEnd == 0; }
+    bool endedInOrder() const override
+    {
+        return !m_failed && m_leftOver == 0 && m_waitingAtEnd == 0 && m_refused == 0;
+    }
     // Bytes taken but not written out when the link ended.
     qint64 leftOver() const { return m_leftOver; }
 
@@ -110,6 +113,7 @@ private:
     void onLinkLost(const QString &reason);
     void onWriteFinished();
     void onConnectTimeout();
+    void onRefused(const QString &destination, const QString &reason);
     enum class Phase { Running, Flushing, Closing, Down };
 
     bool isClosed() const;
@@ -148,6 +152,8 @@ private:
     bool m_suspending = false;
     QTimer m_suspendDeadline;
     qint64 m_leftOver = 0;
+    // Datagrams that the network turned back.
+    qint64 m_refused = 0;
     qint64 m_waitingAtEnd = 0;
     std::function<qint64()> m_sourceWaiting;
     QTimer m_stall;

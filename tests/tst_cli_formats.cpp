@@ -303,6 +303,9 @@ void tst_CliFormats::answers_data()
     row("refused", {"open", "tcpClient", "address=127.0.0.1", "port=%CLOSED"}, 1,
         {"critical: The connection was refused by the peer.",
          "error: the tcpClient link was lost: Connection refused"});
+    // Nothing listens there: the datagram comes back refused.
+    row("udp refused", {"open", "udpClient", "address=127.0.0.1", "port=%CLOSED", "--init", "x"}, 1,
+        {"error: the udpClient link: 127.0.0.1:", " refused a datagram (Connection refused)"});
     row("connect timeout", {"open", "tcpClient", "address=127.0.0.1", "port=%FULL", "--connect-timeout", "0.5"}, 1,
         {"error: the tcpClient link was lost: no connection within 0.5 s"});
     row("connect timeout of each reconnect try", {"bridge", "tcpClient", "address=127.0.0.1", "port=%FULL",

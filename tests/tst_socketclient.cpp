@@ -3,6 +3,7 @@
 #include "tests/support/NetClientTestUtil.h"
 #include "tcpclient/PCom_TcpClient_Device.h"
 #include "udpclient/PCom_UdpClient_Device.h"
+#include "core/PCom_DatagramRefusals.h"
 
 #include <QNetworkDatagram>
 #include <QNetworkProxy>
@@ -280,6 +281,25 @@ void tst_SocketClient::udpDatagrams()
     QTRY_VERIFY(other.hasPendingDatagrams());
     QCOMPARE(other.receiveDatagram().data(), QByteArray("other"));
     QVERIFY(!peer.hasPendingDatagrams());
+
+    // Refusals, watched: each datagram to where nothing listens is reported,
+    // none fails a later send or closes the port, and the destination is
+    // reached once it listens.
+    auto *refusals = static_cast<PCom_Port *>(port.data())->linkStatus()->face<PCom_DatagramRefusals>();
+    QVERIFY(refusals);
+    QSignalSpy refused(refusals, &PCom_DatagramRefusals::refused);
+    refusals->setWatching(true);
+    const quint16 away = other.localPort();
+    other.close();
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(port->writeRawData("lost", 4), 4);
+    QTRY_COMPARE(refused.count(), 3);
+    QCOMPARE(refused.first(), (QVariantList{QStringLiteral("127.0.0.1:%1").arg(away), "Connection refused"}));
+    QVERIFY(other.bind(QHostAddress::LocalHost, away));
+    QCOMPARE(port->writeRawData("back", 4), 4);
+    QTRY_VERIFY(other.hasPendingDatagrams());
+    QCOMPARE(other.receiveDatagram().data(), QByteArray("back"));
+    QVERIFY(port->opened() && refused.count() == 3 && refusals->refusals() == 3);
 
     // A new address is used at once too: an IPv6 one cannot be reached from
     // this IPv4 socket, so the send fails, which ends the port inside the

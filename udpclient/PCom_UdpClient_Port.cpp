@@ -1,6 +1,7 @@
 #include "udpclient/PCom_UdpClient_Port.h"
 
 #include "core/PCom_Names.h"
+#include "udpclient/PCom_UdpClient_Refusals.h"
 
 #include <QDebug>
 #include <QUdpSocket>
@@ -9,7 +10,8 @@
 static const int kLargestDatagram = 65535;
 
 PCom_UdpClient_Port::PCom_UdpClient_Port(Plugin_Com_Device *device)
-    : PCom_SocketClientPort(device, PCom_Names::udpClient())
+    : PCom_SocketClientPort(device, PCom_Names::udpClient()),
+      m_refusals(new PCom_UdpClient_Refusals(portStatus(), m_socket))
 {
     // The bind endpoint applies at the next open. The destination is read on
     // every write, so a new "address" or "port" redirects the next datagram
@@ -55,6 +57,7 @@ QUdpSocket *PCom_UdpClient_Port::udpSocket() const
 void PCom_UdpClient_Port::startLink()
 {
     m_socket->bind(QHostAddress(m_bindAddress), m_bindPort, QAbstractSocket::DefaultForPlatform);
+    m_refusals->watchSocket();
     logInfo(QStringLiteral("%1: Bind to IP %2 port %3")
                 .arg(typeKey(), QHostAddress(m_bindAddress).toString(), QString::number(m_bindPort)));
 }
@@ -74,12 +77,18 @@ bool PCom_UdpClient_Port::refreshesLocksOnRefusedOpen() const
     return true;
 }
 
-// A send error
-// releases the socket inside writeDatagram(); it is not touched afterwards.
+void PCom_UdpClient_Port::closePrivate()
+{
+    m_refusals->look();
+    PCom_SocketClientPort::closePrivate();
+}
+
+// A send error releases the socket inside writeDatagram(); it is not touched afterwards.
 int PCom_UdpClient_Port::writeByteStream(const char *data, int len)
 {
     if (!m_socket)
         return 0;
+    m_refusals->look();
     const qint64 sent = udpSocket()->writeDatagram(data, qint64(len), m_destination, m_port);
     if (sent == len)
         return len;

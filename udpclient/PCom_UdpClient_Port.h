@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 
+class PCom_UdpClient_Refusals;
 class QUdpSocket;
 
 // One UDP socket bound to "bind-address" and "bind-port". Every write is one
@@ -22,6 +23,9 @@ public:
     AbstractTreeItem *createInstance() override;
 
 protected:
+    // Both first report the refusals that earlier datagrams met (and so keep
+    // them from failing this send).
+    void closePrivate() override;
     QAbstractSocket *createSocket() override;
     void startLink() override;
     ErrorTexts errorTexts() const override;
@@ -36,4 +40,6 @@ private:
     QString m_address;
     // m_address parsed: where every datagram goes.
     QHostAddress m_destination;
+    // The PCom_DatagramRefusals face.
+    PCom_UdpClient_Refusals *m_refusals;
 };
