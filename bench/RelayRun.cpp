@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryFile>
 
@@ -382,4 +384,57 @@ RelayRun::Result RelayRun::roundTrips(int rounds, int timeoutMs)
     result.roundTripMicroseconds = times[size_t(rounds / 2)] * 1e6;
     result.peakMiB = processPeakMiB(session.pid);
     return result;
+}
+
+BenchRow RelayRun::socatRow(const QString &path, const QString &unit, BenchRow::Target target, double targetRatio)
+{
+    BenchRow r;
+    r.path = path;
+    r.unit = unit;
+    r.baselineName = QStringLiteral("socat");
+    r.target = target;
+    r.targetRatio = targetRatio;
+    return r;
+}
+
+QStringList RelayRun::missing(const QString &pcomPath, QString *socat)
+{
+    QStringList notes;
+    if (pcomPath.isEmpty() || !QFileInfo(pcomPath).isExecutable())
+        notes.append(QStringLiteral("pcom not built"));
+    *socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    if (socat->isEmpty())
+        notes.append(QStringLiteral("socat not installed (scripts/bootstrap installs it)"));
+    return notes;
+}
+
+RelayRun RelayRun::pcomBridge(const QString &pcomPath, const QString &pluginFile, const QString &sinkPort,
+                              const QStringList &options)
+{
+    return RelayRun(pcomPath, QStringList{QStringLiteral("bridge"), QStringLiteral("-q"), QStringLiteral("--plugin"),
+                                          pluginFile, QStringLiteral("tcpServer"), QStringLiteral("address=127.0.0.1"),
+                                          QStringLiteral("port=%LISTEN%"), QStringLiteral("--"),
+                                          QStringLiteral("tcpClient"), QStringLiteral("address=127.0.0.1"),
+                                          QStringLiteral("port=") + sinkPort}
+                                  + options);
+}
+
+void RelayRun::measure(qint64 total, int rounds, bool plugin, Rows *rows, QString *error)
+{
+    const auto add = [plugin](BenchRow &r, double value) { (plugin ? r.plugin : r.baseline).add(value); };
+    const Result fast = stream(total, timeoutMs);
+    if (fast.ok) {
+        add(rows->throughput, total / (1024.0 * 1024.0) / fast.seconds);
+        if (fast.cpuSeconds >= 0)
+            add(rows->cpu, fast.cpuSeconds);
+        if (fast.peakMiB >= 0)
+            add(rows->memory, fast.peakMiB);
+    }
+    const Result trips = roundTrips(rounds, timeoutMs);
+    if (trips.ok)
+        add(rows->roundTrip, trips.roundTripMicroseconds);
+    for (const Result *r : {&fast, &trips}) {
+        if (!r->ok && error->isEmpty())
+            *error = r->error;
+    }
 }

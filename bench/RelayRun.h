@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bench/BenchRow.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -48,6 +50,30 @@ public:
     // One byte from the source through the relay to a sink that echoes it
     // back, `rounds` times; both ends send without Nagle's delay.
     Result roundTrips(int rounds, int timeoutMs);
+
+    // The figures of pcom's relay beside socat's: throughput, CPU time,
+    // peak memory and the 1-byte round trip.
+    struct Rows
+    {
+        BenchRow throughput;
+        BenchRow cpu;
+        BenchRow memory;
+        BenchRow roundTrip;
+    };
+    static BenchRow socatRow(const QString &path, const QString &unit, BenchRow::Target target = BenchRow::NoTarget,
+                             double targetRatio = 0);
+    // What the comparison lacks (pcom not built, socat not installed);
+    // socat's path goes to *socat.
+    static QStringList missing(const QString &pcomPath, QString *socat);
+    // pcom bridge from a tcpServer port on %LISTEN% to a tcpClient port on
+    // `sinkPort` (a placeholder), `options` after.
+    static RelayRun pcomBridge(const QString &pcomPath, const QString &pluginFile, const QString &sinkPort,
+                               const QStringList &options = {});
+    // One repetition of the stream of `total` bytes and of `rounds` round
+    // trips, added to the plug-in's side of `rows` or the baseline's; the
+    // first error goes to *error.
+    void measure(qint64 total, int rounds, bool plugin, Rows *rows, QString *error);
+    static constexpr int timeoutMs = 120000;
 
     // CPU time of every thread of a process, in seconds; -1 when unknown.
     static double processCpuSeconds(qint64 pid);

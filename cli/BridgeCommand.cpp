@@ -2,14 +2,12 @@
 
 #include "cli/CommandContext.h"
 #include "cli/ExitCode.h"
-#include "cli/MqttSide.h"
 #include "cli/SerialOptions.h"
 #include "cli/Shutdown.h"
 #include "cli/TlsOptions.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
 #include "hostlib/LineOnDemand.h"
-#include "hostlib/MqttEndpoint.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
 #include "hostlib/Rfc2217Server.h"
@@ -86,7 +84,7 @@ BridgeCommand::BridgeCommand()
     m_context.addOption(m_timeout);
     m_serial = std::make_unique<SerialOptions>(m_context);
     m_tls = std::make_unique<TlsOptions>(m_context);
-    m_mqtt = std::make_unique<MqttSide>(m_context);
+    m_kinds = std::make_unique<EndpointKinds>(m_context);
 }
 
 BridgeCommand::~BridgeCommand() = default;
@@ -122,15 +120,13 @@ bool BridgeCommand::parse(const QStringList &arguments)
         }
     }
     // The broker's TLS reads the same --tls-* options, with its own rules.
-    const bool mqtt = MqttSide::names(m_firstWords) || MqttSide::names(m_secondWords);
+    const QString own = EndpointKinds::isKind(m_firstWords.first()) ? m_firstWords.first() : m_secondWords.first();
     return m_serial->check(m_context) && m_service.check(m_context) && m_tls->check(m_context)
-           && (!mqtt || m_mqtt->check(m_context));
+           && m_kinds->check(m_context, *m_tls, own);
 }
 
 bool BridgeCommand::prepare(PluginHost &host)
 {
-    if (MqttSide::names(m_firstWords) || MqttSide::names(m_secondWords))
-        return prepareMqtt(host);
     if (EndpointKinds::isKind(m_firstWords.first()) || EndpointKinds::isKind(m_secondWords.first()))
         return prepareOwnEnd(host);
     for (auto side : {std::make_pair(&m_firstHandle, &m_firstWords), std::make_pair(&m_secondHandle, &m_secondWords)}) {
@@ -218,54 +214,19 @@ bool BridgeCommand::prepareOwnEnd(PluginHost &host)
     const bool ownFirst = EndpointKinds::isKind(m_firstWords.first());
     const QStringList &ownWords = ownFirst ? m_firstWords : m_secondWords;
     const QStringList &portWords = ownFirst ? m_secondWords : m_firstWords;
-    const QString needs = QStringLiteral("the %1 side goes opposite a CAN port").arg(ownWords.first());
-    if (EndpointKinds::isKind(portWords.first()) || m_context.isSet(m_rfc2217) || m_serial->isSet()) {
-        CommandContext::badInput(needs + QStringLiteral(", without --rfc2217 or serial options"));
+    const bool frames = EndpointKinds::needsFrames(ownWords.first());
+    if (EndpointKinds::isKind(portWords.first()) || m_context.isSet(m_rfc2217) || (frames && m_serial->isSet())) {
+        CommandContext::badInput(
+            frames ? QStringLiteral("the %1 side goes opposite a CAN port, without --rfc2217 or serial options")
+                         .arg(ownWords.first())
+                   : QStringLiteral("an mqtt side needs a port of the plug-in on the other side, without --rfc2217"));
         return false;
     }
+    std::unique_ptr<PortHandle> &handle = ownFirst ? m_secondHandle : m_firstHandle;
+    std::unique_ptr<PortLink> &link = ownFirst ? m_secondLink : m_firstLink;
     QString error;
-    m_firstHandle = PortHandle::create(host, portWords.first(), &error);
-    if (!m_firstHandle) {
+    if (!(handle = PortHandle::create(host, portWords.first(), &error))) {
         CommandContext::badInput(error);
-        return false;
-    }
-    if (!m_service.fits({m_firstHandle->port()})
-        || !CommandContext::configure(*m_firstHandle, portSettings(m_firstHandle->port(), portWords)))
-        return false;
-    m_firstLabel = m_firstHandle->typeKey();
-    m_firstLink = std::make_unique<PortLink>(m_firstHandle->port(), m_firstLabel);
-    if (!m_firstLink->usesFrames()) {
-        CommandContext::badInput(needs);
-        return false;
-    }
-    m_own = std::make_unique<EndpointKinds::Side>();
-    if (!EndpointKinds::create(host, ownWords, m_own.get()))
-        return false;
-    m_secondLabel = ownWords.first();
-    Endpoint *own = m_own->end.get();
-    m_bridge = std::make_unique<Bridge>(ownFirst ? own : m_firstLink.get(), ownFirst ? m_firstLink.get() : own,
-                                        m_statsSeconds, m_holdBytes);
-    m_bridge->setStatsHook([this]() { m_firstSide.printStats(); });
-    return m_service.setUp(*m_firstHandle, m_firstLink.get(), [this]() { return m_firstHandle->open(); },
-                           &m_firstSide);
-}
-
-bool BridgeCommand::prepareMqtt(PluginHost &host)
-{
-    const bool mqttFirst = MqttSide::names(m_firstWords);
-    const QStringList &portWords = mqttFirst ? m_secondWords : m_firstWords;
-    if (MqttSide::names(portWords) || m_context.isSet(m_rfc2217)) {
-        CommandContext::badInput(QStringLiteral("an mqtt side needs a port of the plug-in on the other side, "
-                                                "without --rfc2217"));
-        return false;
-    }
-    std::unique_ptr<PortHandle> &handle = mqttFirst ? m_secondHandle : m_firstHandle;
-    std::unique_ptr<PortLink> &link = mqttFirst ? m_secondLink : m_firstLink;
-    QString error;
-    if (!m_mqtt->parse((mqttFirst ? m_firstWords : m_secondWords).mid(1))
-        || !(handle = PortHandle::create(host, portWords.first(), &error))) {
-        if (!error.isEmpty())
-            CommandContext::badInput(error);
         return false;
     }
     if (m_serial->isSet() && !SerialOptions::fits(handle->port())) {
@@ -278,17 +239,19 @@ bool BridgeCommand::prepareMqtt(PluginHost &host)
     }
     if (!m_service.fits({handle->port()}) || !CommandContext::configure(*handle, portSettings(handle->port(), portWords)))
         return false;
-    link = std::make_unique<PortLink>(handle->port(), handle->typeKey());
-    m_mqttEnd = m_mqtt->create(link.get());
-    (mqttFirst ? m_secondLabel : m_firstLabel) = handle->typeKey();
-    (mqttFirst ? m_firstLabel : m_secondLabel) = m_mqttEnd->label();
-    Endpoint *mqtt = m_mqttEnd.get();
-    m_bridge = std::make_unique<Bridge>(mqttFirst ? mqtt : link.get(), mqttFirst ? link.get() : mqtt, m_statsSeconds,
+    const QString label = handle->typeKey();
+    link = std::make_unique<PortLink>(handle->port(), label);
+    m_own = std::make_unique<EndpointKinds::Side>();
+    if (!m_kinds->create(host, ownWords, link.get(), m_own.get()))
+        return false;
+    (ownFirst ? m_secondLabel : m_firstLabel) = label;
+    (ownFirst ? m_firstLabel : m_secondLabel) = ownWords.first();
+    Endpoint *own = m_own->end.get();
+    m_bridge = std::make_unique<Bridge>(ownFirst ? own : link.get(), ownFirst ? link.get() : own, m_statsSeconds,
                                         m_holdBytes);
-    ServiceOptions::Side &side = mqttFirst ? m_secondSide : m_firstSide;
+    ServiceOptions::Side &side = ownFirst ? m_secondSide : m_firstSide;
     m_bridge->setStatsHook([&side]() { side.printStats(); });
     PortHandle &port = *handle;
-    const QString label = handle->typeKey();
     return m_service.setUp(port, link.get(), [this, &port, label]() {
         return port.open() && m_serial->apply(port.port(), label);
     }, &side);
@@ -306,11 +269,11 @@ QStringList BridgeCommand::portSettings(Plugin_Com_Port *port, const QStringList
 
 bool BridgeCommand::open()
 {
-    // A com side gets the serial settings as soon as it is open; an mqtt
-    // side begins its connection.
+    // A com side gets the serial settings as soon as it is open; an end of
+    // pcom's own begins to listen or to connect.
     const auto openSide = [this](PortHandle *handle, const QString &label) {
         if (!handle)
-            return m_mqttEnd->open();
+            return m_own->open();
         if (handle == m_demandHandle)
             return true;
         if (!CommandContext::open(*handle, label))
@@ -322,7 +285,7 @@ bool BridgeCommand::open()
     };
     if (!openSide(m_firstHandle.get(), m_firstLabel))
         return false;
-    if (m_own ? !m_own->open() : !openSide(m_secondHandle.get(), m_secondLabel)) {
+    if (!openSide(m_secondHandle.get(), m_secondLabel)) {
         if (m_firstHandle)
             m_firstHandle->port()->close();
         return false;

@@ -10,8 +10,6 @@
 
 class Bridge;
 class LineOnDemand;
-class MqttEndpoint;
-class MqttSide;
 class PluginHost;
 class Plugin_Com_Port;
 class PortHandle;
@@ -42,8 +40,6 @@ public:
     // Opens both sides (the serial settings applied to a com side); false,
     // with the reason printed and nothing left open, when one did not open.
     bool open();
-    // One side on an MQTT broker, the other a port (see MqttSide).
-    bool prepareMqtt(PluginHost &host);
     Bridge *bridge() const { return m_bridge.get(); }
     // With --reconnect, the longest pause between tries to open it again.
     double reconnectSeconds() const { return m_service.reconnectSeconds(); }
@@ -61,7 +57,7 @@ private:
     QCommandLineOption m_canPlugin;
     std::unique_ptr<SerialOptions> m_serial;
     std::unique_ptr<TlsOptions> m_tls;
-    std::unique_ptr<MqttSide> m_mqtt;
+    std::unique_ptr<EndpointKinds> m_kinds;
     ServiceOptions m_service{m_context};
     double m_statsSeconds = 0;
     double m_timeoutSeconds = 0;
@@ -75,10 +71,10 @@ private:
     std::unique_ptr<PortHandle> m_secondHandle;
     std::unique_ptr<PortLink> m_firstLink;
     std::unique_ptr<PortLink> m_secondLink;
-    // A side that is an end of pcom's own (EndpointKinds): the port it
-    // serves is then the first handle and link.
+    // A side that is an end of pcom's own (EndpointKinds): the port
+    // opposite has the handle and link of its side, the other side's stay
+    // empty.
     std::unique_ptr<EndpointKinds::Side> m_own;
-    std::unique_ptr<MqttEndpoint> m_mqttEnd;
     std::unique_ptr<Bridge> m_bridge;
     std::unique_ptr<Rfc2217Server> m_rfc2217Server;
     // With --on-demand: the com side's handle, opened by m_onDemand only.

@@ -3,7 +3,6 @@
 #include "cli/CommandContext.h"
 #include "cli/EndpointKinds.h"
 #include "cli/ExitCode.h"
-#include "cli/MqttSide.h"
 #include "cli/StdoutWriter.h"
 #include "host/PluginInterface_Com.h"
 
@@ -42,9 +41,11 @@ int DevicesCommand::run(const QStringList &arguments)
             out += QStringLiteral("  back-ends: %1 (set interface=NAME)\n").arg(listOrNone(device.backEnds));
     }
     out += QStringLiteral("\npcom's own ends (a side of pcom bridge and pcom serve; socketcand and slcan go opposite a CAN port):\n");
-    for (const EndpointKinds::Kind &kind : EndpointKinds::kinds())
+    for (const EndpointKinds::Kind &kind : EndpointKinds::kinds()) {
         out += QStringLiteral("%1 (bridge end): %2\n").arg(kind.name, kind.brief);
-    out += MqttSide::description();
+        if (!kind.settings.isEmpty())
+            out += QStringLiteral("  settings:  %1\n").arg(kind.settings);
+    }
     StdoutWriter(1).write(out.toLocal8Bit());
     return ExitCode::Ok;
 }

@@ -2,6 +2,7 @@
 
 #include "cli/CommandContext.h"
 #include "core/PCom_ServedClients.h"
+#include "hostlib/MqttSettings.h"
 #include "hostlib/PluginHost.h"
 
 #include <QFile>
@@ -66,18 +67,18 @@ bool connectsOut(Plugin_Com_Port *port)
 
 TlsOptions::TlsOptions(CommandContext &context)
     : m_cert(QStringLiteral("tls-cert"),
-             QStringLiteral("tcpServer, tcpClient: serve TLS with this certificate (PEM, its chain may follow); "
+             QStringLiteral("tcpServer, tcpClient, mqtt: serve TLS with this certificate (PEM, its chain may follow); "
                             "a TLS client shows it to a server that asks."),
              QStringLiteral("FILE")),
       m_key(QStringLiteral("tls-key"),
-            QStringLiteral("tcpServer, tcpClient: the private key of --tls-cert (PEM, unencrypted)."),
+            QStringLiteral("tcpServer, tcpClient, mqtt: the private key of --tls-cert (PEM, unencrypted)."),
             QStringLiteral("FILE")),
       m_clientCa(QStringLiteral("tls-client-ca"),
                  QStringLiteral("tcpServer: accept only TLS clients with a certificate signed by a CA in FILE "
                                 "(PEM); others are refused and counted."),
                  QStringLiteral("FILE")),
       m_ca(QStringLiteral("tls-ca"),
-           QStringLiteral("tcpClient: speak TLS, and accept only a server certificate signed by a CA in FILE "
+           QStringLiteral("tcpClient, mqtt: speak TLS, and accept only a server certificate signed by a CA in FILE "
                           "(PEM; default: the system's CAs)."),
            QStringLiteral("FILE")),
       m_name(QStringLiteral("tls-name"),
@@ -140,4 +141,11 @@ bool TlsOptions::apply(Plugin_Com_Port *port) const
         return true;
     QString error;
     return face->setTls(config, &error) || refuse(QStringLiteral("TLS: %1").arg(error));
+}
+
+void TlsOptions::brokerFiles(const CommandContext &context, MqttSettings *settings) const
+{
+    settings->caFile = context.value(m_ca);
+    settings->certFile = context.value(m_cert);
+    settings->keyFile = context.value(m_key);
 }

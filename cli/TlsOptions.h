@@ -7,6 +7,7 @@
 
 class CommandContext;
 class Plugin_Com_Port;
+struct MqttSettings;
 
 // The TLS options of pcom open and pcom bridge (and so of pcom serve's
 // bridges), shared by every side that crosses a network. A TCP server side
@@ -29,6 +30,9 @@ public:
     // Before the port opens: its part of the options to its TLS face; false,
     // with a bad-input line, where the port refuses them.
     bool apply(Plugin_Com_Port *port) const;
+    // The file names of --tls-ca, --tls-cert and --tls-key for the mqtt
+    // side, whose broker connection loads them itself.
+    void brokerFiles(const CommandContext &context, MqttSettings *settings) const;
 
 private:
     bool clientSet() const { return m_client.enabled; }

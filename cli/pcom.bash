@@ -17,7 +17,7 @@ _pcom_options()
         local names=${line%%  *} value= optional= types=
         local text=${line:${#names}}
         text=${text#"${text%%[![:space:]]*}"}
-        if [[ $text =~ ^((com|canBus|tcpServer|tcpClient|udpClient)(, )?)+: ]]; then
+        if [[ $text =~ ^((com|canBus|tcpServer|tcpClient|udpClient|mqtt)(, )?)+: ]]; then
             types=${BASH_REMATCH[0]%:}
             types=${types//,/}
         fi

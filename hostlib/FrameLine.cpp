@@ -33,11 +33,7 @@ void FrameLine::onReceived(const char *data, int size)
         m_timer.stop();
     else if (!m_timer.isActive() || m_timer.interval() != interval)
         m_timer.start(interval);
-    for (const QCanBusFrame &frame : frames) {
-        ++m_counters.clientFrames;
-        m_counters.clientBytes += frame.payload().size();
-        emit frameReceived(frame);
-    }
+    FrameSession::handOn(this, frames, &m_counters);
 }
 
 void FrameLine::send(const QByteArray &bytes)
@@ -46,16 +42,9 @@ void FrameLine::send(const QByteArray &bytes)
         m_line->write(bytes.constData(), bytes.size());
 }
 
-void FrameLine::write(const char *data, int size)
-{
-    Q_UNUSED(data)
-    m_dropped += size;
-}
-
 void FrameLine::writeFrame(const QCanBusFrame &frame, qint64 line)
 {
     Q_UNUSED(line)
-    ++m_counters.busFrames;
-    m_counters.busBytes += frame.payload().size();
+    m_counters.countBus(frame);
     send(m_session->give(frame));
 }

@@ -87,11 +87,7 @@ void FrameServer::read(int id)
     const bool more = client.socket->bytesAvailable() > 0;
     // The bridge may close this end while it takes a frame: `client` is not
     // looked at after this.
-    for (const QCanBusFrame &frame : frames) {
-        ++m_counters.clientFrames;
-        m_counters.clientBytes += frame.payload().size();
-        emit frameReceived(frame);
-    }
+    FrameSession::handOn(this, frames, &m_counters);
     // More than one chunk waits: read on once the bridge had its turn.
     if (more)
         QTimer::singleShot(0, this, [this, id]() { read(id); });
@@ -131,17 +127,10 @@ void FrameServer::send(Client &client, const QByteArray &bytes)
         client.socket->write(bytes);
 }
 
-void FrameServer::write(const char *data, int size)
-{
-    Q_UNUSED(data)
-    m_dropped += size;
-}
-
 void FrameServer::writeFrame(const QCanBusFrame &frame, qint64 line)
 {
     Q_UNUSED(line)
-    ++m_counters.busFrames;
-    m_counters.busBytes += frame.payload().size();
+    m_counters.countBus(frame);
     for (auto &entry : m_clients)
         send(entry.second, entry.second.session->give(frame));
 }

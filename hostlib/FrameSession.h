@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hostlib/Endpoint.h"
+
 #include <QByteArray>
 #include <QCanBusFrame>
 #include <QList>
@@ -18,7 +20,24 @@ public:
         qint64 busBytes = 0;      // their data bytes
         qint64 clientFrames = 0;  // frames that clients sent to the bus
         qint64 clientBytes = 0;
+
+        void countBus(const QCanBusFrame &frame)
+        {
+            ++busFrames;
+            busBytes += frame.payload().size();
+        }
     };
+
+    // Hands on the frames that a client sent as what `end` received,
+    // counted. The bridge may close `end` while it takes one.
+    static void handOn(Endpoint *end, const QList<QCanBusFrame> &frames, Counters *counters)
+    {
+        for (const QCanBusFrame &frame : frames) {
+            ++counters->clientFrames;
+            counters->clientBytes += frame.payload().size();
+            emit end->frameReceived(frame);
+        }
+    }
 
     virtual ~FrameSession() = default;
 

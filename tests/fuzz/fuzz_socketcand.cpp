@@ -4,44 +4,13 @@
 // the longest message.
 
 #include "hostlib/SocketcandSession.h"
-#include "tests/fuzz/FuzzCheck.h"
-
-#include <cstdint>
-
-namespace {
-
-// The commands, then the session's replies and frames, then what the
-// session sends of a bus frame in the state it ended in.
-QByteArray run(const QByteArrayList &pieces)
-{
-    SocketcandParser parser;
-    SocketcandSession session(QStringLiteral("can0"));
-    QByteArray commandText;
-    QByteArray out = session.greeting();
-    QByteArray frameText;
-    for (const QByteArray &piece : pieces) {
-        QList<SocketcandParser::Command> commands;
-        QList<QCanBusFrame> frames;
-        parser.feed(piece.constData(), piece.size(), &commands);
-        for (const SocketcandParser::Command &command : commands)
-            commandText += QByteArray::number(int(command.kind)) + command.text.toLatin1() + '\n';
-        out += session.take(piece.constData(), piece.size(), &frames);
-        for (const QCanBusFrame &frame : frames) {
-            check(frame.isValid() && frame.payload().size() <= 8);
-            frameText += frame.toString().toLatin1();
-        }
-    }
-    QCanBusFrame frame(0x123, "data");
-    frame.setTimeStamp(QCanBusFrame::TimeStamp(1, 2));
-    return commandText + out + frameText + session.give(frame);
-}
-
-} // namespace
+#include "tests/fuzz/SessionRun.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
-    const QByteArray input(reinterpret_cast<const char *>(bytes), int(size));
-    const int cut = input.isEmpty() ? 0 : uchar(input.at(0)) % (input.size() + 1);
-    check(run({input}) == run({input.left(cut), input.mid(cut)}));
-    return 0;
+    return checkCutAnywhere(bytes, size, [](const QByteArrayList &pieces) {
+        SocketcandSession session(QStringLiteral("can0"));
+        return sessionRun<SocketcandParser>(session, pieces,
+                                            [](const QCanBusFrame &frame) { return frame.toString().toLatin1(); });
+    });
 }
