@@ -97,12 +97,19 @@ void PortLink::onConnectTimeout()
     onLinkLost(QStringLiteral("no connection within %1 s").arg(m_connectTimeoutMs / 1000.0));
 }
 
-// The first refusal is told at once, the count at the end.
+// The first refusal is told at once; later ones at most once a second, with
+// the count (a long-lived link, as the desktop's, meets them again after a
+// peer went away), and the count at the end.
 void PortLink::onRefused(const QString &destination, const QString &reason)
 {
-    if (m_refused++ == 0)
-        LogReceiver::post(QStringLiteral("error"), QStringLiteral("the %1 link: %2 refused a datagram (%3)")
-                                                       .arg(m_label, destination, reason));
+    ++m_refused;
+    if (m_refused > 1 && m_refusalTold.isValid() && m_refusalTold.elapsed() < 1000)
+        return;
+    m_refusalTold.start();
+    const QString what = m_refused == 1 ? QStringLiteral("a datagram")
+                                        : QStringLiteral("%1 datagrams so far").arg(m_refused);
+    LogReceiver::post(QStringLiteral("error"), QStringLiteral("the %1 link: %2 refused %3 (%4)")
+                                                   .arg(m_label, destination, what, reason));
 }
 
 void PortLink::pauseReading()

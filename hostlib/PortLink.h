@@ -3,6 +3,7 @@
 #include "hostlib/Endpoint.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 
@@ -154,6 +155,7 @@ private:
     qint64 m_leftOver = 0;
     // Datagrams that the network turned back.
     qint64 m_refused = 0;
+    QElapsedTimer m_refusalTold;
     qint64 m_waitingAtEnd = 0;
     std::function<qint64()> m_sourceWaiting;
     QTimer m_stall;
