@@ -15,6 +15,8 @@ PeriodicSender::PeriodicSender(QWidget *parent)
 {
     setHorizontalHeaderLabels({tr("Frame"), tr("Period (ms)"), tr("On")});
     horizontalHeader()->setSectionResizeMode(Frame, QHeaderView::Stretch);
+    horizontalHeader()->setSectionResizeMode(Period, QHeaderView::ResizeToContents);
+    horizontalHeader()->setSectionResizeMode(Running, QHeaderView::ResizeToContents);
     verticalHeader()->hide();
     connect(this, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
         restart(item->row());

@@ -176,8 +176,10 @@ QWidget *TerminalPane::buildStreamControls()
     auto *split = new QSplitter;
     split->addWidget(m_stream);
     split->addWidget(m_clients);
-    split->setStretchFactor(0, 5);
-    split->setStretchFactor(1, 1);
+    // Room for a client's address; the bytes take what the pane gains.
+    split->setSizes({600, 200});
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 0);
     return split;
 }
 
@@ -188,7 +190,7 @@ QWidget *TerminalPane::buildCanControls()
     m_health = new CanBusHealth(PluginHost::face<PCom_CanFrames>(m_port));
     m_periodic = new PeriodicSender;
     m_filters = new QLineEdit;
-    m_filters->setPlaceholderText(tr("Receive filters, e.g. 100:7FF 18FF0000:1FFF0000"));
+    m_filters->setPlaceholderText(tr("Filters, e.g. 100:7FF"));
     m_filters->setToolTip(tr("ID:MASK passes identifiers that agree with ID on the bits of MASK, ID~MASK the others; "
                              "none passes every frame. The log file keeps every frame."));
     connect(m_filters, &QLineEdit::editingFinished, this, [this] { setCanFilters(m_filters->text()); });
@@ -211,22 +213,34 @@ QWidget *TerminalPane::buildCanControls()
         if (!fileName.isEmpty())
             replayLog(fileName);
     });
+    // The trace over the per-identifier view, both as wide as the pane
+    // allows; filters and periodic frames at the side, narrow.
+    auto *views = new QSplitter(Qt::Vertical);
+    views->addWidget(m_frames);
+    views->addWidget(m_idView);
+    views->setSizes({300, 200});
+    views->setStretchFactor(0, 3);
+    views->setStretchFactor(1, 2);
     auto *side = new QWidget;
     auto *sideLayout = new QVBoxLayout(side);
     sideLayout->setContentsMargins(0, 0, 0, 0);
-    sideLayout->addWidget(m_health);
     sideLayout->addWidget(m_filters);
-    sideLayout->addWidget(m_idView, 2);
     sideLayout->addWidget(m_periodic, 1);
     sideLayout->addWidget(addPeriodic);
     sideLayout->addWidget(replay);
     auto *split = new QSplitter;
-    split->addWidget(m_frames);
+    split->addWidget(views);
     split->addWidget(side);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
+    split->setSizes({600, 270});
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 0);
+    auto *controls = new QWidget;
+    auto *layout = new QVBoxLayout(controls);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_health);
+    layout->addWidget(split, 1);
     m_input->setPlaceholderText(tr("Frame as ID#DATA, e.g. 123#DEADBEEF or 1F334455#11.22.33"));
-    return split;
+    return controls;
 }
 
 bool TerminalPane::isCan() const
