@@ -30,7 +30,9 @@ const ErrorClass errorClasses[] = {
 CanBusHealth::CanBusHealth(PCom_CanFrames *frames, QWidget *parent)
     : QLabel(parent), m_frames(frames), m_tick(new QTimer(this))
 {
+    // Wraps in a narrow pane rather than widening it; the tooltip has it too.
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setWordWrap(true);
     connect(m_tick, &QTimer::timeout, this, &CanBusHealth::tick);
     m_tick->start(tickMs);
     showState();

@@ -3,6 +3,7 @@
 #include "gui/Coalescer.h"
 
 #include <QHeaderView>
+#include <QStyle>
 
 namespace {
 // A table row costs several times a text line; of a larger burst the newest rows are shown.
@@ -13,12 +14,26 @@ const int updateIntervalMs = 50;
 CanFrameTable::CanFrameTable(QWidget *parent)
     : QTableWidget(0, 5, parent), m_flush(new Coalescer([this] { flush(); }, updateIntervalMs, this))
 {
-    setHorizontalHeaderLabels({tr("Time"), tr("Identifier"), tr("Flags"), tr("Length"), tr("Data")});
-    horizontalHeader()->setStretchLastSection(true);
+    setHorizontalHeaderLabels({tr("Time"), tr("ID"), tr("Flags"), tr("Len"), tr("Data")});
+    horizontalHeaderItem(1)->setToolTip(tr("Identifier"));
+    horizontalHeaderItem(3)->setToolTip(tr("Payload length in bytes (asked for, of a remote request)"));
     verticalHeader()->hide();
     setEditTriggers(NoEditTriggers);
     setSelectionBehavior(SelectRows);
     setFont(QFont(QStringLiteral("monospace")));
+    fitColumns(this, {QStringLiteral("00:00:00.000"), QStringLiteral("00000000"), tr("TX EXT RTR"), QStringLiteral("64")});
+}
+
+void CanFrameTable::fitColumns(QTableWidget *table, const QStringList &samples)
+{
+    QHeaderView *header = table->horizontalHeader();
+    header->setStretchLastSection(true);
+    // The cell's margins and the grid line, as the delegate draws them.
+    const int margins = 2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1) + 4;
+    for (int column = 0; column < samples.size(); ++column) {
+        const int text = table->fontMetrics().horizontalAdvance(samples.at(column)) + margins;
+        header->resizeSection(column, qMax(text, header->sectionSizeHint(column)));
+    }
 }
 
 void CanFrameTable::setScrollback(int rows)

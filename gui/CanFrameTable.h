@@ -25,6 +25,9 @@ public:
     qint64 framesLeftOut() const { return m_leftOutTotal; }
 
     static QString flagsText(const QCanBusFrame &frame);
+    // Sets the columns of a frame table to the width of their widest
+    // usual text (or of their header), the last one taking the rest.
+    static void fitColumns(QTableWidget *table, const QStringList &samples);
 
 private:
     struct Row {

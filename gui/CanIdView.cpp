@@ -33,12 +33,16 @@ qint64 nowUs()
 CanIdView::CanIdView(QWidget *parent)
     : QTableWidget(0, Columns, parent), m_flush(new Coalescer([this] { flush(); }, updateIntervalMs, this))
 {
-    setHorizontalHeaderLabels({tr("Identifier"), tr("Count"), tr("Cycle (ms)"), tr("Flags"), tr("Last data")});
-    horizontalHeader()->setStretchLastSection(true);
+    setHorizontalHeaderLabels({tr("ID"), tr("Count"), tr("Cycle ms"), tr("Flags"), tr("Last data")});
+    horizontalHeaderItem(Identifier)->setToolTip(tr("Identifier"));
+    horizontalHeaderItem(Cycle)->setToolTip(tr("Time between the last two frames, in milliseconds"));
+    horizontalHeaderItem(Data)->setToolTip(tr("Bytes that changed from the frame before are in brackets"));
     verticalHeader()->hide();
     setEditTriggers(NoEditTriggers);
     setSelectionBehavior(SelectRows);
     setFont(QFont(QStringLiteral("monospace")));
+    CanFrameTable::fitColumns(this, {QStringLiteral("00000000"), QStringLiteral("000000"), QStringLiteral("0000.0"),
+                                     tr("TX EXT RTR")});
 }
 
 void CanIdView::append(const QCanBusFrame &frame, bool sent)

@@ -34,7 +34,8 @@
 
 namespace {
 const QString workspaceFilter = QStringLiteral("pcom-gui workspace (*.json);;All files (*)");
-const QList<int> defaultDockSizes{290, 290, 150};
+// The terminals come first: the help is read beside them, in a narrower pane.
+const QList<int> defaultDockSizes{270, 280, 150};
 // Below this the side panes are squeezed, and their sizes then are no choice of the user's.
 const int roomyWidth = 900;
 const int roomyHeight = 500;
@@ -78,8 +79,10 @@ MainWindow::MainWindow(PluginInterface_Com *plugin, QWidget *parent)
       m_left(new QSplitter(Qt::Vertical)), m_terminals(new QTabWidget), m_help(new QTextBrowser)
 {
     Q_INIT_RESOURCE(help);
-    // Standard error keeps the errors and warnings; the pane shows every line.
+    // Standard error keeps the errors and warnings; the pane shows every line
+    // about the links, not Qt's notes about its platform.
     m_log->setQuiet(true);
+    m_log->setQtInternalsAnnounced(false);
     m_log->install();
     connect(m_log, &LogReceiver::lineLogged, m_logPane, &LogPane::addLine);
 

@@ -13,8 +13,11 @@ enum Column { Frame, Period, Running, Columns };
 PeriodicSender::PeriodicSender(QWidget *parent)
     : QTableWidget(0, Columns, parent)
 {
-    setHorizontalHeaderLabels({tr("Frame"), tr("Period (ms)"), tr("On")});
+    setHorizontalHeaderLabels({tr("Frame"), tr("ms"), tr("On")});
+    horizontalHeaderItem(Period)->setToolTip(tr("Period in milliseconds"));
     horizontalHeader()->setSectionResizeMode(Frame, QHeaderView::Stretch);
+    horizontalHeader()->setSectionResizeMode(Period, QHeaderView::ResizeToContents);
+    horizontalHeader()->setSectionResizeMode(Running, QHeaderView::ResizeToContents);
     verticalHeader()->hide();
     connect(this, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
         restart(item->row());

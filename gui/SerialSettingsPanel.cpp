@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSerialPort>
@@ -31,7 +32,11 @@ SerialSettingsPanel::SerialSettingsPanel(PCom_SerialLine *line, QWidget *parent)
     m_stopBits->setToolTip(tr("Stop bits"));
     m_flow->setToolTip(tr("Flow control"));
     m_break->setToolTip(tr("Hold the transmit line in the break state"));
+    m_dtr->setToolTip(tr("Data Terminal Ready"));
+    m_rts->setToolTip(tr("Request to Send"));
+    m_modem->setToolTip(tr("The modem lines that are on: Clear To Send, Data Set Ready, Data Carrier Detect, Ring Indicator"));
     auto *pulse = new QPushButton(tr("Send break"));
+    pulse->setToolTip(tr("Send a break of %1 ms").arg(breakMs));
     m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_message->setStyleSheet(QStringLiteral("color: #c00"));
 
@@ -47,12 +52,26 @@ SerialSettingsPanel::SerialSettingsPanel(PCom_SerialLine *line, QWidget *parent)
     m_poll->setInterval(modemPollMs);
     connect(m_poll, &QTimer::timeout, this, [this] { m_modem->setText(modemText()); });
 
-    auto *layout = new QHBoxLayout(this);
+    // Two rows, so that a terminal of moderate width cuts nothing: the line's
+    // format, then its control and modem lines.
+    auto *format = new QHBoxLayout;
+    const QList<QPair<QString, QComboBox *>> boxes{
+        {tr("Data bits"), m_dataBits}, {tr("Parity"), m_parity}, {tr("Stop bits"), m_stopBits}, {tr("Flow"), m_flow}};
+    for (const auto &box : boxes) {
+        auto *label = new QLabel(box.first);
+        label->setBuddy(box.second);
+        format->addWidget(label);
+        format->addWidget(box.second);
+    }
+    format->addStretch(1);
+    auto *control = new QHBoxLayout;
+    for (QWidget *widget : std::initializer_list<QWidget *>{m_dtr, m_rts, m_break, pulse, m_modem})
+        control->addWidget(widget);
+    control->addWidget(m_message, 1);
+    auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    for (QWidget *widget : std::initializer_list<QWidget *>{m_dataBits, m_parity, m_stopBits, m_flow, m_dtr, m_rts,
-                                                            m_break, pulse, m_modem})
-        layout->addWidget(widget);
-    layout->addWidget(m_message, 1);
+    layout->addLayout(format);
+    layout->addLayout(control);
     refresh();
 }
 

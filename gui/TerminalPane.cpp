@@ -74,6 +74,8 @@ TerminalPane::TerminalPane(Plugin_Com_Port *port, QWidget *parent)
     top->addWidget(m_echo);
     top->addWidget(new QLabel(tr("Scrollback")));
     top->addWidget(m_scrollback);
+    if (m_filters)
+        top->addWidget(m_filters, 1);
     m_find->setPlaceholderText(tr("Find (Ctrl+F)"));
     m_find->setClearButtonEnabled(true);
     m_find->setMinimumWidth(120);
@@ -113,11 +115,8 @@ TerminalPane::TerminalPane(Plugin_Com_Port *port, QWidget *parent)
         bottom->addWidget(m_hexInput);
     }
     bottom->addWidget(m_send);
-    if (m_sendFile) {
-        bottom->addWidget(m_sendFile);
-        bottom->addWidget(m_progress);
-        bottom->addWidget(m_cancelFile);
-    }
+    for (QWidget *widget : qAsConst(m_besideSend))
+        bottom->addWidget(widget);
     m_input->installEventFilter(this);
     m_input->setToolTip(tr("Return sends; Up and Down go through what was sent"));
     connect(m_input, &QLineEdit::returnPressed, this, &TerminalPane::sendLine);
@@ -166,6 +165,7 @@ QWidget *TerminalPane::buildStreamControls()
     m_cancelFile->hide();
     m_progress = new QProgressBar;
     m_progress->hide();
+    m_besideSend = {m_sendFile, m_progress, m_cancelFile};
     connect(m_sendFile, &QPushButton::clicked, this, &TerminalPane::chooseFile);
     connect(m_cancelFile, &QPushButton::clicked, this, &TerminalPane::cancelFile);
     m_input->setPlaceholderText(tr("Line to send"));
@@ -176,8 +176,10 @@ QWidget *TerminalPane::buildStreamControls()
     auto *split = new QSplitter;
     split->addWidget(m_stream);
     split->addWidget(m_clients);
-    split->setStretchFactor(0, 5);
-    split->setStretchFactor(1, 1);
+    // Room for a client's address; the bytes take what the pane gains.
+    split->setSizes({600, 200});
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 0);
     return split;
 }
 
@@ -188,7 +190,8 @@ QWidget *TerminalPane::buildCanControls()
     m_health = new CanBusHealth(PluginHost::face<PCom_CanFrames>(m_port));
     m_periodic = new PeriodicSender;
     m_filters = new QLineEdit;
-    m_filters->setPlaceholderText(tr("Receive filters, e.g. 100:7FF 18FF0000:1FFF0000"));
+    m_filters->setPlaceholderText(tr("Filters, e.g. 100:7FF"));
+    m_filters->setMinimumWidth(160);
     m_filters->setToolTip(tr("ID:MASK passes identifiers that agree with ID on the bits of MASK, ID~MASK the others; "
                              "none passes every frame. The log file keeps every frame."));
     connect(m_filters, &QLineEdit::editingFinished, this, [this] { setCanFilters(m_filters->text()); });
@@ -211,22 +214,28 @@ QWidget *TerminalPane::buildCanControls()
         if (!fileName.isEmpty())
             replayLog(fileName);
     });
-    auto *side = new QWidget;
-    auto *sideLayout = new QVBoxLayout(side);
-    sideLayout->setContentsMargins(0, 0, 0, 0);
-    sideLayout->addWidget(m_health);
-    sideLayout->addWidget(m_filters);
-    sideLayout->addWidget(m_idView, 2);
-    sideLayout->addWidget(m_periodic, 1);
-    sideLayout->addWidget(addPeriodic);
-    sideLayout->addWidget(replay);
-    auto *split = new QSplitter;
-    split->addWidget(m_frames);
-    split->addWidget(side);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
+    m_besideSend = {addPeriodic, replay};
+    // The trace as wide as the pane, over the per-identifier view with the
+    // periodic frames beside it; the bus line on top.
+    auto *lower = new QSplitter;
+    lower->addWidget(m_idView);
+    lower->addWidget(m_periodic);
+    lower->setSizes({500, 320});
+    lower->setStretchFactor(0, 1);
+    lower->setStretchFactor(1, 0);
+    auto *views = new QSplitter(Qt::Vertical);
+    views->addWidget(m_frames);
+    views->addWidget(lower);
+    views->setSizes({300, 200});
+    views->setStretchFactor(0, 3);
+    views->setStretchFactor(1, 2);
+    auto *controls = new QWidget;
+    auto *layout = new QVBoxLayout(controls);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_health);
+    layout->addWidget(views, 1);
     m_input->setPlaceholderText(tr("Frame as ID#DATA, e.g. 123#DEADBEEF or 1F334455#11.22.33"));
-    return split;
+    return controls;
 }
 
 bool TerminalPane::isCan() const

@@ -142,6 +142,9 @@ private:
     QPushButton *m_sendFile = nullptr;
     QPushButton *m_cancelFile = nullptr;
     QProgressBar *m_progress = nullptr;
+    // What follows Send in the input row: a file to send, or a CAN port's
+    // periodic frames and replay.
+    QList<QWidget *> m_besideSend;
     Coalescer *m_countersUpdate;
     QTimer *m_openingPoll;
     PortLog *m_log;

@@ -132,9 +132,19 @@ void LogReceiver::messageHandler(QtMsgType type, const QMessageLogContext &conte
     if (context.category && std::strcmp(context.category, "default") != 0)
         printed = QStringLiteral("[%1] %2").arg(QString::fromLatin1(context.category), text);
     if (s_current)
-        s_current->take(kind, text, printed);
+        s_current->take(kind, text, printed, s_current->m_qtInternals || !isQtInternal(context.category, text));
     else
         printLine(kind, printed);
+}
+
+// Qt logs these under its own categories, but for a few warnings of
+// QPlatformWindow's defaults that every platform without the feature
+// (offscreen, minimal) prints in the default category.
+bool LogReceiver::isQtInternal(const char *category, const QString &text)
+{
+    if (category && std::strncmp(category, "qt.", 3) == 0)
+        return true;
+    return text.startsWith(QLatin1String("This plugin does not support "));
 }
 
 void LogReceiver::setTag(const QString &tag)
@@ -155,12 +165,13 @@ void LogReceiver::noteOrderlyEnd()
     QTimer::singleShot(0, []() { t_orderlyEnd = false; });
 }
 
-void LogReceiver::take(const QString &kind, const QString &text, const QString &printed)
+void LogReceiver::take(const QString &kind, const QString &text, const QString &printed, bool announced)
 {
     const bool hidden = m_quiet && (kind == QLatin1String("trace") || kind == QLatin1String("progress"));
     const bool failure = kind == QLatin1String("error") || kind == QLatin1String("critical");
     const QString shown = t_orderlyEnd && failure ? QStringLiteral("info") : kind;
     if (m_echo && !hidden)
         printLine(shown, t_tag.isEmpty() ? printed : QStringLiteral("[%1] %2").arg(t_tag, printed));
-    emit lineLogged(shown, text);
+    if (announced)
+        emit lineLogged(shown, text);
 }

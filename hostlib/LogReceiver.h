@@ -30,6 +30,11 @@ public:
 
     void setEcho(bool echo) { m_echo = echo; }
     void setQuiet(bool quiet) { m_quiet = quiet; }
+    // Whether Qt's messages about its own platform and internals (the qt.*
+    // categories, and the platform plug-ins' few default-category warnings)
+    // are announced by lineLogged(); they say nothing about the links. They
+    // are echoed all the same.
+    void setQtInternalsAnnounced(bool announced) { m_qtInternals = announced; }
 
     void log(Type type, const QString &text) override;
 
@@ -55,11 +60,13 @@ signals:
 private:
     static void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text);
     static void printLine(const QString &kind, const QString &text);
-    void take(const QString &kind, const QString &text, const QString &printed);
+    static bool isQtInternal(const char *category, const QString &text);
+    void take(const QString &kind, const QString &text, const QString &printed, bool announced = true);
 
     static LogReceiver *s_current;
     bool m_echo = true;
     bool m_quiet = false;
+    bool m_qtInternals = true;
     bool m_installed = false;
     QtMessageHandler m_previousHandler = nullptr;
 };

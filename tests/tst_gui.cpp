@@ -193,6 +193,13 @@ void tst_Gui::linksThroughEditorAndTerminals()
     QTRY_COMPARE_WITH_TIMEOUT(clientPane->stateText(), QStringLiteral("closed by the peer"), 5000);
     QVERIFY(window.logPane()->shownLines().contains(QStringLiteral("info: The server closed the connection.")));
     QVERIFY(!window.logPane()->shownLines().contains(QStringLiteral("critical: The server closed the connection.")));
+    // Qt's notes about its platform stay out of the pane; other messages do not.
+    const QLoggingCategory platform("qt.qpa.pcomtest");
+    qCWarning(platform) << "platform note";
+    qWarning("This plugin does not support propagateSizeHints()");
+    qWarning("a line of the links");
+    QCOMPARE(window.logPane()->shownLines().filter(QRegularExpression(QStringLiteral("platform note|propagate|of the links"))),
+             QStringList(QStringLiteral("warning: a line of the links")));
     // A line for a server without clients stays, and says why.
     clickConnect(editor);
     QTRY_VERIFY_WITH_TIMEOUT(serverPane->input()->isEnabled(), 5000);
