@@ -22,11 +22,13 @@ QColor colourOf(const QString &kind)
     if (kind == QLatin1String("error") || kind == QLatin1String("critical"))
         return QColor(0xc0, 0x10, 0x10);
     if (kind == QLatin1String("warning"))
-        return QColor(0xb0, 0x60, 0x00);
+        return QColor(0x99, 0x55, 0x00);
     if (kind == QLatin1String("progress"))
         return QColor(0x10, 0x50, 0xb0);
+    // Each reads well on a button (contrast 4.5:1 or more); a grey filter
+    // button would read as a disabled one.
     if (kind == QLatin1String("trace"))
-        return QColor(0x80, 0x80, 0x80);
+        return QColor(0x60, 0x40, 0x90);
     return QColor(0x20, 0x20, 0x20);
 }
 

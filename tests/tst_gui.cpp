@@ -31,6 +31,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QToolButton>
+#include <QtMath>
 #include <QtTest>
 
 // pcom-gui's window driven as a user would: through the tree, the property
@@ -200,6 +202,17 @@ void tst_Gui::linksThroughEditorAndTerminals()
     qWarning("a line of the links");
     QCOMPARE(window.logPane()->shownLines().filter(QRegularExpression(QStringLiteral("platform note|propagate|of the links"))),
              QStringList(QStringLiteral("warning: a line of the links")));
+    // Every filter button reads as enabled: its text stands out from the
+    // button (the WCAG contrast of 4.5:1), as a disabled one's does not.
+    const auto luminance = [](const QColor &c) {
+        const auto lin = [](qreal v) { return v <= 0.03928 ? v / 12.92 : qPow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+    };
+    for (const QToolButton *kind : window.logPane()->findChildren<QToolButton *>()) {
+        const qreal text = luminance(kind->palette().color(QPalette::ButtonText));
+        const qreal back = luminance(kind->palette().color(QPalette::Button));
+        QVERIFY2((qMax(text, back) + 0.05) / (qMin(text, back) + 0.05) >= 4.5, qPrintable(kind->text()));
+    }
     // A line for a server without clients stays, and says why.
     clickConnect(editor);
     QTRY_VERIFY_WITH_TIMEOUT(serverPane->input()->isEnabled(), 5000);
