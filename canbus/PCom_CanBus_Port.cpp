@@ -152,6 +152,10 @@ void PCom_CanBus_Port::letLeave(QCanBusDevice *device)
     if (m_leaving)
         disconnect(m_leaving, &QObject::destroyed, this, nullptr);
     m_leaving = device;
+    // A host that deletes the port without waiting for it to read closed
+    // ends every device still leaving with it, rather than leaving them to
+    // an event loop that may not turn again.
+    device->setParent(this);
     if (device->state() == QCanBusDevice::UnconnectedState) {
         device->deleteLater();
     } else {
