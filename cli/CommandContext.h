@@ -51,9 +51,6 @@ public:
     // set). False, with a bad-input line, when it is no number in
     // [minimum, 1e6], or when zero is not allowed and it is zero.
     bool seconds(const QCommandLineOption &option, double fallback, bool zeroAllowed, double *out) const;
-    // TEXT with the escapes of the session log: \r, \n, \t, \\, \xNN;
-    // false for a broken one.
-    static bool unescaped(const QString &text, QByteArray *out);
 
     // Sets up the log (quiet with -q) and loads the plug-in; false, with the
     // reason printed, when it cannot be loaded.

@@ -16,6 +16,7 @@
 #include "core/PCom_LinkStatus.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/Bridge.h"
+#include "hostlib/HexCodec.h"
 #include "hostlib/PluginHost.h"
 #include "hostlib/PortHandle.h"
 #include "hostlib/PortLink.h"
@@ -188,7 +189,7 @@ int OpenCommand::run(const QStringList &arguments)
     if (escapeText.size() != 1 || escapeText.at(0) < QLatin1Char('a') || escapeText.at(0) > QLatin1Char('z'))
         return CommandContext::badInput(QStringLiteral("--escape takes a letter a to z, not '%1'").arg(escapeText));
     options.escapeLetter = escapeText.at(0).toLatin1();
-    if (!CommandContext::unescaped(context.value(init), &options.init))
+    if (!HexCodec::unescape(context.value(init), &options.init))
         return CommandContext::badInput(
             QStringLiteral("--init: a backslash starts \\r, \\n, \\t, \\\\ or \\xNN: '%1'").arg(context.value(init)));
     for (const auto &delay :

@@ -3,6 +3,7 @@
 #include "cli/CommandContext.h"
 #include "core/PCom_SerialLine.h"
 #include "core/PCom_ServedClients.h"
+#include "hostlib/HexCodec.h"
 #include "host/Plugin_Com_Port.h"
 #include "hostlib/LogReceiver.h"
 #include "hostlib/PluginHost.h"
@@ -84,7 +85,7 @@ bool ServiceOptions::check(CommandContext &context)
     m_policy.waitSlow = context.isSet(m_waitSlow);
     if (m_policy.waitSlow && context.isSet(m_dropSlow))
         return refuse(QStringLiteral("--wait-slow and --drop-slow exclude each other"));
-    if (!CommandContext::unescaped(context.value(m_banner), &m_policy.banner))
+    if (!HexCodec::unescape(context.value(m_banner), &m_policy.banner))
         return refuse(QStringLiteral("--banner: a backslash starts \\r, \\n, \\t, \\\\ or \\xNN: '%1'")
                           .arg(context.value(m_banner)));
     return context.seconds(m_dropSlow, 5, false, &m_policy.slowSeconds)

@@ -15,9 +15,12 @@ StdioEndpoint::StdioEndpoint(const Options &options, OutputFormat *format, Sessi
     m_stdin.setChunkSize(options.chunkSize);
     connect(&m_stdin, &StdinReader::dataRead, this, &StdioEndpoint::onStdinData);
     connect(&m_stdin, &StdinReader::finished, this, &StdioEndpoint::onStdinFinished);
-    m_pacer.setSingleShot(true);
-    m_pacer.setTimerType(Qt::PreciseTimer);
-    connect(&m_pacer, &QTimer::timeout, this, &StdioEndpoint::paceOut);
+    m_pacer.setDelays(options.charDelayMs, options.lineDelayMs);
+    connect(&m_pacer, &Pacer::piece, this, [this](const QByteArray &piece) {
+        if (!m_down)
+            emit received(piece.constData(), piece.size());
+    });
+    connect(&m_pacer, &Pacer::drained, this, &StdioEndpoint::onPaced);
     if (CandumpReplay *replay = options.replay) {
         connect(replay, &CandumpReplay::frameDue, this, [this](const QCanBusFrame &frame, qint64 line) {
             DataCodec::Item item;
@@ -78,7 +81,7 @@ void StdioEndpoint::resumeReading()
     if (m_down)
         return;
     m_readingPaused = false;
-    if (!m_pacer.isActive())
+    if (!m_pacer.isBusy())
         m_stdin.resume();
     if (m_options.replay)
         m_options.replay->resume();
@@ -109,7 +112,7 @@ void StdioEndpoint::onStdinFinished()
     give(items, problems);
     delete m_progress;
     m_progress = nullptr;
-    if (m_pacer.isActive())
+    if (m_pacer.isBusy())
         m_endPending = true;
     else if (!m_down)
         emit inputEnded();
@@ -132,54 +135,26 @@ void StdioEndpoint::give(const QList<DataCodec::Item> &items, const QList<DataCo
         } else {
             if (m_log)
                 m_log->sent(item.data);
-            if (m_options.charDelayMs > 0 || m_options.lineDelayMs > 0)
-                pace(item.data);
-            else
+            if (m_pacer.isPaced()) {
+                m_pacer.add(item.data);
+                m_stdin.pause();
+            } else {
                 emit received(item.data.constData(), item.data.size());
-        }
-    }
-}
-
-void StdioEndpoint::pace(const QByteArray &data)
-{
-    m_paced += data;
-    m_stdin.pause();
-    if (!m_pacer.isActive())
-        m_pacer.start(0);
-}
-
-void StdioEndpoint::paceOut()
-{
-    if (m_down)
-        return;
-    if (m_paced.isEmpty()) {
-        // The delay after the last piece has passed.
-        if (m_endPending)
-            emit inputEnded();
-        else if (!m_readingPaused)
-            m_stdin.resume();
-        m_endPending = false;
-        return;
-    }
-    int size = 1;
-    if (m_options.charDelayMs <= 0) {
-        // Up to the first line end, CR LF as one.
-        size = m_paced.size();
-        for (int i = 0; i < m_paced.size(); ++i) {
-            const char c = m_paced.at(i);
-            if (c == '\n' || (c == '\r' && m_paced.mid(i + 1, 1) != "\n")) {
-                size = i + 1;
-                break;
             }
         }
     }
-    const QByteArray piece = m_paced.left(size);
-    m_paced.remove(0, size);
-    emit received(piece.constData(), piece.size());
-    // CR LF is one line end, after its LF.
-    const char last = piece.at(piece.size() - 1);
-    const bool lineEnd = last == '\n' || (last == '\r' && !m_paced.startsWith('\n'));
-    m_pacer.start(m_options.charDelayMs + (lineEnd ? m_options.lineDelayMs : 0));
+}
+
+// The pause after the last piece has passed.
+void StdioEndpoint::onPaced()
+{
+    if (m_down)
+        return;
+    if (m_endPending)
+        emit inputEnded();
+    else if (!m_readingPaused)
+        m_stdin.resume();
+    m_endPending = false;
 }
 
 void StdioEndpoint::write(const char *data, int size)

@@ -5,6 +5,7 @@
 #include "hostlib/DataCodec.h"
 #include "hostlib/Endpoint.h"
 #include "hostlib/NewlineMap.h"
+#include "hostlib/Pacer.h"
 
 #include <QTimer>
 
@@ -55,7 +56,7 @@ public:
     QString sourceText() const override { return QStringLiteral("standard input"); }
     bool usesFrames() const override { return m_options.input == DataCodec::Frames; }
     void setSourceName(const QString &) override {}
-    qint64 bytesHeld() const override { return m_paced.size() + (m_options.replay ? 0 : m_stdin.bytesWaiting()); }
+    qint64 bytesHeld() const override { return m_pacer.bytesWaiting() + (m_options.replay ? 0 : m_stdin.bytesWaiting()); }
     qint64 frameLine() const override { return m_frameLine; }
 
     void start() override;
@@ -86,8 +87,7 @@ private:
     void onStdinFinished();
     void give(const QList<DataCodec::Item> &items, const QList<DataCodec::Problem> &problems);
     void show(const QByteArray &text);
-    void pace(const QByteArray &data);
-    void paceOut();
+    void onPaced();
     void goDown(bool failed);
 
     Options m_options;
@@ -98,8 +98,7 @@ private:
     StdoutWriter m_stdout;
     Terminal *m_terminal = nullptr;
     ProgressLine *m_progress = nullptr;
-    QByteArray m_paced;
-    QTimer m_pacer;
+    Pacer m_pacer;
     bool m_readingPaused = false;
     bool m_endPending = false;
     qint64 m_skipped = 0;

@@ -10,6 +10,7 @@ TerminalEndpoint::TerminalEndpoint(StreamView *stream, CanFrameTable *frames, QO
     m_nextBurst.setSingleShot(true);
     m_nextBurst.setInterval(0);
     connect(&m_nextBurst, &QTimer::timeout, this, &TerminalEndpoint::sendFileBurst);
+    connect(&m_pacer, &Pacer::piece, this, &TerminalEndpoint::hand);
 }
 
 void TerminalEndpoint::start()
@@ -23,10 +24,18 @@ bool TerminalEndpoint::sendBytes(const QByteArray &data, QString *why)
         *why = m_down ? tr("The port is not open.") : tr("A file is being sent: wait for it or cancel it.");
         return false;
     }
+    if (m_pacer.isPaced())
+        m_pacer.add(data);
+    else
+        hand(data);
+    return true;
+}
+
+void TerminalEndpoint::hand(const QByteArray &data)
+{
     m_sent += data.size();
     emit received(data.constData(), data.size());
     emit sent(data.size());
-    return true;
 }
 
 bool TerminalEndpoint::sendFrame(const QCanBusFrame &frame, QString *why)
@@ -44,8 +53,10 @@ bool TerminalEndpoint::sendFrame(const QCanBusFrame &frame, QString *why)
 
 bool TerminalEndpoint::sendFile(const QString &fileName, QString *why)
 {
-    if (m_down || isSendingFile()) {
-        *why = m_down ? tr("The port is not open.") : tr("A file is being sent already.");
+    if (m_down || isSendingFile() || m_pacer.isBusy()) {
+        *why = m_down ? tr("The port is not open.")
+               : isSendingFile() ? tr("A file is being sent already.")
+                                 : tr("Sent bytes are still leaving at their pace: wait for them.");
         return false;
     }
     m_file.setFileName(fileName);
@@ -138,6 +149,7 @@ void TerminalEndpoint::close(int)
         endFile(tr("Sending %1 stopped after %2 of %3 bytes: the port closed.")
                     .arg(m_file.fileName()).arg(m_fileSent).arg(m_fileSize));
     m_down = true;
+    m_pacer.clear();
     emit down();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hostlib/Endpoint.h"
+#include "hostlib/Pacer.h"
 
 #include <QFile>
 #include <QTimer>
@@ -36,6 +37,9 @@ public:
     // the frame table.
     void setFrameHook(std::function<bool(const QCanBusFrame &, bool)> hook) { m_frameHook = std::move(hook); }
 
+    // Sent bytes leave one at a time with charMs between them and lineMs
+    // more after each line end (0, 0: at once).
+    void setDelays(int charMs, int lineMs) { m_pacer.setDelays(charMs, lineMs); }
     // False, with the reason, while a file is being sent or the end is down.
     bool sendBytes(const QByteArray &data, QString *why);
     bool sendFrame(const QCanBusFrame &frame, QString *why);
@@ -86,6 +90,7 @@ signals:
 private:
     void sendFileBurst();
     void endFile(const QString &message);
+    void hand(const QByteArray &data);
 
     void show(const QCanBusFrame &frame, bool sent);
 
@@ -94,6 +99,7 @@ private:
     PortLog *m_log = nullptr;
     std::function<QString(int)> m_noteHook;
     std::function<bool(const QCanBusFrame &, bool)> m_frameHook;
+    Pacer m_pacer;
     QFile m_file;
     QTimer m_nextBurst;
     qint64 m_fileSize = 0;

@@ -7,6 +7,7 @@
 #include "gui/CanBusHealth.h"
 #include "gui/CanFrameTable.h"
 #include "gui/CanIdView.h"
+#include "gui/MacroBar.h"
 #include "gui/ClientList.h"
 #include "gui/Coalescer.h"
 #include "gui/PeriodicSender.h"
@@ -72,6 +73,10 @@ TerminalPane::TerminalPane(Plugin_Com_Port *port, QWidget *parent)
     m_echo->setToolTip(tr("Show what is sent among what arrives"));
     m_echo->setVisible(m_stream != nullptr);
     top->addWidget(m_echo);
+    if (m_charDelay) {
+        top->addWidget(m_charDelay);
+        top->addWidget(m_lineDelay);
+    }
     top->addWidget(new QLabel(tr("Scrollback")));
     top->addWidget(m_scrollback);
     if (m_filters)
@@ -108,6 +113,8 @@ TerminalPane::TerminalPane(Plugin_Com_Port *port, QWidget *parent)
         m_serial = new SerialSettingsPanel(line);
         layout->insertWidget(1, m_serial);
     }
+    if (m_macros)
+        layout->addWidget(m_macros);
     layout->addLayout(bottom);
     bottom->addWidget(m_input, 1);
     if (m_ending) {
@@ -159,6 +166,23 @@ QWidget *TerminalPane::buildStreamControls()
     connect(m_ending, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &TerminalPane::settingsChanged);
     m_hexInput = new QCheckBox(tr("Hex"));
     m_hexInput->setToolTip(tr("Send the line as hex digit pairs, e.g. DE AD 0xBEEF"));
+    // A slow device's pace: a pause after each byte, and after each line.
+    m_charDelay = new QSpinBox;
+    m_lineDelay = new QSpinBox;
+    for (QSpinBox *delay : {m_charDelay, m_lineDelay}) {
+        delay->setRange(0, 10000);
+        delay->setSuffix(delay == m_charDelay ? tr(" ms/char") : tr(" ms/line"));
+        connect(delay, QOverload<int>::of(&QSpinBox::valueChanged), this, &TerminalPane::applyDelays);
+        connect(delay, QOverload<int>::of(&QSpinBox::valueChanged), this, &TerminalPane::settingsChanged);
+    }
+    m_charDelay->setToolTip(tr("Pause after each byte sent"));
+    m_lineDelay->setToolTip(tr("Further pause after each line end sent"));
+    m_macros = new MacroBar(this);
+    connect(m_macros, &MacroBar::changed, this, &TerminalPane::settingsChanged);
+    connect(m_macros, &MacroBar::triggered, this, [this](const QByteArray &bytes, const QString &name) {
+        QString error;
+        showStatus(sendData(bytes, QStringLiteral("[%1]").arg(name), &error) ? QString() : error);
+    });
     m_sendFile = new QPushButton(tr("Send file..."));
     m_cancelFile = new QPushButton(tr("Cancel"));
     m_cancelFile->setToolTip(tr("Stop sending the file"));
@@ -412,6 +436,9 @@ QJsonObject TerminalPane::settings() const
         out.insert(QStringLiteral("timestamps"), m_timestamps->isChecked());
         out.insert(QStringLiteral("lineEnding"), m_ending->currentIndex());
         out.insert(QStringLiteral("hexInput"), m_hexInput->isChecked());
+        out.insert(QStringLiteral("charDelay"), m_charDelay->value());
+        out.insert(QStringLiteral("lineDelay"), m_lineDelay->value());
+        out.insert(QStringLiteral("macros"), m_macros->rows());
     } else {
         out.insert(QStringLiteral("filters"), m_filterText);
         out.insert(QStringLiteral("periodic"), m_periodic->rows());
@@ -428,6 +455,9 @@ void TerminalPane::applySettings(const QJsonObject &settings)
         m_timestamps->setChecked(settings.value(QStringLiteral("timestamps")).toBool());
         m_ending->setCurrentIndex(qBound(0, settings.value(QStringLiteral("lineEnding")).toInt(), 3));
         m_hexInput->setChecked(settings.value(QStringLiteral("hexInput")).toBool());
+        m_charDelay->setValue(settings.value(QStringLiteral("charDelay")).toInt());
+        m_lineDelay->setValue(settings.value(QStringLiteral("lineDelay")).toInt());
+        m_macros->setRows(settings.value(QStringLiteral("macros")).toArray());
     } else {
         setCanFilters(settings.value(QStringLiteral("filters")).toString());
         m_periodic->setRows(settings.value(QStringLiteral("periodic")).toArray());
@@ -462,6 +492,7 @@ void TerminalPane::startBridge()
     m_link = new PortLink(m_port, m_port->typeKey());
     m_endpoint = new TerminalEndpoint(m_stream, m_frames);
     m_endpoint->setLog(m_log);
+    applyDelays();
     m_lastClient = 0;
     if (m_stream && (m_clients || m_port->typeKey() == QLatin1String("udpClient")))
         m_endpoint->setNoteHook([this](int size) { return noteBefore(size); });
@@ -527,6 +558,30 @@ bool TerminalPane::sendFrame(const QCanBusFrame &frame, QString *why)
     return m_endpoint->sendFrame(frame, why);
 }
 
+// A line or a macro; `echoed` is what the local echo shows for it.
+bool TerminalPane::sendData(const QByteArray &data, const QString &echoed, QString *why)
+{
+    if (!m_endpoint) {
+        *why = tr("The port is not open.");
+        return false;
+    }
+    if (m_clients && PluginHost::face<PCom_ServedClients>(m_port)->clientCount() == 0) {
+        *why = tr("No client is connected: the line was kept.");
+        return false;
+    }
+    if (!m_endpoint->sendBytes(data, why))
+        return false;
+    if (m_echo->isChecked())
+        m_stream->appendNote(QStringLiteral(">> %1").arg(echoed));
+    return true;
+}
+
+void TerminalPane::applyDelays()
+{
+    if (m_endpoint && m_charDelay)
+        m_endpoint->setDelays(m_charDelay->value(), m_lineDelay->value());
+}
+
 void TerminalPane::sendLine()
 {
     const QString text = m_input->text();
@@ -538,8 +593,6 @@ void TerminalPane::sendLine()
         // Whole frames (extended identifiers, remote requests) with every flag.
         QCanBusFrame frame;
         sent = CanLineParser::parse(text.toLatin1(), &frame, &error) && sendFrame(frame, &error);
-    } else if (m_clients && PluginHost::face<PCom_ServedClients>(m_port)->clientCount() == 0) {
-        error = tr("No client is connected: the line was kept.");
     } else {
         QByteArray data;
         if (m_hexInput->isChecked()) {
@@ -548,9 +601,7 @@ void TerminalPane::sendLine()
             data = text.toUtf8() + endings[m_ending->currentIndex()];
             sent = true;
         }
-        sent = sent && m_endpoint->sendBytes(data, &error);
-        if (sent && m_echo->isChecked())
-            m_stream->appendNote(QStringLiteral(">> %1").arg(text));
+        sent = sent && sendData(data, text, &error);
     }
     showStatus(sent ? QString() : error);
     // What was not sent stays for another try.

@@ -10,6 +10,7 @@ class CandumpReplay;
 class CanBusHealth;
 class CanFrameTable;
 class CanIdView;
+class MacroBar;
 class ClientList;
 class Coalescer;
 class PortLink;
@@ -93,6 +94,7 @@ public:
     PeriodicSender *periodic() const { return m_periodic; }
     SerialSettingsPanel *serialPanel() const { return m_serial; }
     ClientList *clients() const { return m_clients; }
+    MacroBar *macros() const { return m_macros; }
 
 signals:
     // A setting that a workspace keeps changed.
@@ -108,6 +110,8 @@ private:
     QWidget *buildStreamControls();
     QWidget *buildCanControls();
     bool sendFrame(const QCanBusFrame &frame, QString *why);
+    bool sendData(const QByteArray &data, const QString &echoed, QString *why);
+    void applyDelays();
     void chooseFile();
     void updateState();
     void startBridge();
@@ -138,6 +142,9 @@ private:
     QLineEdit *m_find;
     QComboBox *m_ending = nullptr;
     QCheckBox *m_hexInput = nullptr;
+    QSpinBox *m_charDelay = nullptr;
+    QSpinBox *m_lineDelay = nullptr;
+    MacroBar *m_macros = nullptr;
     QPushButton *m_send;
     QPushButton *m_sendFile = nullptr;
     QPushButton *m_cancelFile = nullptr;

@@ -117,3 +117,25 @@ QByteArray HexCodec::dump(const QByteArray &data, qint64 offset)
     }
     return out;
 }
+
+bool HexCodec::unescape(const QString &text, QByteArray *out)
+{
+    const QByteArray in = text.toUtf8();
+    for (int i = 0; i < in.size(); ++i) {
+        if (in.at(i) != '\\') {
+            out->append(in.at(i));
+            continue;
+        }
+        const char next = i + 1 < in.size() ? in.at(++i) : '\0';
+        const int at = QByteArray("rnt\\").indexOf(next);
+        bool ok = at >= 0;
+        if (ok)
+            out->append("\r\n\t\\"[at]);
+        else if (next == 'x' && i + 2 < in.size())
+            out->append(char(in.mid(i + 1, 2).toInt(&ok, 16)));
+        if (!ok)
+            return false;
+        i += next == 'x' ? 2 : 0;
+    }
+    return true;
+}

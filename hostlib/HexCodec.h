@@ -21,6 +21,10 @@ public:
     // in the whole stream.
     static QByteArray dump(const QByteArray &data, qint64 offset);
 
+    // Text with the escapes of the session log (\r, \n, \t, \\, \xNN) as
+    // bytes, UTF-8 for the rest; false for a broken escape.
+    static bool unescape(const QString &text, QByteArray *out);
+
     // 0..15 for a hex digit, -1 for anything else.
     static int digitValue(char c);
 };

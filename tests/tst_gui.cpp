@@ -4,6 +4,7 @@
 #include "gui/CanIdView.h"
 #include "gui/PeriodicSender.h"
 #include "gui/LogPane.h"
+#include "gui/MacroBar.h"
 #include "gui/MainWindow.h"
 #include "gui/PropertyEditor.h"
 #include "gui/TerminalEndpoint.h"
@@ -347,6 +348,22 @@ void tst_Gui::terminalViewsAndLayout()
     QTest::keyClick(udp[0]->input(), Qt::Key_Up);
     QTest::keyClick(udp[0]->input(), Qt::Key_Up);
     QCOMPARE(udp[0]->input()->text(), QStringLiteral("one"));
+    // Macros, text with escapes or hex; then a slow device's pace: one byte
+    // a write, so one datagram each.
+    QSignalSpy sent(udp[0]->endpoint(), &TerminalEndpoint::sent);
+    QString why;
+    QVERIFY(!udp[0]->macros()->addMacro(QStringLiteral("odd"), QStringLiteral("hex: 0"), &why));
+    QVERIFY(udp[0]->macros()->addMacro(QStringLiteral("at"), QStringLiteral("AT\\r"), &why));
+    QVERIFY(udp[0]->macros()->addMacro(QStringLiteral("raw"), QStringLiteral("hex: 01 ff"), &why));
+    udp[0]->macros()->trigger(0);
+    udp[0]->macros()->trigger(1);
+    QCOMPARE(sent, (QList<QVariantList>{{qint64(3)}, {qint64(2)}}));
+    sent.clear();
+    udp[0]->applySettings({{"charDelay", 5}, {"macros", udp[0]->settings().value("macros")}});
+    QCOMPARE(udp[0]->macros()->count(), 2);
+    enter(udp[0], QStringLiteral("ab"));
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 3, 5000);
+    QCOMPARE(sent, (QList<QVariantList>{{qint64(1)}, {qint64(1)}, {qint64(1)}}));
     udp[1]->applySettings({{"hex", true}, {"timestamps", true}});
     const QRegularExpression stamped(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 00000000  74 77 6f 0a "), QRegularExpression::MultilineOption);
     QVERIFY2(udp[1]->shownText().contains(stamped), qPrintable(udp[1]->shownText()));
