@@ -4,6 +4,7 @@
 #include "udpclient/PCom_UdpClient_Refusals.h"
 
 #include <QDebug>
+#include <QSignalBlocker>
 #include <QUdpSocket>
 
 // The length field of a UDP header bounds every datagram.
@@ -102,8 +103,10 @@ int PCom_UdpClient_Port::writeByteStream(const char *data, int len)
 // and the size of the next datagram (one more system call) is not needed.
 int PCom_UdpClient_Port::readByteStream(char *buffer, int maxLen)
 {
-    if (!m_socket || !udpSocket()->hasPendingDatagrams())
+    if (!m_socket)
         return -1;
+    if (!udpSocket()->hasPendingDatagrams())
+        return readAfterEmptyNotice(buffer, maxLen);
     const qint64 size = maxLen >= kLargestDatagram ? 0 : udpSocket()->pendingDatagramSize();
     const qint64 count = udpSocket()->readDatagram(buffer, maxLen);
     if (quint32(count) < size) {
@@ -111,6 +114,18 @@ int PCom_UdpClient_Port::readByteStream(char *buffer, int maxLen)
                                     .arg(size - quint32(count));
     }
     return int(count) == 0 ? -1 : int(count);
+}
+
+// Qt announces datagrams and then waits for a read before it announces any
+// more. A wake-up that finds none (its datagram went with the read before)
+// must be answered by a read all the same, or the socket never announces
+// again. That read finds nothing, which Qt reports as a temporary error:
+// kept quiet, as no error of the link; or a datagram that came just now.
+int PCom_UdpClient_Port::readAfterEmptyNotice(char *buffer, int maxLen)
+{
+    const QSignalBlocker quiet(m_socket);
+    const qint64 count = udpSocket()->readDatagram(buffer, maxLen);
+    return count > 0 ? int(count) : -1;
 }
 
 AbstractTreeItem *PCom_UdpClient_Port::createInstance()

@@ -33,6 +33,7 @@ protected:
 
 private:
     QUdpSocket *udpSocket() const;
+    int readAfterEmptyNotice(char *buffer, int maxLen);
 
     QString m_bindAddress;
     quint16 m_bindPort = 0;
